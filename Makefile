@@ -1,0 +1,30 @@
+# Everything goes through CMake presets; `make test` and `make run` set the machine up first.
+PRESET ?= dev
+BUILD_DIR := build/$(PRESET)
+KESTRANE := $(BUILD_DIR)/kestrane
+
+.PHONY: setup configure build run test bench clean
+
+setup:
+	@bash scripts/setup
+
+configure: setup
+	@test -f $(BUILD_DIR)/build.ninja || cmake --preset $(PRESET) >/dev/null
+
+build: configure
+	@cmake --build --preset $(PRESET)
+
+test: build
+	@ctest --preset $(PRESET)
+
+run: build
+	@echo "Приложение для области уведомлений ещё не готово: выполняю разовую проверку всех провайдеров (kestrane --probe)."
+	@$(KESTRANE) --probe
+
+bench: configure
+	@cmake --build --preset $(PRESET) --target benchmarks
+	@for program in $(BUILD_DIR)/bench/*Bench; do [ -x "$$program" ] && "$$program"; done; true
+	@for script in bench/*.sh; do [ -f "$$script" ] && bash "$$script" "$(BUILD_DIR)"; done; true
+
+clean:
+	@rm -rf build

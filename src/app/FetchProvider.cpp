@@ -1,0 +1,40 @@
+#include "app/FetchProvider.h"
+
+#include <new>
+
+#include "model/QuotaError.h"
+#include "providers/claude/ClaudeClient.h"
+
+namespace kestrane::app {
+namespace {
+
+model::ProviderUsage fetchUsage(model::ProviderKind kind, const ProviderContext& context) {
+    switch (kind) {
+        case model::ProviderKind::claude:
+            return providers::ClaudeClient(context.environment, context.clock, context.keychain)
+                .fetch();
+        case model::ProviderKind::codex:
+        case model::ProviderKind::cursor:
+        case model::ProviderKind::kimi:
+        case model::ProviderKind::antigravity:
+            break;
+    }
+    throw model::QuotaError::unavailable("Провайдер пока не поддерживается.");
+}
+
+}  // namespace
+
+model::FetchResult fetchProvider(model::ProviderKind kind, const ProviderContext& context) {
+    try {
+        return model::FetchResult::success(fetchUsage(kind, context));
+    } catch (const platform::LocalizedError& error) {
+        return model::FetchResult::failure(kind, error.what());
+    } catch (const std::bad_alloc&) {
+        return model::FetchResult::failure(kind, "Недостаточно памяти.");
+    } catch (...) {
+        // Library errors carry English texts; the user only ever sees Russian.
+        return model::FetchResult::failure(kind, "Произошла непредвиденная ошибка.");
+    }
+}
+
+}  // namespace kestrane::app

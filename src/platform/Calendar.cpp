@@ -1,0 +1,127 @@
+#include "platform/Calendar.h"
+
+#include <unicode/gregocal.h>
+#include <unicode/locid.h>
+#include <unicode/smpdtfmt.h>
+#include <unicode/timezone.h>
+
+#include <cmath>
+#include <memory>
+
+namespace kestrane::platform {
+namespace {
+
+constexpr double kMillis = 1000.0;
+
+std::unique_ptr<icu::GregorianCalendar> makeCalendar(const icu::TimeZone& zone, Date date) {
+    UErrorCode status = U_ZERO_ERROR;
+    auto calendar = std::make_unique<icu::GregorianCalendar>(zone, icu::Locale::getRoot(), status);
+    if (U_FAILURE(status)) return nullptr;
+    calendar->setTime(date.secondsSince1970 * kMillis, status);
+    if (U_FAILURE(status)) return nullptr;
+    return calendar;
+}
+
+std::optional<Date> timeOf(icu::Calendar& calendar) {
+    UErrorCode status = U_ZERO_ERROR;
+    const UDate millis = calendar.getTime(status);
+    if (U_FAILURE(status)) return std::nullopt;
+    return Date{millis / kMillis};
+}
+
+int field(const icu::TimeZone& zone, Date date, UCalendarDateFields which) {
+    auto calendar = makeCalendar(zone, date);
+    if (!calendar) return 0;
+    UErrorCode status = U_ZERO_ERROR;
+    const int value = calendar->get(which, status);
+    return U_FAILURE(status) ? 0 : value;
+}
+
+// Total offset from UTC in milliseconds at the instant, daylight saving included.
+std::optional<double> offsetAt(const icu::TimeZone& zone, double millis) {
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t raw = 0;
+    int32_t dst = 0;
+    zone.getOffset(millis, false, raw, dst, status);
+    if (U_FAILURE(status)) return std::nullopt;
+    return static_cast<double>(raw) + dst;
+}
+
+}  // namespace
+
+Calendar::Calendar(std::string_view timeZoneIdentifier) {
+    const auto id = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(timeZoneIdentifier.data(), static_cast<int32_t>(timeZoneIdentifier.size())));
+    zone_.reset(icu::TimeZone::createTimeZone(id));
+    icu::UnicodeString resolved;
+    zone_->getID(resolved);
+    resolved.toUTF8String(identifier_);
+}
+
+Calendar Calendar::current() {
+    std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::detectHostTimeZone());
+    icu::UnicodeString id;
+    zone->getID(id);
+    std::string identifier;
+    id.toUTF8String(identifier);
+    return Calendar(identifier);
+}
+
+std::optional<Calendar::Interval> Calendar::hourInterval(Date date) const {
+    if (!std::isfinite(date.secondsSince1970)) return std::nullopt;
+    constexpr double hour = 3'600'000.0;
+    const double millis = date.secondsSince1970 * kMillis;
+    const auto offset = offsetAt(*zone_, millis);
+    if (!offset) return std::nullopt;
+    // Wall-clock hours start where local time is a whole hour; map that back to an instant.
+    const double start = std::floor((millis + *offset) / hour) * hour - *offset;
+    return Interval{Date{start / kMillis}, Date{(start + hour) / kMillis}};
+}
+
+std::optional<Date> Calendar::startOfDay(Date date) const {
+    if (!std::isfinite(date.secondsSince1970)) return std::nullopt;
+    auto calendar = makeCalendar(*zone_, date);
+    if (!calendar) return std::nullopt;
+    calendar->set(UCAL_HOUR_OF_DAY, 0);
+    calendar->set(UCAL_MINUTE, 0);
+    calendar->set(UCAL_SECOND, 0);
+    calendar->set(UCAL_MILLISECOND, 0);
+    return timeOf(*calendar);
+}
+
+std::optional<Date> Calendar::addingDays(Date date, int days) const {
+    if (!std::isfinite(date.secondsSince1970)) return std::nullopt;
+    auto calendar = makeCalendar(*zone_, date);
+    if (!calendar) return std::nullopt;
+    UErrorCode status = U_ZERO_ERROR;
+    calendar->add(UCAL_DATE, days, status);
+    if (U_FAILURE(status)) return std::nullopt;
+    return timeOf(*calendar);
+}
+
+int Calendar::weekday(Date date) const { return field(*zone_, date, UCAL_DAY_OF_WEEK); }
+
+int Calendar::hour(Date date) const { return field(*zone_, date, UCAL_HOUR_OF_DAY); }
+
+bool Calendar::isSameDay(Date a, Date b) const {
+    const auto dayA = startOfDay(a);
+    const auto dayB = startOfDay(b);
+    return dayA && dayB && *dayA == *dayB;
+}
+
+std::string Calendar::format(Date date, std::string_view pattern, std::string_view locale) const {
+    UErrorCode status = U_ZERO_ERROR;
+    const auto icuPattern = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(pattern.data(), static_cast<int32_t>(pattern.size())));
+    const std::string localeName(locale);
+    icu::SimpleDateFormat formatter(icuPattern, icu::Locale(localeName.c_str()), status);
+    if (U_FAILURE(status)) return {};
+    formatter.setTimeZone(*zone_);
+    icu::UnicodeString text;
+    formatter.format(date.secondsSince1970 * kMillis, text);
+    std::string result;
+    text.toUTF8String(result);
+    return result;
+}
+
+}  // namespace kestrane::platform

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <unicode/uversion.h>
+
+#include "platform/Date.h"
+
+U_NAMESPACE_BEGIN
+class TimeZone;
+U_NAMESPACE_END
+
+namespace kestrane::platform {
+
+// Gregorian calendar arithmetic and date texts in one time zone (backed by ICU).
+// Immutable and safe to share between threads.
+class Calendar {
+public:
+    struct Interval {
+        Date start;
+        Date end;
+        bool operator==(const Interval&) const = default;
+    };
+
+    // An unknown identifier falls back to GMT, as ICU does.
+    explicit Calendar(std::string_view timeZoneIdentifier);
+    // The system's current time zone; the application wires this in once per use.
+    static Calendar current();
+
+    const std::string& timeZoneIdentifier() const { return identifier_; }
+
+    // The clock hour containing `date`, correct across daylight-saving changes and in
+    // zones whose offset is not a whole number of hours.
+    std::optional<Interval> hourInterval(Date date) const;
+    std::optional<Date> startOfDay(Date date) const;
+    std::optional<Date> addingDays(Date date, int days) const;
+    // 1 = Sunday ... 7 = Saturday.
+    int weekday(Date date) const;
+    // 0...23 in this zone.
+    int hour(Date date) const;
+    bool isSameDay(Date a, Date b) const;
+
+    // Formats with an ICU date pattern ("d MMM, HH:mm") in this zone and the given locale.
+    std::string format(Date date, std::string_view pattern,
+                       std::string_view locale = "ru_RU") const;
+
+private:
+    std::shared_ptr<const icu::TimeZone> zone_;
+    std::string identifier_;
+};
+
+}  // namespace kestrane::platform

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/LimitWindow.h"
+#include "model/ProviderUsage.h"
+#include "platform/Clock.h"
+#include "platform/Date.h"
+#include "platform/EndpointOrigin.h"
+#include "platform/Environment.h"
+#include "platform/HttpClient.h"
+#include "platform/Keychain.h"
+
+namespace kestrane::providers {
+
+// Fetches the Claude subscription's quota with the OAuth session the Claude command-line
+// tool left on this machine (or a token from the environment). Keeps nothing between
+// fetches; a refreshed token lives only for the one fetch and is never written anywhere.
+class ClaudeClient {
+public:
+    struct Credentials {
+        std::string accessToken;
+        std::optional<std::string> refreshToken;
+        std::optional<platform::Date> expiresAt;
+        std::vector<std::string> scopes;
+        std::optional<std::string> rateLimitTier;
+        std::optional<std::string> subscriptionType;
+
+        std::optional<std::string> plan() const;
+        bool operator==(const Credentials&) const = default;
+    };
+
+    static constexpr std::string_view apiOriginVariable = "KESTRANE_CLAUDE_API_ORIGIN";
+    static constexpr std::string_view authOriginVariable = "KESTRANE_CLAUDE_AUTH_ORIGIN";
+    static constexpr std::string_view tokenVariable = "KESTRANE_CLAUDE_OAUTH_TOKEN";
+
+    // `http` defaults to the shared Claude session (15 s request, 20 s resource limits).
+    ClaudeClient(const platform::Environment& environment, const platform::Clock& clock,
+                 const platform::Keychain& keychain, const platform::HttpClient* http = nullptr);
+
+    model::ProviderUsage fetch() const;
+
+    Credentials loadCredentials() const;
+    Credentials refresh(const Credentials& credentials) const;
+
+    static Credentials decodeCredentials(std::string_view data);
+    static model::ProviderUsage parseUsage(std::string_view data,
+                                           const std::optional<std::string>& plan,
+                                           platform::Date now);
+    static std::optional<platform::Date> parseDate(const std::optional<std::string>& text);
+    static std::vector<model::LimitWindow> deduplicate(std::vector<model::LimitWindow> windows);
+
+    // The shared session all Claude requests go through, created on first use.
+    static const platform::HttpClient& sharedSession();
+
+private:
+    std::optional<std::string> readKeychainWithoutPrompt() const;
+
+    const platform::Environment& environment_;
+    const platform::Clock& clock_;
+    const platform::Keychain& keychain_;
+    const platform::HttpClient& http_;
+    platform::EndpointOrigin apiOrigin_;
+    platform::EndpointOrigin authOrigin_;
+};
+
+}  // namespace kestrane::providers
