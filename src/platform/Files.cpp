@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace kestrane::platform {
 
@@ -35,6 +36,29 @@ std::optional<std::string> readFile(const std::filesystem::path& path, std::size
     }
     ::close(fd);
     return result;
+}
+
+int writeFileAtomically(const std::filesystem::path& path, std::string_view data,
+                        std::filesystem::perms permissions) {
+    std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) return errno;
+    int error = 0;
+    if (::fchmod(fd, static_cast<mode_t>(permissions)) != 0) error = errno;
+    for (std::size_t written = 0; error == 0 && written < data.size();) {
+        const ssize_t count = ::write(fd, data.data() + written, data.size() - written);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) {
+            error = errno;
+            break;
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    if (error == 0 && ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+    if (error != 0) ::unlink(temporary.c_str());
+    return error;
 }
 
 }  // namespace kestrane::platform
