@@ -1,0 +1,256 @@
+#include "platform/ChildProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+extern char** environ;
+
+namespace kestrane::platform {
+namespace {
+
+void closeDescriptor(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+struct SpawnAttributes {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+
+    SpawnAttributes() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnAttributes() {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+};
+
+}  // namespace
+
+std::string describeSystemError(int error) {
+    switch (error) {
+        case ENOENT:
+            return "Файл не найден.";
+        case EACCES:
+        case EPERM:
+            return "Нет прав доступа.";
+        case ENOEXEC:
+            return "Файл не является исполняемой программой.";
+        case ENOTDIR:
+            return "Часть пути не является папкой.";
+        case EISDIR:
+            return "Указана папка, а не файл.";
+        case ELOOP:
+            return "Слишком много символических ссылок в пути.";
+        case ENAMETOOLONG:
+            return "Слишком длинный путь.";
+        case ENOMEM:
+            return "Недостаточно памяти.";
+        case EMFILE:
+        case ENFILE:
+            return "Открыто слишком много файлов.";
+        case EAGAIN:
+            return "Ресурс временно недоступен.";
+        case ETXTBSY:
+            return "Файл занят.";
+        case ENOSPC:
+            return "На диске нет свободного места.";
+        case EROFS:
+            return "Файловая система доступна только для чтения.";
+        case E2BIG:
+            return "Слишком длинный список аргументов.";
+        case EPIPE:
+            return "Канал закрыт.";
+        case EIO:
+            return "Ошибка ввода-вывода.";
+        default:
+            return "Системная ошибка " + std::to_string(error) + ".";
+    }
+}
+
+LaunchError::LaunchError(int error) : LocalizedError(describeSystemError(error)), error_(error) {}
+
+ChildProcess ChildProcess::start(const std::filesystem::path& executable,
+                                 const std::vector<std::string>& arguments,
+                                 const ChildOptions& options) {
+    int inputPipe[2] = {-1, -1};
+    int outputPipe[2] = {-1, -1};
+    const auto closeAll = [&] {
+        for (int* fd : {&inputPipe[0], &inputPipe[1], &outputPipe[0], &outputPipe[1]}) {
+            closeDescriptor(*fd);
+        }
+    };
+    if (options.pipeInput && ::pipe2(inputPipe, O_CLOEXEC) != 0) throw LaunchError(errno);
+    if (options.pipeOutput && ::pipe2(outputPipe, O_CLOEXEC) != 0) {
+        const int error = errno;
+        closeAll();
+        throw LaunchError(error);
+    }
+
+    SpawnAttributes spawn;
+    if (options.pipeInput) posix_spawn_file_actions_adddup2(&spawn.actions, inputPipe[0], 0);
+    if (options.pipeOutput) {
+        posix_spawn_file_actions_adddup2(&spawn.actions, outputPipe[1], 1);
+    } else {
+        posix_spawn_file_actions_addopen(&spawn.actions, 1, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&spawn.actions, 2, "/dev/null", O_WRONLY, 0);
+    // Descriptors opened without O_CLOEXEC elsewhere (libraries) must not leak into the child.
+    posix_spawn_file_actions_addclosefrom_np(&spawn.actions, 3);
+    std::string directory;
+    if (options.workingDirectory) {
+        directory = options.workingDirectory->string();
+        posix_spawn_file_actions_addchdir_np(&spawn.actions, directory.c_str());
+    }
+
+    // This process ignores SIGPIPE; the child gets the default handling and an empty mask.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigset_t emptyMask;
+    sigemptyset(&emptyMask);
+    posix_spawnattr_setsigdefault(&spawn.attributes, &defaults);
+    posix_spawnattr_setsigmask(&spawn.attributes, &emptyMask);
+    posix_spawnattr_setflags(&spawn.attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    std::string program = executable.string();
+    std::vector<std::string> storage{program};
+    storage.insert(storage.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    argv.reserve(storage.size() + 1);
+    for (auto& argument : storage) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int result =
+        posix_spawn(&pid, program.c_str(), &spawn.actions, &spawn.attributes, argv.data(), environ);
+    closeDescriptor(inputPipe[0]);
+    closeDescriptor(outputPipe[1]);
+    if (result != 0) {
+        closeAll();
+        throw LaunchError(result);
+    }
+    return ChildProcess(pid, inputPipe[1], outputPipe[0]);
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)),
+      input_(std::exchange(other.input_, -1)),
+      output_(std::exchange(other.output_, -1)),
+      reaped_(other.reaped_),
+      status_(other.status_) {}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+    if (this != &other) {
+        release();
+        pid_ = std::exchange(other.pid_, -1);
+        input_ = std::exchange(other.input_, -1);
+        output_ = std::exchange(other.output_, -1);
+        reaped_ = other.reaped_;
+        status_ = other.status_;
+    }
+    return *this;
+}
+
+ChildProcess::~ChildProcess() { release(); }
+
+void ChildProcess::release() {
+    stop();
+    closeOutput();
+}
+
+void ChildProcess::closeInput() { closeDescriptor(input_); }
+void ChildProcess::closeOutput() { closeDescriptor(output_); }
+
+bool ChildProcess::isRunning() {
+    if (pid_ <= 0 || reaped_) return false;
+    int status = 0;
+    pid_t result;
+    do {
+        result = ::waitpid(pid_, &status, WNOHANG);
+    } while (result < 0 && errno == EINTR);
+    if (result == pid_ || (result < 0 && errno == ECHILD)) {
+        reaped_ = true;
+        status_ = status;
+        return false;
+    }
+    return true;
+}
+
+int ChildProcess::wait() {
+    if (pid_ <= 0 || reaped_) return status_;
+    int status = 0;
+    pid_t result;
+    do {
+        result = ::waitpid(pid_, &status, 0);
+    } while (result < 0 && errno == EINTR);
+    reaped_ = true;
+    status_ = result == pid_ ? status : 0;
+    return status_;
+}
+
+void ChildProcess::stop() {
+    closeInput();
+    if (pid_ <= 0 || reaped_) return;
+    if (isRunning()) {
+        ::kill(pid_, SIGTERM);
+        for (int attempt = 0; attempt < 20 && isRunning(); ++attempt) ::usleep(10'000);
+        if (isRunning()) ::kill(pid_, SIGKILL);
+    }
+    wait();
+}
+
+bool CommandOutput::exitedSuccessfully() const {
+    return !timedOut && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+CommandOutput runCommand(const std::filesystem::path& executable,
+                         const std::vector<std::string>& arguments, std::size_t maxOutputBytes,
+                         std::optional<std::chrono::milliseconds> limit) {
+    using Steady = std::chrono::steady_clock;
+    ChildProcess child = ChildProcess::start(executable, arguments);
+    CommandOutput result;
+    const auto deadline = limit ? std::optional(Steady::now() + *limit) : std::nullopt;
+    char buffer[65536];
+    for (;;) {
+        int wait = -1;
+        if (deadline) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Steady::now());
+            if (left.count() <= 0) {
+                result.timedOut = true;
+                break;
+            }
+            wait = static_cast<int>(left.count());
+        }
+        pollfd fd{child.outputDescriptor(), POLLIN, 0};
+        const int ready = ::poll(&fd, 1, wait);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) break;
+        if (ready == 0) continue;
+        const ssize_t count = ::read(child.outputDescriptor(), buffer, sizeof buffer);
+        if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (count <= 0) break;
+        const auto bytes = static_cast<std::size_t>(count);
+        const std::size_t room = maxOutputBytes - std::min(maxOutputBytes, result.output.size());
+        if (bytes > room) result.truncated = true;
+        result.output.append(buffer, std::min(bytes, room));
+    }
+    child.closeOutput();
+    if (result.timedOut) {
+        ::kill(child.pid(), SIGKILL);
+    }
+    result.status = child.wait();
+    return result;
+}
+
+}  // namespace kestrane::platform

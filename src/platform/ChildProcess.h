@@ -1,0 +1,97 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/LocalizedError.h"
+
+namespace kestrane::platform {
+
+// A program could not be started; what() is the Russian description of the reason.
+class LaunchError : public LocalizedError {
+public:
+    explicit LaunchError(int error);
+    int error() const { return error_; }
+
+private:
+    int error_;
+};
+
+// Russian description of an errno value, for messages shown to the user.
+std::string describeSystemError(int error);
+
+struct ChildOptions {
+    std::optional<std::filesystem::path> workingDirectory;
+    // Give the child a pipe for its standard input (else it inherits ours).
+    bool pipeInput = false;
+    // Give the child a pipe for its standard output (else it goes to the null device).
+    bool pipeOutput = true;
+};
+
+// A started child process. Its standard error goes to the null device, every other
+// descriptor of ours is closed in it, and it starts with default signal handling even
+// though this process ignores SIGPIPE. Destroying a running child stops it.
+class ChildProcess {
+public:
+    // Throws LaunchError.
+    static ChildProcess start(const std::filesystem::path& executable,
+                              const std::vector<std::string>& arguments,
+                              const ChildOptions& options = {});
+
+    ChildProcess(ChildProcess&& other) noexcept;
+    ChildProcess& operator=(ChildProcess&& other) noexcept;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ChildProcess();
+
+    pid_t pid() const { return pid_; }
+    // -1 when not piped or already closed. Writes to a child that has gone fail with EPIPE.
+    int inputDescriptor() const { return input_; }
+    int outputDescriptor() const { return output_; }
+    void closeInput();
+    void closeOutput();
+
+    // Reaps the child if it has exited; true while it still runs.
+    bool isRunning();
+    // Blocks until the child has exited; its wait status (as from waitpid).
+    int wait();
+    // Closes the input, sends SIGTERM, checks up to 20 times 10 ms apart, then SIGKILL,
+    // and waits. Safe to call more than once.
+    void stop();
+
+private:
+    ChildProcess(pid_t pid, int input, int output) : pid_(pid), input_(input), output_(output) {}
+    void release();
+
+    pid_t pid_ = -1;
+    int input_ = -1;
+    int output_ = -1;
+    bool reaped_ = false;
+    int status_ = 0;
+};
+
+struct CommandOutput {
+    // Wait status as from waitpid.
+    int status = 0;
+    std::string output;
+    // Output past the cap was read and dropped.
+    bool truncated = false;
+    // The child outlived the time limit and was killed.
+    bool timedOut = false;
+
+    bool exitedSuccessfully() const;
+};
+
+// Runs a program to its end and returns its standard output (at most `maxOutputBytes`).
+// With a limit, a child still running when it expires is killed. Throws LaunchError.
+CommandOutput runCommand(const std::filesystem::path& executable,
+                         const std::vector<std::string>& arguments, std::size_t maxOutputBytes,
+                         std::optional<std::chrono::milliseconds> limit = std::nullopt);
+
+}  // namespace kestrane::platform
