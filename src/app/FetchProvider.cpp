@@ -4,6 +4,8 @@
 
 #include "model/QuotaError.h"
 #include "providers/claude/ClaudeClient.h"
+#include "providers/cursor/CursorClient.h"
+#include "providers/kimi/KimiClient.h"
 
 namespace kestrane::app {
 namespace {
@@ -13,9 +15,11 @@ model::ProviderUsage fetchUsage(model::ProviderKind kind, const ProviderContext&
         case model::ProviderKind::claude:
             return providers::ClaudeClient(context.environment, context.clock, context.keychain)
                 .fetch();
-        case model::ProviderKind::codex:
         case model::ProviderKind::cursor:
+            return providers::CursorClient(context.environment, context.clock).fetch();
         case model::ProviderKind::kimi:
+            return providers::KimiClient(context.environment, context.clock).fetch();
+        case model::ProviderKind::codex:
         case model::ProviderKind::antigravity:
             break;
     }

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "model/ProviderUsage.h"
+#include "platform/Clock.h"
+#include "platform/Date.h"
+#include "platform/EndpointOrigin.h"
+#include "platform/Environment.h"
+#include "platform/HttpClient.h"
+#include "platform/Json.h"
+
+namespace kestrane::providers {
+
+// Fetches the Cursor billing cycle's usage from the web dashboard with the session the
+// Cursor editor keeps in its local state database. The token is read afresh on every fetch
+// and never leaves this class except inside the dashboard's cookie.
+class CursorClient {
+  public:
+    static constexpr std::string_view originVariable = "KESTRANE_CURSOR_ORIGIN";
+
+    // `http` defaults to the shared Cursor session (10 s request, 15 s resource limits).
+    CursorClient(const platform::Environment& environment, const platform::Clock& clock,
+                 const platform::HttpClient* http = nullptr);
+
+    model::ProviderUsage fetch() const;
+
+    // The editor's state database for the user of `environment`.
+    static std::filesystem::path stateDatabasePath(const platform::Environment& environment);
+    // The stored access token; opens the database read-only and never changes it.
+    static std::string readAccessToken(const std::filesystem::path& database);
+
+    // Turns the usage summary (and the account's e-mail, when known) into the usage.
+    // A summary that is not the expected JSON throws DecodingError.
+    static model::ProviderUsage parseSummary(std::string_view summary,
+                                             std::optional<std::string> email, platform::Date now);
+    // The account's e-mail; nullopt when the answer cannot be read.
+    static std::optional<std::string> parseAccountEmail(std::string_view account);
+
+    static std::optional<std::int64_t> durationMinutes(std::optional<platform::Date> start,
+                                                       std::optional<platform::Date> end);
+    static std::optional<std::string> prettyMembership(const std::optional<std::string>& type);
+
+    // The shared session all Cursor requests go through, created on first use.
+    static const platform::HttpClient& sharedSession();
+
+  private:
+    std::string get(std::string_view path, const std::string& cookie) const;
+
+    const platform::Environment& environment_;
+    const platform::Clock& clock_;
+    const platform::HttpClient& http_;
+    platform::EndpointOrigin origin_;
+};
+
+}  // namespace kestrane::providers

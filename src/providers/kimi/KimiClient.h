@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "model/ProviderUsage.h"
+#include "platform/Clock.h"
+#include "platform/Date.h"
+#include "platform/EndpointOrigin.h"
+#include "platform/Environment.h"
+#include "platform/HostDescription.h"
+#include "platform/HttpClient.h"
+
+namespace kestrane::providers {
+
+// Fetches the Kimi Code quota with the credential of the Kimi Code command-line tool,
+// presenting the same identity headers the tool sends. Keeps nothing between fetches; the
+// only thing it ever writes is the tool's device id file, when that is missing.
+class KimiClient {
+  public:
+    using Headers = std::vector<std::pair<std::string, std::string>>;
+
+    static constexpr std::string_view originVariable = "KESTRANE_KIMI_ORIGIN";
+    static constexpr std::string_view apiKeyVariable = "KIMI_CODE_API_KEY";
+    static constexpr std::string_view homeVariable = "KIMI_CODE_HOME";
+
+    // `http` defaults to the shared Kimi session (15 s request, 20 s resource limits).
+    KimiClient(const platform::Environment& environment, const platform::Clock& clock,
+               const platform::HttpClient* http = nullptr);
+
+    model::ProviderUsage fetch() const;
+
+    // The API key from the environment, else the tool's stored, unexpired OAuth token.
+    std::string loadCredential() const;
+    // $KIMI_CODE_HOME, else ~/.kimi-code.
+    std::filesystem::path kimiHome() const;
+    // The tool's persistent device id; created (and stored when possible) when missing.
+    std::string deviceID() const;
+
+    // Every header that identifies this program and machine, for `version` of the program.
+    static Headers identityHeaders(const platform::HostDescription& host, std::string_view version,
+                                   const std::string& deviceID);
+    // The usages answer as windows, most used first. Throws QuotaError.
+    static model::ProviderUsage parseUsage(std::string_view data, platform::Date now);
+    // A rate-limit window's length in minutes; nullopt for unknown units and lengths that do
+    // not make sense (negative, or beyond what 64 bits of minutes can hold).
+    static std::optional<std::int64_t> durationMinutes(std::int64_t duration,
+                                                       std::string_view timeUnit);
+    static std::optional<platform::Date> parseDate(const std::optional<std::string>& text);
+    // Only printable ASCII (U+0020...U+007E) is kept.
+    static std::string ascii(std::string_view text);
+    // The whole text as a decimal floating-point number: no white space, no "inf", "nan" or
+    // hexadecimal, nothing out of the double range.
+    static std::optional<double> decimalNumber(std::string_view text);
+
+    // The shared session all Kimi requests go through, created on first use.
+    static const platform::HttpClient& sharedSession();
+
+  private:
+    const platform::Environment& environment_;
+    const platform::Clock& clock_;
+    const platform::HttpClient& http_;
+    platform::EndpointOrigin origin_;
+};
+
+}  // namespace kestrane::providers
