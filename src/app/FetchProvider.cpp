@@ -3,6 +3,7 @@
 #include <new>
 
 #include "model/QuotaError.h"
+#include "providers/antigravity/AntigravityClient.h"
 #include "providers/claude/ClaudeClient.h"
 #include "providers/cursor/CursorClient.h"
 #include "providers/kimi/KimiClient.h"
@@ -20,8 +21,9 @@ model::ProviderUsage fetchUsage(model::ProviderKind kind, const ProviderContext&
         case model::ProviderKind::kimi:
             return providers::KimiClient(context.environment, context.clock).fetch();
         case model::ProviderKind::codex:
-        case model::ProviderKind::antigravity:
             break;
+        case model::ProviderKind::antigravity:
+            return providers::AntigravityClient(context.clock).fetch();
     }
     throw model::QuotaError::unavailable("Провайдер пока не поддерживается.");
 }

@@ -1,0 +1,261 @@
+// Finding the running language servers: the process listing, their listening sockets and the
+// endpoints built from both.
+
+#include "providers/antigravity/AntigravityClient.h"
+
+#include <unicode/locid.h>
+#include <unicode/regex.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <memory>
+#include <set>
+
+#include "model/QuotaError.h"
+#include "platform/ChildProcess.h"
+
+namespace kestrane::providers {
+namespace {
+
+using model::QuotaError;
+
+// A busy machine lists a few thousand processes; real command lines are a few kilobytes.
+constexpr std::size_t kMaxProcessListingBytes = 16 * 1024 * 1024;
+constexpr std::size_t kMaxCommandLineBytes = 64 * 1024;
+constexpr std::size_t kMaxSocketListingBytes = 1024 * 1024;
+// Neither listing takes more than a fraction of a second; a stuck one must not hold the fetch.
+constexpr std::chrono::seconds kProcessListingLimit{10};
+constexpr std::chrono::seconds kSocketListingLimit{5};
+
+// /usr/bin is where Linux distributions put lsof, /usr/sbin is where macOS has it.
+const char* const kSocketListers[] = {"/usr/bin/lsof", "/usr/sbin/lsof"};
+
+// The executable is language_server or language-server with optional platform suffixes,
+// at the start of the command line or after a path separator, and followed by a space or
+// the end: a wrapper script such as language_server_wrapper.sh is not the server.
+constexpr char16_t kServerPattern[] = u"(^|[/\\\\])language(?:_|-)server(?:[_-][a-z0-9]+)*($|\\s)";
+constexpr char16_t kListeningPattern[] = u":(\\d+)\\s+\\(LISTEN\\)";
+
+std::unique_ptr<icu::RegexPattern> compile(const icu::UnicodeString& pattern, uint32_t flags) {
+    UErrorCode status = U_ZERO_ERROR;
+    UParseError parseError;
+    std::unique_ptr<icu::RegexPattern> compiled(
+        icu::RegexPattern::compile(pattern, flags, parseError, status));
+    if (U_FAILURE(status)) return nullptr;
+    return compiled;
+}
+
+// Compiled once; a compiled pattern is immutable and may be shared between threads.
+const icu::RegexPattern* serverPattern() {
+    static const auto pattern = compile(icu::UnicodeString(kServerPattern), 0);
+    return pattern.get();
+}
+
+const icu::RegexPattern* listeningPattern() {
+    static const auto pattern = compile(icu::UnicodeString(kListeningPattern), 0);
+    return pattern.get();
+}
+
+bool matches(const icu::RegexPattern& pattern, const icu::UnicodeString& text) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(text, status));
+    if (U_FAILURE(status)) return false;
+    const bool found = matcher->find(status);
+    return U_SUCCESS(status) && found;
+}
+
+bool isValidUtf8(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < length;) {
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
+
+// A decimal integer with an optional sign, nothing else.
+std::optional<long long> decimalInteger(std::string_view text) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty() || text.front() == '+') return std::nullopt;
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::optional<int> tcpPort(std::string_view text) {
+    const auto value = decimalInteger(text);
+    if (!value || *value < 1 || *value > 65535) return std::nullopt;
+    return static_cast<int>(*value);
+}
+
+bool contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+std::string_view trimmedSpaces(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+std::optional<AntigravityProcess> parseListingLine(std::string_view line) {
+    line = trimmedSpaces(line);
+    if (line.empty() || line.size() > kMaxCommandLineBytes) return std::nullopt;
+    const auto space = line.find(' ');
+    if (space == std::string_view::npos) return std::nullopt;
+    const auto pid = decimalInteger(line.substr(0, space));
+    if (!pid || *pid < INT32_MIN || *pid > INT32_MAX) return std::nullopt;
+    const std::string_view command = line.substr(space + 1);
+
+    const icu::UnicodeString unicodeCommand =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(command.data(), command.size()));
+    icu::UnicodeString lowered = unicodeCommand;
+    lowered.toLower(icu::Locale::getRoot());
+    const icu::RegexPattern* pattern = serverPattern();
+    if (!pattern || !matches(*pattern, lowered)) return std::nullopt;
+    std::string lower;
+    lowered.toUTF8String(lower);
+    const bool isAntigravity =
+        contains(lower, "antigravity.app/") ||
+        (contains(lower, "--app_data_dir") && contains(lower, "antigravity"));
+    if (!isAntigravity) return std::nullopt;
+
+    auto csrfToken = AntigravityClient::flag("--csrf_token", command);
+    if (!csrfToken) return std::nullopt;
+    AntigravityProcess process{.pid = static_cast<int>(*pid), .csrfToken = std::move(*csrfToken)};
+    if (const auto port = AntigravityClient::flag("--extension_server_port", command)) {
+        if (const auto value = decimalInteger(*port);
+            value && *value >= INT32_MIN && *value <= INT32_MAX) {
+            process.extensionPort = static_cast<int>(*value);
+        }
+    }
+    process.extensionToken = AntigravityClient::flag("--extension_server_csrf_token", command);
+    return process;
+}
+
+}  // namespace
+
+std::string AntigravityClient::processOutput(const std::filesystem::path& executable,
+                                             const std::vector<std::string>& arguments,
+                                             std::size_t maxOutputBytes,
+                                             std::chrono::milliseconds limit) {
+    auto result = platform::runCommand(executable, arguments, maxOutputBytes, limit);
+    if (!result.exitedSuccessfully()) {
+        throw QuotaError::unavailable("Не удалось проверить локальный процесс Antigravity.");
+    }
+    if (result.truncated) {
+        // The last line was cut somewhere; half a command line could yield half a token.
+        const auto lastBreak = result.output.find_last_of('\n');
+        result.output.resize(lastBreak == std::string::npos ? 0 : lastBreak + 1);
+    }
+    if (!isValidUtf8(result.output)) return {};
+    return std::move(result.output);
+}
+
+std::vector<AntigravityProcess> AntigravityClient::runningProcesses() {
+    const std::string listing = processOutput("/bin/ps", {"-ax", "-o", "pid=,command="},
+                                              kMaxProcessListingBytes, kProcessListingLimit);
+    return parseProcessListing(listing);
+}
+
+std::vector<AntigravityProcess> AntigravityClient::parseProcessListing(std::string_view listing) {
+    std::vector<AntigravityProcess> processes;
+    while (!listing.empty()) {
+        const auto end = listing.find_first_of("\r\n");
+        const std::string_view line = listing.substr(0, end);
+        listing.remove_prefix(end == std::string_view::npos ? listing.size() : end + 1);
+        if (auto process = parseListingLine(line)) processes.push_back(std::move(*process));
+    }
+    return processes;
+}
+
+std::optional<std::string> AntigravityClient::flag(std::string_view name,
+                                                   std::string_view command) {
+    // Every character that is not a letter or digit is quoted, so the name matches literally.
+    icu::UnicodeString pattern;
+    const icu::UnicodeString unicodeName =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(name.data(), name.size()));
+    for (int32_t i = 0; i < unicodeName.length(); ++i) {
+        const char16_t c = unicodeName.charAt(i);
+        const bool plain =
+            (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+        if (!plain) pattern.append(u'\\');
+        pattern.append(c);
+    }
+    pattern.append(u"(?:=|\\s+)([^\\s]+)");
+    const auto compiled = compile(pattern, UREGEX_CASE_INSENSITIVE);
+    if (!compiled) return std::nullopt;
+
+    const icu::UnicodeString text =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(command.data(), command.size()));
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> matcher(compiled->matcher(text, status));
+    if (U_FAILURE(status) || !matcher->find(status) || U_FAILURE(status)) return std::nullopt;
+    const icu::UnicodeString value = matcher->group(1, status);
+    if (U_FAILURE(status)) return std::nullopt;
+    std::string result;
+    value.toUTF8String(result);
+    return result;
+}
+
+std::vector<int> AntigravityClient::listeningPorts(int pid) {
+    const auto lister = std::find_if(std::begin(kSocketListers), std::end(kSocketListers),
+                                     [](const char* path) { return ::access(path, X_OK) == 0; });
+    if (lister == std::end(kSocketListers)) return {};
+    try {
+        const std::string listing = processOutput(
+            *lister, {"-nP", "-iTCP", "-sTCP:LISTEN", "-a", "-p", std::to_string(pid)},
+            kMaxSocketListingBytes, kSocketListingLimit);
+        return parseListeningPorts(listing);
+    } catch (...) {
+        // lsof also fails when the process has no listening socket: simply no ports.
+        return {};
+    }
+}
+
+std::vector<int> AntigravityClient::parseListeningPorts(std::string_view listing) {
+    const icu::RegexPattern* pattern = listeningPattern();
+    if (!pattern) return {};
+    const icu::UnicodeString text =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(listing.data(), listing.size()));
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> matcher(pattern->matcher(text, status));
+    if (U_FAILURE(status)) return {};
+    std::set<int> ports;
+    while (matcher->find(status) && U_SUCCESS(status)) {
+        std::string digits;
+        matcher->group(1, status).toUTF8String(digits);
+        if (U_FAILURE(status)) break;
+        // \d also matches other scripts' digits; only ASCII ones make a port.
+        if (const auto port = tcpPort(digits)) ports.insert(*port);
+    }
+    return {ports.begin(), ports.end()};
+}
+
+std::vector<AntigravityClient::Endpoint> AntigravityClient::endpoints(
+    const AntigravityProcess& process, const std::vector<int>& listeningPorts) {
+    std::vector<int> ascending = listeningPorts;
+    std::sort(ascending.begin(), ascending.end());
+    std::vector<Endpoint> candidates;
+    for (const int port : ascending) candidates.push_back({"https", port, process.csrfToken});
+    if (process.extensionPort) {
+        candidates.push_back(
+            {"http", *process.extensionPort, process.extensionToken.value_or(process.csrfToken)});
+    }
+    std::vector<Endpoint> unique;
+    for (auto& candidate : candidates) {
+        if (std::find(unique.begin(), unique.end(), candidate) == unique.end()) {
+            unique.push_back(std::move(candidate));
+        }
+    }
+    return unique;
+}
+
+}  // namespace kestrane::providers
