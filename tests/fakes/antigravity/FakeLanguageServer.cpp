@@ -9,6 +9,7 @@
 // Options of the fake itself:
 //   --fake_fixtures DIR   answers: summary.json, user_status.json, model_configs.json
 //   --fake_mode M         summary (default) | legacy (no summary: 404) | refuse (403 to all)
+//   --fake_https_mode M   the mode of the HTTPS port alone
 //   --fake_delay_ms N     wait N ms before every answer
 // Once both servers listen it prints "ready <https port> <http port>" (0 when not serving).
 
@@ -16,6 +17,7 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -37,13 +39,16 @@ constexpr const char* kModelConfigsPath =
 std::map<std::string, std::string> parseOptions(int argc, char** argv) {
     std::map<std::string, std::string> options;
     for (int i = 1; i < argc; ++i) {
-        std::string argument = argv[i];
+        const std::string argument = argv[i];
         if (argument.rfind("--", 0) != 0) continue;
+        // Option names in any case, as the client reads them.
         const auto equals = argument.find('=');
+        std::string name = argument.substr(0, equals);
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (equals != std::string::npos) {
-            options[argument.substr(0, equals)] = argument.substr(equals + 1);
+            options[name] = argument.substr(equals + 1);
         } else if (i + 1 < argc) {
-            options[argument] = argv[++i];
+            options[name] = argv[++i];
         }
     }
     return options;
@@ -63,7 +68,7 @@ struct Answers {
 };
 
 void serve(httplib::Server& server, const Answers& answers, const std::string& token) {
-    server.Post(R"(/.*)", [&answers, token](const httplib::Request& request,
+    server.Post(R"(/.*)", [answers, token](const httplib::Request& request,
                                             httplib::Response& response) {
         if (request.get_header_value("X-Codeium-Csrf-Token") != token) {
             response.status = 403;
@@ -146,7 +151,9 @@ int main(int argc, char** argv) {
     if (!token.empty()) {
         https = std::make_unique<httplib::SSLServer>(certificate.certificate, certificate.key);
         if (!https->is_valid()) return 2;
-        serve(*https, answers, token);
+        Answers httpsAnswers = answers;
+        if (!option("--fake_https_mode").empty()) httpsAnswers.mode = option("--fake_https_mode");
+        serve(*https, httpsAnswers, token);
         httpsPort = https->bind_to_any_port("127.0.0.1");
         if (httpsPort <= 0) return 2;
     }
