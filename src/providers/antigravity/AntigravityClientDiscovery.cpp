@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <memory>
 #include <set>
@@ -98,6 +99,15 @@ bool contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
 }
 
+bool containsIgnoringAsciiCase(std::string_view text, std::string_view part) {
+    const auto lower = [](char c) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    };
+    return std::search(text.begin(), text.end(), part.begin(), part.end(), [&](char a, char b) {
+               return lower(a) == lower(b);
+           }) != text.end();
+}
+
 std::string_view trimmedSpaces(std::string_view text) {
     const auto first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos) return {};
@@ -113,6 +123,9 @@ std::optional<AntigravityProcess> parseListingLine(std::string_view line) {
     const auto pid = decimalInteger(line.substr(0, space));
     if (!pid || *pid < INT32_MIN || *pid > INT32_MAX) return std::nullopt;
     const std::string_view command = line.substr(space + 1);
+    // Most lines are other programs; a plain byte search spares them the Unicode work.
+    // (No non-ASCII letter lower-cases to one of the letters of "language".)
+    if (!containsIgnoringAsciiCase(command, "language")) return std::nullopt;
 
     const icu::UnicodeString unicodeCommand =
         icu::UnicodeString::fromUTF8(icu::StringPiece(command.data(), command.size()));

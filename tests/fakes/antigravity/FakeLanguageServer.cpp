@@ -10,7 +10,10 @@
 //   --fake_fixtures DIR   answers: summary.json, user_status.json, model_configs.json
 //   --fake_mode M         summary (default) | legacy (no summary: 404) | refuse (403 to all)
 //   --fake_https_mode M   the mode of the HTTPS port alone
-//   --fake_delay_ms N     wait N ms before every answer
+//   --fake_delay_ms N     wait N ms before every answer (with --fake_delay_summary_only 1:
+//                         before the quota summary only)
+//   --fake_get PATH=FILE  the plain-HTTP port also answers GET PATH with FILE (after the
+//                         delay), to stand in for another provider's service in benchmarks
 // Once both servers listen it prints "ready <https port> <http port>" (0 when not serving).
 
 #include <httplib.h>
@@ -64,10 +67,14 @@ std::string readFile(const std::string& path) {
 struct Answers {
     std::string mode = "summary";
     std::chrono::milliseconds delay{0};
+    bool delaySummaryOnly = false;
     std::map<std::string, std::string> bodies;
 };
 
 void serve(httplib::Server& server, const Answers& answers, const std::string& token) {
+    // Without it, Nagle's algorithm and delayed acknowledgements add 40 ms to every TLS answer,
+    // which would be the fake's cost, not the client's.
+    server.set_tcp_nodelay(true);
     server.Post(R"(/.*)", [answers, token](const httplib::Request& request,
                                             httplib::Response& response) {
         if (request.get_header_value("X-Codeium-Csrf-Token") != token) {
@@ -79,7 +86,9 @@ void serve(httplib::Server& server, const Answers& answers, const std::string& t
             response.status = 415;
             return;
         }
-        std::this_thread::sleep_for(answers.delay);
+        if (!answers.delaySummaryOnly || request.path == kSummaryPath) {
+            std::this_thread::sleep_for(answers.delay);
+        }
         if (answers.mode == "refuse") {
             response.status = 403;
             return;
@@ -137,6 +146,7 @@ int main(int argc, char** argv) {
     if (!option("--fake_delay_ms").empty()) {
         answers.delay = std::chrono::milliseconds(std::stoi(option("--fake_delay_ms")));
     }
+    answers.delaySummaryOnly = option("--fake_delay_summary_only") == "1";
     const std::string fixtures = option("--fake_fixtures");
     if (!fixtures.empty()) {
         answers.bodies[kSummaryPath] = readFile(fixtures + "/summary.json");
@@ -165,6 +175,16 @@ int main(int argc, char** argv) {
         const std::string extensionToken = option("--extension_server_csrf_token");
         http = std::make_unique<httplib::Server>();
         serve(*http, answers, extensionToken.empty() ? token : extensionToken);
+        const std::string route = option("--fake_get");
+        if (const auto equals = route.find('='); equals != std::string::npos) {
+            const std::string body = readFile(route.substr(equals + 1));
+            const auto delay = answers.delay;
+            http->Get(route.substr(0, equals),
+                      [body, delay](const httplib::Request&, httplib::Response& response) {
+                          std::this_thread::sleep_for(delay);
+                          response.set_content(body, "application/json");
+                      });
+        }
         const int requested = std::stoi(extensionPort);
         if (requested == 0) {
             httpPort = http->bind_to_any_port("127.0.0.1");
