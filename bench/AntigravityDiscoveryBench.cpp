@@ -24,9 +24,10 @@ std::string listing(int lines) {
             text += "/usr/lib/some/program --flag value --another=" + std::string(80, 'x') + "\n";
         }
     }
-    text += "  9999 /usr/share/antigravity/resources/app/extensions/antigravity/bin/"
-            "language_server_linux_x64 --app_data_dir antigravity --csrf_token abc "
-            "--extension_server_port 4100 --extension_server_csrf_token def\n";
+    text +=
+        "  9999 /usr/share/antigravity/resources/app/extensions/antigravity/bin/"
+        "language_server_linux_x64 --app_data_dir antigravity --csrf_token abc "
+        "--extension_server_port 4100 --extension_server_csrf_token def\n";
     return text;
 }
 

@@ -103,9 +103,8 @@ bool containsIgnoringAsciiCase(std::string_view text, std::string_view part) {
     const auto lower = [](char c) {
         return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     };
-    return std::search(text.begin(), text.end(), part.begin(), part.end(), [&](char a, char b) {
-               return lower(a) == lower(b);
-           }) != text.end();
+    return std::search(text.begin(), text.end(), part.begin(), part.end(),
+                       [&](char a, char b) { return lower(a) == lower(b); }) != text.end();
 }
 
 std::string_view trimmedSpaces(std::string_view text) {

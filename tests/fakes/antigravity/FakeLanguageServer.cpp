@@ -75,35 +75,35 @@ void serve(httplib::Server& server, const Answers& answers, const std::string& t
     // Without it, Nagle's algorithm and delayed acknowledgements add 40 ms to every TLS answer,
     // which would be the fake's cost, not the client's.
     server.set_tcp_nodelay(true);
-    server.Post(R"(/.*)", [answers, token](const httplib::Request& request,
-                                            httplib::Response& response) {
-        if (request.get_header_value("X-Codeium-Csrf-Token") != token) {
-            response.status = 403;
-            return;
-        }
-        if (request.get_header_value("Connect-Protocol-Version") != "1" ||
-            request.get_header_value("Content-Type") != "application/json") {
-            response.status = 415;
-            return;
-        }
-        if (!answers.delaySummaryOnly || request.path == kSummaryPath) {
-            std::this_thread::sleep_for(answers.delay);
-        }
-        if (answers.mode == "refuse") {
-            response.status = 403;
-            return;
-        }
-        if (answers.mode == "legacy" && request.path == kSummaryPath) {
-            response.status = 404;
-            return;
-        }
-        const auto body = answers.bodies.find(request.path);
-        if (body == answers.bodies.end()) {
-            response.status = 404;
-            return;
-        }
-        response.set_content(body->second, "application/json");
-    });
+    server.Post(R"(/.*)",
+                [answers, token](const httplib::Request& request, httplib::Response& response) {
+                    if (request.get_header_value("X-Codeium-Csrf-Token") != token) {
+                        response.status = 403;
+                        return;
+                    }
+                    if (request.get_header_value("Connect-Protocol-Version") != "1" ||
+                        request.get_header_value("Content-Type") != "application/json") {
+                        response.status = 415;
+                        return;
+                    }
+                    if (!answers.delaySummaryOnly || request.path == kSummaryPath) {
+                        std::this_thread::sleep_for(answers.delay);
+                    }
+                    if (answers.mode == "refuse") {
+                        response.status = 403;
+                        return;
+                    }
+                    if (answers.mode == "legacy" && request.path == kSummaryPath) {
+                        response.status = 404;
+                        return;
+                    }
+                    const auto body = answers.bodies.find(request.path);
+                    if (body == answers.bodies.end()) {
+                        response.status = 404;
+                        return;
+                    }
+                    response.set_content(body->second, "application/json");
+                });
 }
 
 // A throw-away key and self-signed certificate for "localhost".

@@ -43,8 +43,8 @@ std::string quotaMessage(Action action) {
 }
 
 TEST(AntigravityClientTest, SummaryGivesOneWindowPerBucketMostUsedFirst) {
-    const auto usage =
-        AntigravityClient::parseQuotaSummary(fixture("summary.json"), fixture("user_status.json"), kNow);
+    const auto usage = AntigravityClient::parseQuotaSummary(fixture("summary.json"),
+                                                            fixture("user_status.json"), kNow);
     EXPECT_EQ(usage.provider, model::ProviderKind::antigravity);
     EXPECT_EQ(usage.email, "dev@example.com");
     EXPECT_EQ(usage.plan, "Pro");
@@ -147,10 +147,9 @@ TEST(AntigravityClientTest, BadAnswersGiveTheirMessages) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.body);
-        EXPECT_EQ(quotaMessage([&] {
-                      AntigravityClient::parseQuotaSummary(c.body, std::nullopt, kNow);
-                  }),
-                  c.summaryMessage);
+        EXPECT_EQ(
+            quotaMessage([&] { AntigravityClient::parseQuotaSummary(c.body, std::nullopt, kNow); }),
+            c.summaryMessage);
         EXPECT_EQ(quotaMessage([&] { AntigravityClient::parseLegacyUsage(c.body, kNow); }),
                   c.legacyMessage);
     }
@@ -177,8 +176,9 @@ TEST(AntigravityClientTest, LegacyKeepsTheLeastRemainingModelOfEachFamily) {
             {"label":"GPT B","quotaInfo":{"remainingFraction":0.5,"resetTime":"200"}},
             {"quotaInfo":{"remainingFraction":0}}]})",
         kNow);
-    EXPECT_EQ(tie.windows,
-              (std::vector<LimitWindow>{{"antigravity-claude-gpt", "Claude + GPT", 50, 300, Date{100}}}));
+    EXPECT_EQ(
+        tie.windows,
+        (std::vector<LimitWindow>{{"antigravity-claude-gpt", "Claude + GPT", 50, 300, Date{100}}}));
     EXPECT_EQ(tie.email, std::nullopt);
 }
 
@@ -214,8 +214,8 @@ TEST(AntigravityClientTest, PeriodSlugOrderAndDates) {
         std::optional<std::int64_t> minutes;
     };
     const Duration durations[] = {
-        {"weekly-gemini", "", 10080}, {"x", "Last 7D", 10080},      {"five-hour", "", 300},
-        {"b", "5H window", 300},      {"b", "Session pool", 300},   {"b", "Week of five", 10080},
+        {"weekly-gemini", "", 10080},   {"x", "Last 7D", 10080},    {"five-hour", "", 300},
+        {"b", "5H window", 300},        {"b", "Session pool", 300}, {"b", "Week of five", 10080},
         {"daily", "Day", std::nullopt},
     };
     for (const auto& d : durations) {
@@ -224,8 +224,12 @@ TEST(AntigravityClientTest, PeriodSlugOrderAndDates) {
     }
 
     const std::pair<const char*, const char*> slugs[] = {
-        {"Claude + GPT", "claude-gpt"}, {"Gemini", "gemini"},     {" -Pro- ", "-pro-"},
-        {"Лимит", "лимит"},             {"Café Ñ 2", "café-ñ-2"}, {"a__b..c", "a-b-c"},
+        {"Claude + GPT", "claude-gpt"},
+        {"Gemini", "gemini"},
+        {" -Pro- ", "-pro-"},
+        {"Лимит", "лимит"},
+        {"Café Ñ 2", "café-ñ-2"},
+        {"a__b..c", "a-b-c"},
         {"", ""},
     };
     for (const auto& [text, slug] : slugs) {
@@ -267,7 +271,7 @@ TEST(AntigravityClientTest, PeriodSlugOrderAndDates) {
 
 // An in-process language server on plain HTTP, reached as an extension endpoint.
 class LanguageServer {
-public:
+  public:
     struct Call {
         std::string path;
         std::string body;
@@ -278,28 +282,28 @@ public:
 
     // `status(path)` gives the answer's status; 200 answers with the fixture for that path.
     explicit LanguageServer(std::function<int(const std::string&)> status) {
-        server_.server().Post(R"(/.*)", [this, status](const httplib::Request& request,
-                                                       httplib::Response& response) {
-            {
-                const std::lock_guard lock(mutex_);
-                calls_.push_back({request.path, request.body,
-                                  request.has_header("X-Codeium-Csrf-Token")
-                                      ? std::optional(
-                                            request.get_header_value("X-Codeium-Csrf-Token"))
-                                      : std::nullopt,
-                                  request.get_header_value("Content-Type"),
-                                  request.get_header_value("Connect-Protocol-Version")});
-            }
-            response.status = status(request.path);
-            if (response.status != 200) return;
-            if (request.path == AntigravityClient::summaryPath) {
-                response.set_content(fixture("summary.json"), "application/json");
-            } else if (request.path == AntigravityClient::userStatusPath) {
-                response.set_content(fixture("user_status.json"), "application/json");
-            } else {
-                response.set_content(fixture("model_configs.json"), "application/json");
-            }
-        });
+        server_.server().Post(
+            R"(/.*)", [this, status](const httplib::Request& request, httplib::Response& response) {
+                {
+                    const std::lock_guard lock(mutex_);
+                    calls_.push_back(
+                        {request.path, request.body,
+                         request.has_header("X-Codeium-Csrf-Token")
+                             ? std::optional(request.get_header_value("X-Codeium-Csrf-Token"))
+                             : std::nullopt,
+                         request.get_header_value("Content-Type"),
+                         request.get_header_value("Connect-Protocol-Version")});
+                }
+                response.status = status(request.path);
+                if (response.status != 200) return;
+                if (request.path == AntigravityClient::summaryPath) {
+                    response.set_content(fixture("summary.json"), "application/json");
+                } else if (request.path == AntigravityClient::userStatusPath) {
+                    response.set_content(fixture("user_status.json"), "application/json");
+                } else {
+                    response.set_content(fixture("model_configs.json"), "application/json");
+                }
+            });
         server_.start();
     }
 
@@ -309,7 +313,7 @@ public:
         return calls_;
     }
 
-private:
+  private:
     testing::FakeHttpServer server_;
     std::mutex mutex_;
     std::vector<Call> calls_;
@@ -332,8 +336,7 @@ const std::string kMetadata =
 TEST(AntigravityClientTest, FetchAsksForTheSummaryAndTheAccountWithConnectHeaders) {
     LanguageServer server([](const std::string&) { return 200; });
     const testing::FixedClock clock(kNow);
-    const auto usage =
-        AntigravityClient(clock, serving({extensionServer(server.port())})).fetch();
+    const auto usage = AntigravityClient(clock, serving({extensionServer(server.port())})).fetch();
     EXPECT_EQ(usage, AntigravityClient::parseQuotaSummary(fixture("summary.json"),
                                                           fixture("user_status.json"), kNow));
 
@@ -373,10 +376,10 @@ TEST(AntigravityClientTest, FallsBackToUserStatusThenToModelConfigs) {
         EXPECT_EQ(usage.windows[0].usedPercent, 60);
         std::vector<std::string> paths;
         for (const auto& call : server.calls()) paths.push_back(call.path);
-        EXPECT_EQ(paths, (std::vector<std::string>{
-                             std::string(AntigravityClient::summaryPath),
-                             std::string(AntigravityClient::userStatusPath),
-                             std::string(AntigravityClient::modelConfigsPath)}));
+        EXPECT_EQ(paths,
+                  (std::vector<std::string>{std::string(AntigravityClient::summaryPath),
+                                            std::string(AntigravityClient::userStatusPath),
+                                            std::string(AntigravityClient::modelConfigsPath)}));
         EXPECT_EQ(platform::parseJson(server.calls()[2].body), platform::parseJson(kMetadata));
     }
 }
@@ -417,15 +420,19 @@ TEST(AntigravityClientTest, NoServerAndNoAnswerHaveTheirMessages) {
 
     LanguageServer refusing([](const std::string&) { return 401; });
     // A server whose only endpoint is nowhere, and one that refuses everything.
-    const auto processes = std::vector<AntigravityProcess>{
-        {.pid = 1, .csrfToken = "t"}, extensionServer(refusing.port())};
+    const auto processes = std::vector<AntigravityProcess>{{.pid = 1, .csrfToken = "t"},
+                                                           extensionServer(refusing.port())};
     EXPECT_EQ(quotaMessage([&] { AntigravityClient(clock, serving(processes)).fetch(); }),
               "Antigravity не вернул квоты. Проверьте вход в аккаунт и повторите.");
 
     const AntigravityClient client(clock, serving({}));
-    EXPECT_EQ(quotaMessage([&] { client.request({"ftp", 21, ""}, "/", {}); }),
+    EXPECT_EQ(quotaMessage([&] {
+                  client.request({"ftp", 21, ""}, "/", {});
+              }),
               "Некорректный локальный адрес Antigravity.");
-    EXPECT_EQ(quotaMessage([&] { client.request({"http", 70000, ""}, "/", {}); }),
+    EXPECT_EQ(quotaMessage([&] {
+                  client.request({"http", 70000, ""}, "/", {});
+              }),
               "Некорректный локальный адрес Antigravity.");
     EXPECT_EQ(quotaMessage([&] {
                   client.request({"http", refusing.port(), ""}, AntigravityClient::summaryPath, {});

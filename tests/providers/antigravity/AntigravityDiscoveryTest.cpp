@@ -43,8 +43,7 @@ TEST(AntigravityDiscoveryTest, QualifiesOnlyTheEditorsLanguageServerWithAToken) 
         {"10 /opt/other/language_server_linux_x64 --app_data_dir other --csrf_token t", false},
         {"10 /opt/x/language_server_linux_x64 --csrf_token t antigravity", false},
         // A wrapper script and a differently named program are not the server.
-        {"10 /opt/x/language_server_wrapper.sh --app_data_dir antigravity --csrf_token t",
-         false},
+        {"10 /opt/x/language_server_wrapper.sh --app_data_dir antigravity --csrf_token t", false},
         {"10 /opt/x/my_language_server --app_data_dir antigravity --csrf_token t", false},
         {"10 /opt/x/languageserver --app_data_dir antigravity --csrf_token t", false},
         // No token, no server to talk to.
@@ -135,16 +134,16 @@ TEST(AntigravityDiscoveryTest, ListeningPortsFromLsofOutput) {
         "language_ 4242 dev   16u  IPv4 0x5      0t0  TCP 127.0.0.1:99999 (LISTEN)\n"
         "language_ 4242 dev   17u  IPv4 0x6      0t0  TCP 127.0.0.1:5000->1.2.3.4:80 "
         "(ESTABLISHED)\n";
-    EXPECT_EQ(AntigravityClient::parseListeningPorts(listing), (std::vector<int>{3999, 4100, 40123}));
+    EXPECT_EQ(AntigravityClient::parseListeningPorts(listing),
+              (std::vector<int>{3999, 4100, 40123}));
     EXPECT_TRUE(AntigravityClient::parseListeningPorts("").empty());
 }
 
 TEST(AntigravityDiscoveryTest, EndpointsHttpsPortsAscendingThenExtensionWithoutRepeats) {
     const AntigravityProcess process{1, "main", 4100, std::nullopt};
     EXPECT_EQ(AntigravityClient::endpoints(process, {4101, 4100, 4101}),
-              (std::vector<Endpoint>{{"https", 4100, "main"},
-                                     {"https", 4101, "main"},
-                                     {"http", 4100, "main"}}));
+              (std::vector<Endpoint>{
+                  {"https", 4100, "main"}, {"https", 4101, "main"}, {"http", 4100, "main"}}));
 
     const AntigravityProcess withToken{1, "main", 4100, "ext"};
     EXPECT_EQ(AntigravityClient::endpoints(withToken, {}),
@@ -163,8 +162,7 @@ TEST(AntigravityDiscoveryTest, ProcessOutputFailuresAndUndecodableOutput) {
     EXPECT_THROW(AntigravityClient::processOutput("/nonexistent/ps", {}, 1024, 5s),
                  platform::LaunchError);
     EXPECT_EQ(AntigravityClient::processOutput("/usr/bin/printf", {"ok\\n\\377\\n"}, 1024, 5s), "");
-    EXPECT_EQ(AntigravityClient::processOutput("/usr/bin/printf", {"один\\n"}, 1024, 5s),
-              "один\n");
+    EXPECT_EQ(AntigravityClient::processOutput("/usr/bin/printf", {"один\\n"}, 1024, 5s), "один\n");
     // Output over the cap keeps only whole lines.
     EXPECT_EQ(AntigravityClient::processOutput("/usr/bin/printf", {"12345\\n6789"}, 8, 5s),
               "12345\n");

@@ -41,7 +41,7 @@ int freePort() {
 
 // One fake language server process; stopped when destroyed.
 class FakeLanguageServer {
-public:
+  public:
     explicit FakeLanguageServer(const std::vector<std::string>& arguments)
         : child_(platform::ChildProcess::start(KESTRANE_FAKE_LANGUAGE_SERVER, arguments)) {
         // It prints one line once it listens.
@@ -56,17 +56,17 @@ public:
     }
     bool ready() const { return ready_; }
 
-private:
+  private:
     platform::ChildProcess child_;
     bool ready_ = false;
 };
 
 class AntigravityProbeTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const auto lockPath = std::filesystem::temp_directory_path() /
                               "kestrane-antigravity-language-server-tests.lock";
-        lock_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        lock_ = ::open(lockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
         ASSERT_GE(lock_, 0);
         ASSERT_EQ(::flock(lock_, LOCK_EX), 0);
         if (!AntigravityClient::runningProcesses().empty()) {
@@ -90,7 +90,7 @@ protected:
                                    {{"HOME", home_.path().string()}, {"PATH", "/usr/bin:/bin"}});
     }
 
-private:
+  private:
     int lock_ = -1;
     testing::TempDirectory home_;
     std::vector<std::unique_ptr<FakeLanguageServer>> servers_;
