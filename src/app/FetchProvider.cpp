@@ -5,6 +5,7 @@
 #include "model/QuotaError.h"
 #include "providers/antigravity/AntigravityClient.h"
 #include "providers/claude/ClaudeClient.h"
+#include "providers/codex/CodexClient.h"
 #include "providers/cursor/CursorClient.h"
 #include "providers/kimi/KimiClient.h"
 
@@ -13,15 +14,15 @@ namespace {
 
 model::ProviderUsage fetchUsage(model::ProviderKind kind, const ProviderContext& context) {
     switch (kind) {
+        case model::ProviderKind::codex:
+            return providers::CodexClient(context.environment, context.clock).fetch();
+        case model::ProviderKind::cursor:
+            return providers::CursorClient(context.environment, context.clock).fetch();
         case model::ProviderKind::claude:
             return providers::ClaudeClient(context.environment, context.clock, context.keychain)
                 .fetch();
-        case model::ProviderKind::cursor:
-            return providers::CursorClient(context.environment, context.clock).fetch();
         case model::ProviderKind::kimi:
             return providers::KimiClient(context.environment, context.clock).fetch();
-        case model::ProviderKind::codex:
-            break;
         case model::ProviderKind::antigravity:
             return providers::AntigravityClient(context.clock).fetch();
     }

@@ -1,0 +1,369 @@
+#include "providers/codex/CodexClient.h"
+
+#include <unicode/regex.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <exception>
+#include <map>
+#include <set>
+
+#include "model/QuotaError.h"
+#include "providers/codex/CodexExecutableLocator.h"
+#include "providers/codex/CodexRPC.h"
+
+namespace kestrane::providers {
+namespace {
+
+using model::LimitWindow;
+using model::ProviderUsage;
+using model::QuotaError;
+using model::RecentModelContext;
+using platform::Json;
+
+constexpr std::int64_t kThreadListLimit = 64;
+constexpr double kRecentWindowSeconds = 86400;
+// Session clocks may run a little ahead of ours.
+constexpr double kFutureToleranceSeconds = 60;
+
+// The member under `camel`, else under `snake`, when it has the type `accepts` wants.
+template <typename Accepts>
+const Json* member(const Json& object, std::string_view camel, std::string_view snake,
+                   Accepts accepts) {
+    if (!object.is_object()) return nullptr;
+    for (const std::string_view key : {camel, snake}) {
+        if (key.empty()) continue;
+        const auto it = object.find(key);
+        if (it != object.end() && accepts(*it)) return &*it;
+    }
+    return nullptr;
+}
+
+const Json* objectMember(const Json& object, std::string_view camel, std::string_view snake = {}) {
+    return member(object, camel, snake, [](const Json& value) { return value.is_object(); });
+}
+
+std::optional<std::string> stringMember(const Json& object, std::string_view camel,
+                                        std::string_view snake = {}) {
+    const Json* value =
+        member(object, camel, snake, [](const Json& value) { return value.is_string(); });
+    return value ? std::optional(value->get<std::string>()) : std::nullopt;
+}
+
+std::optional<double> doubleMember(const Json& object, std::string_view camel,
+                                   std::string_view snake = {}) {
+    const Json* value = member(object, camel, snake, [](const Json& value) {
+        return CodexClient::lenientDouble(value).has_value();
+    });
+    return value ? CodexClient::lenientDouble(*value) : std::nullopt;
+}
+
+std::string lowercased(std::string_view text) {
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return result;
+}
+
+// First letter of each word upper case, the rest lower case.
+std::string capitalised(std::string_view text) {
+    std::string result(text);
+    bool wordStart = true;
+    for (char& c : result) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isspace(byte)) {
+            wordStart = true;
+            continue;
+        }
+        c = static_cast<char>(wordStart ? std::toupper(byte) : std::tolower(byte));
+        wordStart = false;
+    }
+    return result;
+}
+
+std::optional<std::int64_t> wholeMinutes(std::optional<double> value) {
+    // 2^63 is exactly representable; anything from there on does not fit.
+    if (!value || !std::isfinite(*value) || std::trunc(*value) != *value ||
+        *value < -9223372036854775808.0 || *value >= 9223372036854775808.0) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(*value);
+}
+
+// Model names are short identifiers; anything else in the field is not shown.
+bool isModelName(const std::string& text) {
+    static const icu::RegexPattern* const pattern = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        UParseError error;
+        return icu::RegexPattern::compile(
+            icu::UnicodeString::fromUTF8("^[a-zA-Z0-9][a-zA-Z0-9._:/-]{0,99}$"), error, status);
+    }();
+    if (!pattern) return false;
+    const icu::UnicodeString input = icu::UnicodeString::fromUTF8(text);
+    UErrorCode status = U_ZERO_ERROR;
+    const std::unique_ptr<icu::RegexMatcher> matcher(pattern->matcher(input, status));
+    if (U_FAILURE(status) || !matcher) return false;
+    const bool found = matcher->find(status);
+    return U_SUCCESS(status) && found;
+}
+
+Json threadListParameters() {
+    return Json{
+        {"limit", kThreadListLimit},
+        {"sortKey", "updated_at"},
+        {"sortDirection", "desc"},
+        {"useStateDbOnly", true},
+        {"modelProviders", Json::array({"openai"})},
+        {"sourceKinds",
+         Json::array({"cli", "vscode", "exec", "appServer", "subAgent", "subAgentReview",
+                      "subAgentCompact", "subAgentThreadSpawn", "subAgentOther", "unknown"})},
+    };
+}
+
+}  // namespace
+
+CodexClient::CodexClient(const platform::Environment& environment, const platform::Clock& clock,
+                         const platform::Workspace& workspace, Limits limits)
+    : environment_(environment), clock_(clock), workspace_(workspace), limits_(limits) {}
+
+ProviderUsage CodexClient::fetch() const {
+    const auto applications = CodexExecutableLocator::installedApplications(workspace_);
+    const auto executables = CodexExecutableLocator::executables(
+        environment_, applications, environment_.homeDirectory(), {"/Applications"},
+        {"/opt/homebrew/bin", "/usr/local/bin"});
+    return fetchSynchronously(executables);
+}
+
+ProviderUsage CodexClient::fetchSynchronously(const std::vector<std::string>& executables) const {
+    const std::unique_ptr<CodexRPC> rpc = connect(executables);
+    try {
+        const Json account = rpc->request(2, "account/read", Json::object(), limits_.accountRead);
+        const Json limits =
+            rpc->request(3, "account/rateLimits/read", Json::object(), limits_.rateLimitsRead);
+        ProviderUsage result = usage(account, limits, clock_.now());
+
+        Json threads = Json::object();
+        try {
+            threads = rpc->request(4, "thread/list", threadListParameters(), limits_.threadList);
+        } catch (const std::exception&) {
+            // Recent models are optional: an old server, a slow one or a broken answer
+            // leaves them empty without failing the quota.
+        }
+        result.recentModels = recentModels(threads, clock_.now());
+        rpc->stop();
+        return result;
+    } catch (...) {
+        rpc->stop();
+        throw;
+    }
+}
+
+std::unique_ptr<CodexRPC> CodexClient::connect(const std::vector<std::string>& executables) const {
+    if (executables.empty()) {
+        throw QuotaError::unavailable("Codex не найден. Установите Codex или приложение ChatGPT.");
+    }
+    std::exception_ptr pending =
+        std::make_exception_ptr(QuotaError::unavailable("Не удалось подключиться к Codex."));
+    const auto directory = temporaryDirectory();
+    for (const auto& executable : executables) {
+        std::unique_ptr<CodexRPC> rpc;
+        try {
+            rpc = std::make_unique<CodexRPC>(executable, directory);
+        } catch (...) {
+            pending = std::current_exception();
+            continue;
+        }
+        try {
+            rpc->request(1, "initialize",
+                         Json{{"clientInfo", {{"name", "Kestrane"}, {"version", "1.1"}}}},
+                         limits_.initialize);
+            rpc->write(Json{{"method", "initialized"}, {"params", Json::object()}});
+            return rpc;
+        } catch (...) {
+            rpc->stop();
+            pending = std::current_exception();
+        }
+    }
+    std::rethrow_exception(pending);
+}
+
+std::filesystem::path CodexClient::temporaryDirectory() const {
+    const auto value = environment_.value("TMPDIR");
+    return value && !value->empty() ? std::filesystem::path(*value) : "/tmp";
+}
+
+ProviderUsage CodexClient::usage(const Json& accountResult, const Json& limitsResult,
+                                 platform::Date now) {
+    const Json* account = objectMember(accountResult, "account");
+    const auto email = account ? stringMember(*account, "email") : std::nullopt;
+    auto planText = account ? stringMember(*account, "planType", "plan_type") : std::nullopt;
+
+    const Json* rateLimits = objectMember(limitsResult, "rateLimits", "rate_limits");
+    const Json* byIdMember =
+        objectMember(limitsResult, "rateLimitsByLimitId", "rate_limits_by_limit_id");
+    const Json byId = byIdMember ? *byIdMember : Json::object();
+
+    // The by-id map is ordered by key, so "first" below is the smallest key.
+    std::string primaryKey = "codex";
+    if (!objectMember(byId, "codex")) {
+        if (rateLimits) {
+            primaryKey = stringMember(*rateLimits, "limitId", "limit_id").value_or("codex");
+        } else {
+            for (const auto& [key, value] : byId.items()) {
+                if (value.is_object()) {
+                    primaryKey = key;
+                    break;
+                }
+            }
+        }
+    }
+
+    const Json* primary = objectMember(byId, primaryKey);
+    if (!primary) primary = rateLimits;
+    if (!primary) throw QuotaError::invalidResponse("Codex не вернул данные о лимитах.");
+
+    std::vector<LimitWindow> all = windows(*primary, "Codex");
+    const std::string primaryLimitId =
+        stringMember(*primary, "limitId", "limit_id").value_or(primaryKey);
+    for (const auto& [key, value] : byId.items()) {
+        if (!value.is_object()) continue;
+        const std::string limitId = stringMember(value, "limitId", "limit_id").value_or(key);
+        if (key == primaryKey || limitId == primaryLimitId) continue;
+        const auto extra = windows(
+            value, stringMember(value, "limitName", "limit_name").value_or("Дополнительный лимит"));
+        all.insert(all.end(), extra.begin(), extra.end());
+    }
+    if (all.empty()) throw QuotaError::invalidResponse("Codex не вернул доступные окна лимитов.");
+
+    if (!planText) planText = stringMember(*primary, "planType", "plan_type");
+    std::optional<double> balance;
+    if (const Json* credits = objectMember(*primary, "credits")) {
+        balance = doubleMember(*credits, "balance");
+        // A balance too large for a double is no amount worth showing.
+        if (balance && !std::isfinite(*balance)) balance.reset();
+    }
+
+    ProviderUsage result;
+    result.provider = model::ProviderKind::codex;
+    result.email = email;
+    if (planText) result.plan = prettyPlan(*planText);
+    result.windows = deduplicate(std::move(all));
+    result.spendLimit = balance;
+    if (balance) result.currency = "кредиты";
+    result.updatedAt = now;
+    return result;
+}
+
+std::vector<LimitWindow> CodexClient::windows(const Json& bucket, const std::string& fallbackName) {
+    struct Slot {
+        std::string_view key;
+        std::string_view suffix;
+    };
+    static constexpr Slot kSlots[] = {{"primary", ""}, {"secondary", "доп."}};
+
+    std::vector<LimitWindow> result;
+    for (const Slot& slot : kSlots) {
+        const Json* window = objectMember(bucket, slot.key);
+        if (!window) continue;
+        const auto used = doubleMember(*window, "usedPercent", "used_percent");
+        if (!used || !std::isfinite(*used)) continue;
+        const auto minutes =
+            wholeMinutes(doubleMember(*window, "windowDurationMins", "window_duration_mins"));
+        std::optional<platform::Date> resetsAt;
+        if (const auto seconds = doubleMember(*window, "resetsAt", "resets_at");
+            seconds && std::isfinite(*seconds)) {
+            resetsAt = platform::Date{*seconds};
+        }
+
+        LimitWindow limit;
+        limit.id =
+            fallbackName + "-" + std::string(slot.key) + "-" + std::to_string(minutes.value_or(0));
+        limit.name =
+            slot.suffix.empty() ? fallbackName : fallbackName + " " + std::string(slot.suffix);
+        limit.usedPercent = std::clamp(*used, 0.0, 100.0);
+        limit.durationMinutes = minutes;
+        limit.resetsAt = resetsAt;
+        result.push_back(std::move(limit));
+    }
+    return result;
+}
+
+std::vector<LimitWindow> CodexClient::deduplicate(std::vector<LimitWindow> windows) {
+    std::set<std::string> seen;
+    std::vector<LimitWindow> result;
+    for (auto& window : windows) {
+        if (seen.insert(window.id).second) result.push_back(std::move(window));
+    }
+    return result;
+}
+
+std::string CodexClient::prettyPlan(std::string_view raw) {
+    const std::string plan = lowercased(raw);
+    if (plan == "prolite" || plan == "pro") return "Pro";
+    if (plan == "plus") return "Plus";
+    if (plan == "team") return "Team";
+    return capitalised(raw);
+}
+
+std::optional<double> CodexClient::lenientDouble(const Json& value) {
+    if (value.is_number()) return value.get<double>();
+    if (!value.is_string()) return std::nullopt;
+    const auto& text = value.get_ref<const std::string&>();
+    std::string_view digits = text;
+    // A plus sign is part of a decimal number; from_chars does not take it itself.
+    if (digits.starts_with('+') && digits.size() > 1 && digits[1] != '-' && digits[1] != '+') {
+        digits.remove_prefix(1);
+    }
+    double number = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    // Only whole, finite decimal numbers: no spaces around, no "inf" or "nan" spelled out.
+    if (error != std::errc{} || end != digits.data() + digits.size() || digits.empty() ||
+        !std::isfinite(number)) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+std::vector<RecentModelContext> CodexClient::recentModels(const Json& result, platform::Date now) {
+    const Json* threads = result.is_object() && result.contains("data") && result["data"].is_array()
+                              ? &result["data"]
+                              : nullptr;
+    if (!threads) return {};
+
+    struct Seen {
+        std::int64_t count = 0;
+        platform::Date latest{-std::numeric_limits<double>::infinity()};
+    };
+    std::set<std::string> threadIds;
+    std::map<std::string, Seen> models;
+    for (const Json& thread : *threads) {
+        if (!thread.is_object()) continue;
+        const auto id = stringMember(thread, "id");
+        if (!id || !threadIds.insert(*id).second) continue;
+        const auto model = stringMember(thread, "model");
+        if (!model || !isModelName(*model)) continue;
+        const auto updated = doubleMember(thread, "updatedAt");
+        if (!updated || !std::isfinite(*updated)) continue;
+        const platform::Date date{*updated};
+        if (date < now - kRecentWindowSeconds || date > now + kFutureToleranceSeconds) continue;
+        Seen& seen = models[*model];
+        seen.count += 1;
+        seen.latest = std::max(seen.latest, date);
+    }
+
+    std::vector<RecentModelContext> contexts;
+    contexts.reserve(models.size());
+    for (const auto& [model, seen] : models) {
+        contexts.push_back(RecentModelContext{model, seen.count, seen.latest});
+    }
+    std::stable_sort(contexts.begin(), contexts.end(), [](const auto& a, const auto& b) {
+        if (a.lastSeenAt != b.lastSeenAt) return a.lastSeenAt > b.lastSeenAt;
+        return a.model < b.model;
+    });
+    return contexts;
+}
+
+}  // namespace kestrane::providers

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/LimitWindow.h"
+#include "model/ProviderUsage.h"
+#include "model/RecentModelContext.h"
+#include "platform/Clock.h"
+#include "platform/Date.h"
+#include "platform/Environment.h"
+#include "platform/Json.h"
+#include "platform/Workspace.h"
+
+namespace kestrane::providers {
+
+class CodexRPC;
+
+// How long each answer of the Codex app server may take. Tests scale these down.
+struct CodexLimits {
+    std::chrono::milliseconds initialize{15000};
+    std::chrono::milliseconds accountRead{15000};
+    std::chrono::milliseconds rateLimitsRead{15000};
+    // Recent sessions are a nicety; a slow answer must not hold up the quota.
+    std::chrono::milliseconds threadList{2000};
+};
+
+// Fetches the Codex quota by starting the user's own `codex` executable as an app server
+// and asking it over JSON-RPC on its standard input and output. It uses the login the user
+// already made with Codex; it keeps nothing between fetches and never leaves the child
+// running.
+class CodexClient {
+  public:
+    using Limits = CodexLimits;
+
+    CodexClient(const platform::Environment& environment, const platform::Clock& clock,
+                const platform::Workspace& workspace = platform::systemWorkspace(),
+                Limits limits = {});
+
+    // Looks for the executables and runs the exchange with the first one that answers.
+    // Blocks; throws QuotaError (or a platform error) on failure.
+    model::ProviderUsage fetch() const;
+    model::ProviderUsage fetchSynchronously(const std::vector<std::string>& executables) const;
+
+    // The quota from the answers to "account/read" and "account/rateLimits/read".
+    static model::ProviderUsage usage(const platform::Json& accountResult,
+                                      const platform::Json& limitsResult, platform::Date now);
+    // Models of the local sessions of the last 24 hours, most recently used first.
+    static std::vector<model::RecentModelContext> recentModels(const platform::Json& result,
+                                                               platform::Date now);
+
+    static std::vector<model::LimitWindow> windows(const platform::Json& bucket,
+                                                   const std::string& fallbackName);
+    static std::vector<model::LimitWindow> deduplicate(std::vector<model::LimitWindow> windows);
+    static std::string prettyPlan(std::string_view raw);
+    // Numbers arrive as JSON numbers or as decimal strings; anything else counts as absent.
+    static std::optional<double> lenientDouble(const platform::Json& value);
+
+  private:
+    std::unique_ptr<CodexRPC> connect(const std::vector<std::string>& executables) const;
+    std::filesystem::path temporaryDirectory() const;
+
+    const platform::Environment& environment_;
+    const platform::Clock& clock_;
+    const platform::Workspace& workspace_;
+    Limits limits_;
+};
+
+}  // namespace kestrane::providers
