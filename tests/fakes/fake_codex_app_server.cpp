@@ -10,6 +10,7 @@
 //   flood N         write N bytes of 'x' and no line feed
 //   exit N          exit with status N
 //   ignore-term     ignore SIGTERM from here on
+//   close-input     close standard input (later writes to us fail with EPIPE)
 //   hang            block until killed, whatever happens to standard input
 //   drain           read and discard standard input until it ends, then exit 0
 //
@@ -88,6 +89,8 @@ int main(int, char** argv) {
             }
         } else if (command == "exit") {
             return std::stoi(argument);
+        } else if (command == "close-input") {
+            ::close(0);
         } else if (command == "ignore-term") {
             ::signal(SIGTERM, SIG_IGN);
         } else if (command == "hang") {

@@ -24,6 +24,7 @@ constexpr std::size_t kReadChunkBytes = 4096;
 const char* const kTimedOut = "Codex не ответил вовремя.";
 const char* const kReadFailed = "Не удалось прочитать ответ Codex.";
 const char* const kInvalidJson = "Codex вернул некорректный JSON.";
+const char* const kConnectionClosed = "Codex закрыл соединение.";
 
 platform::ChildProcess launch(const std::filesystem::path& executable,
                               const std::filesystem::path& workingDirectory) {
@@ -56,7 +57,7 @@ Json CodexRPC::request(std::int64_t id, std::string_view method, Json params,
     const Deadline deadline = start + timeout;
     for (;;) {
         const auto line = readLine(deadline);
-        if (!line) throw QuotaError::invalidResponse("Codex закрыл соединение.");
+        if (!line) throw QuotaError::invalidResponse(kConnectionClosed);
         const auto idMember = line->find("id");
         if (idMember == line->end() || identifier(*idMember) != id) continue;
 
@@ -82,6 +83,9 @@ void CodexRPC::write(const Json& message) {
     while (written < line.size()) {
         const ssize_t count = ::write(fd, line.data() + written, line.size() - written);
         if (count < 0 && errno == EINTR) continue;
+        // A child that has gone away is the same closed connection whether we notice it
+        // when writing or when reading; only other failures keep the system's description.
+        if (count < 0 && errno == EPIPE) throw QuotaError::invalidResponse(kConnectionClosed);
         if (count < 0) throw platform::LocalizedError(platform::describeSystemError(errno));
         written += static_cast<std::size_t>(count);
     }

@@ -32,7 +32,8 @@ class CodexRPC {
     // something else (notifications, other ids) are skipped.
     platform::Json request(std::int64_t id, std::string_view method, platform::Json params,
                            std::chrono::milliseconds timeout);
-    // One compact JSON line. A child that has gone away gives a LocalizedError (EPIPE).
+    // One compact JSON line. A child that has gone away gives the closed-connection
+    // QuotaError; other write failures a LocalizedError with the system's description.
     void write(const platform::Json& message);
     // The next non-empty line as a JSON object; nullopt at the end of the stream.
     std::optional<platform::Json> readLine(Deadline deadline);
