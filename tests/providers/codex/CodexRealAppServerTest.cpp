@@ -49,6 +49,13 @@ TEST(CodexRealAppServerTest, SignedOutProbeEndsWithTheServersOwnError) {
     }
     const auto node = nodeDirectory();
     if (!node) GTEST_SKIP() << "node is not on PATH; the codex launcher needs it";
+    const std::string searchPath = node->string() + ":/usr/bin:/bin";
+    // A download cut short can leave the launcher without its native program.
+    if (testing::runProcess(codex.string(), {"--version"}, {{"PATH", searchPath}}).exitStatus !=
+        0) {
+        GTEST_SKIP() << "the @openai/codex npm package at " << codex
+                     << " does not run (incomplete download?); run scripts/setup again";
+    }
 
     const testing::TempDirectory folder;
     const fs::path home = folder.path() / "home";
@@ -59,7 +66,7 @@ TEST(CodexRealAppServerTest, SignedOutProbeEndsWithTheServersOwnError) {
                                          {{"HOME", home.string()},
                                           {"TMPDIR", workingDirectory.string()},
                                           {"CODEX_PATH", codex.string()},
-                                          {"PATH", node->string() + ":/usr/bin:/bin"}},
+                                          {"PATH", searchPath}},
                                          std::chrono::seconds(90));
 
     EXPECT_EQ(run.exitStatus, 1);
