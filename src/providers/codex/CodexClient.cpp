@@ -106,8 +106,10 @@ bool isModelName(const std::string& text) {
     UErrorCode status = U_ZERO_ERROR;
     const std::unique_ptr<icu::RegexMatcher> matcher(pattern->matcher(input, status));
     if (U_FAILURE(status) || !matcher) return false;
-    const bool found = matcher->find(status);
-    return U_SUCCESS(status) && found;
+    // The whole text must match: with find(), "$" would also accept a name that ends in a
+    // line feed, and that line feed would then reach the probe output and the panel.
+    const bool matched = matcher->matches(status);
+    return U_SUCCESS(status) && matched;
 }
 
 Json threadListParameters() {
