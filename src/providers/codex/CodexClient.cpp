@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <map>
 #include <set>
 
