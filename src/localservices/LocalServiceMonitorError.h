@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+
+#include "platform/LocalizedError.h"
+
+namespace kestrane::localservices {
+
+// Why a scan or a stop did not happen. what() is the Russian message shown on the services
+// screen as it stands.
+class LocalServiceMonitorError : public platform::LocalizedError {
+  public:
+    enum class Kind {
+        signalFailed,
+        scanFailed,
+        noLongerListening,
+        noLongerRunning,
+        processChanged,
+        protectedProcess,
+    };
+
+    // `systemError` is the system's description of why the signal could not be sent.
+    static LocalServiceMonitorError signalFailed(const std::string& systemError);
+    static LocalServiceMonitorError scanFailed();
+    static LocalServiceMonitorError noLongerListening();
+    static LocalServiceMonitorError noLongerRunning();
+    static LocalServiceMonitorError processChanged();
+    static LocalServiceMonitorError protectedProcess();
+
+    Kind kind() const { return kind_; }
+
+    bool operator==(const LocalServiceMonitorError& other) const {
+        return kind_ == other.kind_ && std::string(what()) == other.what();
+    }
+
+  private:
+    LocalServiceMonitorError(Kind kind, const std::string& message)
+        : LocalizedError(message), kind_(kind) {}
+
+    Kind kind_;
+};
+
+}  // namespace kestrane::localservices

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <unicode/uversion.h>
+
+U_NAMESPACE_BEGIN
+class Collator;
+U_NAMESPACE_END
+
+namespace kestrane::platform {
+
+// Text from other programs may hold invalid UTF-8; every ill-formed sequence becomes U+FFFD
+// so that the rest stays readable. Valid input comes back unchanged.
+std::string decodeUtf8Leniently(std::string_view bytes);
+
+// Unicode lower case (locale-independent).
+std::string lowercased(std::string_view text);
+
+// User-perceived characters (grapheme clusters), so that a cut never splits a letter, a
+// Cyrillic one included, or a letter from its accents. Counting stops at `stopAfter`.
+std::size_t characterCount(std::string_view text, std::size_t stopAfter = SIZE_MAX);
+// The first `count` characters of `text` (all of it when shorter).
+std::string characterPrefix(std::string_view text, std::size_t count);
+
+// Compares texts the way the user's language sorts them, ignoring letter case.
+// Built once per sort; compare() is safe to call from several threads.
+class CaseInsensitiveCollator {
+  public:
+    // The user's default locale; a locale ICU cannot load compares by code points.
+    CaseInsensitiveCollator();
+    ~CaseInsensitiveCollator();
+    CaseInsensitiveCollator(const CaseInsensitiveCollator&) = delete;
+    CaseInsensitiveCollator& operator=(const CaseInsensitiveCollator&) = delete;
+
+    // Negative, zero or positive like strcmp.
+    int compare(std::string_view a, std::string_view b) const;
+
+  private:
+    std::unique_ptr<icu::Collator> collator_;
+};
+
+}  // namespace kestrane::platform
