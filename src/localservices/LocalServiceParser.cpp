@@ -5,12 +5,21 @@
 #include <limits>
 #include <unordered_map>
 
-#include "platform/DatePatternParser.h"
+#include "platform/WallClockConverter.h"
 
 namespace kestrane::localservices::LocalServiceParser {
 namespace {
 
-constexpr std::string_view kWhitespace = " \t\n\v\f\r";
+constexpr bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The next word of `line` at or after `from`: [start, end), or start == size when none is left.
+// (A hand loop: find_first_of with a set of characters costs a memchr per character.)
+std::pair<std::size_t, std::size_t> nextWord(std::string_view line, std::size_t from) {
+    while (from < line.size() && isSpace(line[from])) ++from;
+    std::size_t end = from;
+    while (end < line.size() && !isSpace(line[end])) ++end;
+    return {from, end};
+}
 
 // Calls `visit` for every non-empty line.
 template <typename Visit>
@@ -52,6 +61,68 @@ std::optional<double> parseDouble(std::string_view text) {
     }
     return value;
 }
+
+// Reads ps's start time ("EEE MMM d HH:mm:ss yyyy" with English names, as in the POSIX
+// locale) field by field: a general date-pattern parser costs several microseconds a line,
+// which adds up to tens of milliseconds on a busy machine's process table.
+class StartTimeReader {
+  public:
+    explicit StartTimeReader(const platform::Calendar& calendar) : converter_(calendar) {}
+
+    // `fields`: weekday, month, day, time, year.
+    std::optional<platform::Date> read(const std::string_view* fields) {
+        if (!nameIndex(fields[0], kWeekdays)) return std::nullopt;
+        const auto month = nameIndex(fields[1], kMonths);
+        const auto day = number(fields[2], 2);
+        const auto year = number(fields[4], 4);
+        const std::string_view time = fields[3];
+        const auto firstColon = time.find(':');
+        const auto secondColon = time.find(':', firstColon + 1);
+        if (!month || !day || !year || firstColon == std::string_view::npos ||
+            secondColon == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const auto hour = number(time.substr(0, firstColon), 2);
+        const auto minute = number(time.substr(firstColon + 1, secondColon - firstColon - 1), 2);
+        const auto second = number(time.substr(secondColon + 1), 2);
+        if (!hour || !minute || !second || *hour > 23 || *minute > 59 || *second > 59) {
+            return std::nullopt;
+        }
+        return converter_.date(*year, *month + 1, *day, *hour, *minute, *second);
+    }
+
+  private:
+    static constexpr std::string_view kWeekdays[] = {"sun", "mon", "tue", "wed",
+                                                     "thu", "fri", "sat"};
+    static constexpr std::string_view kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                   "jul", "aug", "sep", "oct", "nov", "dec"};
+
+    template <std::size_t N>
+    static std::optional<int> nameIndex(std::string_view text, const std::string_view (&names)[N]) {
+        if (text.size() != 3) return std::nullopt;
+        char lower[3];
+        for (int i = 0; i < 3; ++i) {
+            const char c = text[i];
+            lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        for (std::size_t i = 0; i < N; ++i) {
+            if (std::string_view(lower, 3) == names[i]) return static_cast<int>(i);
+        }
+        return std::nullopt;
+    }
+
+    static std::optional<int> number(std::string_view text, std::size_t maxDigits) {
+        if (text.empty() || text.size() > maxDigits) return std::nullopt;
+        int value = 0;
+        for (const char c : text) {
+            if (c < '0' || c > '9') return std::nullopt;
+            value = value * 10 + (c - '0');
+        }
+        return value;
+    }
+
+    platform::WallClockConverter converter_;
+};
 
 // The -F formats group fields under "p" lines. A pid line that cannot be read clears the
 // current pid, so the fields after it are never pinned on the process before.
@@ -109,7 +180,7 @@ std::vector<LocalListenerRecord> listeners(std::string_view output) {
 
 std::map<std::int32_t, LocalProcessMetadata> processMetadata(std::string_view output,
                                                              const platform::Calendar& calendar) {
-    const platform::DatePatternParser dates("EEE MMM d HH:mm:ss yyyy", "en_US_POSIX", calendar);
+    StartTimeReader startTimes(calendar);
     // Most processes of a session started in the same few seconds; parse each time once.
     std::unordered_map<std::string, std::optional<platform::Date>> parsedDates;
 
@@ -120,10 +191,8 @@ std::map<std::int32_t, LocalProcessMetadata> processMetadata(std::string_view ou
         std::size_t position = 0;
         std::size_t commandStart = std::string_view::npos;
         while (position < line.size()) {
-            const auto start = line.find_first_not_of(kWhitespace, position);
-            if (start == std::string_view::npos) break;
-            auto end = line.find_first_of(kWhitespace, start);
-            if (end == std::string_view::npos) end = line.size();
+            const auto [start, end] = nextWord(line, position);
+            if (start == line.size()) break;
             if (fields.size() == 9) {
                 commandStart = start;
                 break;
@@ -149,7 +218,7 @@ std::map<std::int32_t, LocalProcessMetadata> processMetadata(std::string_view ou
             metadata.startToken.append(fields[i]);
         }
         auto [cached, inserted] = parsedDates.try_emplace(metadata.startToken);
-        if (inserted) cached->second = dates.parse(metadata.startToken);
+        if (inserted) cached->second = startTimes.read(&fields[4]);
         metadata.startedAt = cached->second;
 
         // The command's own words, joined by single spaces like every other field.
@@ -157,15 +226,14 @@ std::map<std::int32_t, LocalProcessMetadata> processMetadata(std::string_view ou
         metadata.command.reserve(rest.size());
         std::size_t at = 0;
         while (at < rest.size()) {
-            const auto start = rest.find_first_not_of(kWhitespace, at);
-            if (start == std::string_view::npos) break;
-            auto end = rest.find_first_of(kWhitespace, start);
-            if (end == std::string_view::npos) end = rest.size();
+            const auto [start, end] = nextWord(rest, at);
+            if (start == rest.size()) break;
             if (!metadata.command.empty()) metadata.command += ' ';
             metadata.command.append(rest.substr(start, end - start));
             at = end;
         }
-        table.insert_or_assign(*pid, std::move(metadata));
+        // ps lists by pid, so the end is almost always the right place.
+        table.insert_or_assign(table.end(), *pid, std::move(metadata));
     });
     return table;
 }

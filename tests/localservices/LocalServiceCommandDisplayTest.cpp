@@ -30,6 +30,8 @@ TEST(LocalServiceCommandDisplayTest, MasksSecretsButKeepsTheirNames) {
          "curl -H Authorization: Bearer [скрыто] url"},
         {"app secret\tvalue", "app secret\t[скрыто]"},
         {"node server.js --port 3000", "node server.js --port 3000"},
+        // Case folding reaches beyond ASCII: the long s is an s, the Kelvin sign a k.
+        {"app \u017Fecret=x API_\u212AEY=y", "app \u017Fecret=[скрыто] API_\u212AEY=[скрыто]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command);

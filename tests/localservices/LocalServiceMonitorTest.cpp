@@ -82,9 +82,10 @@ FakeMachine workstation() {
             psLine(701, 501, "25.0", "10", "/usr/bin/busy") +
             psLine(702, 501, "0.0", "524288", "/usr/bin/rust-analyzer") +
             psLine(703, 501, "19.9", "524287", "/usr/bin/almost") +
+            psLine(704, 501, "90.0", "10", "/usr/bin/exited-meanwhile") +
             psLine(4242, 501, "50.0", "10", "/opt/kestrane"),
         0};
-    machine.outputs[kLsof + " -a -p 60,61,412,700,701,702,977 -d cwd -Fpn"] = {
+    machine.outputs[kLsof + " -a -p 60,61,412,700,701,702,704,977 -d cwd -Fpn"] = {
         "p412\nn/home/dev/shop\np977\nn/home/dev/shop/web\np60\nn/\np61\nn/var/lib\n"
         "p700\nn/home/dev/shop/build\np701\nn/home/dev/notes\np702\nn/home/dev/shop\n",
         0};
@@ -95,9 +96,9 @@ TEST(LocalServiceMonitorTest, ScanListsThisUsersServicesWithThreeCommands) {
     auto machine = workstation();
     const auto rows = machine.monitor().scanSynchronously();
 
-    EXPECT_EQ(machine.commands,
-              (std::vector<std::string>{kAllListeners, kUserTable,
-                                        kLsof + " -a -p 60,61,412,700,701,702,977 -d cwd -Fpn"}));
+    EXPECT_EQ(machine.commands, (std::vector<std::string>{
+                                    kAllListeners, kUserTable,
+                                    kLsof + " -a -p 60,61,412,700,701,702,704,977 -d cwd -Fpn"}));
 
     std::vector<std::string> ids;
     for (const auto& row : rows) ids.push_back(row.id());

@@ -90,6 +90,15 @@ TEST(LocalServiceParserTest, ProcessTableReadsEveryColumn) {
     EXPECT_FALSE(table.contains(10));
 }
 
+TEST(LocalServiceParserTest, ProcessTableKeepsAHugeCommandWhole) {
+    const std::string command = "node " + std::string(100'000, 'x');
+    const auto table = LocalServiceParser::processMetadata(
+        "1 2 3.5 4 Sun Mar 29 02:30:00 2026 " + command + "\n", platform::Calendar("UTC"));
+    ASSERT_EQ(table.size(), 1u);
+    EXPECT_EQ(table.at(1).command, command);
+    EXPECT_TRUE(table.at(1).startedAt);
+}
+
 TEST(LocalServiceParserTest, WorkingDirectoriesFollowTheirPid) {
     const auto directories = LocalServiceParser::workingDirectories(
         "p12\nfcwd\nn/home/dev/shop\np13\nn/tmp\nn/srv\n"

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/DatePatternParser.h"
 #include "platform/RegularExpression.h"
+#include "platform/WallClockConverter.h"
 
 namespace kestrane::platform {
 namespace {
@@ -45,14 +45,14 @@ TEST(UnicodeTextTest, RegularExpressionsReplaceWithGroups) {
     EXPECT_FALSE(RegularExpression::compile("(unclosed"));
 }
 
-TEST(UnicodeTextTest, DatePatternParserIsStrictAndUsesTheCalendarZone) {
-    const DatePatternParser kolkata("EEE MMM d HH:mm:ss yyyy", "en_US_POSIX",
-                                    Calendar("Asia/Kolkata"));
-    EXPECT_EQ(kolkata.parse("Mon Jan 5 09:03:07 2026"), Date{1767603787 - 19800});
-    EXPECT_EQ(kolkata.parse("Mon Jan 5 09:03:07 2026 extra"), std::nullopt);
-    EXPECT_EQ(kolkata.parse("Fri Feb 30 10:00:00 2026"), std::nullopt);
-    EXPECT_EQ(kolkata.parse(""), std::nullopt);
-    EXPECT_EQ(kolkata.parse("garbage"), std::nullopt);
+TEST(UnicodeTextTest, WallClockReadingsUseTheCalendarZoneStrictly) {
+    WallClockConverter kolkata(Calendar("Asia/Kolkata"));
+    EXPECT_EQ(kolkata.date(2026, 1, 5, 9, 3, 7), Date{1767603787 - 19800});
+    EXPECT_EQ(kolkata.date(2026, 2, 30, 10, 0, 0), std::nullopt);
+
+    WallClockConverter berlin(Calendar("Europe/Berlin"));
+    EXPECT_EQ(berlin.date(2026, 3, 29, 2, 30, 0), std::nullopt);       // skipped by the change
+    EXPECT_EQ(berlin.date(2026, 10, 25, 2, 30, 0), Date{1792891800});  // first of the two
 }
 
 }  // namespace
