@@ -72,6 +72,8 @@ std::string describeSystemError(int error) {
             return "Канал закрыт.";
         case EIO:
             return "Ошибка ввода-вывода.";
+        case ESRCH:
+            return "Такого процесса нет.";
         default:
             return "Системная ошибка " + std::to_string(error) + ".";
     }
