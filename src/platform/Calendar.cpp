@@ -50,8 +50,8 @@ std::optional<double> offsetAt(const icu::TimeZone& zone, double millis) {
 }  // namespace
 
 Calendar::Calendar(std::string_view timeZoneIdentifier) {
-    const auto id = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(timeZoneIdentifier.data(), static_cast<int32_t>(timeZoneIdentifier.size())));
+    const auto id = icu::UnicodeString::fromUTF8(icu::StringPiece(
+        timeZoneIdentifier.data(), static_cast<int32_t>(timeZoneIdentifier.size())));
     zone_.reset(icu::TimeZone::createTimeZone(id));
     icu::UnicodeString resolved;
     zone_->getID(resolved);
@@ -107,6 +107,13 @@ bool Calendar::isSameDay(Date a, Date b) const {
     const auto dayA = startOfDay(a);
     const auto dayB = startOfDay(b);
     return dayA && dayB && *dayA == *dayB;
+}
+
+std::optional<double> Calendar::secondsFromGMT(Date date) const {
+    if (!std::isfinite(date.secondsSince1970)) return std::nullopt;
+    const auto offset = offsetAt(*zone_, date.secondsSince1970 * kMillis);
+    if (!offset) return std::nullopt;
+    return *offset / kMillis;
 }
 
 std::string Calendar::format(Date date, std::string_view pattern, std::string_view locale) const {

@@ -18,7 +18,7 @@ namespace kestrane::platform {
 // Gregorian calendar arithmetic and date texts in one time zone (backed by ICU).
 // Immutable and safe to share between threads.
 class Calendar {
-public:
+  public:
     struct Interval {
         Date start;
         Date end;
@@ -42,12 +42,15 @@ public:
     // 0...23 in this zone.
     int hour(Date date) const;
     bool isSameDay(Date a, Date b) const;
+    // Offset of local time from UTC at `date`, daylight saving included. Cheap (no calendar
+    // object), so loops over many hours can derive local fields from it.
+    std::optional<double> secondsFromGMT(Date date) const;
 
     // Formats with an ICU date pattern ("d MMM, HH:mm") in this zone and the given locale.
     std::string format(Date date, std::string_view pattern,
                        std::string_view locale = "ru_RU") const;
 
-private:
+  private:
     std::shared_ptr<const icu::TimeZone> zone_;
     std::string identifier_;
 };

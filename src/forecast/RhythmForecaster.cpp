@@ -1,0 +1,428 @@
+#include "forecast/RhythmForecaster.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <unordered_map>
+
+#include "forecast/ForecastRandom.h"
+
+namespace kestrane::forecast::RhythmForecaster {
+namespace {
+
+using platform::Date;
+
+constexpr double kMaximumHorizon = 2'764'800;  // 32 days
+constexpr double kRecentTimeConstant = 1800;
+constexpr double kRecencyTimeConstant = 2'419'200;  // 28 days
+constexpr std::uint64_t kDaySalt = 0x517CC1B727220A95ULL;
+
+// Local day and hour fields of many instants. Calendar objects are costly to build, so the day
+// of an instant is found from the zone's offset and the day's start and weekday are asked of
+// the calendar once per day.
+class LocalTime {
+  public:
+    struct Day {
+        Date start;
+        int weekday = 0;
+    };
+
+    explicit LocalTime(const platform::Calendar& calendar) : calendar_(calendar) {}
+
+    // The calendar day and hour of day of `date`; nullopt when the calendar cannot tell.
+    std::optional<std::pair<Day, int>> dayAndHour(Date date) {
+        const auto offset = calendar_.secondsFromGMT(date);
+        if (!offset) return std::nullopt;
+        const double local = date.secondsSince1970 + *offset;
+        const double dayNumber = std::floor(local / 86400);
+        const int hour =
+            std::clamp(static_cast<int>(std::floor((local - dayNumber * 86400) / 3600)), 0, 23);
+        const auto key = static_cast<std::int64_t>(dayNumber);
+        const auto cached = days_.find(key);
+        if (cached != days_.end()) return std::pair{cached->second, hour};
+        const auto start = calendar_.startOfDay(date);
+        if (!start) return std::nullopt;
+        const Day day{*start, calendar_.weekday(*start)};
+        days_.emplace(key, day);
+        return std::pair{day, hour};
+    }
+
+  private:
+    const platform::Calendar& calendar_;
+    std::unordered_map<std::int64_t, Day> days_;
+};
+
+struct Day {
+    Date date;
+    int weekday = 0;
+    std::array<double, 24> rates{};
+    std::array<bool, 24> hasRate{};
+};
+
+struct Step {
+    Date date;
+    Date day;
+    int hour = 0;
+    double duration = 0;
+    double recentWeight = 0;
+};
+
+bool usableHour(const history::RhythmHour& hour) {
+    return std::isfinite(hour.usedPercent) && hour.usedPercent >= 0 &&
+           hour.observedSeconds >= 2880 && hour.observedSeconds <= 3601;
+}
+
+std::vector<Day> trainingDays(const history::RhythmHistory& history, Date todayStart,
+                              const platform::Calendar& calendar, LocalTime& local) {
+    const Date earliest = calendar.addingDays(todayStart, -89).value_or(todayStart - 7'689'600);
+    struct Sum {
+        int weekday = 0;
+        std::array<double, 24> used{};
+        std::array<double, 24> seconds{};
+        std::array<bool, 24> present{};
+    };
+    std::map<double, Sum> byDay;
+    for (const auto& hour : history.hours) {
+        if (!(hour.start >= earliest && hour.start < todayStart) || !usableHour(hour)) continue;
+        const auto fields = local.dayAndHour(hour.start);
+        if (!fields) continue;
+        Sum& sum = byDay[fields->first.start.secondsSince1970];
+        sum.weekday = fields->first.weekday;
+        const auto h = static_cast<std::size_t>(fields->second);
+        sum.used[h] += hour.usedPercent;
+        sum.seconds[h] += hour.observedSeconds;
+        sum.present[h] = true;
+    }
+    std::vector<Day> days;
+    days.reserve(byDay.size());
+    for (const auto& [start, sum] : byDay) {
+        Day day{Date{start}, sum.weekday, {}, {}};
+        for (std::size_t h = 0; h < 24; ++h) {
+            if (!sum.present[h]) continue;
+            day.rates[h] = sum.used[h] / sum.seconds[h] * 3600;
+            day.hasRate[h] = true;
+        }
+        days.push_back(day);
+    }
+    return days;
+}
+
+std::size_t draw(const std::vector<double>& weights, ForecastRandom random) {
+    double total = 0;
+    for (const double w : weights) total += w;
+    double target = random.next() * total;
+    for (std::size_t i = 0; i < weights.size(); ++i) {
+        target -= weights[i];
+        if (target <= 0) return i;
+    }
+    return weights.empty() ? 0 : weights.size() - 1;
+}
+
+std::uint64_t wholeSeconds(Date date) {
+    const double seconds = date.secondsSince1970;
+    if (!(seconds > 0)) return 0;
+    return static_cast<std::uint64_t>(seconds);
+}
+
+std::uint64_t stableSeed(const history::RhythmHistory& history, Date todayStart) {
+    const std::string text = history.accountDigest + ":" +
+                             std::to_string(history.durationMinutes.value_or(0)) + ":" +
+                             history.timeZoneIdentifier;
+    return fnv1a64(text) ^ wholeSeconds(todayStart);
+}
+
+}  // namespace
+
+RhythmForecast summarizeScenarios(std::vector<double> demands, std::vector<Date> exhaustionDates,
+                                  double remaining) {
+    RhythmForecast result;
+    const std::size_t count = demands.size();
+    if (count == 0) return result;
+    std::sort(demands.begin(), demands.end());
+    const auto quantile = [&](double q) {
+        return demands[static_cast<std::size_t>(static_cast<double>(count - 1) * q)];
+    };
+    result.medianDemand = quantile(0.5);
+    result.lowerDemand = quantile(0.1);
+    result.upperDemand = quantile(0.9);
+    result.medianRemaining = std::max(0.0, remaining - result.medianDemand);
+    result.lowerRemaining = std::max(0.0, remaining - result.upperDemand);
+    result.upperRemaining = std::max(0.0, remaining - result.lowerDemand);
+    result.exhaustionFraction =
+        static_cast<double>(exhaustionDates.size()) / static_cast<double>(count);
+    std::sort(exhaustionDates.begin(), exhaustionDates.end());
+    if (exhaustionDates.size() > count / 2)
+        result.medianExhaustionDate = exhaustionDates[count / 2];
+    return result;
+}
+
+std::optional<RhythmForecast> forecast(const std::optional<history::RhythmHistory>& history,
+                                       Date now, std::optional<Date> reset, double remaining,
+                                       std::optional<double> recentRate,
+                                       const platform::Calendar& calendar, int scenarioCount) {
+    if (!history || history->timeZoneIdentifier != calendar.timeZoneIdentifier()) return {};
+    if (!std::isfinite(now.secondsSince1970)) return {};
+    if (!reset || !(*reset > now) || !(*reset - now <= kMaximumHorizon)) return {};
+    if (!std::isfinite(remaining) || remaining < 0 || remaining > 100) return {};
+    if (scenarioCount < 32) return {};
+    // A recent rate that is not a usable number counts as none.
+    const bool hasRecentRate = recentRate && std::isfinite(*recentRate) && *recentRate >= 0;
+    const double recent = hasRecentRate ? *recentRate : 0;
+
+    const double horizon = *reset - now;
+    const int minObs = horizon <= 21'600 ? 3 : horizon <= 86'400 ? 5 : 7;
+
+    LocalTime local(calendar);
+    std::vector<Step> steps;
+    steps.reserve(static_cast<std::size_t>(horizon / 3600) + 2);
+    for (Date cursor = now; cursor < *reset;) {
+        const auto hour = calendar.hourInterval(cursor);
+        if (!hour) return {};
+        const auto fields = local.dayAndHour(cursor);
+        if (!fields) return {};
+        const Date stepEnd = std::min(*reset, hour->end);
+        const double duration = stepEnd - cursor;
+        if (!(duration > 0)) return {};
+        const double a = cursor - now;
+        // Half the mean of e^(-t/1800) over the step: the recent rate fades with a 30-minute
+        // time constant and never counts more than half.
+        const double recentWeight =
+            900 / duration *
+            (std::exp(-a / kRecentTimeConstant) - std::exp(-(a + duration) / kRecentTimeConstant));
+        steps.push_back(Step{cursor, fields->first.start, fields->second, duration, recentWeight});
+        cursor = stepEnd;
+    }
+
+    std::array<bool, 24> needed{};
+    for (const Step& step : steps) needed[static_cast<std::size_t>(step.hour)] = true;
+    const int neededCount = static_cast<int>(std::count(needed.begin(), needed.end(), true));
+
+    const auto todayFields = local.dayAndHour(now);
+    if (!todayFields) return {};
+    const Date todayStart = todayFields->first.start;
+
+    std::vector<Day> eligible;
+    for (const Day& day : trainingDays(*history, todayStart, calendar, local)) {
+        int rated = 0;
+        for (std::size_t h = 0; h < 24; ++h) {
+            if (day.hasRate[h] && (horizon <= 21'600 ? needed[h] : true)) ++rated;
+        }
+        const bool isEligible = horizon <= 21'600 ? rated >= 0.75 * neededCount : rated >= 18;
+        if (isEligible) eligible.push_back(day);
+    }
+    const auto dayCount = eligible.size();
+    if (static_cast<int>(dayCount) < minObs) return {};
+    const auto activeDays = std::count_if(eligible.begin(), eligible.end(), [](const Day& day) {
+        for (std::size_t h = 0; h < 24; ++h) {
+            if (day.hasRate[h] && day.rates[h] > 0) return true;
+        }
+        return false;
+    });
+    if (activeDays < 2) return {};
+
+    int coverage = static_cast<int>(dayCount);
+    for (std::size_t h = 0; h < 24; ++h) {
+        if (!needed[h]) continue;
+        const auto observed = std::count_if(eligible.begin(), eligible.end(),
+                                            [&](const Day& day) { return day.hasRate[h]; });
+        coverage = std::min(coverage, static_cast<int>(observed));
+    }
+    if (coverage < minObs) return {};
+
+    // One entry per future day: its start, weekday and the weight of same-weekday days.
+    struct FutureDay {
+        Date start;
+        int weekday = 0;
+        double alpha = 0;
+        bool isToday = false;
+    };
+    std::vector<FutureDay> futureDays;
+    std::vector<std::size_t> stepFutureDay(steps.size());
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        if (futureDays.empty() || futureDays.back().start != steps[i].day) {
+            const auto fields = local.dayAndHour(steps[i].day);
+            futureDays.push_back(FutureDay{steps[i].day, fields ? fields->first.weekday : 0, 0,
+                                           steps[i].day == todayStart});
+        }
+        stepFutureDay[i] = futureDays.size() - 1;
+    }
+    bool usesWeekdayPattern = false;
+    if (dayCount >= 14) {
+        for (std::size_t d = 0; d < futureDays.size(); ++d) {
+            FutureDay& future = futureDays[d];
+            std::optional<int> k;
+            for (std::size_t i = 0; i < steps.size(); ++i) {
+                if (stepFutureDay[i] != d) continue;
+                const auto h = static_cast<std::size_t>(steps[i].hour);
+                const auto count =
+                    std::count_if(eligible.begin(), eligible.end(), [&](const Day& day) {
+                        return day.weekday == future.weekday && day.hasRate[h];
+                    });
+                k = std::min(k.value_or(static_cast<int>(count)), static_cast<int>(count));
+            }
+            if (k && *k >= 3) future.alpha = std::min(*k / (*k + 1.0), 0.95);
+            usesWeekdayPattern = usesWeekdayPattern || future.alpha > 0;
+        }
+    }
+
+    // How much each past day resembles what has been observed so far today.
+    struct TodayHour {
+        int hour;
+        double rate;
+    };
+    std::vector<TodayHour> todayHours;
+    for (const auto& hour : history->hours) {
+        if (!(hour.start >= todayStart && hour.start + 3600 <= now) || !usableHour(hour)) continue;
+        const auto fields = local.dayAndHour(hour.start);
+        if (!fields) continue;
+        todayHours.push_back(
+            TodayHour{fields->second, hour.usedPercent / hour.observedSeconds * 3600});
+    }
+    std::vector<double> similarity(dayCount, 1.0);
+    std::vector<double> recency(dayCount);
+    for (std::size_t j = 0; j < dayCount; ++j) {
+        recency[j] = std::exp(-(todayStart - eligible[j].date) / kRecencyTimeConstant);
+        int pairs = 0;
+        double positiveSum = 0;
+        int positiveCount = 0;
+        for (const TodayHour& today : todayHours) {
+            const auto h = static_cast<std::size_t>(today.hour);
+            if (!eligible[j].hasRate[h]) continue;
+            ++pairs;
+            for (const double value : {eligible[j].rates[h], today.rate}) {
+                if (value > 0) {
+                    positiveSum += value;
+                    ++positiveCount;
+                }
+            }
+        }
+        if (pairs < 2) continue;
+        double scale = positiveCount > 0 ? positiveSum / positiveCount : 0;
+        if (scale <= 0.1) scale = 0.1;
+        double distance = 0;
+        for (const TodayHour& today : todayHours) {
+            const auto h = static_cast<std::size_t>(today.hour);
+            if (eligible[j].hasRate[h]) distance += std::fabs(eligible[j].rates[h] - today.rate);
+        }
+        distance /= scale;
+        similarity[j] = distance >= 8 ? std::exp(-8.0) : std::exp(-distance);
+    }
+
+    const std::uint64_t base = stableSeed(*history, todayStart);
+    std::vector<double> bootstrap(dayCount);
+    std::vector<double> weights(dayCount);
+    std::vector<double> fallbackWeights;
+    fallbackWeights.reserve(dayCount);
+    std::vector<double> demands;
+    demands.reserve(static_cast<std::size_t>(scenarioCount));
+    std::vector<Date> exhaustionDates;
+    for (int s = 0; s < scenarioCount; ++s) {
+        const auto scenario = static_cast<std::uint64_t>(s);
+        double bootstrapTotal = 0;
+        for (std::size_t j = 0; j < dayCount; ++j) {
+            const std::uint64_t state = base + ForecastRandom::increment * (scenario + 1 + j);
+            const double u =
+                std::max(ForecastRandom::uniform(ForecastRandom::mix(state)), 0.000001);
+            bootstrap[j] = -std::log(u) * recency[j];
+            bootstrapTotal += bootstrap[j];
+        }
+        double cumulative = 0;
+        std::optional<Date> exhaustion;
+        if (remaining == 0) exhaustion = now;
+        const std::uint64_t scenarioState = base + ForecastRandom::increment * scenario;
+        std::size_t analogue = 0;
+        std::size_t currentFutureDay = futureDays.size();
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            const Step& step = steps[i];
+            const std::uint64_t daySeconds = wholeSeconds(step.day);
+            if (stepFutureDay[i] != currentFutureDay) {
+                currentFutureDay = stepFutureDay[i];
+                const FutureDay& future = futureDays[currentFutureDay];
+                double sameWeekday = 0;
+                for (std::size_t j = 0; j < dayCount; ++j) {
+                    if (eligible[j].weekday == future.weekday) sameWeekday += bootstrap[j];
+                }
+                for (std::size_t j = 0; j < dayCount; ++j) {
+                    const bool weekdayBonus =
+                        sameWeekday > 0 && eligible[j].weekday == future.weekday;
+                    weights[j] = bootstrap[j] *
+                                 ((1 - future.alpha) / bootstrapTotal +
+                                  (weekdayBonus ? future.alpha / sameWeekday : 0)) *
+                                 (future.isToday ? similarity[j] : 1);
+                }
+                analogue = draw(weights, ForecastRandom{daySeconds ^ scenarioState ^ kDaySalt});
+            }
+            const auto h = static_cast<std::size_t>(step.hour);
+            double rate = 0;
+            if (eligible[analogue].hasRate[h]) {
+                rate = eligible[analogue].rates[h];
+            } else {
+                // The analogue day missed this hour: borrow it from another day that has it.
+                fallbackWeights.clear();
+                std::size_t firstWithRate = dayCount;
+                for (std::size_t j = 0; j < dayCount; ++j) {
+                    if (!eligible[j].hasRate[h]) continue;
+                    if (firstWithRate == dayCount) firstWithRate = j;
+                    fallbackWeights.push_back(weights[j]);
+                }
+                const std::size_t pick =
+                    draw(fallbackWeights,
+                         ForecastRandom{scenarioState ^ static_cast<std::uint64_t>(step.hour) ^
+                                        daySeconds});
+                for (std::size_t j = firstWithRate, seen = 0; j < dayCount; ++j) {
+                    if (!eligible[j].hasRate[h]) continue;
+                    if (seen++ == pick) {
+                        rate = eligible[j].rates[h];
+                        break;
+                    }
+                }
+            }
+            const double effective =
+                hasRecentRate ? step.recentWeight * recent + rate * (1 - step.recentWeight) : rate;
+            const double demand = effective * step.duration / 3600;
+            if (!exhaustion && demand > 0 && cumulative + demand >= remaining) {
+                const double target = remaining - cumulative;
+                double x = 0;
+                if (!hasRecentRate) {
+                    x = target / rate * 3600;
+                } else {
+                    // Consumption inside the step is the integral of the fading blend.
+                    const double fade = std::exp(-(step.date - now) / kRecentTimeConstant);
+                    const auto consumed = [&](double offset) {
+                        return (rate * offset - (recent - rate) * 0.5 * kRecentTimeConstant * fade *
+                                                    (std::exp(-offset / kRecentTimeConstant) - 1)) /
+                               3600;
+                    };
+                    double low = 0;
+                    double high = step.duration;
+                    for (int iteration = 0; iteration < 30; ++iteration) {
+                        const double mid = (low + high) / 2;
+                        if (consumed(mid) < target) {
+                            low = mid;
+                        } else {
+                            high = mid;
+                        }
+                    }
+                    x = high;
+                }
+                if (step.date + x < *reset) exhaustion = step.date + x;
+            }
+            cumulative += demand;
+        }
+        demands.push_back(cumulative);
+        if (exhaustion) exhaustionDates.push_back(*exhaustion);
+    }
+
+    RhythmForecast result =
+        summarizeScenarios(std::move(demands), std::move(exhaustionDates), remaining);
+    result.historyDays = static_cast<int>(dayCount);
+    result.usesWeekdayPattern = usesWeekdayPattern;
+    result.historyUpdatedAt = todayStart;
+    result.minimumHourObservations = coverage;
+    return result;
+}
+
+}  // namespace kestrane::forecast::RhythmForecaster

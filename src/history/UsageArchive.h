@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "history/RhythmHistory.h"
+#include "history/UsageSeries.h"
+
+namespace kestrane::history {
+
+// Everything the usage history persists: one series and one rhythm per provider window, both
+// keyed by "<provider raw value>|<window id>".
+struct UsageArchive {
+    static constexpr std::int64_t currentVersion = 1;
+
+    std::int64_t version = currentVersion;
+    std::map<std::string, UsageSeries, std::less<>> series;
+    std::map<std::string, RhythmHistory, std::less<>> rhythms;
+
+    bool operator==(const UsageArchive&) const = default;
+};
+
+// The file form: one JSON object, dates as seconds since 2001-01-01T00:00:00Z, absent optional
+// values omitted. Throws std::domain_error for a value JSON cannot hold (a non-finite number).
+std::string encodeArchive(const UsageArchive& archive);
+
+// Reads the file form of any writer of the same format: unknown keys are ignored, null equals
+// absent, "rhythms" may be missing. Throws platform::DecodingError for anything else: invalid
+// JSON, a missing or mistyped member, an unknown provider or transition kind, a version other
+// than 1.
+UsageArchive decodeArchive(std::string_view text);
+
+}  // namespace kestrane::history

@@ -1,0 +1,353 @@
+#include "history/UsageHistoryStore.h"
+
+#include <openssl/evp.h>
+#include <unicode/locid.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <system_error>
+
+#include "platform/Files.h"
+#include "platform/LocalizedError.h"
+
+namespace kestrane::history {
+namespace {
+
+using platform::Date;
+
+// A full archive (15 windows of 12 000 samples with 90 days of rhythm) is about 15 MB; anything
+// far beyond that is not ours and is not read into memory.
+constexpr std::size_t kMaximumFileBytes = 128u * 1024 * 1024;
+constexpr double kSegmentGap = 900;
+constexpr double kMergeInterval = 60;
+
+// Leading and trailing white space and line breaks (Unicode), then lower case.
+std::string normalisedEmail(const std::string& email) {
+    const auto text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(email.data(), static_cast<int32_t>(email.size())));
+    int32_t begin = 0;
+    int32_t end = text.length();
+    const auto isSpace = [](UChar32 c) { return u_isUWhiteSpace(c) || (c >= 0x0A && c <= 0x0D); };
+    while (begin < end && isSpace(text.char32At(begin))) begin = text.moveIndex32(begin, 1);
+    while (end > begin) {
+        const int32_t previous = text.moveIndex32(end, -1);
+        if (!isSpace(text.char32At(previous))) break;
+        end = previous;
+    }
+    icu::UnicodeString trimmed(text, begin, end - begin);
+    trimmed.toLower(icu::Locale::getRoot());
+    std::string result;
+    trimmed.toUTF8String(result);
+    return result;
+}
+
+std::size_t entryCount(const UsageArchive& archive) {
+    std::size_t count = 0;
+    for (const auto& [key, series] : archive.series) count += series.samples.size();
+    for (const auto& [key, rhythm] : archive.rhythms) count += rhythm.hours.size();
+    return count;
+}
+
+bool startsWithProvider(std::string_view key, model::ProviderKind provider) {
+    const auto prefix = model::rawValue(provider);
+    return key.size() > prefix.size() && key.substr(0, prefix.size()) == prefix &&
+           key[prefix.size()] == '|';
+}
+
+}  // namespace
+
+UsageHistoryStore::UsageHistoryStore(std::optional<std::filesystem::path> fileURL, Date now,
+                                     platform::Calendar calendar)
+    : fileURL_(std::move(fileURL)), calendar_(std::move(calendar)) {
+    if (!fileURL_) return;
+    std::error_code error;
+    const bool exists = std::filesystem::exists(*fileURL_, error);
+    if (!exists && !error) return;
+    try {
+        const auto data = platform::readFile(*fileURL_, kMaximumFileBytes);
+        if (!data) throw platform::DecodingError();
+        archive_ = decodeArchive(*data);
+    } catch (const std::exception&) {
+        // The unreadable file stays where it is until the next successful save replaces it.
+        archive_ = UsageArchive{};
+        persistenceError_ = std::string(readErrorText);
+        return;
+    }
+    rebuildMissingRhythms();
+    pruneExpired(now);
+}
+
+std::filesystem::path UsageHistoryStore::defaultFileURL(const platform::Environment& environment) {
+    std::filesystem::path base;
+    // Only an absolute $XDG_DATA_HOME counts; a relative one is to be ignored.
+    if (const auto xdg = environment.value("XDG_DATA_HOME");
+        xdg && !xdg->empty() && std::filesystem::path(*xdg).is_absolute()) {
+        base = *xdg;
+    } else {
+        base = environment.homeDirectory() / ".local" / "share";
+    }
+    return base / "Kestrane" / "usage-history-v1.json";
+}
+
+void UsageHistoryStore::rebuildMissingRhythms() {
+    for (const auto& [key, series] : archive_.series) {
+        if (archive_.rhythms.contains(key)) continue;
+        RhythmHistory rhythm{
+            series.accountDigest, series.durationMinutes, calendar_.timeZoneIdentifier(), {}};
+        for (std::size_t i = 1; i < series.samples.size(); ++i) {
+            if (series.samples[i].startsSegment) continue;
+            rhythm.observe(series.samples[i - 1], series.samples[i], series.resetsAt, calendar_);
+        }
+        archive_.rhythms.emplace(key, std::move(rhythm));
+    }
+}
+
+std::string UsageHistoryStore::accountDigest(const model::ProviderUsage& usage) {
+    const std::string text =
+        (usage.email ? normalisedEmail(*usage.email) : std::string("anonymous")) + "|" +
+        usage.plan.value_or("");
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+        length = 0;
+    }
+    std::string hex;
+    hex.reserve(length * 2);
+    for (unsigned int i = 0; i < length; ++i) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+        hex.append(pair, 2);
+    }
+    return hex;
+}
+
+std::string UsageHistoryStore::key(model::ProviderKind provider, std::string_view windowID) {
+    std::string result(model::rawValue(provider));
+    result += '|';
+    result += windowID;
+    return result;
+}
+
+bool UsageHistoryStore::sameReset(std::optional<Date> a, std::optional<Date> b) {
+    if (!a && !b) return true;
+    if (!a || !b) return false;
+    return std::fabs(*a - *b) <= 60;
+}
+
+std::optional<UsageTransition> UsageHistoryStore::transition(const UsageSeries& series,
+                                                             const model::LimitWindow& window,
+                                                             Date date) {
+    if (series.samples.empty()) return std::nullopt;
+    const UsageSample& last = series.samples.back();
+    const double u0 = last.usedPercent;
+    const double u1 = window.usedPercent;
+    const bool same = sameReset(series.resetsAt, window.resetsAt);
+    using Kind = UsageTransition::Kind;
+    // The reset time we knew of passed between the two observations.
+    if (series.resetsAt && last.date < *series.resetsAt && *series.resetsAt <= date) {
+        return UsageTransition{*series.resetsAt, Kind::reset, false};
+    }
+    if (u1 < u0) {
+        if (!same || !series.resetsAt) return UsageTransition{date, Kind::reset, true};
+        // Usage fell although the period did not change.
+        return UsageTransition{date, Kind::correction, true};
+    }
+    if (u0 == 0 && u1 == 0) return std::nullopt;
+    if (!same) return UsageTransition{date, Kind::periodChange, true};
+    return std::nullopt;
+}
+
+void UsageHistoryStore::trim(UsageSeries& series, Date now) {
+    const Date cutoff = now - visibleHistorySeconds;
+    auto& samples = series.samples;
+    const auto first = std::find_if(samples.begin(), samples.end(),
+                                    [&](const UsageSample& s) { return s.date >= cutoff; });
+    if (first == samples.end()) return;
+    const auto k = first - samples.begin();
+    if (k >= 2) samples.erase(samples.begin(), samples.begin() + (k - 1));
+}
+
+std::vector<UsageSample> UsageHistoryStore::thinned(const std::vector<UsageSample>& samples) {
+    const std::size_t count = samples.size();
+    if (count <= maximumSamples) return samples;
+    const std::size_t half = count / 2;
+    std::vector<UsageSample> result;
+    result.reserve(count - half / 2 + 1);
+    result.push_back(samples[0]);
+    bool droppedStartsSegment = false;
+    for (std::size_t i = 1; i < half; ++i) {
+        const bool keep =
+            i % 2 == 0 || i == half - 1 || samples[i].transition || samples[i + 1].transition;
+        if (keep) {
+            UsageSample kept = samples[i];
+            // A gap that began at a dropped sample still begins at the next kept one.
+            kept.startsSegment = kept.startsSegment || droppedStartsSegment;
+            droppedStartsSegment = false;
+            result.push_back(std::move(kept));
+        } else {
+            droppedStartsSegment = droppedStartsSegment || samples[i].startsSegment;
+        }
+    }
+    result.insert(result.end(), samples.begin() + static_cast<std::ptrdiff_t>(half), samples.end());
+    return result;
+}
+
+void UsageHistoryStore::record(const model::ProviderUsage& usage) {
+    const Date t = usage.updatedAt;
+    if (!std::isfinite(t.secondsSince1970)) return;
+
+    // A snapshot not newer than what this provider already recorded was seen before.
+    std::optional<Date> latest;
+    for (const auto& [key, series] : archive_.series) {
+        if (series.provider != usage.provider || series.samples.empty()) continue;
+        const Date last = series.samples.back().date;
+        if (!latest || last > *latest) latest = last;
+    }
+    if (latest && !(t > *latest)) return;
+
+    prune(t);
+
+    // Switching accounts discards the other account's history of this provider.
+    const std::string digest = accountDigest(usage);
+    std::erase_if(archive_.series, [&](const auto& entry) {
+        return entry.second.provider == usage.provider && entry.second.accountDigest != digest;
+    });
+    std::erase_if(archive_.rhythms, [&](const auto& entry) {
+        return startsWithProvider(entry.first, usage.provider) &&
+               entry.second.accountDigest != digest;
+    });
+
+    for (const model::LimitWindow& window : usage.windows) {
+        const double used = window.usedPercent;
+        if (!std::isfinite(used) || used < 0 || used > 100) continue;
+        if (window.resetsAt &&
+            !(std::isfinite(window.resetsAt->secondsSince1970) && *window.resetsAt > t)) {
+            continue;
+        }
+        const std::string seriesKey = key(usage.provider, window.id);
+        const auto existing = archive_.series.find(seriesKey);
+        if (existing != archive_.series.end() && !existing->second.samples.empty() &&
+            !(t > existing->second.samples.back().date)) {
+            continue;
+        }
+
+        UsageSeries series;
+        if (existing == archive_.series.end() ||
+            existing->second.durationMinutes != window.durationMinutes) {
+            series = UsageSeries{usage.provider,         window.id,       digest,
+                                 window.durationMinutes, window.resetsAt, {}};
+        } else {
+            series = std::move(existing->second);
+        }
+
+        const auto tr = transition(series, window, t);
+        auto& samples = series.samples;
+
+        RhythmHistory rhythm;
+        const auto storedRhythm = archive_.rhythms.find(seriesKey);
+        if (storedRhythm != archive_.rhythms.end() &&
+            storedRhythm->second.durationMinutes == window.durationMinutes &&
+            storedRhythm->second.timeZoneIdentifier == calendar_.timeZoneIdentifier()) {
+            rhythm = std::move(storedRhythm->second);
+        } else {
+            rhythm =
+                RhythmHistory{digest, window.durationMinutes, calendar_.timeZoneIdentifier(), {}};
+        }
+        if (!tr && !samples.empty()) {
+            rhythm.observe(samples.back(), UsageSample{t, used, false, std::nullopt},
+                           window.resetsAt, calendar_);
+        }
+        archive_.rhythms.insert_or_assign(seriesKey, std::move(rhythm));
+
+        // A burst of refreshes replaces its own middle sample instead of piling up samples.
+        if (!tr && samples.size() > 1) {
+            const UsageSample& last = samples.back();
+            const UsageSample& beforeLast = samples[samples.size() - 2];
+            if (!last.startsSegment && !last.transition && t - last.date < kMergeInterval &&
+                t - beforeLast.date <= kSegmentGap) {
+                samples.pop_back();
+            }
+        }
+
+        const bool startsSegment = samples.empty() || t - samples.back().date > kSegmentGap || tr;
+        samples.push_back(UsageSample{t, used, startsSegment, tr});
+        series.resetsAt = window.resetsAt;
+        if (samples.size() > maximumSamples) samples = thinned(samples);
+        archive_.series.insert_or_assign(seriesKey, std::move(series));
+    }
+
+    save();
+}
+
+std::optional<UsageSeries> UsageHistoryStore::series(model::ProviderKind provider,
+                                                     const model::LimitWindow& window,
+                                                     Date now) const {
+    const auto found = archive_.series.find(key(provider, window.id));
+    if (found == archive_.series.end()) return std::nullopt;
+    const UsageSeries& stored = found->second;
+    if (stored.durationMinutes != window.durationMinutes ||
+        !sameReset(stored.resetsAt, window.resetsAt) || stored.samples.empty() ||
+        stored.samples.back().date < now - visibleHistorySeconds) {
+        return std::nullopt;
+    }
+    UsageSeries copy = stored;
+    trim(copy, now);
+    return copy;
+}
+
+std::optional<RhythmHistory> UsageHistoryStore::rhythm(model::ProviderKind provider,
+                                                       const model::LimitWindow& window) const {
+    const auto found = archive_.rhythms.find(key(provider, window.id));
+    if (found == archive_.rhythms.end()) return std::nullopt;
+    if (found->second.timeZoneIdentifier != calendar_.timeZoneIdentifier() ||
+        found->second.durationMinutes != window.durationMinutes) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void UsageHistoryStore::pruneExpired(Date now) {
+    const std::size_t before = entryCount(archive_);
+    prune(now);
+    if (entryCount(archive_) != before) save();
+}
+
+void UsageHistoryStore::prune(Date now) {
+    const Date rhythmCutoff = now - rhythmHistorySeconds;
+    for (auto& [key, rhythm] : archive_.rhythms) {
+        std::erase_if(rhythm.hours,
+                      [&](const RhythmHour& hour) { return hour.start < rhythmCutoff; });
+    }
+    std::erase_if(archive_.rhythms, [](const auto& entry) { return entry.second.hours.empty(); });
+    const Date seriesCutoff = now - visibleHistorySeconds;
+    std::erase_if(archive_.series, [&](const auto& entry) {
+        return entry.second.samples.empty() || entry.second.samples.back().date < seriesCutoff;
+    });
+    for (auto& [key, series] : archive_.series) trim(series, now);
+}
+
+void UsageHistoryStore::save() {
+    if (!fileURL_) return;
+    try {
+        if (const auto folder = fileURL_->parent_path(); !folder.empty()) {
+            std::error_code error;
+            std::filesystem::create_directories(folder, error);
+            if (error) throw std::system_error(error);
+        }
+        const std::string data = encodeArchive(archive_);
+        // Written to a temporary file and renamed, so a crash leaves the old or the new file.
+        using std::filesystem::perms;
+        if (platform::writeFileAtomically(*fileURL_, data,
+                                          perms::owner_read | perms::owner_write) != 0) {
+            throw std::system_error(std::make_error_code(std::errc::io_error));
+        }
+        persistenceError_.reset();
+    } catch (const std::exception&) {
+        persistenceError_ = std::string(saveErrorText);
+    }
+}
+
+}  // namespace kestrane::history

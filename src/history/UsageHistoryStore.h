@@ -1,0 +1,87 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "history/RhythmHistory.h"
+#include "history/UsageArchive.h"
+#include "history/UsageSeries.h"
+#include "model/LimitWindow.h"
+#include "model/ProviderKind.h"
+#include "model/ProviderUsage.h"
+#include "platform/Calendar.h"
+#include "platform/Date.h"
+#include "platform/Environment.h"
+
+namespace kestrane::history {
+
+// Everything observed of every quota window across launches: a 7-day series per window and
+// its learned hourly rhythm (90 days), kept in one JSON file rewritten after every change.
+// Lives on the main thread for the application's life; no locks.
+class UsageHistoryStore {
+  public:
+    static constexpr std::size_t maximumSamples = 12'000;
+    static constexpr double visibleHistorySeconds = 604'800;   // 7 days
+    static constexpr double rhythmHistorySeconds = 7'776'000;  // 90 days
+
+    static constexpr std::string_view readErrorText =
+        "Не удалось прочитать историю. Новые наблюдения начнутся с текущего значения.";
+    static constexpr std::string_view saveErrorText =
+        "История доступна в этой сессии, но не сохраняется на диск.";
+
+    // `fileURL` absent keeps the history in memory only. Loads the file when it exists; a file
+    // that cannot be read leaves an empty history and the read error text.
+    UsageHistoryStore(std::optional<std::filesystem::path> fileURL, platform::Date now,
+                      platform::Calendar calendar);
+
+    // "Kestrane/usage-history-v1.json" in the user's data folder ($XDG_DATA_HOME, else
+    // ~/.local/share).
+    static std::filesystem::path defaultFileURL(const platform::Environment& environment);
+
+    // Adds one successful fetch and saves. Snapshots not newer than what is stored are ignored.
+    void record(const model::ProviderUsage& usage);
+    // The window's series trimmed to the visible 7 days, when it still matches the window.
+    std::optional<UsageSeries> series(model::ProviderKind provider,
+                                      const model::LimitWindow& window, platform::Date now) const;
+    // The window's rhythm, when it was learned in the current time zone for the same length.
+    std::optional<RhythmHistory> rhythm(model::ProviderKind provider,
+                                        const model::LimitWindow& window) const;
+    // Drops what has aged out; saves only when something was dropped.
+    void pruneExpired(platform::Date now);
+
+    const std::optional<std::string>& persistenceError() const { return persistenceError_; }
+    const UsageArchive& archive() const { return archive_; }
+    const platform::Calendar& calendar() const { return calendar_; }
+    // The application hands in the current calendar again when the system time zone changes.
+    void setCalendar(platform::Calendar calendar) { calendar_ = std::move(calendar); }
+
+    // SHA-256 of the trimmed lower-cased e-mail (or "anonymous") and the plan, as 64 hex digits.
+    static std::string accountDigest(const model::ProviderUsage& usage);
+    static std::string key(model::ProviderKind provider, std::string_view windowID);
+    // Both absent, or both present and at most 60 s apart.
+    static bool sameReset(std::optional<platform::Date> a, std::optional<platform::Date> b);
+    // What happened between the series' last sample and the window observed at `date`.
+    static std::optional<UsageTransition> transition(const UsageSeries& series,
+                                                     const model::LimitWindow& window,
+                                                     platform::Date date);
+    // Keeps exactly one sample older than 7 days in front, so a chart can start at its edge.
+    static void trim(UsageSeries& series, platform::Date now);
+    // Halves the density of the older half of an over-long series, keeping the first sample,
+    // every transition and the sample before it.
+    static std::vector<UsageSample> thinned(const std::vector<UsageSample>& samples);
+
+  private:
+    void prune(platform::Date now);
+    void save();
+    void rebuildMissingRhythms();
+
+    std::optional<std::filesystem::path> fileURL_;
+    platform::Calendar calendar_;
+    UsageArchive archive_;
+    std::optional<std::string> persistenceError_;
+};
+
+}  // namespace kestrane::history
