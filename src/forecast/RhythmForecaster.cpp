@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 #include <unordered_map>
 
@@ -20,9 +21,10 @@ constexpr double kRecentTimeConstant = 1800;
 constexpr double kRecencyTimeConstant = 2'419'200;  // 28 days
 constexpr std::uint64_t kDaySalt = 0x517CC1B727220A95ULL;
 
-// Local day and hour fields of many instants. Calendar objects are costly to build, so the day
-// of an instant is found from the zone's offset and the day's start and weekday are asked of
-// the calendar once per day.
+// Local day and hour fields of many instants. Building calendar objects is costly, so the
+// fields come from the zone's offset: local midnight is found from the offset and checked, and
+// only a day whose midnight does not exist (a zone that changes its clocks at midnight) asks
+// the calendar.
 class LocalTime {
   public:
     struct Day {
@@ -34,23 +36,42 @@ class LocalTime {
 
     // The calendar day and hour of day of `date`; nullopt when the calendar cannot tell.
     std::optional<std::pair<Day, int>> dayAndHour(Date date) {
-        const auto offset = calendar_.secondsFromGMT(date);
-        if (!offset) return std::nullopt;
-        const double local = date.secondsSince1970 + *offset;
-        const double dayNumber = std::floor(local / 86400);
-        const int hour =
-            std::clamp(static_cast<int>(std::floor((local - dayNumber * 86400) / 3600)), 0, 23);
-        const auto key = static_cast<std::int64_t>(dayNumber);
-        const auto cached = days_.find(key);
+        const auto fields = localFields(date);
+        if (!fields) return std::nullopt;
+        const auto [dayNumber, secondOfDay] = *fields;
+        const int hour = std::clamp(static_cast<int>(secondOfDay / 3600), 0, 23);
+        const auto cached = days_.find(dayNumber);
         if (cached != days_.end()) return std::pair{cached->second, hour};
-        const auto start = calendar_.startOfDay(date);
+        const auto start = startOfDay(date, dayNumber);
         if (!start) return std::nullopt;
-        const Day day{*start, calendar_.weekday(*start)};
-        days_.emplace(key, day);
+        // Day 0 (1970-01-01) was a Thursday; 1 = Sunday ... 7 = Saturday.
+        const Day day{*start, static_cast<int>(((dayNumber + 4) % 7 + 7) % 7) + 1};
+        days_.emplace(dayNumber, day);
         return std::pair{day, hour};
     }
 
   private:
+    // Local day number since 1970-01-01 and seconds into that local day.
+    std::optional<std::pair<std::int64_t, double>> localFields(Date date) const {
+        const auto offset = calendar_.secondsFromGMT(date);
+        if (!offset) return std::nullopt;
+        const double local = date.secondsSince1970 + *offset;
+        const double dayNumber = std::floor(local / 86400);
+        return std::pair{static_cast<std::int64_t>(dayNumber), local - dayNumber * 86400};
+    }
+
+    std::optional<Date> startOfDay(Date date, std::int64_t dayNumber) const {
+        const double localMidnight = static_cast<double>(dayNumber) * 86400;
+        for (const Date probe : {date, Date{localMidnight}}) {
+            const auto offset = calendar_.secondsFromGMT(probe);
+            if (!offset) break;
+            const Date candidate{localMidnight - *offset};
+            const auto fields = localFields(candidate);
+            if (fields && fields->first == dayNumber && fields->second == 0) return candidate;
+        }
+        return calendar_.startOfDay(date);
+    }
+
     const platform::Calendar& calendar_;
     std::unordered_map<std::int64_t, Day> days_;
 };
@@ -110,15 +131,20 @@ std::vector<Day> trainingDays(const history::RhythmHistory& history, Date todayS
     return days;
 }
 
-std::size_t draw(const std::vector<double>& weights, ForecastRandom random) {
-    double total = 0;
-    for (const double w : weights) total += w;
+// `total` is the sum of `weights` in order, passed in when the caller already has it.
+std::size_t draw(std::span<const double> weights, double total, ForecastRandom random) {
     double target = random.next() * total;
     for (std::size_t i = 0; i < weights.size(); ++i) {
         target -= weights[i];
         if (target <= 0) return i;
     }
     return weights.empty() ? 0 : weights.size() - 1;
+}
+
+std::size_t draw(std::span<const double> weights, ForecastRandom random) {
+    double total = 0;
+    for (const double w : weights) total += w;
+    return draw(weights, total, random);
 }
 
 std::uint64_t wholeSeconds(Date date) {
@@ -132,6 +158,88 @@ std::uint64_t stableSeed(const history::RhythmHistory& history, Date todayStart)
                              std::to_string(history.durationMinutes.value_or(0)) + ":" +
                              history.timeZoneIdentifier;
     return fnv1a64(text) ^ wholeSeconds(todayStart);
+}
+
+// The analogue day has no rate for this hour: borrow it from the days that have one, drawn with
+// the same weights.
+double borrowedRate(const std::vector<Day>& days, std::span<const double> weights, std::size_t hour,
+                    ForecastRandom random) {
+    std::vector<double> candidates;
+    std::vector<std::size_t> indexes;
+    for (std::size_t j = 0; j < days.size(); ++j) {
+        if (!days[j].hasRate[hour]) continue;
+        candidates.push_back(weights[j]);
+        indexes.push_back(j);
+    }
+    if (indexes.empty()) return 0;
+    return days[indexes[draw(candidates, random)]].rates[hour];
+}
+
+// Seconds into `step` at which the remaining `target` points are used up.
+double exhaustionOffset(const Step& step, Date now, double rate, bool hasRecentRate, double recent,
+                        double target) {
+    if (!hasRecentRate) return target / rate * 3600;
+    // Consumption inside the step is the integral of the fading blend of the two rates.
+    const double fade = std::exp(-(step.date - now) / kRecentTimeConstant);
+    const auto consumed = [&](double offset) {
+        return (rate * offset - (recent - rate) * 0.5 * kRecentTimeConstant * fade *
+                                    (std::exp(-offset / kRecentTimeConstant) - 1)) /
+               3600;
+    };
+    double low = 0;
+    double high = step.duration;
+    for (int iteration = 0; iteration < 30; ++iteration) {
+        const double mid = (low + high) / 2;
+        if (consumed(mid) < target) {
+            low = mid;
+        } else {
+            high = mid;
+        }
+    }
+    return high;
+}
+
+// What the steps of a scenario share: the start, the reset and what is left at the start, and
+// the recent rate when there is one.
+struct Blend {
+    Date now;
+    Date reset;
+    double remaining = 0;
+    bool hasRecentRate = false;
+    double recentRate = 0;
+};
+
+// Adds the demand of one future day's steps, rates taken from `analogue`, to `cumulative` and
+// notes the moment the quota runs out. Kept out of line: inlined into the large forecast
+// function its loop variables end up on the stack instead of in registers.
+[[gnu::noinline]] void simulateDay(std::span<const Step> steps, const Day& analogue,
+                                   const std::vector<Day>& days, std::span<const double> weights,
+                                   std::uint64_t borrowState, const Blend& blend,
+                                   double& cumulative, std::optional<Date>& exhaustion) {
+    double total = cumulative;
+    bool exhausted = exhaustion.has_value();
+    for (const Step& step : steps) {
+        const auto h = static_cast<std::size_t>(step.hour);
+        const double rate =
+            analogue.hasRate[h]
+                ? analogue.rates[h]
+                : borrowedRate(days, weights, h,
+                               ForecastRandom{borrowState ^ static_cast<std::uint64_t>(step.hour)});
+        const double effective = blend.hasRecentRate ? step.recentWeight * blend.recentRate +
+                                                           rate * (1 - step.recentWeight)
+                                                     : rate;
+        const double demand = effective * step.duration / 3600;
+        if (!exhausted && demand > 0 && total + demand >= blend.remaining) {
+            const double x = exhaustionOffset(step, blend.now, rate, blend.hasRecentRate,
+                                              blend.recentRate, blend.remaining - total);
+            if (step.date + x < blend.reset) {
+                exhaustion = step.date + x;
+                exhausted = true;
+            }
+        }
+        total += demand;
+    }
+    cumulative = total;
 }
 
 }  // namespace
@@ -238,6 +346,11 @@ std::optional<RhythmForecast> forecast(const std::optional<history::RhythmHistor
         int weekday = 0;
         double alpha = 0;
         bool isToday = false;
+        // Future days alike in weekday, share and being today weigh past days alike.
+        std::size_t weightSet = 0;
+        // Its steps.
+        std::size_t firstStep = 0;
+        std::size_t endStep = 0;
     };
     std::vector<FutureDay> futureDays;
     std::vector<std::size_t> stepFutureDay(steps.size());
@@ -245,8 +358,9 @@ std::optional<RhythmForecast> forecast(const std::optional<history::RhythmHistor
         if (futureDays.empty() || futureDays.back().start != steps[i].day) {
             const auto fields = local.dayAndHour(steps[i].day);
             futureDays.push_back(FutureDay{steps[i].day, fields ? fields->first.weekday : 0, 0,
-                                           steps[i].day == todayStart});
+                                           steps[i].day == todayStart, 0, i, i});
         }
+        futureDays.back().endStep = i + 1;
         stepFutureDay[i] = futureDays.size() - 1;
     }
     bool usesWeekdayPattern = false;
@@ -266,6 +380,17 @@ std::optional<RhythmForecast> forecast(const std::optional<history::RhythmHistor
             if (k && *k >= 3) future.alpha = std::min(*k / (*k + 1.0), 0.95);
             usesWeekdayPattern = usesWeekdayPattern || future.alpha > 0;
         }
+    }
+
+    std::vector<const FutureDay*> weightSetOwners;
+    for (FutureDay& future : futureDays) {
+        const auto same = std::find_if(
+            weightSetOwners.begin(), weightSetOwners.end(), [&](const FutureDay* other) {
+                return other->weekday == future.weekday && other->alpha == future.alpha &&
+                       other->isToday == future.isToday;
+            });
+        future.weightSet = static_cast<std::size_t>(same - weightSetOwners.begin());
+        if (same == weightSetOwners.end()) weightSetOwners.push_back(&future);
     }
 
     // How much each past day resembles what has been observed so far today.
@@ -312,110 +437,76 @@ std::optional<RhythmForecast> forecast(const std::optional<history::RhythmHistor
     }
 
     const std::uint64_t base = stableSeed(*history, todayStart);
+    // Scenario s weighs day j with the generator state of index s + 1 + j, so consecutive
+    // scenarios share all but one of their draws: compute each -ln(u) once.
+    std::vector<double> exponential(static_cast<std::size_t>(scenarioCount) + dayCount + 1);
+    for (std::size_t m = 1; m < exponential.size(); ++m) {
+        const std::uint64_t state = base + ForecastRandom::increment * m;
+        exponential[m] =
+            -std::log(std::max(ForecastRandom::uniform(ForecastRandom::mix(state)), 0.000001));
+    }
+    // Flat copies of what the scenario loop reads per day, so its inner loops stay in cache.
+    std::vector<int> weekdays(dayCount);
+    for (std::size_t j = 0; j < dayCount; ++j) weekdays[j] = eligible[j].weekday;
     std::vector<double> bootstrap(dayCount);
-    std::vector<double> weights(dayCount);
-    std::vector<double> fallbackWeights;
-    fallbackWeights.reserve(dayCount);
+    std::vector<double> weightSets(weightSetOwners.size() * dayCount);
+    std::vector<double> weightTotals(weightSetOwners.size());
+    // The scenario (plus one) each weight set was last computed for.
+    std::vector<std::uint64_t> weightSetScenario(weightSetOwners.size(), 0);
     std::vector<double> demands;
     demands.reserve(static_cast<std::size_t>(scenarioCount));
     std::vector<Date> exhaustionDates;
+    const Blend blend{now, *reset, remaining, hasRecentRate, recent};
     for (int s = 0; s < scenarioCount; ++s) {
         const auto scenario = static_cast<std::uint64_t>(s);
         double bootstrapTotal = 0;
+        // Per weekday, summed in day order exactly as a sum over that weekday's days would be.
+        std::array<double, 8> weekdayTotals{};
         for (std::size_t j = 0; j < dayCount; ++j) {
-            const std::uint64_t state = base + ForecastRandom::increment * (scenario + 1 + j);
-            const double u =
-                std::max(ForecastRandom::uniform(ForecastRandom::mix(state)), 0.000001);
-            bootstrap[j] = -std::log(u) * recency[j];
+            bootstrap[j] = exponential[scenario + 1 + j] * recency[j];
             bootstrapTotal += bootstrap[j];
+            weekdayTotals[static_cast<std::size_t>(weekdays[j]) & 7] += bootstrap[j];
         }
         double cumulative = 0;
         std::optional<Date> exhaustion;
         if (remaining == 0) exhaustion = now;
         const std::uint64_t scenarioState = base + ForecastRandom::increment * scenario;
-        std::size_t analogue = 0;
-        std::size_t currentFutureDay = futureDays.size();
-        for (std::size_t i = 0; i < steps.size(); ++i) {
-            const Step& step = steps[i];
-            const std::uint64_t daySeconds = wholeSeconds(step.day);
-            if (stepFutureDay[i] != currentFutureDay) {
-                currentFutureDay = stepFutureDay[i];
-                const FutureDay& future = futureDays[currentFutureDay];
-                double sameWeekday = 0;
+        for (const FutureDay& future : futureDays) {
+            const std::uint64_t daySeconds = wholeSeconds(future.start);
+            // One analogue past day for the whole future day: any day, weighted by its bootstrap
+            // weight, with a share reserved for days of the same weekday and, for today, scaled
+            // by how much the day resembles today so far.
+            double* setWeights = &weightSets[future.weightSet * dayCount];
+            if (weightSetScenario[future.weightSet] != scenario + 1) {
+                weightSetScenario[future.weightSet] = scenario + 1;
+                const double sameWeekday =
+                    weekdayTotals[static_cast<std::size_t>(future.weekday) & 7];
+                const double anyDay = (1 - future.alpha) / bootstrapTotal;
+                const double weekdayDay =
+                    sameWeekday > 0 ? anyDay + future.alpha / sameWeekday : anyDay;
+                double total = 0;
                 for (std::size_t j = 0; j < dayCount; ++j) {
-                    if (eligible[j].weekday == future.weekday) sameWeekday += bootstrap[j];
+                    double weight =
+                        bootstrap[j] * (weekdays[j] == future.weekday ? weekdayDay : anyDay);
+                    if (future.isToday) weight *= similarity[j];
+                    setWeights[j] = weight;
+                    total += weight;
                 }
-                for (std::size_t j = 0; j < dayCount; ++j) {
-                    const bool weekdayBonus =
-                        sameWeekday > 0 && eligible[j].weekday == future.weekday;
-                    weights[j] = bootstrap[j] *
-                                 ((1 - future.alpha) / bootstrapTotal +
-                                  (weekdayBonus ? future.alpha / sameWeekday : 0)) *
-                                 (future.isToday ? similarity[j] : 1);
-                }
-                analogue = draw(weights, ForecastRandom{daySeconds ^ scenarioState ^ kDaySalt});
+                weightTotals[future.weightSet] = total;
             }
-            const auto h = static_cast<std::size_t>(step.hour);
-            double rate = 0;
-            if (eligible[analogue].hasRate[h]) {
-                rate = eligible[analogue].rates[h];
-            } else {
-                // The analogue day missed this hour: borrow it from another day that has it.
-                fallbackWeights.clear();
-                std::size_t firstWithRate = dayCount;
-                for (std::size_t j = 0; j < dayCount; ++j) {
-                    if (!eligible[j].hasRate[h]) continue;
-                    if (firstWithRate == dayCount) firstWithRate = j;
-                    fallbackWeights.push_back(weights[j]);
-                }
-                const std::size_t pick =
-                    draw(fallbackWeights,
-                         ForecastRandom{scenarioState ^ static_cast<std::uint64_t>(step.hour) ^
-                                        daySeconds});
-                for (std::size_t j = firstWithRate, seen = 0; j < dayCount; ++j) {
-                    if (!eligible[j].hasRate[h]) continue;
-                    if (seen++ == pick) {
-                        rate = eligible[j].rates[h];
-                        break;
-                    }
-                }
-            }
-            const double effective =
-                hasRecentRate ? step.recentWeight * recent + rate * (1 - step.recentWeight) : rate;
-            const double demand = effective * step.duration / 3600;
-            if (!exhaustion && demand > 0 && cumulative + demand >= remaining) {
-                const double target = remaining - cumulative;
-                double x = 0;
-                if (!hasRecentRate) {
-                    x = target / rate * 3600;
-                } else {
-                    // Consumption inside the step is the integral of the fading blend.
-                    const double fade = std::exp(-(step.date - now) / kRecentTimeConstant);
-                    const auto consumed = [&](double offset) {
-                        return (rate * offset - (recent - rate) * 0.5 * kRecentTimeConstant * fade *
-                                                    (std::exp(-offset / kRecentTimeConstant) - 1)) /
-                               3600;
-                    };
-                    double low = 0;
-                    double high = step.duration;
-                    for (int iteration = 0; iteration < 30; ++iteration) {
-                        const double mid = (low + high) / 2;
-                        if (consumed(mid) < target) {
-                            low = mid;
-                        } else {
-                            high = mid;
-                        }
-                    }
-                    x = high;
-                }
-                if (step.date + x < *reset) exhaustion = step.date + x;
-            }
-            cumulative += demand;
+            const std::span<const double> weights(setWeights, dayCount);
+            const Day& analogue =
+                eligible[draw(weights, weightTotals[future.weightSet],
+                              ForecastRandom{daySeconds ^ scenarioState ^ kDaySalt})];
+
+            simulateDay(std::span<const Step>(steps).subspan(future.firstStep,
+                                                             future.endStep - future.firstStep),
+                        analogue, eligible, weights, scenarioState ^ daySeconds, blend, cumulative,
+                        exhaustion);
         }
         demands.push_back(cumulative);
         if (exhaustion) exhaustionDates.push_back(*exhaustion);
     }
-
     RhythmForecast result =
         summarizeScenarios(std::move(demands), std::move(exhaustionDates), remaining);
     result.historyDays = static_cast<int>(dayCount);
