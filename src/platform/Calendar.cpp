@@ -50,8 +50,8 @@ std::optional<double> offsetAt(const icu::TimeZone& zone, double millis) {
 }  // namespace
 
 Calendar::Calendar(std::string_view timeZoneIdentifier) {
-    const auto id = icu::UnicodeString::fromUTF8(icu::StringPiece(
-        timeZoneIdentifier.data(), static_cast<int32_t>(timeZoneIdentifier.size())));
+    const auto id = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(timeZoneIdentifier.data(), static_cast<int32_t>(timeZoneIdentifier.size())));
     zone_.reset(icu::TimeZone::createTimeZone(id));
     icu::UnicodeString resolved;
     zone_->getID(resolved);

@@ -18,7 +18,7 @@ namespace kestrane::platform {
 // Gregorian calendar arithmetic and date texts in one time zone (backed by ICU).
 // Immutable and safe to share between threads.
 class Calendar {
-  public:
+public:
     struct Interval {
         Date start;
         Date end;
@@ -50,7 +50,7 @@ class Calendar {
     std::string format(Date date, std::string_view pattern,
                        std::string_view locale = "ru_RU") const;
 
-  private:
+private:
     std::shared_ptr<const icu::TimeZone> zone_;
     std::string identifier_;
 };
