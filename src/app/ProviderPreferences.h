@@ -1,0 +1,37 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "model/ProviderKind.h"
+#include "platform/PreferencesStore.h"
+
+namespace kestrane::app {
+
+// Which providers the user has switched on. Caches nothing: every query reads the store, so
+// a toggle made through one value is seen at once through every other.
+class ProviderPreferences {
+public:
+    static constexpr std::string_view togglesKey = "providerTogglesV1";
+    static constexpr std::string_view selectedProviderKey = "selectedProvider";
+    static constexpr std::string_view chartShowsBurnKey = "chartShowsBurn";
+
+    explicit ProviderPreferences(platform::PreferencesStore& defaults) : defaults_(&defaults) {}
+
+    bool isEnabled(model::ProviderKind kind) const;
+    // Canonical provider order, whatever order the toggles were made in. May be empty.
+    std::vector<model::ProviderKind> enabledProviders() const;
+    void setEnabled(bool enabled, model::ProviderKind kind);
+
+    // The enabled state of a provider that was never toggled.
+    static bool isEnabledByDefault(model::ProviderKind kind);
+
+private:
+    // The stored toggles; anything but a whole string-to-boolean object reads as empty.
+    std::map<std::string, bool> toggles() const;
+
+    platform::PreferencesStore* defaults_;
+};
+
+}  // namespace kestrane::app
