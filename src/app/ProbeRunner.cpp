@@ -57,7 +57,8 @@ std::vector<ProviderKind> requestedProviders(const std::vector<std::string>& arg
             }
         }
     }
-    if (requested.empty()) requested.assign(model::allProviderKinds.begin(), model::allProviderKinds.end());
+    if (requested.empty())
+        requested.assign(model::allProviderKinds.begin(), model::allProviderKinds.end());
     return requested;
 }
 
@@ -82,9 +83,8 @@ int run(const std::vector<std::string>& arguments, const Fetch& fetch, std::ostr
 
     bool anyFailure = false;
     for (const ProviderKind kind : providers) {
-        const auto match = std::find_if(finished.begin(), finished.end(), [kind](const auto& r) {
-            return r.provider() == kind;
-        });
+        const auto match = std::find_if(finished.begin(), finished.end(),
+                                        [kind](const auto& r) { return r.provider() == kind; });
         if (match == finished.end()) continue;
         anyFailure = anyFailure || !match->isSuccess();
         printResult(*match, out);

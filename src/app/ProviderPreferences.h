@@ -12,7 +12,7 @@ namespace kestrane::app {
 // Which providers the user has switched on. Caches nothing: every query reads the store, so
 // a toggle made through one value is seen at once through every other.
 class ProviderPreferences {
-public:
+  public:
     static constexpr std::string_view togglesKey = "providerTogglesV1";
     static constexpr std::string_view selectedProviderKey = "selectedProvider";
     static constexpr std::string_view chartShowsBurnKey = "chartShowsBurn";
@@ -27,7 +27,7 @@ public:
     // The enabled state of a provider that was never toggled.
     static bool isEnabledByDefault(model::ProviderKind kind);
 
-private:
+  private:
     // The stored toggles; anything but a whole string-to-boolean object reads as empty.
     std::map<std::string, bool> toggles() const;
 

@@ -3,16 +3,58 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <QApplication>
+#include <QTimer>
+
 #include "app/FetchProvider.h"
 #include "app/ProbeRunner.h"
+#include "app/desktop/AppDelegate.h"
+#include "app/desktop/SettingsPreferencesStore.h"
+#include "app/desktop/TrayStatusItem.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "platform/Keychain.h"
 
 namespace kestrane {
+
+namespace {
+
+// The program writes nothing to standard error: Qt's own diagnostics go nowhere.
+void discardQtMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+// Until the usage history is kept on disk, observations are not recorded.
+class TransientHistory final : public app::UsageHistory {
+  public:
+    void pruneExpired(platform::Date) override {}
+    void record(const model::ProviderUsage&) override {}
+    std::optional<std::string> persistenceError() const override { return std::nullopt; }
+};
+
+// The services list is not offered yet; should anything ask, it gets the scan failure.
+app::LocalServicesBackend unavailableLocalServices() {
+    const auto fail = [] {
+        throw std::runtime_error("Не удалось получить список локальных TCP-сервисов.");
+    };
+    return {.scan = [fail]() -> std::vector<app::LocalService> {
+                fail();
+                return {};
+            },
+            .stop = [fail](const app::LocalService&) { fail(); },
+            .pause = [](double) {}};
+}
+
+bool hasDisplay(const platform::Environment& environment) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (const auto value = environment.value(name); value && !value->empty()) return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 // Process entry: the probe mode, or the status-bar application.
 struct KestraneApp {
@@ -34,9 +76,52 @@ struct KestraneApp {
             std::exit(status);
         }
 
-        std::cout << "Приложение в области уведомлений ещё не собрано; запустите kestrane --probe."
-                  << std::endl;
-        return 1;
+        return runApplication(argc, argv, arguments);
+    }
+
+    static int runApplication(int argc, char** argv, const std::vector<std::string>& arguments) {
+        const platform::ProcessEnvironment environment;
+        if (!hasDisplay(environment)) {
+            std::cout << "Нет графического сеанса: Kestrane работает в области уведомлений. "
+                         "Для разовой проверки запустите kestrane --probe."
+                      << std::endl;
+            return 1;
+        }
+        qInstallMessageHandler(discardQtMessage);
+        QApplication application(argc, argv);
+        QApplication::setOrganizationName(QStringLiteral("Kestrane"));
+        QApplication::setApplicationName(QStringLiteral("Kestrane"));
+        // Closing the panel leaves the program running in the tray.
+        QApplication::setQuitOnLastWindowClosed(false);
+
+        const platform::SystemClock clock;
+        const app::ProviderContext context{environment, clock, platform::systemKeychain()};
+        app::SettingsPreferencesStore defaults;
+        TransientHistory history;
+        app::TrayStatusItem statusItem;
+        app::AppDelegate delegate(app::AppDelegate::Dependencies{
+            .defaults = defaults,
+            .clock = clock,
+            .history = history,
+            .statusItem = statusItem,
+            .fetch =
+                [&context](model::ProviderKind kind) { return app::fetchProvider(kind, context); },
+            .runInBackground = app::threadRunner(),
+            .localServices = unavailableLocalServices(),
+            .arguments = arguments,
+            .quit = [] { QCoreApplication::quit(); },
+            .observesWake = true,
+        });
+        QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
+                         [&delegate] { delegate.applicationWillTerminate(); });
+        QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+        const int status = QApplication::exec();
+        // Fetches still running on worker threads hold what this frame owns; the process ends
+        // here, without unwinding under them. Nothing is left to save: every change was
+        // written when it happened.
+        std::cout.flush();
+        std::fflush(nullptr);
+        std::_Exit(status);
     }
 };
 

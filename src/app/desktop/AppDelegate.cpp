@@ -1,0 +1,423 @@
+#include "app/desktop/AppDelegate.h"
+
+#include <algorithm>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include <QCoreApplication>
+#include <QCursor>
+
+#include "app/desktop/WakeObserver.h"
+#include "ui/QuotaPanel.h"
+#include "ui/QuotaPopoverViewController.h"
+
+namespace kestrane::app {
+
+namespace {
+
+using model::FetchResult;
+using model::ProviderKind;
+
+constexpr double visibleRefreshAge = 60;
+constexpr double wakeRefreshAge = 300;
+
+// One child per provider, all at once; results in the order they finish.
+std::vector<FetchResult> fetchConcurrently(const std::function<FetchResult(ProviderKind)>& fetch,
+                                           const std::vector<ProviderKind>& kinds) {
+    std::mutex mutex;
+    std::vector<FetchResult> results;
+    auto fetchOne = [&](ProviderKind kind) {
+        FetchResult result = [&] {
+            try {
+                return fetch(kind);
+            } catch (const std::exception& error) {
+                return FetchResult::failure(kind, error.what());
+            }
+        }();
+        const std::lock_guard lock(mutex);
+        results.push_back(std::move(result));
+    };
+    std::vector<std::thread> children;
+    for (const ProviderKind kind : kinds) {
+        try {
+            children.emplace_back(fetchOne, kind);
+        } catch (const std::system_error&) {
+            // No thread to be had: this provider is fetched here, in turn.
+            fetchOne(kind);
+        }
+    }
+    for (std::thread& child : children) child.join();
+    return results;
+}
+
+std::string describe(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "Не удалось получить список локальных TCP-сервисов.";
+    }
+}
+
+}  // namespace
+
+BackgroundRunner threadRunner() {
+    return [](std::function<void()> work, std::function<void()> done) {
+        QCoreApplication* application = QCoreApplication::instance();
+        try {
+            std::thread([work, done, application] {
+                work();
+                QMetaObject::invokeMethod(application, done, Qt::QueuedConnection);
+            }).detach();
+        } catch (const std::system_error&) {
+            work();
+            QMetaObject::invokeMethod(application, done, Qt::QueuedConnection);
+        }
+    };
+}
+
+AppDelegate::AppDelegate(Dependencies dependencies)
+    : dependencies_(std::move(dependencies)), preferences_(dependencies_.defaults) {
+    for (const ProviderKind kind : model::allProviderKinds) states_[kind] = ProviderState{};
+    QPointer<AppDelegate> self(this);
+    dependencies_.statusItem.onClick = [self] {
+        if (self) self->togglePopover();
+    };
+    dependencies_.statusItem.onMenuWillShow = [self] {
+        if (self) self->showContextMenu();
+    };
+    dependencies_.statusItem.onQuit = [self] {
+        if (self) self->quitApplication();
+    };
+}
+
+AppDelegate::~AppDelegate() {
+    dependencies_.statusItem.onClick = nullptr;
+    dependencies_.statusItem.onMenuWillShow = nullptr;
+    dependencies_.statusItem.onQuit = nullptr;
+    if (popover_) {
+        popover_->onClose = nullptr;
+        delete popover_;
+    }
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    renderStatusItem();
+
+    refreshTimer_ = std::make_unique<QTimer>();
+    refreshTimer_->setInterval(backgroundInterval);
+    // Coarse timers may fire a few percent late, which lets the system batch wake-ups.
+    refreshTimer_->setTimerType(Qt::CoarseTimer);
+    connect(refreshTimer_.get(), &QTimer::timeout, this, &AppDelegate::backgroundRefresh);
+    refreshTimer_->start();
+
+    if (dependencies_.observesWake) {
+        wakeObserver_ = std::make_unique<WakeObserver>();
+        connect(wakeObserver_.get(), &WakeObserver::woke, this, &AppDelegate::workspaceDidWake);
+    }
+
+    refresh();
+
+    if (!dependencies_.statusItem.isAvailable()) {
+        // Without a tray nothing would show that the program runs: open the panel as an
+        // ordinary window instead.
+        openPopover(true);
+    } else if (std::find(dependencies_.arguments.begin(), dependencies_.arguments.end(),
+                         "--preview") != dependencies_.arguments.end()) {
+        QTimer::singleShot(previewDelay, this, [this] {
+            if (!isPopoverVisible()) togglePopover();
+        });
+    }
+}
+
+void AppDelegate::applicationWillTerminate() {
+    refreshTimer_.reset();
+    visibleRefreshTimer_.reset();
+    // Work on worker threads cannot be interrupted; what it hands back is dropped.
+    terminated_ = true;
+    refreshRunning_ = false;
+    localServicesTaskRunning_ = false;
+    localServiceActionRunning_ = false;
+    closePopover();
+    wakeObserver_.reset();
+}
+
+void AppDelegate::refresh() {
+    const platform::Date now = dependencies_.clock.now();
+    dependencies_.history.pruneExpired(now);
+    if (refreshRunning_ || terminated_) return;
+    const std::vector<ProviderKind> enabled = preferences_.enabledProviders();
+    if (enabled.empty()) {
+        renderStatusItem();
+        updatePopover();
+        return;
+    }
+    lastAttemptAt_ = now;
+    updatePopover();
+    refreshRunning_ = true;
+
+    auto results = std::make_shared<std::vector<FetchResult>>();
+    QPointer<AppDelegate> self(this);
+    dependencies_.runInBackground([fetch = dependencies_.fetch, enabled,
+                                   results] { *results = fetchConcurrently(fetch, enabled); },
+                                  [self, results] {
+                                      if (!self || self->terminated_) return;
+                                      // Everything of one refresh is merged together, once its
+                                      // slowest provider answered.
+                                      for (const FetchResult& result : *results)
+                                          self->apply(result);
+                                      self->refreshRunning_ = false;
+                                      self->renderStatusItem();
+                                      self->updatePopover();
+                                  });
+    updatePopover();
+}
+
+void AppDelegate::workspaceDidWake() {
+    if (!lastAttemptAt_ || dependencies_.clock.now() - *lastAttemptAt_ >= wakeRefreshAge) {
+        refresh();
+    }
+}
+
+void AppDelegate::apply(const FetchResult& result) {
+    if (result.isSuccess()) {
+        const model::ProviderUsage& usage = result.usage();
+        // Switched off while the fetch ran: neither recorded nor shown.
+        if (!preferences_.isEnabled(usage.provider)) return;
+        dependencies_.history.record(usage);
+        states_[usage.provider] = ProviderState{usage, std::nullopt};
+        return;
+    }
+    // The last good numbers survive a failed fetch.
+    states_[result.failureValue().provider].error = result.failureValue().message;
+}
+
+std::string AppDelegate::remainingText(ProviderKind kind) const {
+    const auto found = states_.find(kind);
+    if (found == states_.end()) return "--";
+    const ProviderState& state = found->second;
+    if (state.usage && !state.usage->windows.empty()) {
+        const double remaining = 100 - state.usage->windows.front().usedPercent;
+        const long long value =
+            remaining < 100 ? model::roundedPercent(std::max(remaining, 0.0)) : 100;
+        return std::to_string(value) + "%";
+    }
+    if (state.error) return "!";
+    return "--";
+}
+
+bool AppDelegate::isPopoverVisible() const { return popover_ && popover_->isVisible(); }
+
+void AppDelegate::renderStatusItem() {
+    if (isPopoverVisible()) {
+        // Never redrawn under the open panel; once when it closes.
+        shouldRenderBadgeAfterPopoverCloses_ = true;
+        return;
+    }
+    ui::MenuBarBadgeRenderer::Content content;
+    for (const ProviderKind kind : preferences_.enabledProviders()) {
+        content.entries.push_back({kind, remainingText(kind)});
+    }
+    if (lastBadgeContent_ && *lastBadgeContent_ == content) return;
+    lastBadgeContent_ = content;
+    dependencies_.statusItem.show(content);
+}
+
+void AppDelegate::setProvider(ProviderKind kind, bool enabled) {
+    preferences_.setEnabled(enabled, kind);
+    renderStatusItem();
+    QTimer::singleShot(0, this, [this, enabled] {
+        updatePopover();
+        if (enabled) refresh();
+    });
+}
+
+void AppDelegate::panelDidClose() {
+    visibleRefreshTimer_.reset();
+    const bool wasWindow =
+        popover_ && popover_->presentation() == ui::QuotaPanel::Presentation::window;
+    if (popover_) {
+        popover_->onClose = nullptr;
+        // Closing runs inside the panel's own event handlers: it goes once they return.
+        popover_->deleteLater();
+    }
+    popover_ = nullptr;
+    popoverController_ = nullptr;
+    if (shouldRenderBadgeAfterPopoverCloses_) {
+        shouldRenderBadgeAfterPopoverCloses_ = false;
+        renderStatusItem();
+    }
+    // With no tray the window was all there was of the program.
+    if (wasWindow && !terminated_) quitApplication();
+}
+
+void AppDelegate::togglePopover() {
+    if (isPopoverVisible()) {
+        closePopover();
+        return;
+    }
+    openPopover(false);
+}
+
+void AppDelegate::openPopover(bool asWindow) {
+    if (popover_) closePopover();
+    auto* panel = new ui::QuotaPanel(asWindow ? ui::QuotaPanel::Presentation::window
+                                              : ui::QuotaPanel::Presentation::floating);
+    QPointer<AppDelegate> self(this);
+    panel->onClose = [self] {
+        if (self) self->panelDidClose();
+    };
+    popover_ = panel;
+
+    auto* controller = new ui::QuotaPopoverViewController(dependencies_.defaults);
+    controller->onRefresh = [self] {
+        if (self) self->refresh();
+    };
+    controller->onToggle = [self](ProviderKind kind, bool enabled) {
+        if (self) self->setProvider(kind, enabled);
+    };
+    controller->onOpenServices = [self] {
+        if (self) self->loadLocalServices();
+    };
+    controller->onRefreshServices = [self] {
+        if (self) self->loadLocalServices();
+    };
+    controller->onStopService = [self](const LocalService& service) {
+        if (self) self->stopLocalService(service);
+    };
+    controller->onSizeChange = [self](QSize size) {
+        if (self && self->popover_) self->popover_->setContentSize(size);
+    };
+    popoverController_ = controller;
+    panel->setContentView(controller);
+    updatePopover();
+
+    // Under the tray icons while the tray tells where they are; otherwise under the mouse
+    // where the click happened.
+    const QRect pointer(QCursor::pos(), QSize(1, 1));
+    panel->show([self, pointer]() -> std::optional<QRect> {
+        if (!self) return std::nullopt;
+        return self->dependencies_.statusItem.geometry().value_or(pointer);
+    });
+
+    const platform::Date now = dependencies_.clock.now();
+    if (!lastAttemptAt_ || now - *lastAttemptAt_ >= visibleRefreshAge) refresh();
+
+    visibleRefreshTimer_ = std::make_unique<QTimer>();
+    visibleRefreshTimer_->setInterval(visibleInterval);
+    visibleRefreshTimer_->setTimerType(Qt::CoarseTimer);
+    connect(visibleRefreshTimer_.get(), &QTimer::timeout, this, &AppDelegate::backgroundRefresh);
+    visibleRefreshTimer_->start();
+}
+
+void AppDelegate::closePopover() {
+    if (popover_) popover_->close();
+}
+
+void AppDelegate::showContextMenu() { closePopover(); }
+
+void AppDelegate::quitApplication() {
+    if (dependencies_.quit) dependencies_.quit();
+}
+
+void AppDelegate::updatePopover() {
+    if (!popoverController_) return;
+    std::vector<ui::ProviderViewState> list;
+    for (const ProviderKind kind : model::allProviderKinds) {
+        const ProviderState& state = states_.at(kind);
+        list.push_back({kind, preferences_.isEnabled(kind), state.usage, state.error});
+    }
+    popoverController_->setIsRefreshing(refreshRunning_);
+    popoverController_->setHistoryError(dependencies_.history.persistenceError());
+    popoverController_->setStates(std::move(list));
+    popoverController_->setLocalServices(localServicesState_);
+    popoverController_->render();
+}
+
+void AppDelegate::loadLocalServices() {
+    if (localServicesTaskRunning_ || localServiceActionRunning_ || terminated_) return;
+    localServicesState_.isLoading = true;
+    localServicesState_.error.reset();
+    updatePopover();
+    localServicesTaskRunning_ = true;
+
+    struct Outcome {
+        std::vector<LocalService> services;
+        std::exception_ptr failure;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    QPointer<AppDelegate> self(this);
+    dependencies_.runInBackground(
+        [scan = dependencies_.localServices.scan, outcome] {
+            try {
+                outcome->services = scan();
+            } catch (...) {
+                outcome->failure = std::current_exception();
+            }
+        },
+        [self, outcome] {
+            if (!self || self->terminated_) return;
+            LocalServicesViewState& state = self->localServicesState_;
+            if (outcome->failure) {
+                state.error = describe(outcome->failure);
+            } else {
+                state.services = std::move(outcome->services);
+                state.updatedAt = self->dependencies_.clock.now();
+            }
+            state.isLoading = false;
+            self->localServicesTaskRunning_ = false;
+            self->updatePopover();
+        });
+}
+
+void AppDelegate::stopLocalService(const LocalService& service) {
+    if (localServiceActionRunning_ || localServicesTaskRunning_ || terminated_) return;
+    localServicesState_.stoppingServiceIDs.insert(service.id());
+    localServicesState_.error.reset();
+    updatePopover();
+    localServiceActionRunning_ = true;
+
+    struct Outcome {
+        std::optional<std::vector<LocalService>> services;
+        std::optional<std::string> error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    QPointer<AppDelegate> self(this);
+    dependencies_.runInBackground(
+        [backend = dependencies_.localServices, service, outcome] {
+            try {
+                backend.stop(service);
+                backend.pause(localServiceStopPause);
+                outcome->services = backend.scan();
+                const bool stillListed =
+                    std::any_of(outcome->services->begin(), outcome->services->end(),
+                                [&](const LocalService& row) { return row.pid == service.pid; });
+                if (stillListed) outcome->error = std::string(stillRunningMessage);
+            } catch (...) {
+                outcome->error = describe(std::current_exception());
+                // The list is refreshed even after a refusal; the first message is the one
+                // the user needs, so a failing rescan adds nothing.
+                try {
+                    outcome->services = backend.scan();
+                } catch (...) {
+                }
+            }
+        },
+        [self, outcome, id = service.id()] {
+            if (!self || self->terminated_) return;
+            LocalServicesViewState& state = self->localServicesState_;
+            if (outcome->services) {
+                state.services = std::move(*outcome->services);
+                state.updatedAt = self->dependencies_.clock.now();
+            }
+            if (outcome->error) state.error = outcome->error;
+            state.stoppingServiceIDs.erase(id);
+            self->localServiceActionRunning_ = false;
+            self->updatePopover();
+        });
+}
+
+}  // namespace kestrane::app

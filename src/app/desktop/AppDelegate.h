@@ -1,0 +1,153 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include "app/ProviderPreferences.h"
+#include "app/desktop/LocalServicesBackend.h"
+#include "app/desktop/StatusItem.h"
+#include "model/FetchResult.h"
+#include "model/ProviderKind.h"
+#include "model/ProviderUsage.h"
+#include "platform/Clock.h"
+#include "platform/Date.h"
+#include "platform/PreferencesStore.h"
+#include "ui/MenuBarBadgeRenderer.h"
+#include "ui/QuotaPanel.h"
+#include "ui/QuotaPopoverViewController.h"
+
+namespace kestrane::app {
+
+class WakeObserver;
+
+// What the coordinator knows about one provider.
+struct ProviderState {
+    // The last successful fetch.
+    std::optional<model::ProviderUsage> usage;
+    // The failure text of the last fetch if it failed.
+    std::optional<std::string> error;
+    bool operator==(const ProviderState&) const = default;
+};
+
+// What the coordinator needs of the usage history.
+class UsageHistory {
+  public:
+    virtual ~UsageHistory() = default;
+    virtual void pruneExpired(platform::Date now) = 0;
+    virtual void record(const model::ProviderUsage& usage) = 0;
+    virtual std::optional<std::string> persistenceError() const = 0;
+};
+
+// Runs `work` away from the main thread, then `done` on the main thread.
+using BackgroundRunner =
+    std::function<void(std::function<void()> work, std::function<void()> done)>;
+
+// Worker threads, with `done` queued into the main thread's event loop.
+BackgroundRunner threadRunner();
+
+// The single owner of the running application's state: fetches the enabled providers on
+// launch, on the timers and on wake, merges the results, draws the badge and drives the
+// panel. Everything here runs on the main thread; only the fetches and the services work
+// run on worker threads, and what they hand back is merged here.
+class AppDelegate : public QObject {
+    Q_OBJECT
+  public:
+    struct Dependencies {
+        platform::PreferencesStore& defaults;
+        const platform::Clock& clock;
+        UsageHistory& history;
+        StatusItem& statusItem;
+        // Blocking; runs on worker threads, one call per provider and refresh.
+        std::function<model::FetchResult(model::ProviderKind)> fetch;
+        BackgroundRunner runInBackground;
+        LocalServicesBackend localServices;
+        // The process arguments (for --preview).
+        std::vector<std::string> arguments;
+        // Asks the application to end (the event loop then runs applicationWillTerminate).
+        std::function<void()> quit;
+        // Refresh on wake from sleep through logind (the application; tests call the slot).
+        bool observesWake = false;
+    };
+
+    static constexpr int backgroundInterval = 300'000;
+    static constexpr int visibleInterval = 60'000;
+    static constexpr int previewDelay = 350;
+    static constexpr double localServiceStopPause = 0.6;
+    static constexpr std::string_view stillRunningMessage =
+        "SIGTERM отправлен, но процесс пока продолжает работать.";
+
+    explicit AppDelegate(Dependencies dependencies);
+    ~AppDelegate() override;
+
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+
+    void refresh();
+    void backgroundRefresh() { refresh(); }
+    void workspaceDidWake();
+    void apply(const model::FetchResult& result);
+    std::string remainingText(model::ProviderKind kind) const;
+    void renderStatusItem();
+    void setProvider(model::ProviderKind kind, bool enabled);
+    void panelDidClose();
+
+    // Status item and panel.
+    void togglePopover();
+    void showContextMenu();
+    void quitApplication();
+    void updatePopover();
+
+    // Local services: at most one scan or stop at a time.
+    void loadLocalServices();
+    void stopLocalService(const LocalService& service);
+
+    // State, for the panel and for tests.
+    const std::map<model::ProviderKind, ProviderState>& states() const { return states_; }
+    const ProviderPreferences& preferences() const { return preferences_; }
+    bool isRefreshing() const { return refreshRunning_; }
+    std::optional<platform::Date> lastAttemptAt() const { return lastAttemptAt_; }
+    const std::optional<ui::MenuBarBadgeRenderer::Content>& lastBadgeContent() const {
+        return lastBadgeContent_;
+    }
+    const QTimer* refreshTimer() const { return refreshTimer_.get(); }
+    const QTimer* visibleRefreshTimer() const { return visibleRefreshTimer_.get(); }
+    ui::QuotaPanel* popover() const { return popover_; }
+    ui::QuotaPopoverViewController* popoverController() const { return popoverController_; }
+    const LocalServicesViewState& localServicesState() const { return localServicesState_; }
+    bool isLocalServicesTaskRunning() const { return localServicesTaskRunning_; }
+    bool isLocalServiceActionRunning() const { return localServiceActionRunning_; }
+
+  private:
+    void openPopover(bool asWindow);
+    void closePopover();
+    std::vector<model::FetchResult> runFetches(const std::vector<model::ProviderKind>& kinds);
+    bool isPopoverVisible() const;
+
+    Dependencies dependencies_;
+    ProviderPreferences preferences_;
+    std::map<model::ProviderKind, ProviderState> states_;
+    QPointer<ui::QuotaPanel> popover_;
+    QPointer<ui::QuotaPopoverViewController> popoverController_;
+    bool refreshRunning_ = false;
+    bool localServicesTaskRunning_ = false;
+    bool localServiceActionRunning_ = false;
+    LocalServicesViewState localServicesState_;
+    std::unique_ptr<QTimer> refreshTimer_;
+    std::unique_ptr<QTimer> visibleRefreshTimer_;
+    std::optional<platform::Date> lastAttemptAt_;
+    std::optional<ui::MenuBarBadgeRenderer::Content> lastBadgeContent_;
+    bool shouldRenderBadgeAfterPopoverCloses_ = false;
+    // Set at termination: work still running on worker threads is dropped when it returns.
+    bool terminated_ = false;
+    std::unique_ptr<WakeObserver> wakeObserver_;
+};
+
+}  // namespace kestrane::app

@@ -1,0 +1,94 @@
+#include "app/desktop/TrayStatusItem.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QPalette>
+#include <QPixmap>
+
+namespace kestrane::app {
+
+namespace {
+
+// Trays ask for different sizes (16 to 24 on most panels, more on dense screens); each size
+// is drawn for itself so small ones stay sharp.
+constexpr int iconSizes[] = {16, 22, 24, 32, 48, 64};
+
+}  // namespace
+
+TrayStatusItem::TrayStatusItem() {
+    QAction* quit = menu_.addAction(QStringLiteral("Выйти из Kestrane"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit, &QAction::triggered, this, [this] {
+        if (onQuit) onQuit();
+    });
+    connect(&menu_, &QMenu::aboutToShow, this, [this] {
+        if (onMenuWillShow) onMenuWillShow();
+    });
+}
+
+TrayStatusItem::~TrayStatusItem() = default;
+
+bool TrayStatusItem::isAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+QColor TrayStatusItem::iconColor() const {
+    return QApplication::palette().color(QPalette::Active, QPalette::WindowText);
+}
+
+std::vector<QImage> TrayStatusItem::iconImages(const ui::MenuBarBadgeRenderer::Content& content,
+                                               int pixelSize, const QColor& color) {
+    std::vector<QImage> images;
+    if (content.entries.empty()) {
+        images.push_back(ui::MenuBarBadgeRenderer::tinted(
+            ui::MenuBarBadgeRenderer::makeAppTrayIcon(pixelSize), color));
+    }
+    for (const auto& entry : content.entries) {
+        images.push_back(ui::MenuBarBadgeRenderer::tinted(
+            ui::MenuBarBadgeRenderer::makeTrayIcon(entry, pixelSize), color));
+    }
+    return images;
+}
+
+void TrayStatusItem::setIconCount(std::size_t count) {
+    while (icons_.size() > count) icons_.pop_back();
+    while (icons_.size() < count) {
+        auto icon = std::make_unique<QSystemTrayIcon>();
+        // Qt shows the context menu itself; trays that route the right click to their own
+        // menu otherwise (xfce4-panel) deliver it to ours this way.
+        icon->setContextMenu(&menu_);
+        connect(icon.get(), &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger && onClick) onClick();
+                });
+        icons_.push_back(std::move(icon));
+    }
+}
+
+void TrayStatusItem::show(const ui::MenuBarBadgeRenderer::Content& content) {
+    content_ = content;
+    const std::size_t count = std::max<std::size_t>(1, content.entries.size());
+    setIconCount(count);
+    std::vector<QIcon> icons(count);
+    for (const int size : iconSizes) {
+        const auto images = iconImages(content, size, iconColor());
+        for (std::size_t i = 0; i < count; ++i) icons[i].addPixmap(QPixmap::fromImage(images[i]));
+    }
+    const QString toolTip = QString::fromStdString(content.accessibilityText());
+    for (std::size_t i = 0; i < count; ++i) {
+        icons_[i]->setIcon(icons[i]);
+        icons_[i]->setToolTip(toolTip);
+        icons_[i]->show();
+    }
+}
+
+std::optional<QRect> TrayStatusItem::geometry() const {
+    QRect united;
+    for (const auto& icon : icons_) {
+        // Empty right after showing on XEmbed trays and always on StatusNotifier trays.
+        const QRect rect = icon->geometry();
+        if (rect.isValid() && !rect.isEmpty()) united = united.united(rect);
+    }
+    if (united.isEmpty()) return std::nullopt;
+    return united;
+}
+
+}  // namespace kestrane::app

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+#include "app/desktop/StatusItem.h"
+
+namespace kestrane::app {
+
+// The status item on Linux trays. A tray gives every icon a square slot and squeezes a wide
+// image into it, so each badge entry gets its own icon (mark above, value below), in badge
+// order; every icon has the same clicks, the same menu and the whole badge text as tool tip.
+class TrayStatusItem final : public QObject, public StatusItem {
+    Q_OBJECT
+  public:
+    TrayStatusItem();
+    ~TrayStatusItem() override;
+
+    void show(const ui::MenuBarBadgeRenderer::Content& content) override;
+    std::optional<QRect> geometry() const override;
+    bool isAvailable() const override;
+
+    // The icon images for one content, one per tray icon, at `pixelSize` (for tests).
+    static std::vector<QImage> iconImages(const ui::MenuBarBadgeRenderer::Content& content,
+                                          int pixelSize, const QColor& color);
+
+  private:
+    void setIconCount(std::size_t count);
+    // Drawn in the palette's text colour: the tray follows the desktop palette as we do.
+    QColor iconColor() const;
+
+    QMenu menu_;
+    std::vector<std::unique_ptr<QSystemTrayIcon>> icons_;
+    std::optional<ui::MenuBarBadgeRenderer::Content> content_;
+};
+
+}  // namespace kestrane::app

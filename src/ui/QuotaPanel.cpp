@@ -1,0 +1,141 @@
+#include "ui/QuotaPanel.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "ui/QuotaBackdropView.h"
+
+namespace kestrane::ui {
+
+QuotaPanel::QuotaPanel(Presentation presentation)
+    : QWidget(nullptr, presentation == Presentation::floating
+                           ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                                 Qt::NoDropShadowWindowHint
+                           : Qt::Window),
+      presentation_(presentation) {
+    setWindowTitle(QStringLiteral("Kestrane"));
+    setAccessibleName(QStringLiteral("Kestrane"));
+    if (presentation_ == Presentation::floating) {
+        // The backdrop draws the rounded corners; outside them the window stays clear.
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
+    backdrop_ = new QuotaBackdropView(this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(backdrop_);
+    new QVBoxLayout(backdrop_);
+    backdrop_->layout()->setContentsMargins(0, 0, 0, 0);
+    resize(initialWidth, initialHeight);
+}
+
+QuotaPanel::~QuotaPanel() { removeTriggers(); }
+
+void QuotaPanel::setContentView(QWidget* content) {
+    if (content_) content_->deleteLater();
+    content_ = content;
+    if (content_) backdrop_->layout()->addWidget(content_);
+}
+
+QPoint QuotaPanel::origin(const QRectF& anchor, const QSizeF& size, const QRectF& visibleFrame) {
+    double x = anchor.center().x() - size.width() / 2;
+    x = std::min(x, visibleFrame.right() - size.width() - 8);
+    x = std::max(x, visibleFrame.left() + 8);
+    double y = std::max(visibleFrame.top(), anchor.bottom()) + 6;
+    y = std::min(y, visibleFrame.bottom() - 8 - size.height());
+    return {static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y))};
+}
+
+void QuotaPanel::show(Anchor anchor) {
+    anchor_ = std::move(anchor);
+    reposition();
+    QWidget::show();
+    raise();
+    activateWindow();
+    installTriggers();
+}
+
+void QuotaPanel::reposition() {
+    if (!anchor_ || presentation_ == Presentation::window) return;
+    const std::optional<QRect> anchorRect = anchor_();
+    if (!anchorRect) return;
+    QScreen* screen = QGuiApplication::screenAt(anchorRect->center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect available = screen->availableGeometry();
+    // QRect's right() and bottom() stop one pixel short of the edge.
+    const QRectF visible(available.x(), available.y(), available.width(), available.height());
+    const QRectF anchorF(anchorRect->x(), anchorRect->y(), anchorRect->width(),
+                         anchorRect->height());
+    move(origin(anchorF, QSizeF(frameGeometry().size()), visible));
+}
+
+void QuotaPanel::close() {
+    removeTriggers();
+    hide();
+    if (onClose) onClose();
+}
+
+void QuotaPanel::setContentSize(QSize size) {
+    resize(size);
+    reposition();
+}
+
+void QuotaPanel::installTriggers() {
+    if (triggersInstalled_ || presentation_ == Presentation::window) return;
+    triggersInstalled_ = true;
+    hasBeenActive_ = isActiveWindow();
+    applicationStateConnection_ = connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
+                                          [this](Qt::ApplicationState s) {
+                                              if (s != Qt::ApplicationActive && hasBeenActive_)
+                                                  close();
+                                          });
+}
+
+void QuotaPanel::removeTriggers() {
+    if (!triggersInstalled_) return;
+    triggersInstalled_ = false;
+    if (applicationStateConnection_) {
+        disconnect(*applicationStateConnection_);
+        applicationStateConnection_.reset();
+    }
+}
+
+void QuotaPanel::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && presentation_ == Presentation::floating) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void QuotaPanel::closeEvent(QCloseEvent* event) {
+    // The window system closing us (the window's close button, a key of the desktop) takes
+    // the same road as every other close.
+    event->ignore();
+    if (isVisible()) close();
+}
+
+void QuotaPanel::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange && triggersInstalled_) {
+        if (isActiveWindow()) {
+            hasBeenActive_ = true;
+        } else if (hasBeenActive_) {
+            close();
+            return;
+        }
+    }
+    QWidget::changeEvent(event);
+}
+
+void QuotaPanel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (isVisible()) reposition();
+}
+
+}  // namespace kestrane::ui

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+
+#include <QRect>
+#include <QWidget>
+
+namespace kestrane::ui {
+
+class QuotaBackdropView;
+
+// The window that drops down under the status item. It floats above other windows without a
+// frame and closes itself on Escape and when the application loses activation (on X11 a
+// click into another application moves the focus there). Where no system tray exists it is
+// shown as an ordinary window instead, so the program is never invisible.
+class QuotaPanel : public QWidget {
+    Q_OBJECT
+  public:
+    enum class Presentation { floating, window };
+    // The anchor's rectangle in global coordinates, asked afresh on every placement;
+    // nothing when the anchor is gone.
+    using Anchor = std::function<std::optional<QRect>()>;
+
+    static constexpr int initialWidth = 448;
+    static constexpr int initialHeight = 600;
+
+    explicit QuotaPanel(Presentation presentation = Presentation::floating);
+    ~QuotaPanel() override;
+
+    // Called after every close.
+    std::function<void()> onClose;
+
+    Presentation presentation() const { return presentation_; }
+    // Hosts the content on the translucent backdrop; the panel takes ownership.
+    void setContentView(QWidget* content);
+    QWidget* contentView() const { return content_; }
+
+    // Remembers the anchor, places the panel under it, brings it to the front and installs
+    // the close triggers.
+    void show(Anchor anchor);
+    void reposition();
+    // Removes the triggers, hides the window and calls onClose; safe to call twice.
+    void close();
+    void setContentSize(QSize size);
+
+    // Where the top-left corner goes: centred under the anchor, 6 below it (or below the top
+    // of the visible area), keeping 8 from the left, right and bottom edges; the left and
+    // bottom margins win when the screen is too small.
+    static QPoint origin(const QRectF& anchor, const QSizeF& size, const QRectF& visibleFrame);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void installTriggers();
+    void removeTriggers();
+
+    Presentation presentation_;
+    QuotaBackdropView* backdrop_ = nullptr;
+    QWidget* content_ = nullptr;
+    Anchor anchor_;
+    std::optional<QMetaObject::Connection> applicationStateConnection_;
+    bool triggersInstalled_ = false;
+    // Deactivation closes the panel only once it has actually been active; a window that
+    // never got the focus would otherwise close at once.
+    bool hasBeenActive_ = false;
+};
+
+}  // namespace kestrane::ui
