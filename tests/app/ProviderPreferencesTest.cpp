@@ -30,14 +30,13 @@ TEST(ProviderPreferencesTest, TogglesPersistOnlyTheirEntriesAndKeepCanonicalOrde
     EXPECT_EQ(store.value("providerTogglesV1"), Json({{"Claude", true}, {"Codex", false}}));
     // A second value over the same store sees the change at once.
     const ProviderPreferences reader(store);
-    EXPECT_EQ(reader.enabledProviders(),
-              (std::vector{ProviderKind::cursor, ProviderKind::claude}));
+    EXPECT_EQ(reader.enabledProviders(), (std::vector{ProviderKind::cursor, ProviderKind::claude}));
 
     writer.setEnabled(true, ProviderKind::antigravity);
     writer.setEnabled(true, ProviderKind::kimi);
-    EXPECT_EQ(reader.enabledProviders(), (std::vector{ProviderKind::cursor, ProviderKind::claude,
-                                                      ProviderKind::kimi,
-                                                      ProviderKind::antigravity}));
+    EXPECT_EQ(reader.enabledProviders(),
+              (std::vector{ProviderKind::cursor, ProviderKind::claude, ProviderKind::kimi,
+                           ProviderKind::antigravity}));
 }
 
 TEST(ProviderPreferencesTest, EveryProviderDisabledGivesAnEmptyList) {

@@ -1,0 +1,77 @@
+#include "ui/QuotaPanel.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+
+#include <gtest/gtest.h>
+
+namespace kestrane::ui {
+namespace {
+
+TEST(QuotaPanelTest, OriginCentresUnderTheAnchorWithinTheMargins) {
+    const QRectF screen(0, 0, 1920, 1080);
+    const QSizeF size(448, 600);
+    const struct {
+        const char* name;
+        QRectF anchor;
+        QRectF visible;
+        QPoint origin;
+    } cases[] = {
+        {"centred", QRectF(900, 0, 60, 22), screen, {706, 28}},
+        {"near the right edge", QRectF(1880, 0, 40, 22), screen, {1920 - 8 - 448, 28}},
+        {"near the left edge", QRectF(0, 0, 40, 22), screen, {8, 28}},
+        {"anchor above the visible area",
+         QRectF(900, 0, 60, 22),
+         QRectF(0, 30, 1920, 1050),
+         {706, 36}},
+        {"tray at the bottom",
+         QRectF(900, 1058, 60, 22),
+         QRectF(0, 0, 1920, 1050),
+         {706, 1050 - 8 - 600}},
+        {"screen narrower than the panel",
+         QRectF(100, 0, 20, 22),
+         QRectF(0, 0, 300, 1080),
+         {8, 28}},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        EXPECT_EQ(QuotaPanel::origin(testCase.anchor, size, testCase.visible), testCase.origin);
+    }
+}
+
+TEST(QuotaPanelTest, ContentSizeChangeKeepsThePanelCentredUnderTheAnchor) {
+    QuotaPanel panel;
+    panel.show([] { return std::optional<QRect>(QRect(500, 0, 40, 20)); });
+    EXPECT_EQ(panel.size(), QSize(448, 600));
+    EXPECT_NEAR(panel.geometry().center().x(), 520, 1);
+    panel.setContentSize(QSize(300, 400));
+    EXPECT_EQ(panel.size(), QSize(300, 400));
+    EXPECT_NEAR(panel.geometry().center().x(), 520, 1);
+    EXPECT_EQ(panel.geometry().top(), 26);
+    panel.close();
+}
+
+TEST(QuotaPanelTest, EscapeClosesAndEveryCloseReports) {
+    QuotaPanel panel;
+    int closes = 0;
+    panel.onClose = [&] { ++closes; };
+    panel.show([] { return std::optional<QRect>(QRect(10, 0, 20, 20)); });
+    ASSERT_TRUE(panel.isVisible());
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&panel, &escape);
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_EQ(closes, 1);
+    panel.close();
+    EXPECT_EQ(closes, 2);
+}
+
+TEST(QuotaPanelTest, WithoutAnAnchorThePanelStaysWhereItIs) {
+    QuotaPanel panel;
+    panel.move(40, 50);
+    panel.show([] { return std::optional<QRect>(); });
+    EXPECT_EQ(panel.pos(), QPoint(40, 50));
+    panel.close();
+}
+
+}  // namespace
+}  // namespace kestrane::ui
