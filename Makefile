@@ -17,9 +17,14 @@ build: configure
 test: build
 	@ctest --preset $(PRESET)
 
+# With a display: the tray application. Without one: a one-shot probe of every provider.
 run: build
-	@echo "Приложение для области уведомлений ещё не готово: выполняю разовую проверку всех провайдеров (kestrane --probe)."
-	@$(KESTRANE) --probe
+	@if [ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ]; then \
+		$(KESTRANE); \
+	else \
+		echo "Нет графического сеанса: выполняю разовую проверку всех провайдеров (kestrane --probe)."; \
+		$(KESTRANE) --probe; \
+	fi
 
 bench: configure
 	@cmake --build --preset $(PRESET) --target benchmarks

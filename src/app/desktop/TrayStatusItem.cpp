@@ -4,6 +4,11 @@
 #include <QIcon>
 #include <QPalette>
 #include <QPixmap>
+#include <QPointer>
+#include <QTimer>
+
+#include <algorithm>
+#include <numeric>
 
 namespace kestrane::app {
 
@@ -49,6 +54,11 @@ std::vector<QImage> TrayStatusItem::iconImages(const ui::MenuBarBadgeRenderer::C
 }
 
 void TrayStatusItem::setIconCount(std::size_t count) {
+    if (icons_.size() == count) return;
+    iconForEntry_.resize(count);
+    std::iota(iconForEntry_.begin(), iconForEntry_.end(), std::size_t{0});
+    // XEmbed trays report where an icon went some 300 ms after it was shown.
+    QTimer::singleShot(400, this, [this] { matchEntriesToPositions(10); });
     while (icons_.size() > count) icons_.pop_back();
     while (icons_.size() < count) {
         auto icon = std::make_unique<QSystemTrayIcon>();
@@ -65,19 +75,50 @@ void TrayStatusItem::setIconCount(std::size_t count) {
 
 void TrayStatusItem::show(const ui::MenuBarBadgeRenderer::Content& content) {
     content_ = content;
-    const std::size_t count = std::max<std::size_t>(1, content.entries.size());
-    setIconCount(count);
+    setIconCount(std::max<std::size_t>(1, content.entries.size()));
+    apply();
+}
+
+void TrayStatusItem::apply() {
+    if (!content_) return;
+    const std::size_t count = icons_.size();
     std::vector<QIcon> icons(count);
     for (const int size : iconSizes) {
-        const auto images = iconImages(content, size, iconColor());
+        const auto images = iconImages(*content_, size, iconColor());
         for (std::size_t i = 0; i < count; ++i) icons[i].addPixmap(QPixmap::fromImage(images[i]));
     }
-    const QString toolTip = QString::fromStdString(content.accessibilityText());
+    const QString toolTip = QString::fromStdString(content_->accessibilityText());
     for (std::size_t i = 0; i < count; ++i) {
-        icons_[i]->setIcon(icons[i]);
-        icons_[i]->setToolTip(toolTip);
-        icons_[i]->show();
+        QSystemTrayIcon& icon = *icons_[iconForEntry_[i]];
+        icon.setIcon(icons[i]);
+        icon.setToolTip(toolTip);
+        icon.show();
     }
+}
+
+void TrayStatusItem::matchEntriesToPositions(int attemptsLeft) {
+    std::vector<QRect> places;
+    for (const auto& icon : icons_) places.push_back(icon->geometry());
+    const bool placed = std::all_of(places.begin(), places.end(),
+                                    [](const QRect& rect) { return !rect.isEmpty(); });
+    if (!placed) {
+        // StatusNotifier trays never tell; XEmbed ones may take a moment longer.
+        if (attemptsLeft > 1) {
+            QTimer::singleShot(300, this,
+                               [this, attemptsLeft] { matchEntriesToPositions(attemptsLeft - 1); });
+        }
+        return;
+    }
+    std::vector<std::size_t> order(icons_.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    // Left to right, and top to bottom in vertical trays.
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return places[a].x() != places[b].x() ? places[a].x() < places[b].x()
+                                              : places[a].y() < places[b].y();
+    });
+    if (order == iconForEntry_) return;
+    iconForEntry_ = order;
+    apply();
 }
 
 std::optional<QRect> TrayStatusItem::geometry() const {

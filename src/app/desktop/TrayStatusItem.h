@@ -29,12 +29,18 @@ class TrayStatusItem final : public QObject, public StatusItem {
 
   private:
     void setIconCount(std::size_t count);
+    void apply();
+    // Trays differ in where a new icon goes (trayer puts it first, others last): once the
+    // tray has placed the icons, entries are handed out by the icons' actual positions.
+    void matchEntriesToPositions(int attemptsLeft);
     // Drawn in the palette's text colour: the tray follows the desktop palette as we do.
     QColor iconColor() const;
 
     QMenu menu_;
     std::vector<std::unique_ptr<QSystemTrayIcon>> icons_;
     std::optional<ui::MenuBarBadgeRenderer::Content> content_;
+    // Entry i is shown by icons_[iconForEntry_[i]].
+    std::vector<std::size_t> iconForEntry_;
 };
 
 }  // namespace kestrane::app
