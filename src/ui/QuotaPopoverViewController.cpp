@@ -1,5 +1,6 @@
 #include "ui/QuotaPopoverViewController.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -110,7 +111,21 @@ QString QuotaPopoverViewController::summary(const ProviderViewState& state) {
     return QStringLiteral("Нет данных");
 }
 
+void QuotaPopoverViewController::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Colours follow the palette: a light/dark switch re-renders with the new values.
+    if (event->type() == QEvent::PaletteChange && !rendering_) render();
+}
+
 void QuotaPopoverViewController::render() {
+    rendering_ = true;
+    for (auto [label, color] : {std::pair{titleLabel_, &QuotaTheme::text()},
+                                std::pair{subtitleLabel_, &QuotaTheme::muted()},
+                                std::pair{historyErrorLabel_, &QuotaTheme::warning()}}) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, color->resolve(*this));
+        label->setPalette(palette);
+    }
     refreshButton_->setText(isRefreshing_ ? QStringLiteral("Обновление…")
                                           : QStringLiteral("Обновить"));
     refreshButton_->setEnabled(!isRefreshing_);
@@ -147,6 +162,7 @@ void QuotaPopoverViewController::render() {
         row->addLayout(texts, 1);
         rows_->addWidget(card);
     }
+    rendering_ = false;
 }
 
 }  // namespace kestrane::ui

@@ -62,8 +62,12 @@ class QuotaPopoverViewController : public QWidget {
     // The one-line text shown for a provider's row.
     static QString summary(const ProviderViewState& state);
 
+  protected:
+    void changeEvent(QEvent* event) override;
+
   private:
     platform::PreferencesStore& defaults_;
+    bool rendering_ = false;
     QLabel* titleLabel_ = nullptr;
     QLabel* subtitleLabel_ = nullptr;
     QPushButton* refreshButton_ = nullptr;
