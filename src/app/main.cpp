@@ -1,10 +1,12 @@
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <stdexcept>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QApplication>
@@ -15,6 +17,9 @@
 #include "app/desktop/AppDelegate.h"
 #include "app/desktop/SettingsPreferencesStore.h"
 #include "app/desktop/TrayStatusItem.h"
+#include "history/UsageHistoryStore.h"
+#include "localservices/LocalServiceMonitor.h"
+#include "platform/Calendar.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "platform/Keychain.h"
@@ -26,25 +31,17 @@ namespace {
 // The program writes nothing to standard error: Qt's own diagnostics go nowhere.
 void discardQtMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
 
-// Until the usage history is kept on disk, observations are not recorded.
-class TransientHistory final : public app::UsageHistory {
-  public:
-    void pruneExpired(platform::Date) override {}
-    void record(const model::ProviderUsage&) override {}
-    std::optional<std::string> persistenceError() const override { return std::nullopt; }
-};
-
-// The services list is not offered yet; should anything ask, it gets the scan failure.
-app::LocalServicesBackend unavailableLocalServices() {
-    const auto fail = [] {
-        throw std::runtime_error("Не удалось получить список локальных TCP-сервисов.");
-    };
-    return {.scan = [fail]() -> std::vector<app::LocalService> {
-                fail();
-                return {};
-            },
-            .stop = [fail](const app::LocalService&) { fail(); },
-            .pause = [](double) {}};
+// The services list through lsof and ps, stopping with SIGTERM only after re-checking the row.
+app::LocalServicesBackend systemLocalServices() {
+    const auto monitor = std::make_shared<const localservices::LocalServiceMonitor>(
+        localservices::LocalServiceMonitor::currentSystem());
+    return {.scan = [monitor] { return monitor->scanSynchronously(); },
+            .stop = [monitor](
+                        const app::LocalService& service) { monitor->stopSynchronously(service); },
+            .pause =
+                [](double seconds) {
+                    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+                }};
 }
 
 bool hasDisplay(const platform::Environment& environment) {
@@ -97,7 +94,9 @@ struct KestraneApp {
         const platform::SystemClock clock;
         const app::ProviderContext context{environment, clock, platform::systemKeychain()};
         app::SettingsPreferencesStore defaults;
-        TransientHistory history;
+        history::UsageHistoryStore store(history::UsageHistoryStore::defaultFileURL(environment),
+                                         clock.now(), platform::Calendar::current());
+        app::StoredUsageHistory history(store);
         app::TrayStatusItem statusItem;
         app::AppDelegate delegate(app::AppDelegate::Dependencies{
             .defaults = defaults,
@@ -107,7 +106,7 @@ struct KestraneApp {
             .fetch =
                 [&context](model::ProviderKind kind) { return app::fetchProvider(kind, context); },
             .runInBackground = app::threadRunner(),
-            .localServices = unavailableLocalServices(),
+            .localServices = systemLocalServices(),
             .arguments = arguments,
             .quit = [] { QCoreApplication::quit(); },
             .observesWake = true,

@@ -9,6 +9,8 @@
 #include <QWidget>
 
 #include "app/desktop/LocalServicesBackend.h"
+#include "history/RhythmHistory.h"
+#include "history/UsageSeries.h"
 #include "model/ProviderKind.h"
 #include "model/ProviderUsage.h"
 #include "platform/PreferencesStore.h"
@@ -25,6 +27,9 @@ struct ProviderViewState {
     bool isEnabled = false;
     std::optional<model::ProviderUsage> usage;
     std::optional<std::string> error;
+    // Keyed by window id.
+    std::map<std::string, history::RhythmHistory> rhythms;
+    std::map<std::string, history::UsageSeries> history;
     bool operator==(const ProviderViewState&) const = default;
 };
 

@@ -325,10 +325,22 @@ void AppDelegate::quitApplication() {
 
 void AppDelegate::updatePopover() {
     if (!popoverController_) return;
+    const platform::Date now = dependencies_.clock.now();
     std::vector<ui::ProviderViewState> list;
     for (const ProviderKind kind : model::allProviderKinds) {
         const ProviderState& state = states_.at(kind);
-        list.push_back({kind, preferences_.isEnabled(kind), state.usage, state.error});
+        ui::ProviderViewState view{kind, preferences_.isEnabled(kind), state.usage, state.error};
+        if (state.usage) {
+            for (const model::LimitWindow& window : state.usage->windows) {
+                if (auto rhythm = dependencies_.history.rhythm(kind, window)) {
+                    view.rhythms.emplace(window.id, std::move(*rhythm));
+                }
+                if (auto series = dependencies_.history.series(kind, window, now)) {
+                    view.history.emplace(window.id, std::move(*series));
+                }
+            }
+        }
+        list.push_back(std::move(view));
     }
     popoverController_->setIsRefreshing(refreshRunning_);
     popoverController_->setHistoryError(dependencies_.history.persistenceError());

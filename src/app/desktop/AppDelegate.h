@@ -14,6 +14,9 @@
 #include "app/ProviderPreferences.h"
 #include "app/desktop/LocalServicesBackend.h"
 #include "app/desktop/StatusItem.h"
+#include "history/RhythmHistory.h"
+#include "history/UsageHistoryStore.h"
+#include "history/UsageSeries.h"
 #include "model/FetchResult.h"
 #include "model/ProviderKind.h"
 #include "model/ProviderUsage.h"
@@ -44,6 +47,34 @@ class UsageHistory {
     virtual void pruneExpired(platform::Date now) = 0;
     virtual void record(const model::ProviderUsage& usage) = 0;
     virtual std::optional<std::string> persistenceError() const = 0;
+    virtual std::optional<history::UsageSeries> series(model::ProviderKind provider,
+                                                       const model::LimitWindow& window,
+                                                       platform::Date now) const = 0;
+    virtual std::optional<history::RhythmHistory> rhythm(
+        model::ProviderKind provider, const model::LimitWindow& window) const = 0;
+};
+
+// The history kept on disk.
+class StoredUsageHistory final : public UsageHistory {
+  public:
+    explicit StoredUsageHistory(history::UsageHistoryStore& store) : store_(store) {}
+    void pruneExpired(platform::Date now) override { store_.pruneExpired(now); }
+    void record(const model::ProviderUsage& usage) override { store_.record(usage); }
+    std::optional<std::string> persistenceError() const override {
+        return store_.persistenceError();
+    }
+    std::optional<history::UsageSeries> series(model::ProviderKind provider,
+                                               const model::LimitWindow& window,
+                                               platform::Date now) const override {
+        return store_.series(provider, window, now);
+    }
+    std::optional<history::RhythmHistory> rhythm(model::ProviderKind provider,
+                                                 const model::LimitWindow& window) const override {
+        return store_.rhythm(provider, window);
+    }
+
+  private:
+    history::UsageHistoryStore& store_;
 };
 
 // Runs `work` away from the main thread, then `done` on the main thread.

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "history/UsageHistoryStore.h"
+#include "platform/Calendar.h"
 #include "platform/PreferencesStore.h"
 #include "support/FixedClock.h"
 #include "ui/QuotaPanel.h"
@@ -59,6 +61,17 @@ class FakeHistory final : public UsageHistory {
     void pruneExpired(platform::Date) override { ++prunes; }
     void record(const ProviderUsage& usage) override { recorded.push_back(usage); }
     std::optional<std::string> persistenceError() const override { return error; }
+    std::optional<history::UsageSeries> series(ProviderKind provider,
+                                               const model::LimitWindow& window,
+                                               platform::Date) const override {
+        if (window.id.ends_with("-0"))
+            return history::UsageSeries{.provider = provider, .windowID = window.id};
+        return std::nullopt;
+    }
+    std::optional<history::RhythmHistory> rhythm(ProviderKind,
+                                                 const model::LimitWindow&) const override {
+        return std::nullopt;
+    }
 
     int prunes = 0;
     std::vector<ProviderUsage> recorded;
@@ -378,6 +391,10 @@ TEST_F(AppDelegateTest, PanelGetsFiveProviderStatesInCanonicalOrder) {
     // Disabled, with its last usage kept.
     EXPECT_FALSE(controller->states()[0].isEnabled);
     EXPECT_TRUE(controller->states()[0].usage);
+    // The history maps are keyed by window id, for the windows that have history.
+    ASSERT_EQ(controller->states()[0].history.size(), 1u);
+    EXPECT_EQ(controller->states()[0].history.begin()->first, "Codex-0");
+    EXPECT_TRUE(controller->states()[1].history.empty());
     EXPECT_TRUE(controller->states()[1].isEnabled);
     EXPECT_EQ(controller->historyError(), history_.error);
 }
@@ -429,6 +446,35 @@ TEST_F(AppDelegateTest, RefreshFinishingAfterTheDelegateIsGoneDoesNothing) {
     delegate_.reset();
     runner_.finishAll();
     EXPECT_TRUE(history_.recorded.empty());
+}
+
+TEST_F(AppDelegateTest, SuccessesAreRecordedIntoTheStoreAndShownWithTheirSeries) {
+    history::UsageHistoryStore store(std::nullopt, clock_.now(), platform::Calendar("UTC"));
+    StoredUsageHistory stored(store);
+    AppDelegate delegate(AppDelegate::Dependencies{
+        .defaults = defaults_,
+        .clock = clock_,
+        .history = stored,
+        .statusItem = statusItem_,
+        .fetch = [this](ProviderKind kind) { return fetch_(kind); },
+        .runInBackground = runner_.runner(),
+        .quit = [] {},
+    });
+    ProviderUsage codex = usage(ProviderKind::codex, {25});
+    codex.updatedAt = clock_.now();
+    fetch_.answer(FetchResult::success(codex));
+    delegate.refresh();
+    runner_.finishAll();
+    const auto series = store.series(ProviderKind::codex, codex.windows.front(), clock_.now());
+    ASSERT_TRUE(series);
+    EXPECT_EQ(series->samples.size(), 1u);
+
+    delegate.togglePopover();
+    ASSERT_TRUE(delegate.popoverController());
+    const auto& codexState = delegate.popoverController()->states().front();
+    ASSERT_EQ(codexState.history.count("Codex-0"), 1u);
+    EXPECT_EQ(codexState.history.at("Codex-0"), *series);
+    delegate.togglePopover();
 }
 
 LocalService service(std::int32_t pid, std::string name) {
