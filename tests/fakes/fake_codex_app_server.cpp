@@ -13,16 +13,19 @@
 //   close-input     close standard input (later writes to us fail with EPIPE)
 //   hang            block until killed, whatever happens to standard input
 //   drain           read and discard standard input until it ends, then exit 0
+//   sleep MS        wait MS milliseconds (a slow server, for benchmarks)
 //
 // Lines that are empty or start with '#' are ignored. After the last line it drains.
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -97,6 +100,8 @@ int main(int, char** argv) {
             for (;;) ::pause();
         } else if (command == "drain") {
             drain();
+        } else if (command == "sleep") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(argument)));
         } else {
             return 2;
         }
