@@ -6,8 +6,9 @@
 // The stand-ins: Claude, Cursor and Kimi are answered by an in-process HTTP server on
 // 127.0.0.1 (every request waits 300 ms, Cursor's two requests included); Codex is the tests'
 // scripted app server, found through CODEX_PATH, whose rate-limit answer comes 300 ms late;
-// Antigravity is the tests' fake language server, found through the real ps and lsof, which
-// waits 300 ms before every answer. Cursor's state database and Kimi's credential live in a
+// Antigravity is the tests' fake language server, found through the real ps and lsof, whose
+// quota summary comes 300 ms late (its account answer comes at once). Each provider's quota
+// answer is the slow one; the clients' other calls are answered at once. Cursor's state database and Kimi's credential live in a
 // temporary home folder.
 //
 // The language server is visible to every process on the machine, so the program holds the
@@ -156,7 +157,7 @@ class Stage {
         languageServer_ = kestrane::platform::ChildProcess::start(
             program, {"--app_data_dir", "antigravity", "--csrf_token", "bench", "--fake_fixtures",
                       std::string(KESTRANE_FIXTURES) + "/antigravity", "--fake_delay_ms",
-                      std::to_string(kDelayMilliseconds)});
+                      std::to_string(kDelayMilliseconds), "--fake_delay_summary_only", "1"});
         // It prints one line once it listens.
         std::string line;
         char c = 0;

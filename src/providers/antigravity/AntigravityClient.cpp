@@ -7,11 +7,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <exception>
-#include <future>
 #include <map>
 #include <set>
-#include <system_error>
 
 #include "model/QuotaError.h"
 #include "platform/Environment.h"
@@ -194,42 +191,11 @@ model::ProviderUsage AntigravityClient::fetch() const {
 model::ProviderUsage AntigravityClient::fetchUsage(const Endpoint& endpoint) const {
     // Newer servers keep per-bucket quotas; older ones only per-model figures, first in the
     // user status and last in the model configurations.
-    //
-    // The user status serves twice: as the account beside the summary and as the first
-    // fallback. It is asked for once, while the summary is pending, so a server that is slow
-    // on every call costs one wait instead of two, and the fallback uses the same answer.
-    std::future<std::string> pendingStatus;
-    try {
-        pendingStatus = std::async(std::launch::async, [this, &endpoint] {
-            return request(endpoint, userStatusPath, metadataBody());
-        });
-    } catch (const std::system_error&) {
-        // No thread to spare: the user status is asked for when it is needed.
-    }
-    std::optional<std::string> statusBody;
-    std::exception_ptr statusError;
-    bool statusSettled = false;
-    // The body of the user status, or the error of its call, the same on every use.
-    const auto userStatus = [&]() -> const std::string& {
-        if (!statusSettled) {
-            statusSettled = true;
-            try {
-                statusBody = pendingStatus.valid()
-                                 ? pendingStatus.get()
-                                 : request(endpoint, userStatusPath, metadataBody());
-            } catch (...) {
-                statusError = std::current_exception();
-            }
-        }
-        if (statusError) std::rethrow_exception(statusError);
-        return *statusBody;
-    };
-
     try {
         const std::string summary = request(endpoint, summaryPath, Json{{"forceRefresh", true}});
         std::optional<std::string> status;
         try {
-            status = userStatus();
+            status = request(endpoint, userStatusPath, metadataBody());
         } catch (const std::exception&) {
             // The account details are a bonus; the quota stands without them.
         }
@@ -237,7 +203,7 @@ model::ProviderUsage AntigravityClient::fetchUsage(const Endpoint& endpoint) con
     } catch (const std::exception&) {
     }
     try {
-        return parseLegacyUsage(userStatus(), clock_.now());
+        return parseLegacyUsage(request(endpoint, userStatusPath, metadataBody()), clock_.now());
     } catch (const std::exception&) {
     }
     return parseLegacyUsage(request(endpoint, modelConfigsPath, metadataBody()), clock_.now());

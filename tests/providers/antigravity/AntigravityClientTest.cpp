@@ -1,10 +1,8 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -23,7 +21,6 @@ using model::LimitWindow;
 using model::QuotaError;
 using platform::Date;
 using Endpoint = AntigravityClient::Endpoint;
-using ::testing::UnorderedElementsAre;
 
 constexpr Date kNow{1'765'000'000};
 
@@ -343,10 +340,8 @@ TEST(AntigravityClientTest, FetchAsksForTheSummaryAndTheAccountWithConnectHeader
     EXPECT_EQ(usage, AntigravityClient::parseQuotaSummary(fixture("summary.json"),
                                                           fixture("user_status.json"), kNow));
 
-    // The two calls run side by side, so they may arrive in either order.
-    auto calls = server.calls();
+    const auto calls = server.calls();
     ASSERT_EQ(calls.size(), 2u);
-    if (calls[0].path != AntigravityClient::summaryPath) std::swap(calls[0], calls[1]);
     EXPECT_EQ(calls[0].path, AntigravityClient::summaryPath);
     EXPECT_EQ(platform::parseJson(calls[0].body), platform::parseJson(R"({"forceRefresh":true})"));
     EXPECT_EQ(calls[1].path, AntigravityClient::userStatusPath);
@@ -379,45 +374,14 @@ TEST(AntigravityClientTest, FallsBackToUserStatusThenToModelConfigs) {
         ASSERT_EQ(usage.windows.size(), 1u);
         EXPECT_EQ(usage.windows[0].id, "antigravity-gemini");
         EXPECT_EQ(usage.windows[0].usedPercent, 60);
-        // The user status is asked for once, beside the summary, and serves both the account
-        // and the first fallback; the model configurations come only after both failed.
         std::vector<std::string> paths;
         for (const auto& call : server.calls()) paths.push_back(call.path);
-        ASSERT_EQ(paths.size(), 3u);
-        EXPECT_THAT(std::vector(paths.begin(), paths.begin() + 2),
-                    UnorderedElementsAre(AntigravityClient::summaryPath,
-                                         AntigravityClient::userStatusPath));
-        EXPECT_EQ(paths[2], AntigravityClient::modelConfigsPath);
+        EXPECT_EQ(paths,
+                  (std::vector<std::string>{std::string(AntigravityClient::summaryPath),
+                                            std::string(AntigravityClient::userStatusPath),
+                                            std::string(AntigravityClient::modelConfigsPath)}));
         EXPECT_EQ(platform::parseJson(server.calls()[2].body), platform::parseJson(kMetadata));
     }
-}
-
-TEST(AntigravityClientTest, AsksForTheAccountWhileTheSummaryIsPending) {
-    // The server holds the summary back until the user status has been asked for: a client
-    // that waited for the summary first would give up on it at its time limit and end up with
-    // the legacy windows instead of the summary's.
-    std::mutex mutex;
-    std::condition_variable statusArrived;
-    bool statusAsked = false;
-    LanguageServer server([&](const std::string& path) {
-        std::unique_lock lock(mutex);
-        if (path == AntigravityClient::userStatusPath) {
-            statusAsked = true;
-            statusArrived.notify_all();
-        } else if (path == AntigravityClient::summaryPath) {
-            // Only a bound against a hang; a correct client never makes the summary wait long.
-            if (!statusArrived.wait_for(lock, std::chrono::seconds(10),
-                                        [&] { return statusAsked; })) {
-                return 503;
-            }
-        }
-        return 200;
-    });
-    const testing::FixedClock clock(kNow);
-    const auto usage = AntigravityClient(clock, serving({extensionServer(server.port())})).fetch();
-    EXPECT_EQ(usage, AntigravityClient::parseQuotaSummary(fixture("summary.json"),
-                                                          fixture("user_status.json"), kNow));
-    EXPECT_EQ(server.calls().size(), 2u);
 }
 
 TEST(AntigravityClientTest, TriesEveryEndpointOfEveryServerUntilOneAnswers) {
