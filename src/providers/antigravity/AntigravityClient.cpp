@@ -14,6 +14,7 @@
 #include "platform/Environment.h"
 #include "platform/HttpClient.h"
 #include "platform/Iso8601.h"
+#include "platform/TextConversions.h"
 
 namespace kestrane::providers {
 namespace {
@@ -51,36 +52,6 @@ const Json* objectArrayMember(const Json* object, std::string_view key) {
     return allObjects ? value : nullptr;
 }
 
-// A decimal floating-point text: sign, digits with an optional fraction, optional exponent.
-std::optional<double> decimalNumber(std::string_view text) {
-    std::size_t i = 0;
-    const auto digits = [&] {
-        const std::size_t start = i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
-        return i - start;
-    };
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    std::size_t mantissa = digits();
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        mantissa += digits();
-    }
-    if (mantissa == 0) return std::nullopt;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-        if (digits() == 0) return std::nullopt;
-    }
-    if (i != text.size()) return std::nullopt;
-    if (text.front() == '+') text.remove_prefix(1);
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 // A number, or a string holding exactly a decimal number.
 std::optional<double> doubleValue(const Json* value) {
     if (!value) return std::nullopt;
@@ -88,7 +59,8 @@ std::optional<double> doubleValue(const Json* value) {
         const double number = value->get<double>();
         return std::isfinite(number) ? std::optional(number) : std::nullopt;
     }
-    if (value->is_string()) return decimalNumber(value->get_ref<const std::string&>());
+    if (value->is_string())
+        return platform::parseDecimalNumber(value->get_ref<const std::string&>());
     return std::nullopt;
 }
 
@@ -421,7 +393,7 @@ bool AntigravityClient::windowOrder(const model::LimitWindow& a, const model::Li
 std::optional<platform::Date> AntigravityClient::parseDate(const std::optional<std::string>& text) {
     if (!text || text->empty()) return std::nullopt;
     if (const auto date = platform::parseInternetDateTime(*text)) return date;
-    if (const auto seconds = decimalNumber(*text)) return platform::Date{*seconds};
+    if (const auto seconds = platform::parseDecimalNumber(*text)) return platform::Date{*seconds};
     return std::nullopt;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/Files.h"
 #include "platform/Iso8601.h"
 #include "platform/Json.h"
+#include "platform/TextConversions.h"
 
 namespace kestrane::providers {
 namespace {
@@ -34,28 +35,13 @@ std::string lowercased(std::string text) {
     return text;
 }
 
-// First letter of each word upper case, the rest lower case (ASCII words, as plan names are).
-std::string capitalised(const std::string& text) {
-    std::string result = text;
-    bool wordStart = true;
-    for (char& c : result) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isspace(byte)) {
-            wordStart = true;
-            continue;
-        }
-        c = static_cast<char>(wordStart ? std::toupper(byte) : std::tolower(byte));
-        wordStart = false;
-    }
-    return result;
-}
-
 double clampedPercent(double value) { return std::clamp(value, 0.0, 100.0); }
 
 }  // namespace
 
 std::optional<std::string> ClaudeClient::Credentials::plan() const {
-    if (subscriptionType && !subscriptionType->empty()) return capitalised(*subscriptionType);
+    if (subscriptionType && !subscriptionType->empty())
+        return platform::capitalisedWords(*subscriptionType);
     if (!rateLimitTier) return std::nullopt;
     const std::string tier = lowercased(*rateLimitTier);
     static constexpr std::pair<std::string_view, std::string_view> kTiers[] = {
@@ -78,8 +64,8 @@ ClaudeClient::ClaudeClient(const platform::Environment& environment, const platf
       authOrigin_(platform::resolveOrigin(environment, authOriginVariable, kDefaultAuthOrigin)) {}
 
 const platform::HttpClient& ClaudeClient::sharedSession() {
-    static const platform::CurlHttpClient session(platform::HttpSessionLimits{
-        std::chrono::seconds(15), std::chrono::seconds(20)});
+    static const platform::CurlHttpClient session(
+        platform::HttpSessionLimits{std::chrono::seconds(15), std::chrono::seconds(20)});
     return session;
 }
 
@@ -202,7 +188,8 @@ ClaudeClient::Credentials ClaudeClient::refresh(const Credentials& credentials) 
     });
     const auto response = http_.send(request);
     if (!response || response->status != 200) {
-        throw QuotaError::unavailable("Не удалось обновить сессию Claude. Выполните `claude login`.");
+        throw QuotaError::unavailable(
+            "Не удалось обновить сессию Claude. Выполните `claude login`.");
     }
 
     const Json root = platform::parseJson(response->body);
@@ -248,8 +235,8 @@ model::ProviderUsage ClaudeClient::parseUsage(std::string_view data,
             const auto resetsAt = platform::stringMember(*window, "resets_at");
             if (!utilization) continue;
             windows.push_back({std::string(fixed.id), std::string(fixed.name),
-                               clampedPercent(*utilization),
-                               fixed.key == "five_hour" ? 300 : 10080, parseDate(resetsAt)});
+                               clampedPercent(*utilization), fixed.key == "five_hour" ? 300 : 10080,
+                               parseDate(resetsAt)});
         }
 
         std::optional<bool> extraEnabled;

@@ -13,6 +13,7 @@
 #include <set>
 
 #include "model/QuotaError.h"
+#include "platform/TextConversions.h"
 #include "providers/codex/CodexExecutableLocator.h"
 #include "providers/codex/CodexRPC.h"
 
@@ -66,22 +67,6 @@ std::string lowercased(std::string_view text) {
     std::string result(text);
     std::transform(result.begin(), result.end(), result.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
-}
-
-// First letter of each word upper case, the rest lower case.
-std::string capitalised(std::string_view text) {
-    std::string result(text);
-    bool wordStart = true;
-    for (char& c : result) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isspace(byte)) {
-            wordStart = true;
-            continue;
-        }
-        c = static_cast<char>(wordStart ? std::toupper(byte) : std::tolower(byte));
-        wordStart = false;
-    }
     return result;
 }
 
@@ -308,26 +293,13 @@ std::string CodexClient::prettyPlan(std::string_view raw) {
     if (plan == "prolite" || plan == "pro") return "Pro";
     if (plan == "plus") return "Plus";
     if (plan == "team") return "Team";
-    return capitalised(raw);
+    return platform::capitalisedWords(raw);
 }
 
 std::optional<double> CodexClient::lenientDouble(const Json& value) {
     if (value.is_number()) return value.get<double>();
     if (!value.is_string()) return std::nullopt;
-    const auto& text = value.get_ref<const std::string&>();
-    std::string_view digits = text;
-    // A plus sign is part of a decimal number; from_chars does not take it itself.
-    if (digits.starts_with('+') && digits.size() > 1 && digits[1] != '-' && digits[1] != '+') {
-        digits.remove_prefix(1);
-    }
-    double number = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-    // Only whole, finite decimal numbers: no spaces around, no "inf" or "nan" spelled out.
-    if (error != std::errc{} || end != digits.data() + digits.size() || digits.empty() ||
-        !std::isfinite(number)) {
-        return std::nullopt;
-    }
-    return number;
+    return platform::parseDecimalNumber(value.get_ref<const std::string&>());
 }
 
 std::vector<RecentModelContext> CodexClient::recentModels(const Json& result, platform::Date now) {

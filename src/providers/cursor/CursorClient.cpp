@@ -12,6 +12,7 @@
 #include "model/QuotaError.h"
 #include "platform/ConfigurationDirectory.h"
 #include "platform/Iso8601.h"
+#include "platform/TextConversions.h"
 #include "providers/cursor/CursorAuth.h"
 
 namespace kestrane::providers {
@@ -63,22 +64,6 @@ double percent(const std::optional<Plan>& plan, double used, double limit) {
         value = used / limit * 100;
     }
     return clampedPercent(value);
-}
-
-// First letter of each word upper case, the rest lower case (ASCII; membership names are).
-std::string capitalised(const std::string& text) {
-    std::string result = text;
-    bool wordStart = true;
-    for (char& c : result) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isspace(byte)) {
-            wordStart = true;
-            continue;
-        }
-        c = static_cast<char>(wordStart ? std::toupper(byte) : std::tolower(byte));
-        wordStart = false;
-    }
-    return result;
 }
 
 // Owns the two SQLite handles so that every way out of the read releases them.
@@ -287,7 +272,7 @@ std::optional<std::int64_t> CursorClient::durationMinutes(std::optional<platform
 
 std::optional<std::string> CursorClient::prettyMembership(const std::optional<std::string>& type) {
     if (!type || type->empty()) return std::nullopt;
-    return "Cursor " + capitalised(*type);
+    return "Cursor " + platform::capitalisedWords(*type);
 }
 
 }  // namespace kestrane::providers

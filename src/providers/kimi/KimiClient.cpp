@@ -12,6 +12,7 @@
 #include "platform/Files.h"
 #include "platform/Iso8601.h"
 #include "platform/Json.h"
+#include "platform/TextConversions.h"
 
 namespace kestrane::providers {
 namespace {
@@ -70,12 +71,12 @@ UsageDetail decodeDetail(const Json& value) {
 
 // The share used, when the detail has a positive limit and either `used` or `remaining`.
 std::optional<double> usedPercent(const UsageDetail& detail) {
-    const auto limit = KimiClient::decimalNumber(detail.limit);
+    const auto limit = platform::parseDecimalNumber(detail.limit);
     if (!limit || *limit <= 0) return std::nullopt;
     std::optional<double> used;
-    if (detail.used) used = KimiClient::decimalNumber(*detail.used);
+    if (detail.used) used = platform::parseDecimalNumber(*detail.used);
     if (!used && detail.remaining) {
-        if (const auto remaining = KimiClient::decimalNumber(*detail.remaining)) {
+        if (const auto remaining = platform::parseDecimalNumber(*detail.remaining)) {
             used = std::max(*limit - *remaining, 0.0);
         }
     }
@@ -200,7 +201,8 @@ std::string KimiClient::loadCredential() const {
             platform::trimmedWhitespace(platform::stringMember(file, "access_token").value_or(""));
         if (const auto it = file.find("expires_at"); it != file.end()) {
             if (it->is_number()) expiresAt = it->get<double>();
-            if (it->is_string()) expiresAt = decimalNumber(it->get_ref<const std::string&>());
+            if (it->is_string())
+                expiresAt = platform::parseDecimalNumber(it->get_ref<const std::string&>());
         }
     } catch (const platform::DecodingError&) {
         throw QuotaError::unavailable(kNotSignedIn);
@@ -346,34 +348,4 @@ std::string KimiClient::ascii(std::string_view text) {
                  [](char c) { return c >= 0x20 && c <= 0x7E; });
     return kept;
 }
-
-std::optional<double> KimiClient::decimalNumber(std::string_view text) {
-    // Checked by hand first: std::from_chars would also take "inf", "nan" and "1e".
-    std::size_t i = 0;
-    const auto digits = [&] {
-        const std::size_t begin = i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
-        return i - begin;
-    };
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    std::size_t mantissaDigits = digits();
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        mantissaDigits += digits();
-    }
-    if (mantissaDigits == 0) return std::nullopt;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-        if (digits() == 0) return std::nullopt;
-    }
-    if (i != text.size()) return std::nullopt;
-
-    const std::string_view number = text.starts_with('+') ? text.substr(1) : text;
-    double value = 0;
-    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
-    if (error != std::errc() || end != number.data() + number.size()) return std::nullopt;
-    return value;
-}
-
 }  // namespace kestrane::providers

@@ -54,9 +54,6 @@ class KimiClient {
     static std::optional<platform::Date> parseDate(const std::optional<std::string>& text);
     // Only printable ASCII (U+0020...U+007E) is kept.
     static std::string ascii(std::string_view text);
-    // The whole text as a decimal floating-point number: no white space, no "inf", "nan" or
-    // hexadecimal, nothing out of the double range.
-    static std::optional<double> decimalNumber(std::string_view text);
 
     // The shared session all Kimi requests go through, created on first use.
     static const platform::HttpClient& sharedSession();

@@ -1,0 +1,56 @@
+#include "platform/TextConversions.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+
+namespace kestrane::platform {
+
+std::optional<double> parseDecimalNumber(std::string_view text) {
+    // Checked by hand first: std::from_chars would also take "inf", "nan" and a bare "1e".
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t begin = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+        return i - begin;
+    };
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    std::size_t mantissaDigits = digits();
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        mantissaDigits += digits();
+    }
+    if (mantissaDigits == 0) return std::nullopt;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+        if (digits() == 0) return std::nullopt;
+    }
+    if (i != text.size()) return std::nullopt;
+
+    // from_chars takes a leading minus but not a plus.
+    const std::string_view number = text.starts_with('+') ? text.substr(1) : text;
+    double value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string capitalisedWords(std::string_view text) {
+    std::string result(text);
+    bool wordStart = true;
+    for (char& c : result) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isspace(byte)) {
+            wordStart = true;
+            continue;
+        }
+        c = static_cast<char>(wordStart ? std::toupper(byte) : std::tolower(byte));
+        wordStart = false;
+    }
+    return result;
+}
+
+}  // namespace kestrane::platform

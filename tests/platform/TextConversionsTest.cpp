@@ -1,0 +1,59 @@
+#include "platform/TextConversions.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrane::platform {
+namespace {
+
+TEST(TextConversionsTest, DecimalNumbersAreReadStrictly) {
+    struct Case {
+        const char* text;
+        std::optional<double> value;
+    };
+    const Case cases[] = {
+        {"25", 25},
+        {"-2.5", -2.5},
+        {"+4", 4},
+        {".5", 0.5},
+        {"5.", 5},
+        {"1e3", 1000},
+        {"1.5E-1", 0.15},
+        {"", std::nullopt},
+        {" 5", std::nullopt},
+        {"5 ", std::nullopt},
+        {"inf", std::nullopt},
+        {"nan", std::nullopt},
+        {"0x10", std::nullopt},
+        {"1e", std::nullopt},
+        {"-", std::nullopt},
+        {".", std::nullopt},
+        {"1e400", std::nullopt},
+        {"1,5", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(parseDecimalNumber(c.text), c.value);
+    }
+}
+
+TEST(TextConversionsTest, CapitalisedWords) {
+    struct Case {
+        const char* text;
+        const char* capitalised;
+    };
+    const Case cases[] = {
+        {"pro", "Pro"},
+        {"team premium", "Team Premium"},
+        {"ULTRA", "Ultra"},
+        {"free_trial", "Free_trial"},
+        {"  two   spaces", "  Two   Spaces"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(capitalisedWords(c.text), c.capitalised);
+    }
+}
+
+}  // namespace
+}  // namespace kestrane::platform
