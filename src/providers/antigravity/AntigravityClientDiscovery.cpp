@@ -17,6 +17,7 @@
 
 #include "model/QuotaError.h"
 #include "platform/ChildProcess.h"
+#include "platform/SystemTools.h"
 
 namespace kestrane::providers {
 namespace {
@@ -30,9 +31,6 @@ constexpr std::size_t kMaxSocketListingBytes = 1024 * 1024;
 // Neither listing takes more than a fraction of a second; a stuck one must not hold the fetch.
 constexpr std::chrono::seconds kProcessListingLimit{10};
 constexpr std::chrono::seconds kSocketListingLimit{5};
-
-// /usr/bin is where Linux distributions put lsof, /usr/sbin is where macOS has it.
-const char* const kSocketListers[] = {"/usr/bin/lsof", "/usr/sbin/lsof"};
 
 // The executable is language_server or language-server with optional platform suffixes,
 // at the start of the command line or after a path separator, and followed by a space or
@@ -172,8 +170,9 @@ std::string AntigravityClient::processOutput(const std::filesystem::path& execut
 }
 
 std::vector<AntigravityProcess> AntigravityClient::runningProcesses() {
-    const std::string listing = processOutput("/bin/ps", {"-ax", "-o", "pid=,command="},
-                                              kMaxProcessListingBytes, kProcessListingLimit);
+    const std::string listing =
+        processOutput(platform::psExecutable(), {"-ax", "-o", "pid=,command="},
+                      kMaxProcessListingBytes, kProcessListingLimit);
     return parseProcessListing(listing);
 }
 
@@ -218,13 +217,12 @@ std::optional<std::string> AntigravityClient::flag(std::string_view name,
 }
 
 std::vector<int> AntigravityClient::listeningPorts(int pid) {
-    const auto lister = std::find_if(std::begin(kSocketListers), std::end(kSocketListers),
-                                     [](const char* path) { return ::access(path, X_OK) == 0; });
-    if (lister == std::end(kSocketListers)) return {};
+    const std::string lister = platform::lsofExecutable();
+    if (::access(lister.c_str(), X_OK) != 0) return {};
     try {
-        const std::string listing = processOutput(
-            *lister, {"-nP", "-iTCP", "-sTCP:LISTEN", "-a", "-p", std::to_string(pid)},
-            kMaxSocketListingBytes, kSocketListingLimit);
+        const std::string listing =
+            processOutput(lister, {"-nP", "-iTCP", "-sTCP:LISTEN", "-a", "-p", std::to_string(pid)},
+                          kMaxSocketListingBytes, kSocketListingLimit);
         return parseListeningPorts(listing);
     } catch (...) {
         // lsof also fails when the process has no listening socket: simply no ports.
