@@ -28,9 +28,9 @@ struct UsageArchive {
 std::string encodeArchive(const UsageArchive& archive);
 
 // Reads the file form of any writer of the same format: unknown keys are ignored, null equals
-// absent, "rhythms" may be missing. Throws platform::DecodingError for anything else: invalid
-// JSON, a missing or mistyped member, an unknown provider or transition kind, a version other
-// than 1.
+// absent, "rhythms" may be missing, of a repeated key only the last value counts. Throws
+// platform::DecodingError for anything else: invalid JSON, a missing or mistyped member, an unknown
+// provider or transition kind, a version other than 1.
 UsageArchive decodeArchive(std::string_view text);
 
 }  // namespace kestrane::history
