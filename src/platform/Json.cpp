@@ -75,7 +75,7 @@ std::optional<double> numberMember(const Json& object, std::string_view key) {
 std::optional<std::int64_t> integerMember(const Json& object, std::string_view key) {
     const Json* value = member(object, key);
     if (!value) return std::nullopt;
-    if (value->is_number_integer()) return value->get<std::int64_t>();
+    // is_number_integer() also holds for unsigned values, so those are checked first.
     if (value->is_number_unsigned()) {
         const auto unsignedValue = value->get<std::uint64_t>();
         if (unsignedValue > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
@@ -83,6 +83,7 @@ std::optional<std::int64_t> integerMember(const Json& object, std::string_view k
         }
         return static_cast<std::int64_t>(unsignedValue);
     }
+    if (value->is_number_integer()) return value->get<std::int64_t>();
     if (value->is_number_float()) {
         const double number = value->get<double>();
         // 2^63 is the first double past the int64 range.
