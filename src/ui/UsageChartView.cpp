@@ -1,0 +1,461 @@
+#include "ui/UsageChartView.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+
+#include <QEnterEvent>
+#include <QEvent>
+#include <QFont>
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+#include "ui/QuotaTheme.h"
+
+namespace kestrane::ui {
+
+namespace {
+
+using history::BurnBucket;
+using history::UsageSample;
+using history::UsageTransition;
+
+// Room around the plot: the axis title and the readout above, the scale values to the right and
+// the dates below.
+constexpr qreal kRightRoom = 36;
+constexpr qreal kVerticalRoom = 58;
+constexpr qreal kTopRoom = 30;
+// A sample this close to the pointer's time is the one read out.
+constexpr double kNearSeconds = 900;
+constexpr int kGridLines = 5;
+constexpr int kDayLines = 8;
+
+// The system font at a size in pixels, which is what the panel's sizes are measured in. The
+// digits of the fonts we meet on Linux desktops are tabular, so columns of figures line up.
+QFont chartFont(int pixelSize, QFont::Weight weight = QFont::Normal) {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPixelSize(pixelSize);
+    font.setWeight(weight);
+    font.setStyleStrategy(QFont::PreferAntialias);
+    return font;
+}
+
+QColor withAlpha(QColor color, qreal alpha) {
+    color.setAlphaF(static_cast<float>(alpha));
+    return color;
+}
+
+// Printed with a point whatever the process locale says.
+QString fixedOneDecimal(double value) {
+    std::array<char, 64> buffer{};
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                      std::chars_format::fixed, 1);
+    if (result.ec != std::errc()) return QStringLiteral("0.0");
+    return QString::fromLatin1(buffer.data(), static_cast<int>(result.ptr - buffer.data()));
+}
+
+QString scaleValueText(double value) {
+    if (value == std::floor(value)) return QString::number(static_cast<long long>(value));
+    return fixedOneDecimal(value);
+}
+
+// Percentage points per hour, for buckets with observed time.
+std::optional<double> rateOf(const BurnBucket& bucket) {
+    if (!(bucket.observedSeconds > 0)) return std::nullopt;
+    return bucket.usedPercent / bucket.observedSeconds * 3600;
+}
+
+const NamedColor& transitionColor(UsageTransition::Kind kind) {
+    return kind == UsageTransition::Kind::reset ? QuotaTheme::running() : QuotaTheme::warning();
+}
+
+QPen strokePen(const QColor& color, qreal width, bool dashed) {
+    QPen pen(color, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    if (dashed) {
+        // Qt measures dashes in line widths; the pattern is 3 on, 3 off in pixels.
+        pen.setDashPattern({3 / width, 3 / width});
+        pen.setDashOffset(0);
+    }
+    return pen;
+}
+
+double remainingOf(const UsageSample& sample) { return std::max(0.0, 100.0 - sample.usedPercent); }
+
+}  // namespace
+
+UsageChartView::UsageChartView(history::UsageAnalytics analytics, Style style, QWidget* parent)
+    : UsageChartView(std::move(analytics), style, platform::Calendar::current(), parent) {}
+
+UsageChartView::UsageChartView(history::UsageAnalytics analytics, Style style,
+                               platform::Calendar calendar, QWidget* parent)
+    : QWidget(parent),
+      analytics_(std::move(analytics)),
+      style_(style),
+      calendar_(std::move(calendar)),
+      timeline_(analytics_) {
+    setMouseTracking(true);
+    setAttribute(Qt::WA_Hover);
+    // Assistive technology reads the chart as one picture with a sentence about it.
+    const QString summary = QString::fromStdString(usageChartSummary(analytics_, timeline_));
+    setAccessibleName(summary);
+    setAccessibleDescription(summary);
+}
+
+QRectF UsageChartView::plotRect() const {
+    const qreal width = this->width() - kRightRoom;
+    const qreal height = this->height() - kVerticalRoom;
+    if (width <= 0 || height <= 0) return {};
+    return QRectF(0, kTopRoom, width, height);
+}
+
+const std::vector<BurnBucket>& UsageChartView::burnBuckets() const {
+    if (!burnBuckets_) {
+        burnBuckets_ =
+            analytics_.buckets(timeline_.domain.start, timeline_.domain.end, burnBucketCount);
+    }
+    return *burnBuckets_;
+}
+
+double UsageChartView::scaleTop() const {
+    if (style_ == Style::remaining) return 100;
+    double largest = 0;
+    bool any = false;
+    for (const auto& bucket : burnBuckets()) {
+        if (const auto rate = rateOf(bucket)) {
+            largest = any ? std::max(largest, *rate) : *rate;
+            any = true;
+        }
+    }
+    double m = any ? largest * 1.1 : 1;
+    if (!(m >= 1) || !std::isfinite(m)) m = std::isfinite(m) ? 1 : m;
+    if (!std::isfinite(m)) return 1;
+    const double p = std::pow(10.0, std::floor(std::log10(m)));
+    for (const double step : {p, 2 * p, 5 * p}) {
+        if (step >= m) return step;
+    }
+    return 10 * p;
+}
+
+std::vector<QString> UsageChartView::scaleLabels() const {
+    const double top = scaleTop();
+    std::vector<QString> labels;
+    for (int i = 0; i < kGridLines; ++i) {
+        labels.push_back(scaleValueText(top * (kGridLines - 1 - i) / (kGridLines - 1)));
+    }
+    return labels;
+}
+
+qreal UsageChartView::xOf(platform::Date date, const QRectF& plot) const {
+    return plot.left() +
+           (date - timeline_.domain.start) / timeline_.domain.duration() * plot.width();
+}
+
+qreal UsageChartView::yOf(double value, const QRectF& plot) const {
+    const double top = style_ == Style::remaining ? 100 : scaleTop();
+    return plot.bottom() - value / top * plot.height();
+}
+
+QString UsageChartView::dateText(platform::Date date, const char* pattern) const {
+    return QString::fromStdString(calendar_.format(date, pattern, "ru_RU"));
+}
+
+std::optional<UsageChartView::Hover> UsageChartView::hover() const {
+    const QRectF plot = plotRect();
+    if (!hoverX_ || plot.isEmpty() || *hoverX_ < plot.left() || *hoverX_ > plot.right()) {
+        return std::nullopt;
+    }
+    const double fraction = (*hoverX_ - plot.left()) / plot.width();
+    const platform::Date time = timeline_.domain.start + fraction * timeline_.domain.duration();
+    const QString separator = QStringLiteral(" · ");
+    if (style_ == Style::burn) {
+        const auto& buckets = burnBuckets();
+        if (buckets.empty()) return std::nullopt;
+        const auto index = std::clamp<long long>(
+            static_cast<long long>(std::floor(fraction * static_cast<double>(buckets.size()))), 0,
+            static_cast<long long>(buckets.size()) - 1);
+        const BurnBucket& bucket = buckets[static_cast<std::size_t>(index)];
+        if (const auto rate = rateOf(bucket)) {
+            return Hover{dateText(bucket.start) + separator + fixedOneDecimal(*rate) +
+                             QStringLiteral(" п.п./ч"),
+                         std::nullopt};
+        }
+        return Hover{QStringLiteral("Нет наблюдений") + separator + dateText(bucket.start),
+                     std::nullopt};
+    }
+
+    const auto& samples = timeline_.samples;
+    // Samples are in date order: the nearest one is beside the first one not earlier.
+    const auto later = std::lower_bound(
+        samples.begin(), samples.end(), time,
+        [](const UsageSample& sample, platform::Date date) { return sample.date < date; });
+    const UsageSample* nearest = nullptr;
+    if (later != samples.end()) nearest = &*later;
+    if (later != samples.begin()) {
+        const UsageSample& earlier = *std::prev(later);
+        if (!nearest || time - earlier.date <= nearest->date - time) nearest = &earlier;
+    }
+    if (nearest && std::abs(nearest->date - time) <= kNearSeconds) {
+        const auto remaining = static_cast<long long>(std::round(remainingOf(*nearest)));
+        return Hover{dateText(nearest->date) + separator + QString::number(remaining) +
+                         QStringLiteral("% осталось"),
+                     *nearest};
+    }
+    // The kept sample before the 7 days counts too: the line runs from it to the first one.
+    const auto& all = analytics_.samples;
+    const bool betweenSamples = !all.empty() && all.front().date < time && time < all.back().date;
+    return Hover{
+        (betweenSamples ? QStringLiteral("Между наблюдениями") : QStringLiteral("Нет наблюдений")) +
+            separator + dateText(time),
+        std::nullopt};
+}
+
+QString UsageChartView::readout() const {
+    const auto current = hover();
+    return current ? current->text : QString();
+}
+
+void UsageChartView::paintEvent(QPaintEvent*) {
+    const QRectF plot = plotRect();
+    if (plot.isEmpty()) return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+
+    painter.setFont(chartFont(10));
+    painter.setPen(QuotaTheme::muted().resolve(*this));
+    painter.drawText(QRectF(0, 0, width(), 14), Qt::AlignLeft | Qt::AlignVCenter,
+                     style_ == Style::remaining
+                         ? QStringLiteral("Осталось, %")
+                         : QStringLiteral("Темп, п.п./ч · средний за интервал"));
+
+    drawGrid(painter, plot);
+
+    painter.save();
+    painter.setClipRect(plot.adjusted(-6, -6, 6, 6));
+    if (style_ == Style::remaining) {
+        drawRemaining(painter, plot);
+    } else {
+        drawBurn(painter, plot);
+    }
+    drawTransitions(painter, plot);
+    painter.restore();
+
+    if (timeline_.samples.empty()) {
+        painter.setFont(chartFont(11));
+        painter.setPen(QuotaTheme::muted().resolve(*this));
+        painter.drawText(plot, Qt::AlignCenter, QStringLiteral("Нет наблюдений за этот период"));
+    }
+
+    drawHover(painter, plot);
+}
+
+void UsageChartView::drawGrid(QPainter& painter, const QRectF& plot) const {
+    const QColor separator = QuotaTheme::separator().resolve(*this);
+    const QColor muted = QuotaTheme::muted().resolve(*this);
+    const auto labels = scaleLabels();
+    painter.setFont(chartFont(9));
+    for (int i = 0; i < kGridLines; ++i) {
+        const qreal y = plot.top() + plot.height() * i / (kGridLines - 1);
+        painter.setPen(QPen(separator, 0.5));
+        painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+        painter.setPen(muted);
+        painter.drawText(QRectF(plot.right() + 7, y - 6, kRightRoom - 7, 12),
+                         Qt::AlignLeft | Qt::AlignVCenter, labels[static_cast<std::size_t>(i)]);
+    }
+
+    // Day lines with their dates; a date that would run into the previous one is left out.
+    const QFontMetricsF metrics(painter.font());
+    const QColor dayLine = withAlpha(separator, 0.35);
+    qreal previousRight = -1e9;
+    for (int k = 0; k < kDayLines; ++k) {
+        const platform::Date instant =
+            timeline_.domain.start + timeline_.domain.duration() * k / (kDayLines - 1);
+        const qreal x = plot.left() + plot.width() * k / (kDayLines - 1);
+        painter.setPen(QPen(dayLine, 0.5));
+        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        const QString text = dateText(instant, "d MMM");
+        const qreal textWidth = metrics.horizontalAdvance(text);
+        // Centred on its line, but kept inside the view at either end.
+        const qreal left = std::clamp(x - textWidth / 2, 0.0, width() - textWidth);
+        if (left < previousRight + 4) continue;
+        previousRight = left + textWidth;
+        painter.setPen(muted);
+        painter.drawText(QRectF(left, plot.bottom() + 4, textWidth + 1, 12),
+                         Qt::AlignLeft | Qt::AlignVCenter, text);
+    }
+}
+
+void UsageChartView::drawRemaining(QPainter& painter, const QRectF& plot) const {
+    const QColor information = QuotaTheme::information().resolve(*this);
+    const auto& connections = timeline_.connections;
+
+    // One path per way of drawing keeps a long history to a handful of strokes.
+    QPainterPath area;
+    QPainterPath observed;
+    QPainterPath gaps;
+    QPainterPath resetSteps;
+    QPainterPath otherSteps;
+    std::optional<QPointF> areaEnd;
+    for (const auto& connection : connections) {
+        QPainterPath* path = &observed;
+        if (connection.isGap()) path = &gaps;
+        if (const auto* transition = connection.transition()) {
+            path = transition->kind == UsageTransition::Kind::reset ? &resetSteps : &otherSteps;
+        }
+        const auto& points = connection.points;
+        const QPointF first(xOf(points.front().date, plot), yOf(points.front().remaining, plot));
+        if (path->isEmpty() || path->currentPosition() != first) path->moveTo(first);
+        if (!areaEnd || *areaEnd != first) {
+            if (areaEnd)
+                area.lineTo(first);
+            else
+                area.moveTo(first);
+        }
+        for (std::size_t i = 1; i < points.size(); ++i) {
+            const QPointF point(xOf(points[i].date, plot), yOf(points[i].remaining, plot));
+            path->lineTo(point);
+            area.lineTo(point);
+        }
+        areaEnd = area.currentPosition();
+    }
+    if (!area.isEmpty()) {
+        const qreal firstX = area.elementAt(0).x;
+        area.lineTo(areaEnd->x(), plot.bottom());
+        area.lineTo(firstX, plot.bottom());
+        area.closeSubpath();
+        QLinearGradient gradient(0, plot.top(), 0, plot.bottom());
+        gradient.setColorAt(0, withAlpha(information, 0.18));
+        gradient.setColorAt(1, withAlpha(information, 0.02));
+        painter.save();
+        painter.setClipRect(plot);
+        painter.fillPath(area, gradient);
+        painter.restore();
+    }
+
+    painter.setBrush(Qt::NoBrush);
+    painter.strokePath(gaps, strokePen(withAlpha(information, 0.65), 1.5, true));
+    painter.strokePath(observed, strokePen(information, 1.5, false));
+    painter.strokePath(
+        resetSteps,
+        strokePen(transitionColor(UsageTransition::Kind::reset).resolve(*this), 1.5, true));
+    painter.strokePath(
+        otherSteps,
+        strokePen(transitionColor(UsageTransition::Kind::correction).resolve(*this), 1.5, true));
+
+    if (!timeline_.samples.empty()) {
+        const UsageSample& latest = timeline_.samples.back();
+        drawDot(painter, QPointF(xOf(latest.date, plot), yOf(remainingOf(latest), plot)),
+                information);
+    }
+}
+
+void UsageChartView::drawBurn(QPainter& painter, const QRectF& plot) const {
+    const auto& buckets = burnBuckets();
+    if (buckets.empty()) return;
+    const QColor information = QuotaTheme::information().resolve(*this);
+    const QColor empty = withAlpha(QuotaTheme::muted().resolve(*this), 0.5);
+    const double top = scaleTop();
+    const qreal slot = plot.width() / static_cast<qreal>(buckets.size());
+    QPainterPath bars;
+    QPainterPath dashes;
+    for (std::size_t k = 0; k < buckets.size(); ++k) {
+        const qreal left = plot.left() + slot * static_cast<qreal>(k);
+        if (const auto rate = rateOf(buckets[k])) {
+            const qreal height = std::max<qreal>(2, *rate / top * plot.height());
+            bars.addRoundedRect(QRectF(left + 1, plot.bottom() - height, slot - 2, height), 1.5,
+                                1.5);
+        } else {
+            dashes.moveTo(left, plot.bottom() - 1);
+            dashes.lineTo(left + slot, plot.bottom() - 1);
+        }
+    }
+    painter.fillPath(bars, information);
+    painter.strokePath(dashes, strokePen(empty, 1, true));
+}
+
+void UsageChartView::drawTransitions(QPainter& painter, const QRectF& plot) const {
+    painter.setFont(chartFont(9));
+    const QFontMetricsF metrics(painter.font());
+    for (const auto& transition : timeline_.transitions()) {
+        const QColor color = transitionColor(transition.kind).resolve(*this);
+        const qreal x = xOf(transition.date, plot);
+        painter.setPen(strokePen(color, 0.75, true));
+        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QPointF(x, plot.top()), 2, 2);
+        painter.setBrush(Qt::NoBrush);
+        QString label;
+        if (transition.kind == UsageTransition::Kind::correction) {
+            label = QStringLiteral("Коррекция");
+        } else if (transition.kind == UsageTransition::Kind::periodChange) {
+            label = QStringLiteral("Смена периода");
+        }
+        if (label.isEmpty()) continue;
+        // Beside the dot, on the side where the label fits inside the plot.
+        const qreal textWidth = metrics.horizontalAdvance(label);
+        const qreal left = x + 5 + textWidth <= plot.right() ? x + 5 : x - 5 - textWidth;
+        painter.setPen(color);
+        painter.drawText(QRectF(left, plot.top() + 1, textWidth + 1, 12),
+                         Qt::AlignLeft | Qt::AlignVCenter, label);
+    }
+}
+
+void UsageChartView::drawHover(QPainter& painter, const QRectF& plot) const {
+    const auto current = hover();
+    if (!current) return;
+    const qreal x = *hoverX_;
+    painter.setPen(strokePen(withAlpha(QuotaTheme::muted().resolve(*this), 0.6), 0.75, true));
+    painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+    if (current->sample) {
+        drawDot(painter,
+                QPointF(xOf(current->sample->date, plot), yOf(remainingOf(*current->sample), plot)),
+                QuotaTheme::information().resolve(*this));
+    }
+    painter.setFont(chartFont(10));
+    painter.setPen(QuotaTheme::text().resolve(*this));
+    painter.drawText(QRectF(0, 14, width(), 14), Qt::AlignLeft | Qt::AlignVCenter, current->text);
+}
+
+void UsageChartView::drawDot(QPainter& painter, QPointF center, const QColor& color) const {
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(withAlpha(color, 0.14));
+    painter.drawEllipse(center, 6, 6);
+    painter.setBrush(QuotaTheme::card().resolve(*this));
+    painter.drawEllipse(center, 3.5, 3.5);
+    painter.setBrush(color);
+    painter.drawEllipse(center, 2.5, 2.5);
+    painter.restore();
+}
+
+void UsageChartView::mouseMoveEvent(QMouseEvent* event) {
+    hoverX_ = event->position().x();
+    update();
+    QWidget::mouseMoveEvent(event);
+}
+
+void UsageChartView::enterEvent(QEnterEvent* event) {
+    hoverX_ = event->position().x();
+    update();
+    QWidget::enterEvent(event);
+}
+
+void UsageChartView::leaveEvent(QEvent* event) {
+    hoverX_.reset();
+    update();
+    QWidget::leaveEvent(event);
+}
+
+void UsageChartView::changeEvent(QEvent* event) {
+    // Colours are resolved while painting; a new palette only needs a repaint.
+    if (event->type() == QEvent::PaletteChange) update();
+    QWidget::changeEvent(event);
+}
+
+}  // namespace kestrane::ui

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include <QString>
+#include <QWidget>
+
+#include "history/UsageAnalytics.h"
+#include "platform/Calendar.h"
+#include "ui/UsageChartTimeline.h"
+
+class QPainter;
+
+namespace kestrane::ui {
+
+// The 7-day history of one quota window: the remaining share as a line over time, or the
+// average consumption rate in 3-hour bars. Its data are fixed at creation; only the pointer
+// position changes, which shows a guide and a one-line readout. It takes the size its parent
+// gives it.
+class UsageChartView : public QWidget {
+    Q_OBJECT
+  public:
+    enum class Style { remaining, burn };
+
+    // Bars of the burn style: three hours each over the 7 days.
+    static constexpr int burnBucketCount = 56;
+
+    UsageChartView(history::UsageAnalytics analytics, Style style, QWidget* parent = nullptr);
+    // Date labels in the given calendar's time zone rather than the system's.
+    UsageChartView(history::UsageAnalytics analytics, Style style, platform::Calendar calendar,
+                   QWidget* parent = nullptr);
+
+    const history::UsageAnalytics& analytics() const { return analytics_; }
+    Style style() const { return style_; }
+    const UsageChartTimeline& timeline() const { return timeline_; }
+    std::optional<qreal> hoverX() const { return hoverX_; }
+
+    // Where the series is drawn, for the current size; empty when there is no room.
+    QRectF plotRect() const;
+    // The value at the top of the vertical scale: 100 for the remaining share, a 1-2-5 step for
+    // the burn rate.
+    double scaleTop() const;
+    // The labels of the five grid lines, top to bottom.
+    std::vector<QString> scaleLabels() const;
+    // The burn style's buckets over the chart's 7 days, computed on first use and kept.
+    const std::vector<history::BurnBucket>& burnBuckets() const;
+    // The one line shown at the top while the pointer is over the plot; empty otherwise.
+    QString readout() const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    struct Hover {
+        QString text;
+        // The sample to mark with a dot, in the remaining style.
+        std::optional<history::UsageSample> sample;
+    };
+
+    std::optional<Hover> hover() const;
+    qreal xOf(platform::Date date, const QRectF& plot) const;
+    qreal yOf(double value, const QRectF& plot) const;
+    QString dateText(platform::Date date, const char* pattern = "d MMM, HH:mm") const;
+
+    void drawGrid(QPainter& painter, const QRectF& plot) const;
+    void drawRemaining(QPainter& painter, const QRectF& plot) const;
+    void drawBurn(QPainter& painter, const QRectF& plot) const;
+    void drawTransitions(QPainter& painter, const QRectF& plot) const;
+    void drawHover(QPainter& painter, const QRectF& plot) const;
+    void drawDot(QPainter& painter, QPointF center, const QColor& color) const;
+
+    history::UsageAnalytics analytics_;
+    Style style_;
+    platform::Calendar calendar_;
+    UsageChartTimeline timeline_;
+    std::optional<qreal> hoverX_;
+    mutable std::optional<std::vector<history::BurnBucket>> burnBuckets_;
+};
+
+}  // namespace kestrane::ui
