@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QResizeEvent>
 
 #include "ui/QuotaTheme.h"
 
@@ -29,7 +30,7 @@ using history::UsageTransition;
 // the dates below.
 constexpr qreal kRightRoom = 36;
 constexpr qreal kVerticalRoom = 58;
-constexpr qreal kTopRoom = 30;
+constexpr qreal kTopRoom = 32;
 // A sample this close to the pointer's time is the one read out.
 constexpr double kNearSeconds = 900;
 constexpr int kGridLines = 5;
@@ -86,6 +87,78 @@ QPen strokePen(const QColor& color, qreal width, bool dashed) {
 
 double remainingOf(const UsageSample& sample) { return std::max(0.0, 100.0 - sample.usedPercent); }
 
+// Builds a polyline into a path, keeping of the points that fall into one pixel column only
+// the first, the lowest, the highest and the last, in their order. A week of readings puts
+// dozens into each column; stroking them all would cost many times the paint budget and show
+// nothing more.
+class ColumnReducer {
+  public:
+    explicit ColumnReducer(QPainterPath& path) : path_(path) {}
+
+    // Continues the polyline at `point`, or starts a new piece there when it is elsewhere.
+    void continueFrom(QPointF point) {
+        if (last_ && *last_ == point) return;
+        flush();
+        path_.moveTo(point);
+        column_ = columnOf(point);
+        last_ = point;
+    }
+
+    void lineTo(QPointF point) {
+        const auto column = columnOf(point);
+        if (column != column_) {
+            flush();
+            column_ = column;
+        }
+        const Kept kept{order_++, point};
+        if (!first_) first_ = kept;
+        if (!lowest_ || point.y() > lowest_->point.y()) lowest_ = kept;
+        if (!highest_ || point.y() < highest_->point.y()) highest_ = kept;
+        latest_ = kept;
+        last_ = point;
+    }
+
+    void finish() { flush(); }
+    const std::optional<QPointF>& lastPoint() const { return last_; }
+
+  private:
+    struct Kept {
+        long long order;
+        QPointF point;
+    };
+
+    static long long columnOf(QPointF point) {
+        return static_cast<long long>(std::floor(point.x()));
+    }
+
+    void flush() {
+        std::array<std::optional<Kept>, 4> kept{first_, lowest_, highest_, latest_};
+        std::sort(kept.begin(), kept.end(), [](const auto& a, const auto& b) {
+            if (!a || !b) return a.has_value() && !b.has_value();
+            return a->order < b->order;
+        });
+        long long previous = -1;
+        for (const auto& entry : kept) {
+            if (!entry || entry->order == previous) continue;
+            path_.lineTo(entry->point);
+            previous = entry->order;
+        }
+        first_.reset();
+        lowest_.reset();
+        highest_.reset();
+        latest_.reset();
+    }
+
+    QPainterPath& path_;
+    long long column_ = 0;
+    long long order_ = 0;
+    std::optional<Kept> first_;
+    std::optional<Kept> lowest_;
+    std::optional<Kept> highest_;
+    std::optional<Kept> latest_;
+    std::optional<QPointF> last_;
+};
+
 }  // namespace
 
 UsageChartView::UsageChartView(history::UsageAnalytics analytics, Style style, QWidget* parent)
@@ -98,6 +171,12 @@ UsageChartView::UsageChartView(history::UsageAnalytics analytics, Style style,
       style_(style),
       calendar_(std::move(calendar)),
       timeline_(analytics_) {
+    // Both are fixed with the data, so painting does no date formatting or scanning of them.
+    transitions_ = timeline_.transitions();
+    for (int k = 0; k < kDayLines; ++k) {
+        dayLabels_.push_back(dateText(
+            timeline_.domain.start + timeline_.domain.duration() * k / (kDayLines - 1), "d MMM"));
+    }
     setMouseTracking(true);
     setAttribute(Qt::WA_Hover);
     // Assistive technology reads the chart as one picture with a sentence about it.
@@ -132,8 +211,7 @@ double UsageChartView::scaleTop() const {
         }
     }
     double m = any ? largest * 1.1 : 1;
-    if (!(m >= 1) || !std::isfinite(m)) m = std::isfinite(m) ? 1 : m;
-    if (!std::isfinite(m)) return 1;
+    if (!(m >= 1) || !std::isfinite(m)) m = 1;
     const double p = std::pow(10.0, std::floor(std::log10(m)));
     for (const double step : {p, 2 * p, 5 * p}) {
         if (step >= m) return step;
@@ -164,7 +242,7 @@ QString UsageChartView::dateText(platform::Date date, const char* pattern) const
     return QString::fromStdString(calendar_.format(date, pattern, "ru_RU"));
 }
 
-std::optional<UsageChartView::Hover> UsageChartView::hover() const {
+std::optional<UsageChartView::Hover> UsageChartView::computeHover() const {
     const QRectF plot = plotRect();
     if (!hoverX_ || plot.isEmpty() || *hoverX_ < plot.left() || *hoverX_ > plot.right()) {
         return std::nullopt;
@@ -214,10 +292,7 @@ std::optional<UsageChartView::Hover> UsageChartView::hover() const {
         std::nullopt};
 }
 
-QString UsageChartView::readout() const {
-    const auto current = hover();
-    return current ? current->text : QString();
-}
+QString UsageChartView::readout() const { return hover_ ? hover_->text : QString(); }
 
 void UsageChartView::paintEvent(QPaintEvent*) {
     const QRectF plot = plotRect();
@@ -273,78 +348,85 @@ void UsageChartView::drawGrid(QPainter& painter, const QRectF& plot) const {
     const QColor dayLine = withAlpha(separator, 0.35);
     qreal previousRight = -1e9;
     for (int k = 0; k < kDayLines; ++k) {
-        const platform::Date instant =
-            timeline_.domain.start + timeline_.domain.duration() * k / (kDayLines - 1);
         const qreal x = plot.left() + plot.width() * k / (kDayLines - 1);
         painter.setPen(QPen(dayLine, 0.5));
         painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
-        const QString text = dateText(instant, "d MMM");
+        const QString& text = dayLabels_[static_cast<std::size_t>(k)];
         const qreal textWidth = metrics.horizontalAdvance(text);
         // Centred on its line, but kept inside the view at either end.
         const qreal left = std::clamp(x - textWidth / 2, 0.0, width() - textWidth);
         if (left < previousRight + 4) continue;
         previousRight = left + textWidth;
         painter.setPen(muted);
-        painter.drawText(QRectF(left, plot.bottom() + 4, textWidth + 1, 12),
+        painter.drawText(QRectF(left, plot.bottom() + 5, textWidth + 1, 12),
                          Qt::AlignLeft | Qt::AlignVCenter, text);
     }
 }
 
 void UsageChartView::drawRemaining(QPainter& painter, const QRectF& plot) const {
     const QColor information = QuotaTheme::information().resolve(*this);
-    const auto& connections = timeline_.connections;
 
     // One path per way of drawing keeps a long history to a handful of strokes.
-    QPainterPath area;
-    QPainterPath observed;
-    QPainterPath gaps;
-    QPainterPath resetSteps;
-    QPainterPath otherSteps;
-    std::optional<QPointF> areaEnd;
-    for (const auto& connection : connections) {
-        QPainterPath* path = &observed;
-        if (connection.isGap()) path = &gaps;
+    QPainterPath areaPath;
+    QPainterPath observedPath;
+    QPainterPath gapPath;
+    QPainterPath resetPath;
+    QPainterPath otherStepPath;
+    ColumnReducer area(areaPath);
+    ColumnReducer observed(observedPath);
+    ColumnReducer gaps(gapPath);
+    ColumnReducer resetSteps(resetPath);
+    ColumnReducer otherSteps(otherStepPath);
+    std::optional<qreal> areaStartX;
+    const double xScale = plot.width() / timeline_.domain.duration();
+    const double yScale = plot.height() / 100;
+    const auto toPlot = [&](const UsageChartPoint& point) {
+        return QPointF(plot.left() + (point.date - timeline_.domain.start) * xScale,
+                       plot.bottom() - point.remaining * yScale);
+    };
+    for (const auto& connection : timeline_.connections) {
+        ColumnReducer* line = &observed;
+        if (connection.isGap()) line = &gaps;
         if (const auto* transition = connection.transition()) {
-            path = transition->kind == UsageTransition::Kind::reset ? &resetSteps : &otherSteps;
+            line = transition->kind == UsageTransition::Kind::reset ? &resetSteps : &otherSteps;
         }
         const auto& points = connection.points;
-        const QPointF first(xOf(points.front().date, plot), yOf(points.front().remaining, plot));
-        if (path->isEmpty() || path->currentPosition() != first) path->moveTo(first);
-        if (!areaEnd || *areaEnd != first) {
-            if (areaEnd)
-                area.lineTo(first);
-            else
-                area.moveTo(first);
-        }
+        const QPointF first = toPlot(points.front());
+        line->continueFrom(first);
+        if (!areaStartX) areaStartX = first.x();
+        area.continueFrom(first);
         for (std::size_t i = 1; i < points.size(); ++i) {
-            const QPointF point(xOf(points[i].date, plot), yOf(points[i].remaining, plot));
-            path->lineTo(point);
+            const QPointF point = toPlot(points[i]);
+            line->lineTo(point);
             area.lineTo(point);
         }
-        areaEnd = area.currentPosition();
     }
-    if (!area.isEmpty()) {
-        const qreal firstX = area.elementAt(0).x;
-        area.lineTo(areaEnd->x(), plot.bottom());
-        area.lineTo(firstX, plot.bottom());
-        area.closeSubpath();
+    for (ColumnReducer* reducer : {&area, &observed, &gaps, &resetSteps, &otherSteps}) {
+        reducer->finish();
+    }
+
+    if (areaStartX) {
+        // The area is closed straight down to the plot bottom at both ends.
+        areaPath.lineTo(area.lastPoint()->x(), plot.bottom());
+        areaPath.lineTo(*areaStartX, plot.bottom());
+        areaPath.closeSubpath();
         QLinearGradient gradient(0, plot.top(), 0, plot.bottom());
         gradient.setColorAt(0, withAlpha(information, 0.18));
         gradient.setColorAt(1, withAlpha(information, 0.02));
         painter.save();
         painter.setClipRect(plot);
-        painter.fillPath(area, gradient);
+        painter.fillPath(areaPath, gradient);
         painter.restore();
     }
 
     painter.setBrush(Qt::NoBrush);
-    painter.strokePath(gaps, strokePen(withAlpha(information, 0.65), 1.5, true));
-    painter.strokePath(observed, strokePen(information, 1.5, false));
+    painter.strokePath(gapPath, strokePen(withAlpha(information, 0.65), 1.5, true));
+    painter.strokePath(observedPath, strokePen(information, 1.5, false));
     painter.strokePath(
-        resetSteps,
+        resetPath,
         strokePen(transitionColor(UsageTransition::Kind::reset).resolve(*this), 1.5, true));
     painter.strokePath(
-        otherSteps,
+        otherStepPath,
         strokePen(transitionColor(UsageTransition::Kind::correction).resolve(*this), 1.5, true));
 
     if (!timeline_.samples.empty()) {
@@ -381,7 +463,7 @@ void UsageChartView::drawBurn(QPainter& painter, const QRectF& plot) const {
 void UsageChartView::drawTransitions(QPainter& painter, const QRectF& plot) const {
     painter.setFont(chartFont(9));
     const QFontMetricsF metrics(painter.font());
-    for (const auto& transition : timeline_.transitions()) {
+    for (const auto& transition : transitions_) {
         const QColor color = transitionColor(transition.kind).resolve(*this);
         const qreal x = xOf(transition.date, plot);
         painter.setPen(strokePen(color, 0.75, true));
@@ -407,7 +489,7 @@ void UsageChartView::drawTransitions(QPainter& painter, const QRectF& plot) cons
 }
 
 void UsageChartView::drawHover(QPainter& painter, const QRectF& plot) const {
-    const auto current = hover();
+    const auto& current = hover_;
     if (!current) return;
     const qreal x = *hoverX_;
     painter.setPen(strokePen(withAlpha(QuotaTheme::muted().resolve(*this), 0.6), 0.75, true));
@@ -419,7 +501,7 @@ void UsageChartView::drawHover(QPainter& painter, const QRectF& plot) const {
     }
     painter.setFont(chartFont(10));
     painter.setPen(QuotaTheme::text().resolve(*this));
-    painter.drawText(QRectF(0, 14, width(), 14), Qt::AlignLeft | Qt::AlignVCenter, current->text);
+    painter.drawText(QRectF(0, 15, width(), 14), Qt::AlignLeft | Qt::AlignVCenter, current->text);
 }
 
 void UsageChartView::drawDot(QPainter& painter, QPointF center, const QColor& color) const {
@@ -436,20 +518,29 @@ void UsageChartView::drawDot(QPainter& painter, QPointF center, const QColor& co
 
 void UsageChartView::mouseMoveEvent(QMouseEvent* event) {
     hoverX_ = event->position().x();
+    hover_ = computeHover();
     update();
     QWidget::mouseMoveEvent(event);
 }
 
 void UsageChartView::enterEvent(QEnterEvent* event) {
     hoverX_ = event->position().x();
+    hover_ = computeHover();
     update();
     QWidget::enterEvent(event);
 }
 
 void UsageChartView::leaveEvent(QEvent* event) {
     hoverX_.reset();
+    hover_ = computeHover();
     update();
     QWidget::leaveEvent(event);
+}
+
+void UsageChartView::resizeEvent(QResizeEvent* event) {
+    // The pointer now stands over another time.
+    hover_ = computeHover();
+    QWidget::resizeEvent(event);
 }
 
 void UsageChartView::changeEvent(QEvent* event) {

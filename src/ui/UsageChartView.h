@@ -53,6 +53,7 @@ class UsageChartView : public QWidget {
     void mouseMoveEvent(QMouseEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
 
   private:
@@ -62,7 +63,8 @@ class UsageChartView : public QWidget {
         std::optional<history::UsageSample> sample;
     };
 
-    std::optional<Hover> hover() const;
+    // Worked out when the pointer moves or the size changes, so painting formats no dates.
+    std::optional<Hover> computeHover() const;
     qreal xOf(platform::Date date, const QRectF& plot) const;
     qreal yOf(double value, const QRectF& plot) const;
     QString dateText(platform::Date date, const char* pattern = "d MMM, HH:mm") const;
@@ -78,7 +80,10 @@ class UsageChartView : public QWidget {
     Style style_;
     platform::Calendar calendar_;
     UsageChartTimeline timeline_;
+    std::vector<history::UsageTransition> transitions_;
+    std::vector<QString> dayLabels_;
     std::optional<qreal> hoverX_;
+    std::optional<Hover> hover_;
     mutable std::optional<std::vector<history::BurnBucket>> burnBuckets_;
 };
 
