@@ -1,5 +1,7 @@
 #include "ui/UsageChartView.h"
 
+#include <cmath>
+
 #include <QApplication>
 #include <QImage>
 #include <QMouseEvent>
@@ -83,6 +85,20 @@ UsageAnalytics workingWeek() {
         }
     }
     return analyticsOf(std::move(samples), 100 - used);
+}
+
+// The most the store keeps: 12 000 readings over the 7 days, wavy and jittery, so drawing that
+// reduces them per pixel column can be compared by eye with the shape they make.
+UsageAnalytics denseWeek() {
+    std::vector<UsageSample> samples;
+    constexpr int count = 12'000;
+    for (int i = 0; i < count; ++i) {
+        const double used = 50 + 30 * std::sin(i / 800.0) + (i % 7) * 0.4;
+        samples.push_back({kNow - 7 * kDay + (i + 0.5) * 7 * kDay / count, used,
+                           i == 0 || i % 1500 == 0, std::nullopt});
+    }
+    const double remaining = 100 - samples.back().usedPercent;
+    return analyticsOf(std::move(samples), remaining);
 }
 
 // Renders what the view paints, without a window background, on a transparent image.
@@ -302,6 +318,7 @@ TEST(UsageChartViewTest, SnapshotsInLightAndDark) {
     } cases[] = {
         {"remaining", Style::remaining, workingWeek(), 300},
         {"burn", Style::burn, workingWeek(), 230},
+        {"remaining-dense", Style::remaining, denseWeek(), 120},
         {"remaining-empty", Style::remaining, analyticsOf({}), std::nullopt},
         {"burn-empty", Style::burn, analyticsOf({}), 120},
     };
