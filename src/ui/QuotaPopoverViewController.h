@@ -10,16 +10,21 @@
 
 #include "app/desktop/LocalServicesBackend.h"
 #include "history/RhythmHistory.h"
+#include "history/UsageAnalytics.h"
 #include "history/UsageSeries.h"
 #include "model/ProviderKind.h"
 #include "model/ProviderUsage.h"
+#include "platform/Calendar.h"
+#include "platform/Clock.h"
 #include "platform/PreferencesStore.h"
 
 class QLabel;
-class QPushButton;
-class QVBoxLayout;
+class QMessageBox;
+class QScrollArea;
 
 namespace kestrane::ui {
+
+class PanelButton;
 
 // What the panel shows of one provider.
 struct ProviderViewState {
@@ -33,15 +38,25 @@ struct ProviderViewState {
     bool operator==(const ProviderViewState&) const = default;
 };
 
-// The panel's content. Every change of state re-renders the view from the fields, so what it
-// shows is a function of them. For now it lists each provider's state compactly.
+// The panel's content: one header over a scrolling document that shows one of three screens
+// (the quota overview, the local services, the settings). Every change of state builds the
+// current screen again from the fields, so what it shows is a function of them.
 class QuotaPopoverViewController : public QWidget {
     Q_OBJECT
   public:
     enum class Mode { overview, services, settings };
+    enum class ChartStyle { remaining, burn };
 
+    static constexpr int panelWidth = 448;
+    static constexpr int headerHeight = 44;
+    static constexpr int documentWidth = 408;
+
+    // Over the user's defaults store, with the system clock and time zone.
     explicit QuotaPopoverViewController(platform::PreferencesStore& defaults,
                                         QWidget* parent = nullptr);
+    QuotaPopoverViewController(platform::PreferencesStore& defaults, const platform::Clock& clock,
+                               platform::Calendar calendar, QWidget* parent = nullptr);
+    ~QuotaPopoverViewController() override;
 
     std::function<void()> onRefresh;
     std::function<void(model::ProviderKind, bool)> onToggle;
@@ -49,6 +64,11 @@ class QuotaPopoverViewController : public QWidget {
     std::function<void()> onRefreshServices;
     std::function<void(const app::LocalService&)> onStopService;
     std::function<void(QSize)> onSizeChange;
+    // Asks the user before a stop; true when confirmed. By default the modal warning alert.
+    std::function<bool(const app::LocalService&)> confirmStop;
+    // Height of the visible area of the screen showing the panel; nothing when no screen is
+    // known. By default the screen of the window (or the primary screen).
+    std::function<std::optional<int>()> visibleFrameHeight;
 
     void setIsRefreshing(bool refreshing) { isRefreshing_ = refreshing; }
     void setHistoryError(std::optional<std::string> error) { historyError_ = std::move(error); }
@@ -60,31 +80,85 @@ class QuotaPopoverViewController : public QWidget {
     const std::vector<ProviderViewState>& states() const { return states_; }
     const app::LocalServicesViewState& localServices() const { return localServices_; }
     std::optional<model::ProviderKind> selectedProvider() const { return selectedProvider_; }
-    bool chartShowsBurn() const { return chartShowsBurn_; }
+    const std::map<model::ProviderKind, std::string>& selectedWindowIDs() const {
+        return selectedWindowIDs_;
+    }
+    ChartStyle chartStyle() const { return chartStyle_; }
+    bool chartShowsBurn() const { return chartStyle_ == ChartStyle::burn; }
+    bool showsAccountDetails() const { return showsAccountDetails_; }
     Mode mode() const { return mode_; }
+    // What the panel should be: 448 wide, the visible part of the document plus the header.
+    QSize preferredContentSize() const { return preferredContentSize_; }
+    QScrollArea* scrollView() const { return scrollView_; }
 
+    // Actions of the controls; each renders afterwards.
+    void refreshUsage();
+    void toggleMode();
+    void showServices();
+    void providerSelected(int segment);
+    void windowSelected(int index);
+    void otherWindowSelected(int index);
+    void chartStyleSelected(int segment);
+    void toggleAccountDetails();
+    void refreshServices();
+    void stopService(const QString& serviceID);
+    void providerToggled(model::ProviderKind provider, bool isOn);
+
+    // Builds the current screen and installs it.
     void render();
-    // The one-line text shown for a provider's row.
-    static QString summary(const ProviderViewState& state);
+    // Puts `document` (408 wide) into the scrolling area and sizes the panel for it.
+    void installDocument(QWidget* document);
+    // The tallest the document area may be on a screen whose visible frame is that high.
+    static int maximumVisibleHeight(std::optional<int> visibleFrameHeight);
+
+    // The period title of a window as listed: without the provider's name in front when the
+    // window is named after the provider.
+    static QString periodTitle(model::ProviderKind provider, const model::LimitWindow& window);
+    // The confirmation asked before stopping `service` (not shown).
+    static QMessageBox* makeStopConfirmation(const app::LocalService& service,
+                                             QWidget* parent = nullptr);
 
   protected:
     void changeEvent(QEvent* event) override;
 
   private:
+    QWidget* makeOverview();
+    QWidget* makeServices();
+    QWidget* makeSettings();
+    QWidget* makeProviderCard(const ProviderViewState& state);
+    QWidget* makeUsageCard(const ProviderViewState& state, QWidget* parent);
+    QWidget* makeForecast(const ProviderViewState& state, const model::LimitWindow& window,
+                          const history::UsageAnalytics& analytics, QWidget* parent);
+    QWidget* makeChart(const history::UsageAnalytics& analytics, QWidget* parent);
+    QWidget* makeProviderHeader(const ProviderViewState& state, QWidget* parent);
+    QWidget* makeMessageCard(const ProviderViewState* state, const QString& title,
+                             const QString& message, QWidget* parent);
+    QWidget* makeServiceCard(const app::LocalService& service, QWidget* parent);
+    QWidget* makeSettingsRow(const ProviderViewState& state, QWidget* parent);
+    const ProviderViewState* selectedState() const;
+    void selectWindow(int index);
+    void renderHeader();
+
     platform::PreferencesStore& defaults_;
+    const platform::Clock& clock_;
+    platform::Calendar calendar_;
     bool rendering_ = false;
     QLabel* titleLabel_ = nullptr;
     QLabel* subtitleLabel_ = nullptr;
-    QPushButton* refreshButton_ = nullptr;
-    QLabel* historyErrorLabel_ = nullptr;
-    QVBoxLayout* rows_ = nullptr;
+    PanelButton* refreshButton_ = nullptr;
+    PanelButton* modeButton_ = nullptr;
+    PanelButton* servicesButton_ = nullptr;
+    QScrollArea* scrollView_ = nullptr;
     std::optional<model::ProviderKind> selectedProvider_;
-    bool chartShowsBurn_ = false;
+    std::map<model::ProviderKind, std::string> selectedWindowIDs_;
+    ChartStyle chartStyle_ = ChartStyle::remaining;
+    bool showsAccountDetails_ = false;
     bool isRefreshing_ = false;
     std::optional<std::string> historyError_;
     Mode mode_ = Mode::overview;
     std::vector<ProviderViewState> states_;
     app::LocalServicesViewState localServices_;
+    QSize preferredContentSize_{panelWidth, 600};
 };
 
 }  // namespace kestrane::ui

@@ -1,65 +1,557 @@
 #include "ui/QuotaPopoverViewController.h"
 
-#include <QPainter>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
 
 #include <gtest/gtest.h>
 
-#include "ui/QuotaPanel.h"
-#include "ui/UiArtifacts.h"
+#include "app/ProviderPreferences.h"
+#include "support/FixedClock.h"
+#include "ui/LocalServiceStopButton.h"
+#include "ui/PanelButton.h"
+#include "ui/PanelFixtures.h"
+#include "ui/ProviderSwitch.h"
+#include "ui/QuotaSegmentedControl.h"
+#include "ui/UsageBarView.h"
+#include "ui/WindowButton.h"
 
 namespace kestrane::ui {
 namespace {
 
+using model::LimitWindow;
 using model::ProviderKind;
+using testing::panel::kHour;
+using testing::panel::kMorning;
 
-std::vector<ProviderViewState> sampleStates() {
-    model::ProviderUsage codex;
-    codex.provider = ProviderKind::codex;
-    codex.windows = {{.id = "codex-primary", .usedPercent = 63, .durationMinutes = 300}};
-    return {
-        {ProviderKind::codex, true, codex, std::nullopt},
-        {ProviderKind::cursor, true, std::nullopt, "Превышен лимит времени на запрос."},
-        {ProviderKind::claude, true, std::nullopt, std::nullopt},
-        {ProviderKind::kimi, false, std::nullopt, std::nullopt},
-        {ProviderKind::antigravity, false, std::nullopt, std::nullopt},
-    };
+// Wrapped labels carry invisible break opportunities; what a person reads is without them.
+QString shown(const QLabel* label) {
+    QString text = label->text();
+    text.remove(QChar(0x200B));
+    return text;
 }
 
-TEST(QuotaPopoverViewControllerTest, SummariesSayWhatEachProviderIsDoing) {
-    const auto states = sampleStates();
-    EXPECT_EQ(QuotaPopoverViewController::summary(states[0]),
-              QStringLiteral("37% осталось · 5 часов"));
-    EXPECT_EQ(QuotaPopoverViewController::summary(states[1]),
-              QStringLiteral("Превышен лимит времени на запрос."));
-    EXPECT_EQ(QuotaPopoverViewController::summary(states[2]), QStringLiteral("Нет данных"));
-    EXPECT_EQ(QuotaPopoverViewController::summary(states[3]), QStringLiteral("Выключен"));
+ProviderViewState usageState(ProviderKind kind, std::vector<LimitWindow> windows,
+                             bool enabled = true) {
+    model::ProviderUsage usage;
+    usage.provider = kind;
+    usage.windows = std::move(windows);
+    usage.updatedAt = kMorning - 120;
+    return {kind, enabled, usage, std::nullopt, {}, {}};
 }
 
-TEST(QuotaPopoverViewControllerTest, PanelRendersInLightAndDarkPalettes) {
-    platform::MemoryPreferencesStore defaults;
-    for (const bool dark : {false, true}) {
-        SCOPED_TRACE(dark ? "dark" : "light");
-        QuotaPanel panel;
-        QPalette palette;
-        palette.setColor(QPalette::Window,
-                         dark ? QColor(0x20, 0x20, 0x20) : QColor(0xF0, 0xF0, 0xF0));
-        palette.setColor(QPalette::WindowText, dark ? QColor(0xEE, 0xEE, 0xEE) : Qt::black);
-        panel.setPalette(palette);
-        auto* controller = new QuotaPopoverViewController(defaults);
-        panel.setContentView(controller);
-        controller->setStates(sampleStates());
-        controller->setIsRefreshing(true);
-        controller->render();
-        panel.resize(448, 600);
-        QImage image(panel.size(), QImage::Format_ARGB32_Premultiplied);
-        image.fill(dark ? QColor(0x40, 0x50, 0x60) : QColor(0x90, 0xA0, 0xB0));
-        panel.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-        testing::saveArtifact(image,
-                              dark ? QStringLiteral("panel-dark") : QStringLiteral("panel-light"));
-        // The backdrop takes the named background colour of the palette in effect.
-        const QColor backdrop = image.pixelColor(40, 560);
-        EXPECT_EQ(dark, backdrop.lightness() < 128);
+ProviderViewState emptyState(ProviderKind kind, bool enabled) {
+    return {kind, enabled, std::nullopt, std::nullopt, {}, {}};
+}
+
+class QuotaPopoverViewControllerTest : public ::testing::Test {
+  protected:
+    QuotaPopoverViewController& controller() {
+        if (!controller_) {
+            controller_ = std::make_unique<QuotaPopoverViewController>(defaults_, clock_, moscow_);
+            controller_->visibleFrameHeight = [] { return std::optional<int>(900); };
+        }
+        return *controller_;
     }
+
+    QuotaPopoverViewController& show(std::vector<ProviderViewState> states) {
+        controller().setStates(std::move(states));
+        controller().render();
+        return controller();
+    }
+
+    QWidget* document() { return controller().scrollView()->widget(); }
+
+    template <typename T = QWidget>
+    T* find(const QString& name) {
+        return document()->findChild<T*>(name);
+    }
+
+    QString text(const QString& name) {
+        const auto* label = find<QLabel>(name);
+        return label ? shown(label) : QStringLiteral("<none>");
+    }
+
+    QStringList texts() {
+        QStringList result;
+        for (const QLabel* label : document()->findChildren<QLabel*>()) result << shown(label);
+        return result;
+    }
+
+    platform::MemoryPreferencesStore defaults_;
+    testing::FixedClock clock_{kMorning};
+    platform::Calendar moscow_{"Europe/Moscow"};
+    std::unique_ptr<QuotaPopoverViewController> controller_;
+};
+
+TEST_F(QuotaPopoverViewControllerTest, ProviderSwitchOnlyWithSeveralEnabledProviders) {
+    const LimitWindow window{.id = "w", .usedPercent = 10};
+    show({usageState(ProviderKind::codex, {window}), emptyState(ProviderKind::cursor, false)});
+    EXPECT_EQ(find("providerSwitch"), nullptr);
+    EXPECT_EQ(text("providerName"), "Codex");
+
+    show({usageState(ProviderKind::codex, {window}), emptyState(ProviderKind::cursor, true),
+          usageState(ProviderKind::claude, {window})});
+    auto* providers = find<QuotaSegmentedControl>("providerSwitch");
+    ASSERT_NE(providers, nullptr);
+    EXPECT_EQ(providers->segmentCount(), 3);
+    EXPECT_EQ(providers->selectedSegment(), 0);
+
+    // Choosing a segment shows that provider and remembers it.
+    controller().providerSelected(1);
+    EXPECT_EQ(controller().selectedProvider(), ProviderKind::cursor);
+    EXPECT_EQ(defaults_.value(app::ProviderPreferences::selectedProviderKey), "Cursor");
+    EXPECT_EQ(find<QuotaSegmentedControl>("providerSwitch")->selectedSegment(), 1);
+    // Cursor has no usage and no error yet.
+    EXPECT_EQ(text("message"), "Получаю данные...");
+    EXPECT_EQ(text("providerName"), "Cursor");
+}
+
+TEST_F(QuotaPopoverViewControllerTest, DisabledStoredSelectionShowsFirstEnabledAndKeepsTheStore) {
+    defaults_.setValue(app::ProviderPreferences::selectedProviderKey, "Kimi");
+    const LimitWindow window{.id = "w", .usedPercent = 10};
+    show({usageState(ProviderKind::codex, {window}, false),
+          usageState(ProviderKind::claude, {window}), emptyState(ProviderKind::kimi, false),
+          usageState(ProviderKind::antigravity, {window})});
+    EXPECT_EQ(controller().selectedProvider(), ProviderKind::kimi);
+    EXPECT_EQ(text("providerName"), "Claude");
+    EXPECT_EQ(find<QuotaSegmentedControl>("providerSwitch")->selectedSegment(), 0);
+    EXPECT_EQ(defaults_.value(app::ProviderPreferences::selectedProviderKey), "Kimi");
+}
+
+TEST_F(QuotaPopoverViewControllerTest, FigureCaptionAndBarFollowTheWindow) {
+    struct Case {
+        const char* name;
+        double used;
+        std::optional<double> resetIn;
+        const char* figure;
+        const char* caption;
+        double bar;
+    };
+    const Case cases[] = {
+        {"over the limit", 100.4, 3 * kHour, "0%", "осталось", 0},
+        {"below zero", -3, 3 * kHour, "100%", "осталось", 100},
+        {"a half rounds away from zero", 62.5, std::nullopt, "38%", "осталось", 37.5},
+        {"reset passed", 20, -60, "--", "ожидаем сброс", 0},
+        {"reset right now", 20, 0, "--", "ожидаем сброс", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<platform::Date> reset;
+        if (c.resetIn) reset = kMorning + *c.resetIn;
+        show({usageState(ProviderKind::codex,
+                         {{.id = "w", .usedPercent = c.used, .durationMinutes = 300,
+                           .resetsAt = reset}})});
+        EXPECT_EQ(text("figure"), QString::fromUtf8(c.figure));
+        EXPECT_EQ(text("figureCaption"), QString::fromUtf8(c.caption));
+        ASSERT_NE(find<UsageBarView>("usageBar"), nullptr);
+        EXPECT_DOUBLE_EQ(find<UsageBarView>("usageBar")->remainingPercent(), c.bar);
+    }
+}
+
+TEST_F(QuotaPopoverViewControllerTest, ResetLinesAndOtherWindows) {
+    show({usageState(ProviderKind::codex,
+                     {{.id = "codex-session", .usedPercent = 30, .durationMinutes = 300,
+                       .resetsAt = kMorning + 2 * kHour + 5 * 60},
+                      {.id = "codex-week", .usedPercent = 70, .durationMinutes = 10080,
+                       .resetsAt = kMorning - 1},
+                      {.id = "codex-extra", .name = "Доп.", .usedPercent = 62.5}})})
+        .setIsRefreshing(false);
+    // 2025-03-10 12:35 in Moscow.
+    EXPECT_EQ(text("resetLine"), "Сброс через 2 ч. 5 мин. · 10 мар., 12:35");
+    const auto buttons = document()->findChildren<WindowButton*>();
+    ASSERT_EQ(buttons.size(), 2);
+    EXPECT_EQ(buttons[0]->windowTitle(), "Недельный");
+    EXPECT_EQ(buttons[0]->value(), "Сброс");
+    EXPECT_EQ(buttons[0]->accessibleName(), "Недельный, осталось Сброс");
+    EXPECT_EQ(buttons[0]->toolTip(), "Показать историю: Недельный");
+    EXPECT_EQ(buttons[1]->value(), "38%");
+
+    // The passed window's own card.
+    buttons[0]->click();
+    EXPECT_EQ(controller().selectedWindowIDs().at(ProviderKind::codex), "codex-week");
+    EXPECT_EQ(text("figure"), "--");
+    EXPECT_EQ(text("resetLine"), "Период завершен. Ждем обновление.");
+    EXPECT_EQ(find<QComboBox>("windowChooser")->currentIndex(), 1);
+    EXPECT_EQ(find<QComboBox>("windowChooser")->currentText(), "Недельный");
+
+    // Without a reset time; chosen through the pop-up this time.
+    controller().windowSelected(2);
+    EXPECT_EQ(text("resetLine"), "Время сброса не указано сервисом");
+    // A choice outside the list changes nothing.
+    controller().windowSelected(7);
+    EXPECT_EQ(controller().selectedWindowIDs().at(ProviderKind::codex), "codex-extra");
+
+    // A remembered window that disappeared falls back to the first one.
+    show({usageState(ProviderKind::codex, {{.id = "codex-session", .usedPercent = 30}})});
+    EXPECT_EQ(controller().selectedWindowIDs().at(ProviderKind::codex), "codex-session");
+    EXPECT_EQ(find<QComboBox>("windowChooser"), nullptr);
+    EXPECT_TRUE(document()->findChildren<WindowButton*>().isEmpty());
+}
+
+TEST_F(QuotaPopoverViewControllerTest, PeriodTitlesDropTheProviderNameOnlyWhenNamedAfterIt) {
+    struct Case {
+        ProviderKind provider;
+        LimitWindow window;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {ProviderKind::kimi, {.name = "Kimi", .durationMinutes = 10080}, "Недельный"},
+        {ProviderKind::kimi, {.name = "Сессия", .durationMinutes = 300}, "Сессия - 5 часов"},
+        {ProviderKind::kimi, {.name = "Kimi"}, "Kimi"},
+        {ProviderKind::codex, {.name = "Kimi", .durationMinutes = 300}, "Kimi - 5 часов"},
+        {ProviderKind::antigravity, {.name = "Antigravity", .durationMinutes = 300}, "5 часов"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        EXPECT_EQ(QuotaPopoverViewController::periodTitle(c.provider, c.window),
+                  QString::fromUtf8(c.expected));
+    }
+}
+
+TEST_F(QuotaPopoverViewControllerTest, AccountDetailsShowModelsSpendingAndBalance) {
+    auto state = usageState(ProviderKind::cursor, {{.id = "cursor-total", .usedPercent = 5}});
+    state.usage->spendUsed = 12.5;
+    state.usage->currency = "USD";
+    show({state});
+    auto* toggle = find<PanelButton>("accountDetailsToggle");
+    ASSERT_NE(toggle, nullptr);
+    EXPECT_EQ(toggle->text(), "Детали аккаунта");
+    EXPECT_EQ(toggle->symbol(), "chevron.down");
+    EXPECT_EQ(find("spending"), nullptr);
+
+    toggle->click();
+    EXPECT_TRUE(controller().showsAccountDetails());
+    EXPECT_EQ(text("spending"), "Расходы: 12.50 из - USD");
+    EXPECT_EQ(find<PanelButton>("accountDetailsToggle")->text(), "Скрыть детали аккаунта");
+    EXPECT_EQ(find<PanelButton>("accountDetailsToggle")->symbol(), "chevron.up");
+
+    state.usage->spendUsed.reset();
+    state.usage->spendLimit = 40;
+    state.usage->recentModels = {{"m1", 1, kMorning}, {"m2", 1, kMorning}, {"m3", 1, kMorning},
+                                 {"m4", 1, kMorning}};
+    show({state});
+    EXPECT_EQ(text("spending"), "Баланс: 40.00 USD");
+    EXPECT_EQ(text("recentModels"), "Модели в недавних сессиях: m1, m2, m3");
+    EXPECT_TRUE(find("recentModels")->toolTip().startsWith("Выборка из последних 64"));
+
+    // Nothing to detail: no toggle at all.
+    state.usage->spendLimit = 0;
+    state.usage->recentModels.clear();
+    show({state});
+    EXPECT_EQ(find("accountDetailsToggle"), nullptr);
+}
+
+TEST_F(QuotaPopoverViewControllerTest, ErrorsAndEmptyStates) {
+    auto failed = emptyState(ProviderKind::claude, true);
+    failed.error = "Превышен лимит времени на запрос.";
+    show({failed});
+    EXPECT_EQ(text("message"), "Превышен лимит времени на запрос.");
+    EXPECT_EQ(text("providerName"), "Claude");
+
+    // Old figures stay, with the warning.
+    auto stale = usageState(ProviderKind::claude, {{.id = "w", .usedPercent = 40}});
+    stale.error = "Не удалось подключиться к серверу.";
+    show({stale});
+    EXPECT_EQ(text("figure"), "60%");
+    EXPECT_EQ(text("staleWarning"), "Данные не обновились. Не удалось подключиться к серверу.");
+
+    show({usageState(ProviderKind::claude, {})});
+    EXPECT_EQ(text("noWindows"), "Активные лимиты не найдены");
+
+    show({emptyState(ProviderKind::codex, false), emptyState(ProviderKind::claude, false)});
+    EXPECT_EQ(text("messageTitle"), "Подключите первый сервис");
+    EXPECT_EQ(text("message"),
+              "Выберите провайдеров в настройках. Лимиты появятся здесь после входа в их "
+              "приложения.");
+    find<PanelButton>("chooseProviders")->click();
+    EXPECT_EQ(controller().mode(), QuotaPopoverViewController::Mode::settings);
+}
+
+TEST_F(QuotaPopoverViewControllerTest, HeaderFollowsTheScreen) {
+    auto& c = controller();
+    const auto* refresh = c.findChild<PanelButton*>("refreshButton");
+    const auto* services = c.findChild<PanelButton*>("servicesButton");
+    const auto* mode = c.findChild<PanelButton*>("modeButton");
+    const auto* subtitle = c.findChild<QLabel*>("subtitle");
+    const auto* title = c.findChild<QLabel*>("title");
+    show({usageState(ProviderKind::codex, {{.id = "w", .usedPercent = 1}})});
+    EXPECT_EQ(title->text(), "Kestrane");
+    EXPECT_EQ(subtitle->text(), "Обновлено в 10:28");
+    EXPECT_TRUE(refresh->isEnabled());
+    EXPECT_EQ(mode->toolTip(), "Настройки");
+    EXPECT_EQ(mode->symbol(), "gearshape");
+    EXPECT_EQ(refresh->toolTip(), "Обновить лимиты");
+    EXPECT_EQ(services->toolTip(), "Локальные сервисы");
+
+    c.setIsRefreshing(true);
+    c.render();
+    EXPECT_EQ(subtitle->text(), "Обновляю данные...");
+    EXPECT_FALSE(refresh->isEnabled());
+
+    int opened = 0;
+    c.onOpenServices = [&] { ++opened; };
+    c.showServices();
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(title->text(), "Локальные сервисы");
+    EXPECT_EQ(subtitle->text(), "Процессы на этом Mac");
+    EXPECT_TRUE(refresh->isHidden());
+    EXPECT_TRUE(services->isHidden());
+    EXPECT_EQ(mode->symbol(), "chevron.backward");
+    EXPECT_EQ(mode->accessibleName(), "Назад к лимитам");
+
+    c.toggleMode();
+    EXPECT_EQ(c.mode(), QuotaPopoverViewController::Mode::overview);
+    c.toggleMode();
+    EXPECT_EQ(c.mode(), QuotaPopoverViewController::Mode::settings);
+    EXPECT_EQ(title->text(), "Настройки");
+    EXPECT_EQ(subtitle->text(), "Подключенные сервисы");
+    EXPECT_EQ(title->font().pixelSize(), 14);
+}
+
+TEST_F(QuotaPopoverViewControllerTest, ChartStyleIsRememberedAcrossOpenings) {
+    show({usageState(ProviderKind::codex, {{.id = "w", .usedPercent = 1}})});
+    EXPECT_EQ(find<QuotaSegmentedControl>("chartStyle")->selectedSegment(), 0);
+    controller().chartStyleSelected(1);
+    EXPECT_EQ(defaults_.value(app::ProviderPreferences::chartShowsBurnKey), true);
+    EXPECT_EQ(find<QuotaSegmentedControl>("chartStyle")->selectedSegment(), 1);
+    EXPECT_EQ(find<QuotaSegmentedControl>("chartStyle")->accessibleName(), "Вид графика");
+
+    QuotaPopoverViewController reopened(defaults_, clock_, moscow_);
+    EXPECT_EQ(reopened.chartStyle(), QuotaPopoverViewController::ChartStyle::burn);
+    reopened.chartStyleSelected(0);
+    EXPECT_EQ(defaults_.value(app::ProviderPreferences::chartShowsBurnKey), false);
+}
+
+TEST_F(QuotaPopoverViewControllerTest, ForecastBlockAndRecentUsage) {
+    show({testing::panel::forecastState(moscow_, kMorning, 2000, 8, 30 * kHour)});
+    QWidget* forecast = find("usage-forecast");
+    ASSERT_NE(forecast, nullptr);
+    EXPECT_FALSE(text("forecastTitle").isEmpty());
+    EXPECT_TRUE(text("forecastOutcome").contains("К сбросу") ||
+                text("forecastOutcome").contains("При привычной нагрузке"));
+    const QString footnote = text("forecastFootnote");
+    EXPECT_TRUE(footnote.endsWith(" · 8 дн. истории") ||
+                footnote.startsWith("8 дн. истории · "))
+        << footnote.toStdString();
+    EXPECT_TRUE(find("forecastFootnote")->toolTip().startsWith("Прогноз основан"));
+    EXPECT_TRUE(text("recent-usage-summary").startsWith("За последний час"));
+
+    // A failed last fetch makes the analytics stale: no forecast, no recent usage.
+    auto failing = testing::panel::forecastState(moscow_, kMorning, 2000, 8, 30 * kHour);
+    failing.error = "Сервис недоступен.";
+    show({failing});
+    EXPECT_EQ(find("usage-forecast"), nullptr);
+    EXPECT_EQ(find("recent-usage-summary"), nullptr);
+}
+
+TEST_F(QuotaPopoverViewControllerTest, HeightRule) {
+    EXPECT_EQ(QuotaPopoverViewController::maximumVisibleHeight(std::nullopt), 700);
+    EXPECT_EQ(QuotaPopoverViewController::maximumVisibleHeight(900), 700);
+    EXPECT_EQ(QuotaPopoverViewController::maximumVisibleHeight(600), 470);
+
+    struct Case {
+        int screen;
+        int fitting;
+        QSize expected;
+        bool scrolls;
+    };
+    const Case cases[] = {
+        {900, 976, {448, 744}, true},
+        {600, 976, {448, 514}, true},
+        {900, 300, {448, 368}, false},
+        {900, 676, {448, 744}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.screen * 10000 + c.fitting);
+        auto& controller = this->controller();
+        controller.visibleFrameHeight = [screen = c.screen] { return std::optional<int>(screen); };
+        std::optional<QSize> asked;
+        controller.onSizeChange = [&](QSize size) { asked = size; };
+        auto* document = new QWidget;
+        document->setMinimumHeight(c.fitting);
+        document->setMaximumHeight(c.fitting);
+        controller.installDocument(document);
+        EXPECT_EQ(asked, c.expected);
+        EXPECT_EQ(controller.preferredContentSize(), c.expected);
+        EXPECT_EQ(controller.scrollView()->widget()->height(), c.fitting + 24);
+        EXPECT_EQ(controller.scrollView()->verticalScrollBarPolicy(),
+                  c.scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    }
+}
+
+TEST_F(QuotaPopoverViewControllerTest, SettingsSwitchesReportToggles) {
+    show({usageState(ProviderKind::codex, {}), emptyState(ProviderKind::cursor, false),
+          emptyState(ProviderKind::claude, true), emptyState(ProviderKind::kimi, false),
+          emptyState(ProviderKind::antigravity, false)});
+    controller().toggleMode();
+    const auto switches = document()->findChildren<ProviderSwitch*>();
+    ASSERT_EQ(switches.size(), 5);
+    EXPECT_TRUE(switches[0]->isChecked());
+    EXPECT_FALSE(switches[1]->isChecked());
+    EXPECT_EQ(switches[1]->objectName(), "provider-toggle-Cursor");
+    EXPECT_EQ(switches[1]->accessibleName(), "Показывать Cursor в строке меню");
+    EXPECT_TRUE(texts().contains("Сервисы в строке меню"));
+    // The off switch: knob at the left of the track.
+    EXPECT_DOUBLE_EQ(switches[1]->knobRect().left(), switches[1]->trackRect().left() + 3);
+    EXPECT_DOUBLE_EQ(switches[0]->knobRect().left(), switches[0]->trackRect().right() - 17);
+
+    std::vector<std::pair<ProviderKind, bool>> toggles;
+    controller().onToggle = [&](ProviderKind kind, bool on) { toggles.emplace_back(kind, on); };
+    switches[1]->click();
+    switches[0]->click();
+    EXPECT_EQ(toggles, (std::vector<std::pair<ProviderKind, bool>>{{ProviderKind::cursor, true},
+                                                                    {ProviderKind::codex, false}}));
+}
+
+app::LocalService serviceRow(int pid, std::string name, std::vector<int> ports) {
+    app::LocalService row;
+    row.pid = pid;
+    row.name = std::move(name);
+    row.ports = std::move(ports);
+    row.command = "node server.js --port 3000";
+    row.startToken = "Mon Mar 10 09:00:00 2025";
+    return row;
+}
+
+class ServicesScreenTest : public QuotaPopoverViewControllerTest {
+  protected:
+    void showServices(app::LocalServicesViewState state) {
+        controller().setLocalServices(std::move(state));
+        controller().showServices();
+    }
+    QStringList messageTitles() {
+        QStringList titles;
+        for (const QLabel* label : document()->findChildren<QLabel*>("messageTitle")) {
+            titles << label->text();
+        }
+        return titles;
+    }
+};
+
+TEST_F(ServicesScreenTest, LoadingAndErrors) {
+    showServices({.isLoading = true});
+    EXPECT_EQ(text("servicesStatus"), "Обновляю список...");
+    EXPECT_FALSE(find("refreshServices")->isEnabled());
+    EXPECT_EQ(messageTitles(), QStringList{"Сканирование"});
+    EXPECT_EQ(text("message"), "Ищу локальные порты и ресурсоемкие dev-процессы...");
+
+    showServices({.error = "Не удалось получить список локальных TCP-сервисов."});
+    EXPECT_EQ(text("servicesStatus"), "Только пользовательские dev-сервисы");
+    EXPECT_TRUE(find("refreshServices")->isEnabled());
+    EXPECT_EQ(messageTitles(), (QStringList{"Требуется внимание", "Все чисто"}));
+
+    int refreshed = 0;
+    controller().onRefreshServices = [&] { ++refreshed; };
+    static_cast<QAbstractButton*>(find("refreshServices"))->click();
+    EXPECT_EQ(refreshed, 1);
+}
+
+TEST_F(ServicesScreenTest, RowsStatusWordsAndStopButtons) {
+    auto web = serviceRow(4100, "node", {3000, 3001});
+    web.cpuPercent = 0.0;
+    web.project = localservices::LocalServiceProject{"shop", QDir::homePath().toStdString() + "/src/shop"};
+    auto worker = serviceRow(4200, "python3", {});
+    worker.cpuPercent = 12.34;
+    worker.memoryBytes = 512ull * 1024 * 1024 + 300 * 1024;
+    worker.startedAt = kMorning - 3600;
+    worker.workingDirectory = "/srv/jobs";
+    auto legacy = serviceRow(4300, "ruby", {8080});
+    legacy.startToken.reset();
+    app::LocalServicesViewState state{.services = {web, worker, legacy},
+                                      .updatedAt = kMorning - 300,
+                                      .stoppingServiceIDs = {worker.id()}};
+    showServices(state);
+    EXPECT_EQ(text("servicesStatus"), "Найдено: 3 • 10:25");
+    EXPECT_TRUE(messageTitles().isEmpty());
+
+    const auto card = [&](const app::LocalService& row) {
+        return document()->findChild<QWidget*>(QStringLiteral("service:") +
+                                               QString::fromStdString(row.id()));
+    };
+    const auto label = [&](const app::LocalService& row, const char* name) {
+        const auto* found = card(row)->findChild<QLabel*>(QString::fromLatin1(name));
+        return found ? shown(found) : QStringLiteral("<none>");
+    };
+    const auto stop = [&](const app::LocalService& row) {
+        return card(row)->findChild<LocalServiceStopButton*>();
+    };
+    EXPECT_EQ(label(web, "serviceStatus"), "Работает");
+    EXPECT_EQ(label(web, "serviceAddress"), "Порт: 3000, 3001 • PID 4100");
+    EXPECT_EQ(label(web, "serviceMetrics"), "CPU 0.0%");
+    EXPECT_EQ(label(web, "serviceProject"), "Проект: shop\n~/src/shop");
+    EXPECT_EQ(label(web, "serviceCommand"), "Команда: node server.js --port 3000");
+    EXPECT_EQ(stop(web)->text(), "Остановить");
+    EXPECT_TRUE(stop(web)->isEnabled());
+    EXPECT_EQ(stop(web)->serviceID(), QString::fromStdString(web.id()));
+
+    EXPECT_EQ(label(worker, "serviceStatus"), "Останавливается...");
+    EXPECT_EQ(label(worker, "serviceAddress"), "Без TCP-порта • PID 4200");
+    EXPECT_EQ(label(worker, "serviceMetrics"), "CPU 12.3% • RAM 512,3 МБ • Старт 10 мар., 09:30");
+    EXPECT_EQ(label(worker, "serviceProject"), "Проект: неразобранный • /srv/jobs");
+    EXPECT_FALSE(stop(worker)->isEnabled());
+
+    EXPECT_EQ(label(legacy, "serviceMetrics"), "<none>");
+    EXPECT_EQ(stop(legacy)->text(), "Остановка недоступна");
+    EXPECT_FALSE(stop(legacy)->isEnabled());
+
+    // While a scan runs no row can be stopped.
+    state.isLoading = true;
+    showServices(state);
+    EXPECT_FALSE(stop(web)->isEnabled());
+}
+
+TEST_F(ServicesScreenTest, StopAsksFirstAndFindsTheRowAgain) {
+    auto web = serviceRow(4100, "node", {3000});
+    showServices({.services = {web}});
+    std::vector<std::string> asked;
+    std::vector<std::string> stopped;
+    bool answer = false;
+    controller().confirmStop = [&](const app::LocalService& row) {
+        asked.push_back(row.id());
+        return answer;
+    };
+    controller().onStopService = [&](const app::LocalService& row) { stopped.push_back(row.id()); };
+
+    document()->findChild<LocalServiceStopButton*>()->click();
+    EXPECT_EQ(asked.size(), 1u);
+    EXPECT_TRUE(stopped.empty());
+    answer = true;
+    controller().stopService(QString::fromStdString(web.id()));
+    EXPECT_EQ(stopped, std::vector<std::string>{web.id()});
+    // A row that left the list before the click: nothing is asked or stopped.
+    controller().stopService(QStringLiteral("999:gone"));
+    EXPECT_EQ(asked.size(), 2u);
+    EXPECT_EQ(stopped.size(), 1u);
+}
+
+TEST_F(ServicesScreenTest, ConfirmationTexts) {
+    auto row = serviceRow(4100, "node", {3000});
+    std::unique_ptr<QMessageBox> alert(QuotaPopoverViewController::makeStopConfirmation(row));
+    EXPECT_EQ(alert->icon(), QMessageBox::Warning);
+    EXPECT_EQ(alert->text(), "Остановить node?");
+    EXPECT_EQ(alert->informativeText(),
+              "Kestrane повторно проверит PID 4100 и отправит только SIGTERM. Проект не определен "
+              "- проверьте команду и процесс перед остановкой.");
+    const auto buttons = alert->buttons();
+    ASSERT_EQ(buttons.size(), 2);
+    EXPECT_EQ(alert->defaultButton()->text(), "Остановить");
+    EXPECT_EQ(alert->buttonRole(alert->defaultButton()), QMessageBox::AcceptRole);
+    bool hasCancel = false;
+    for (auto* button : buttons) {
+        if (button->text() == "Отмена") {
+            hasCancel = alert->buttonRole(button) == QMessageBox::RejectRole;
+        }
+    }
+    EXPECT_TRUE(hasCancel);
+
+    row.project = localservices::LocalServiceProject{"shop", "/home/u/shop"};
+    alert.reset(QuotaPopoverViewController::makeStopConfirmation(row));
+    EXPECT_EQ(alert->informativeText(),
+              "Kestrane повторно проверит PID 4100 и отправит только SIGTERM.");
 }
 
 }  // namespace

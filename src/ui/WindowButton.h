@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QAbstractButton>
+
+namespace kestrane::ui {
+
+// One of the provider's other quota windows under the chart: its period on the left, what is
+// left of it on the right. Clicking shows that window's history.
+class WindowButton : public QAbstractButton {
+    Q_OBJECT
+  public:
+    WindowButton(int windowIndex, QString windowTitle, QString value, QWidget* parent = nullptr);
+
+    int windowIndex() const { return windowIndex_; }
+    const QString& windowTitle() const { return windowTitle_; }
+    const QString& value() const { return value_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+  private:
+    int windowIndex_;
+    QString windowTitle_;
+    QString value_;
+    bool hovered_ = false;
+};
+
+}  // namespace kestrane::ui

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "history/RhythmHistory.h"
+#include "history/UsageSeries.h"
+#include "model/ProviderUsage.h"
+#include "platform/Calendar.h"
+#include "platform/Date.h"
+#include "ui/QuotaPopoverViewController.h"
+
+// Prepared panel states shared by the screen tests and the panel benchmark.
+namespace kestrane::testing::panel {
+
+// 2025-03-10 (a Monday) 10:30 in Moscow.
+inline constexpr platform::Date kMorning{1'741'591'800};
+inline constexpr double kHour = 3600;
+inline constexpr double kDay = 86400;
+
+// `days` fully observed past days before today (and nothing of today), spending `rate`
+// percentage points per hour during working hours (9-19) and a tenth of it otherwise.
+inline history::RhythmHistory workdayRhythm(const platform::Calendar& calendar,
+                                            platform::Date now, int days, double rate) {
+    history::RhythmHistory rhythm{std::string(64, 'a'), 10080, calendar.timeZoneIdentifier(), {}};
+    const platform::Date today = *calendar.startOfDay(now);
+    for (int ago = days; ago >= 1; --ago) {
+        const platform::Date day = *calendar.addingDays(today, -ago);
+        for (platform::Date hour = day; hour < *calendar.addingDays(day, 1);) {
+            const auto interval = *calendar.hourInterval(hour);
+            const int clock = calendar.hour(interval.start);
+            const double used = clock >= 9 && clock < 19 ? rate : rate / 10;
+            rhythm.hours.push_back(history::RhythmHour{interval.start, used, 3600});
+            hour = interval.end;
+        }
+    }
+    return rhythm;
+}
+
+// `count` samples spread evenly over the seven days before `now` (the last one a minute
+// before it), rising during the day, with a pause of six hours three days ago and a reset
+// to zero four days ago.
+inline history::UsageSeries weekSeries(model::ProviderKind provider, const std::string& windowID,
+                                       platform::Date now, int count, double lastUsed) {
+    history::UsageSeries series{provider, windowID, std::string(64, 'a'), 10080, std::nullopt, {}};
+    const platform::Date start = now - 7 * kDay;
+    const platform::Date end = now - 60;
+    const double step = (end - start) / (count - 1);
+    const platform::Date resetAt = now - 4 * kDay;
+    const platform::Date pauseStart = now - 3 * kDay;
+    const platform::Date pauseEnd = pauseStart + 6 * kHour;
+    bool afterPause = false;
+    bool afterReset = false;
+    series.samples.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const platform::Date date = start + step * i;
+        if (date > pauseStart && date < pauseEnd) continue;
+        history::UsageSample sample{date, 0, i == 0, std::nullopt};
+        if (!afterReset && date >= resetAt) {
+            afterReset = true;
+            sample.startsSegment = true;
+            sample.transition = history::UsageTransition{resetAt, history::UsageTransition::Kind::reset, false};
+        }
+        if (!afterPause && date >= pauseEnd) {
+            afterPause = true;
+            sample.startsSegment = true;
+        }
+        // Consumption since the reset (or since the start), smooth and rising.
+        const platform::Date from = afterReset ? resetAt : start;
+        const platform::Date until = afterReset ? end : resetAt;
+        const double share = std::clamp((date - from) / (until - from), 0.0, 1.0);
+        const double top = afterReset ? lastUsed : 92;
+        sample.usedPercent = top * (share + 0.02 * std::sin(share * 40)) / 1.02;
+        sample.usedPercent = std::clamp(sample.usedPercent, 0.0, 100.0);
+        if (!series.samples.empty() && !sample.startsSegment &&
+            sample.usedPercent < series.samples.back().usedPercent) {
+            sample.usedPercent = series.samples.back().usedPercent;
+        }
+        series.samples.push_back(sample);
+    }
+    series.samples.back().usedPercent = lastUsed;
+    return series;
+}
+
+// Claude with a weekly window that has a week of history and a rhythm learned over `rhythmDays`
+// days, resetting `resetIn` seconds after `now`, and a five-hour session window.
+inline ui::ProviderViewState forecastState(const platform::Calendar& calendar, platform::Date now,
+                                           int sampleCount, int rhythmDays, double resetIn) {
+    model::ProviderUsage usage;
+    usage.provider = model::ProviderKind::claude;
+    usage.plan = "Max 5x";
+    usage.updatedAt = now - 60;
+    usage.windows = {
+        {.id = "claude-week", .name = "Неделя", .usedPercent = 41.2, .durationMinutes = 10080,
+         .resetsAt = now + resetIn},
+        {.id = "claude-session", .name = "Сессия", .usedPercent = 12, .durationMinutes = 300,
+         .resetsAt = now + 2 * kHour + 10 * 60},
+    };
+    usage.recentModels = {{"claude-opus-4", 12, now - 600}, {"claude-sonnet-4", 3, now - 7200}};
+    ui::ProviderViewState state{model::ProviderKind::claude, true, usage, std::nullopt, {}, {}};
+    state.history.emplace("claude-week",
+                          weekSeries(model::ProviderKind::claude, "claude-week", now, sampleCount,
+                                     41.2));
+    state.rhythms.emplace("claude-week", workdayRhythm(calendar, now, rhythmDays, 0.6));
+    return state;
+}
+
+}  // namespace kestrane::testing::panel
