@@ -143,8 +143,8 @@ void PanelButton::paintEvent(QPaintEvent*) {
     const qreal ratio = devicePixelRatioF();
     if (text().isEmpty()) {
         const QImage image = symbolImage(symbol_, color, symbolSide_, ratio);
-        const QRectF target((width() - symbolSide_) / 2, (height() - symbolSide_) / 2,
-                            symbolSide_, symbolSide_);
+        const QRectF target((width() - symbolSide_) / 2, (height() - symbolSide_) / 2, symbolSide_,
+                            symbolSide_);
         painter.drawImage(target, image);
         return;
     }
@@ -165,8 +165,7 @@ void PanelButton::paintEvent(QPaintEvent*) {
     if (!symbol_.isEmpty()) {
         x += titleWidth + symbolGap;
         const QImage image = symbolImage(symbol_, color, symbolSide_, ratio);
-        painter.drawImage(QRectF(x, (height() - symbolSide_) / 2, symbolSide_, symbolSide_),
-                          image);
+        painter.drawImage(QRectF(x, (height() - symbolSide_) / 2, symbolSide_, symbolSide_), image);
     }
 }
 

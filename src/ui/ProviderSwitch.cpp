@@ -15,8 +15,7 @@ ProviderSwitch::ProviderSwitch(model::ProviderKind provider, QWidget* parent)
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
     const std::string_view name = model::rawValue(provider);
-    const QString displayName =
-        QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    const QString displayName = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
     setAccessibleName(QStringLiteral("Показывать ") + displayName +
                       QStringLiteral(" в строке меню"));
     setObjectName(QStringLiteral("provider-toggle-") + displayName);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -125,7 +126,9 @@ void QuotaPanel::changeEvent(QEvent* event) {
     if (event->type() == QEvent::ActivationChange && triggersInstalled_) {
         if (isActiveWindow()) {
             hasBeenActive_ = true;
-        } else if (hasBeenActive_) {
+        } else if (hasBeenActive_ && !QApplication::activeModalWidget()) {
+            // A question the panel asks (the stop confirmation) takes the focus for a
+            // moment; that is not the user leaving.
             close();
             return;
         }

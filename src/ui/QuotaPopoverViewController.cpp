@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -61,8 +62,8 @@ QFont panelFont(const QWidget& reference, int pixelSize, QFont::Weight weight) {
     return font;
 }
 
-QLabel* makeLabel(const QString& text, int pixelSize, QFont::Weight weight,
-                  const NamedColor& color, QWidget* parent) {
+QLabel* makeLabel(const QString& text, int pixelSize, QFont::Weight weight, const NamedColor& color,
+                  QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setFont(panelFont(*parent, pixelSize, weight));
     QPalette palette = label->palette();
@@ -82,9 +83,9 @@ QString breakable(const QString& text) {
     for (const QChar character : text) {
         result += character;
         run = character.isSpace() ? 0 : run + 1;
-        if (run >= 24 && (character == QLatin1Char('/') || character == QLatin1Char('-') ||
-                          character == QLatin1Char('=') || character == QLatin1Char(',') ||
-                          run >= 40)) {
+        if (run >= 24 &&
+            (character == QLatin1Char('/') || character == QLatin1Char('-') ||
+             character == QLatin1Char('=') || character == QLatin1Char(',') || run >= 40)) {
             result += QChar(0x200B);
             run = 0;
         }
@@ -184,6 +185,43 @@ QString memoryText(std::uint64_t bytes) {
     return number + QLatin1Char(' ') + QString::fromUtf8(units[unit]);
 }
 
+// The window pop-up: borderless, its title in the muted tint with a small chevron after it;
+// the list itself is the toolkit's.
+class WindowChooser : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+
+    QSize sizeHint() const override {
+        const int textWidth = fontMetrics().horizontalAdvance(currentText());
+        return {std::min(maximumWidth(), textWidth + chevronGap + chevronSide + 2), 22};
+    }
+    QSize minimumSizeHint() const override { return {chevronSide + 20, 22}; }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+        const QColor color = QuotaTheme::muted().resolve(*this);
+        const qreal textRoom = width() - chevronGap - chevronSide;
+        const QString title =
+            fontMetrics().elidedText(currentText(), Qt::ElideRight, static_cast<int>(textRoom));
+        const int titleWidth = fontMetrics().horizontalAdvance(title);
+        painter.setPen(color);
+        painter.setFont(font());
+        painter.drawText(QRectF(0, 0, titleWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter,
+                         title);
+        const QImage chevron = PanelButton::symbolImage(QStringLiteral("chevron.down"), color,
+                                                        chevronSide, devicePixelRatioF());
+        painter.drawImage(QRectF(titleWidth + chevronGap, (height() - chevronSide) / 2.0,
+                                 chevronSide, chevronSide),
+                          chevron);
+    }
+
+  private:
+    static constexpr int chevronGap = 4;
+    static constexpr int chevronSide = 8;
+};
+
 const platform::Clock& systemClock() {
     static const platform::SystemClock clock;
     return clock;
@@ -197,8 +235,7 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
 
 QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStore& defaults,
                                                        const platform::Clock& clock,
-                                                       platform::Calendar calendar,
-                                                       QWidget* parent)
+                                                       platform::Calendar calendar, QWidget* parent)
     : QWidget(parent), defaults_(defaults), clock_(clock), calendar_(std::move(calendar)) {
     // A stored name that is not exactly a provider's raw value selects nothing.
     if (const auto stored = defaults_.value(app::ProviderPreferences::selectedProviderKey);
@@ -223,8 +260,8 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
     auto* titles = new QVBoxLayout;
     titles->setSpacing(1);
     titles->setContentsMargins(0, 0, 0, 0);
-    titleLabel_ = makeLabel(QStringLiteral("Kestrane"), 12, QFont::Medium, QuotaTheme::muted(),
-                            header);
+    titleLabel_ =
+        makeLabel(QStringLiteral("Kestrane"), 12, QFont::Medium, QuotaTheme::muted(), header);
     titleLabel_->setObjectName(QStringLiteral("title"));
     subtitleLabel_ = makeLabel(QStringLiteral("Лимиты и расход"), 10, QFont::Normal,
                                QuotaTheme::muted(), header);
@@ -242,8 +279,8 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
         button->setAccessibleName(help);
         return button;
     };
-    refreshButton_ = makeHeaderButton(QStringLiteral("arrow.clockwise"),
-                                      QStringLiteral("Обновить лимиты"));
+    refreshButton_ =
+        makeHeaderButton(QStringLiteral("arrow.clockwise"), QStringLiteral("Обновить лимиты"));
     servicesButton_ =
         makeHeaderButton(QStringLiteral("server.rack"), QStringLiteral("Локальные сервисы"));
     modeButton_ = makeHeaderButton(QStringLiteral("gearshape"), QStringLiteral("Настройки"));
@@ -360,6 +397,7 @@ void QuotaPopoverViewController::stopService(const QString& serviceID) {
     }
     // The panel may have been closed (and this controller dropped) while the alert was open.
     if (!self) return;
+    if (!confirmStop) window()->activateWindow();
     if (confirmed && onStopService) onStopService(row);
 }
 
@@ -419,8 +457,8 @@ void QuotaPopoverViewController::renderHeader() {
 
     titleLabel_->setFont(panelFont(*this, overview ? 12 : 14, QFont::Medium));
     const NamedColor& titleColor = overview ? QuotaTheme::muted() : QuotaTheme::text();
-    for (auto [label, color] : {std::pair{titleLabel_, &titleColor},
-                                std::pair{subtitleLabel_, &QuotaTheme::muted()}}) {
+    for (auto [label, color] :
+         {std::pair{titleLabel_, &titleColor}, std::pair{subtitleLabel_, &QuotaTheme::muted()}}) {
         QPalette palette = label->palette();
         palette.setColor(QPalette::WindowText, color->resolve(*this));
         label->setPalette(palette);
@@ -571,8 +609,8 @@ QWidget* QuotaPopoverViewController::makeProviderCard(const ProviderViewState& s
     if (state.usage) {
         stack->addWidget(makeUsageCard(state, holder));
     } else {
-        const QString message = state.error ? toQString(*state.error)
-                                            : QStringLiteral("Получаю данные...");
+        const QString message =
+            state.error ? toQString(*state.error) : QStringLiteral("Получаю данные...");
         stack->addWidget(makeMessageCard(&state, QString(), message, holder));
     }
     return holder;
@@ -603,8 +641,8 @@ QWidget* QuotaPopoverViewController::makeProviderHeader(const ProviderViewState&
 }
 
 QWidget* QuotaPopoverViewController::makeMessageCard(const ProviderViewState* state,
-                                                     const QString& title,
-                                                     const QString& message, QWidget* parent) {
+                                                     const QString& title, const QString& message,
+                                                     QWidget* parent) {
     QuotaSurface* card = makeCard(QuotaTheme::card(), 0, parent);
     card->setObjectName(QStringLiteral("messageCard"));
     auto* outer = new QVBoxLayout(card);
@@ -681,19 +719,14 @@ QWidget* QuotaPopoverViewController::makeUsageCard(const ProviderViewState& stat
         label->setObjectName(QStringLiteral("windowTitle"));
         topRow->addWidget(label);
     } else {
-        auto* chooser = new QComboBox(top);
+        auto* chooser = new WindowChooser(top);
         chooser->setObjectName(QStringLiteral("windowChooser"));
         chooser->setAccessibleName(QStringLiteral("Период лимита"));
         chooser->setFont(panelFont(*this, 11, QFont::Normal));
-        chooser->setFrame(false);
         chooser->setMaximumWidth(180);
-        chooser->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         chooser->setCursor(Qt::PointingHandCursor);
-        QPalette palette = chooser->palette();
-        palette.setColor(QPalette::ButtonText, QuotaTheme::muted().resolve(*this));
-        palette.setColor(QPalette::Button, QuotaTheme::panel().resolve(*this));
-        chooser->setPalette(palette);
-        for (const model::LimitWindow& each : windows) chooser->addItem(periodTitle(state.provider, each));
+        for (const model::LimitWindow& each : windows)
+            chooser->addItem(periodTitle(state.provider, each));
         chooser->setCurrentIndex(static_cast<int>(selectedIndex));
         connect(chooser, &QComboBox::activated, this, [this](int index) { windowSelected(index); });
         topRow->addWidget(chooser);
@@ -707,14 +740,14 @@ QWidget* QuotaPopoverViewController::makeUsageCard(const ProviderViewState& stat
     figures->setContentsMargins(0, 0, 0, 0);
     figures->setSpacing(8);
     const double remaining = analytics.remainingPercent;
-    QLabel* figure = makeLabel(resetPassed ? QStringLiteral("--")
-                                           : QString::number(model::roundedPercent(remaining)) +
-                                                 QStringLiteral("%"),
-                               56, QFont::Medium, QuotaTheme::text(), figureRow);
+    QLabel* figure = makeLabel(
+        resetPassed ? QStringLiteral("--")
+                    : QString::number(model::roundedPercent(remaining)) + QStringLiteral("%"),
+        56, QFont::Medium, QuotaTheme::text(), figureRow);
     figure->setObjectName(QStringLiteral("figure"));
-    QLabel* caption = makeLabel(resetPassed ? QStringLiteral("ожидаем сброс")
-                                            : QStringLiteral("осталось"),
-                                13, QFont::Normal, QuotaTheme::muted(), figureRow);
+    QLabel* caption =
+        makeLabel(resetPassed ? QStringLiteral("ожидаем сброс") : QStringLiteral("осталось"), 13,
+                  QFont::Normal, QuotaTheme::muted(), figureRow);
     caption->setObjectName(QStringLiteral("figureCaption"));
     caption->setContentsMargins(
         0, 0, 0, std::max(0, figure->fontMetrics().descent() - caption->fontMetrics().descent()));
@@ -778,11 +811,10 @@ QWidget* QuotaPopoverViewController::makeUsageCard(const ProviderViewState& stat
         for (std::size_t i = 0; i < windows.size(); ++i) {
             if (i == selectedIndex) continue;
             const model::LimitWindow& other = windows[i];
-            const QString value =
-                resetHasPassed(other, now)
-                    ? QStringLiteral("Сброс")
-                    : QString::number(model::roundedPercent(remainingOf(other))) +
-                          QStringLiteral("%");
+            const QString value = resetHasPassed(other, now)
+                                      ? QStringLiteral("Сброс")
+                                      : QString::number(model::roundedPercent(remainingOf(other))) +
+                                            QStringLiteral("%");
             auto* button = new WindowButton(static_cast<int>(i), periodTitle(state.provider, other),
                                             value, card);
             connect(button, &QAbstractButton::clicked, this,
@@ -840,9 +872,9 @@ QWidget* QuotaPopoverViewController::makeUsageCard(const ProviderViewState& stat
     }
 
     if (state.error) {
-        QLabel* stale = makeWrappingLabel(
-            QStringLiteral("Данные не обновились. ") + toQString(*state.error), 11, QFont::Normal,
-            QuotaTheme::warning(), textWidth, card);
+        QLabel* stale =
+            makeWrappingLabel(QStringLiteral("Данные не обновились. ") + toQString(*state.error),
+                              11, QFont::Normal, QuotaTheme::warning(), textWidth, card);
         stale->setObjectName(QStringLiteral("staleWarning"));
         stack->addWidget(stale);
     }
@@ -862,9 +894,9 @@ QWidget* QuotaPopoverViewController::makeForecast(const ProviderViewState& state
     }
     const platform::Date forecastNow =
         analytics.samples.empty() ? analytics.now : analytics.samples.back().date;
-    const auto forecast = forecast::RhythmForecaster::forecast(
-        rhythm->second, forecastNow, window.resetsAt, analytics.remainingPercent, recentRate,
-        calendar_);
+    const auto forecast =
+        forecast::RhythmForecaster::forecast(rhythm->second, forecastNow, window.resetsAt,
+                                             analytics.remainingPercent, recentRate, calendar_);
     if (!forecast) return nullptr;
     const forecast::ForecastInsight insight = forecast::ForecastInsight::make(
         *forecast, analytics.remainingPercent, analytics.now, calendar_);
@@ -888,12 +920,11 @@ QWidget* QuotaPopoverViewController::makeForecast(const ProviderViewState& state
     stack->addWidget(guidance);
     const QString days = QString::number(forecast->historyDays);
     const QString footnote =
-        insight.range
-            ? toQString(*insight.range) + QStringLiteral(" · ") + days +
-                  QStringLiteral(" дн. истории")
-            : days + QStringLiteral(" дн. истории · ") +
-                  (forecast->usesWeekdayPattern ? QStringLiteral("учтены дни недели")
-                                                : QStringLiteral("часы работы и паузы"));
+        insight.range ? toQString(*insight.range) + QStringLiteral(" · ") + days +
+                            QStringLiteral(" дн. истории")
+                      : days + QStringLiteral(" дн. истории · ") +
+                            (forecast->usesWeekdayPattern ? QStringLiteral("учтены дни недели")
+                                                          : QStringLiteral("часы работы и паузы"));
     QLabel* note =
         makeWrappingLabel(footnote, 9, QFont::Normal, QuotaTheme::muted(), textWidth, block);
     note->setObjectName(QStringLiteral("forecastFootnote"));
@@ -974,10 +1005,9 @@ QWidget* QuotaPopoverViewController::makeServices() {
             stack->addWidget(makeServiceCard(service, document));
         }
     } else if (state.isLoading) {
-        stack->addWidget(
-            makeMessageCard(nullptr, QStringLiteral("Сканирование"),
-                            QStringLiteral("Ищу локальные порты и ресурсоемкие dev-процессы..."),
-                            document));
+        stack->addWidget(makeMessageCard(
+            nullptr, QStringLiteral("Сканирование"),
+            QStringLiteral("Ищу локальные порты и ресурсоемкие dev-процессы..."), document));
     } else {
         stack->addWidget(makeMessageCard(
             nullptr, QStringLiteral("Все чисто"),
@@ -1059,15 +1089,13 @@ QWidget* QuotaPopoverViewController::makeServiceCard(const app::LocalService& se
         if (service.workingDirectory) {
             text += QStringLiteral(" • ") + abbreviatedHome(*service.workingDirectory);
         }
-        project =
-            makeWrappingLabel(text, 9, QFont::Medium, QuotaTheme::warning(), textWidth, card);
+        project = makeWrappingLabel(text, 9, QFont::Medium, QuotaTheme::warning(), textWidth, card);
     }
     project->setObjectName(QStringLiteral("serviceProject"));
     stack->addWidget(project);
 
-    QLabel* command =
-        makeWrappingLabel(QStringLiteral("Команда: ") + toQString(service.command), 9,
-                          QFont::Normal, QuotaTheme::muted(), textWidth, card);
+    QLabel* command = makeWrappingLabel(QStringLiteral("Команда: ") + toQString(service.command), 9,
+                                        QFont::Normal, QuotaTheme::muted(), textWidth, card);
     command->setObjectName(QStringLiteral("serviceCommand"));
     stack->addWidget(command);
 
@@ -1117,8 +1145,9 @@ QWidget* QuotaPopoverViewController::makeSettingsRow(const ProviderViewState& st
     layout->addStretch();
     auto* toggle = new ProviderSwitch(state.provider, row);
     toggle->setChecked(state.isEnabled);
-    connect(toggle, &QAbstractButton::clicked, this,
-            [this, provider = state.provider](bool checked) { providerToggled(provider, checked); });
+    connect(
+        toggle, &QAbstractButton::clicked, this,
+        [this, provider = state.provider](bool checked) { providerToggled(provider, checked); });
     layout->addWidget(toggle);
     return row;
 }

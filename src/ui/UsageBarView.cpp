@@ -17,8 +17,8 @@ UsageBarView::UsageBarView(double remainingPercent, QWidget* parent)
     : QWidget(parent),
       remainingPercent_(std::isnan(remainingPercent) ? 0
                                                      : std::clamp(remainingPercent, 0.0, 100.0)) {
-    setAccessibleName(QStringLiteral("Осталось %1% лимита")
-                          .arg(model::roundedPercent(remainingPercent_)));
+    setAccessibleName(
+        QStringLiteral("Осталось %1% лимита").arg(model::roundedPercent(remainingPercent_)));
 }
 
 double UsageBarView::filledFraction(int index) const {
@@ -56,8 +56,8 @@ void UsageBarView::paintEvent(QPaintEvent*) {
             gradient.setColorAt(0, information);
             gradient.setColorAt(1, light);
             painter.save();
-            painter.setClipRect(QRectF(segment.x(), segment.y(), segment.width() * fill,
-                                       segment.height()));
+            painter.setClipRect(
+                QRectF(segment.x(), segment.y(), segment.width() * fill, segment.height()));
             painter.fillPath(path, gradient);
             painter.restore();
         }

@@ -21,8 +21,8 @@ inline constexpr double kDay = 86400;
 
 // `days` fully observed past days before today (and nothing of today), spending `rate`
 // percentage points per hour during working hours (9-19) and a tenth of it otherwise.
-inline history::RhythmHistory workdayRhythm(const platform::Calendar& calendar,
-                                            platform::Date now, int days, double rate) {
+inline history::RhythmHistory workdayRhythm(const platform::Calendar& calendar, platform::Date now,
+                                            int days, double rate) {
     history::RhythmHistory rhythm{std::string(64, 'a'), 10080, calendar.timeZoneIdentifier(), {}};
     const platform::Date today = *calendar.startOfDay(now);
     for (int ago = days; ago >= 1; --ago) {
@@ -60,7 +60,8 @@ inline history::UsageSeries weekSeries(model::ProviderKind provider, const std::
         if (!afterReset && date >= resetAt) {
             afterReset = true;
             sample.startsSegment = true;
-            sample.transition = history::UsageTransition{resetAt, history::UsageTransition::Kind::reset, false};
+            sample.transition =
+                history::UsageTransition{resetAt, history::UsageTransition::Kind::reset, false};
         }
         if (!afterPause && date >= pauseEnd) {
             afterPause = true;
@@ -92,16 +93,21 @@ inline ui::ProviderViewState forecastState(const platform::Calendar& calendar, p
     usage.plan = "Max 5x";
     usage.updatedAt = now - 60;
     usage.windows = {
-        {.id = "claude-week", .name = "Неделя", .usedPercent = 41.2, .durationMinutes = 10080,
+        {.id = "claude-week",
+         .name = "Неделя",
+         .usedPercent = 41.2,
+         .durationMinutes = 10080,
          .resetsAt = now + resetIn},
-        {.id = "claude-session", .name = "Сессия", .usedPercent = 12, .durationMinutes = 300,
+        {.id = "claude-session",
+         .name = "Сессия",
+         .usedPercent = 12,
+         .durationMinutes = 300,
          .resetsAt = now + 2 * kHour + 10 * 60},
     };
     usage.recentModels = {{"claude-opus-4", 12, now - 600}, {"claude-sonnet-4", 3, now - 7200}};
     ui::ProviderViewState state{model::ProviderKind::claude, true, usage, std::nullopt, {}, {}};
-    state.history.emplace("claude-week",
-                          weekSeries(model::ProviderKind::claude, "claude-week", now, sampleCount,
-                                     41.2));
+    state.history.emplace("claude-week", weekSeries(model::ProviderKind::claude, "claude-week", now,
+                                                    sampleCount, 41.2));
     state.rhythms.emplace("claude-week", workdayRhythm(calendar, now, rhythmDays, 0.6));
     return state;
 }

@@ -46,15 +46,16 @@ std::vector<Screen> screens(const platform::Calendar& calendar) {
     codexUsage.provider = ProviderKind::codex;
     codexUsage.windows = {{.id = "codex-session", .usedPercent = 63, .durationMinutes = 300}};
     const ProviderViewState codex{ProviderKind::codex, true, codexUsage, std::nullopt, {}, {}};
-    const ProviderViewState cursorFailed{ProviderKind::cursor, true, std::nullopt,
-                                         "Не удалось подключиться к серверу.", {}, {}};
+    const ProviderViewState cursorFailed{
+        ProviderKind::cursor, true, std::nullopt, "Не удалось подключиться к серверу.", {}, {}};
     const ProviderViewState kimiOff{ProviderKind::kimi, false, std::nullopt, std::nullopt, {}, {}};
-    const ProviderViewState antigravityOff{ProviderKind::antigravity, false, std::nullopt,
-                                           std::nullopt, {}, {}};
+    const ProviderViewState antigravityOff{
+        ProviderKind::antigravity, false, std::nullopt, std::nullopt, {}, {}};
     const std::vector<ProviderViewState> all = {codex, cursorFailed, forecast, kimiOff,
                                                 antigravityOff};
 
-    auto web = row(41'230, "node", {3000, 9229}, "node /home/dev/src/shop/node_modules/.bin/vite --port 3000");
+    auto web = row(41'230, "node", {3000, 9229},
+                   "node /home/dev/src/shop/node_modules/.bin/vite --port 3000");
     web.cpuPercent = 3.4;
     web.memoryBytes = 312ull * 1024 * 1024;
     web.startedAt = kMorning - 5400;
@@ -68,10 +69,18 @@ std::vector<Screen> screens(const platform::Calendar& calendar) {
     old.cpuPercent = 0.0;
 
     std::vector<Screen> list;
-    list.push_back({"overview-forecast-remaining", all, QuotaPopoverViewController::Mode::overview,
-                    false, {}, QPointF(300, 90)});
-    list.push_back({"overview-forecast-burn", all, QuotaPopoverViewController::Mode::overview,
-                    true, {}, QPointF(200, 90)});
+    list.push_back({"overview-forecast-remaining",
+                    all,
+                    QuotaPopoverViewController::Mode::overview,
+                    false,
+                    {},
+                    QPointF(300, 90)});
+    list.push_back({"overview-forecast-burn",
+                    all,
+                    QuotaPopoverViewController::Mode::overview,
+                    true,
+                    {},
+                    QPointF(200, 90)});
     Screen error{"overview-error", all};
     error.states[2].isEnabled = false;
     error.states[0].isEnabled = false;
@@ -79,7 +88,10 @@ std::vector<Screen> screens(const platform::Calendar& calendar) {
     list.push_back({"overview-empty",
                     {{ProviderKind::codex, false, std::nullopt, std::nullopt, {}, {}}, kimiOff}});
     list.push_back({"settings", all, QuotaPopoverViewController::Mode::settings});
-    list.push_back({"services", all, QuotaPopoverViewController::Mode::services, false,
+    list.push_back({"services",
+                    all,
+                    QuotaPopoverViewController::Mode::services,
+                    false,
                     {.services = {web, worker, old},
                      .error = "SIGTERM отправлен, но процесс пока продолжает работать.",
                      .updatedAt = kMorning - 120,
@@ -115,7 +127,8 @@ TEST(PanelScreensSnapshotTest, EveryScreenInLightAndDark) {
             controller->setStates(screen.states);
             controller->setLocalServices(screen.services);
             if (screen.mode == QuotaPopoverViewController::Mode::settings) controller->toggleMode();
-            if (screen.mode == QuotaPopoverViewController::Mode::services) controller->showServices();
+            if (screen.mode == QuotaPopoverViewController::Mode::services)
+                controller->showServices();
             controller->render();
             panel.resize(controller->preferredContentSize());
             panel.QWidget::show();
@@ -124,8 +137,9 @@ TEST(PanelScreensSnapshotTest, EveryScreenInLightAndDark) {
                 QWidget* chart = controller->scrollView()->widget()->findChild<QWidget*>(
                     QStringLiteral("usageChart"));
                 ASSERT_NE(chart, nullptr);
-                QMouseEvent move(QEvent::MouseMove, *screen.hover, chart->mapToGlobal(*screen.hover),
-                                 Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+                QMouseEvent move(QEvent::MouseMove, *screen.hover,
+                                 chart->mapToGlobal(*screen.hover), Qt::NoButton, Qt::NoButton,
+                                 Qt::NoModifier);
                 QApplication::sendEvent(chart, &move);
             }
 

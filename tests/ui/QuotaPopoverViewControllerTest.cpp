@@ -142,9 +142,9 @@ TEST_F(QuotaPopoverViewControllerTest, FigureCaptionAndBarFollowTheWindow) {
         SCOPED_TRACE(c.name);
         std::optional<platform::Date> reset;
         if (c.resetIn) reset = kMorning + *c.resetIn;
-        show({usageState(ProviderKind::codex,
-                         {{.id = "w", .usedPercent = c.used, .durationMinutes = 300,
-                           .resetsAt = reset}})});
+        show({usageState(
+            ProviderKind::codex,
+            {{.id = "w", .usedPercent = c.used, .durationMinutes = 300, .resetsAt = reset}})});
         EXPECT_EQ(text("figure"), QString::fromUtf8(c.figure));
         EXPECT_EQ(text("figureCaption"), QString::fromUtf8(c.caption));
         ASSERT_NE(find<UsageBarView>("usageBar"), nullptr);
@@ -154,9 +154,13 @@ TEST_F(QuotaPopoverViewControllerTest, FigureCaptionAndBarFollowTheWindow) {
 
 TEST_F(QuotaPopoverViewControllerTest, ResetLinesAndOtherWindows) {
     show({usageState(ProviderKind::codex,
-                     {{.id = "codex-session", .usedPercent = 30, .durationMinutes = 300,
+                     {{.id = "codex-session",
+                       .usedPercent = 30,
+                       .durationMinutes = 300,
                        .resetsAt = kMorning + 2 * kHour + 5 * 60},
-                      {.id = "codex-week", .usedPercent = 70, .durationMinutes = 10080,
+                      {.id = "codex-week",
+                       .usedPercent = 70,
+                       .durationMinutes = 10080,
                        .resetsAt = kMorning - 1},
                       {.id = "codex-extra", .name = "Доп.", .usedPercent = 62.5}})})
         .setIsRefreshing(false);
@@ -231,8 +235,8 @@ TEST_F(QuotaPopoverViewControllerTest, AccountDetailsShowModelsSpendingAndBalanc
 
     state.usage->spendUsed.reset();
     state.usage->spendLimit = 40;
-    state.usage->recentModels = {{"m1", 1, kMorning}, {"m2", 1, kMorning}, {"m3", 1, kMorning},
-                                 {"m4", 1, kMorning}};
+    state.usage->recentModels = {
+        {"m1", 1, kMorning}, {"m2", 1, kMorning}, {"m3", 1, kMorning}, {"m4", 1, kMorning}};
     show({state});
     EXPECT_EQ(text("spending"), "Баланс: 40.00 USD");
     EXPECT_EQ(text("recentModels"), "Модели в недавних сессиях: m1, m2, m3");
@@ -334,8 +338,7 @@ TEST_F(QuotaPopoverViewControllerTest, ForecastBlockAndRecentUsage) {
     EXPECT_TRUE(text("forecastOutcome").contains("К сбросу") ||
                 text("forecastOutcome").contains("При привычной нагрузке"));
     const QString footnote = text("forecastFootnote");
-    EXPECT_TRUE(footnote.endsWith(" · 8 дн. истории") ||
-                footnote.startsWith("8 дн. истории · "))
+    EXPECT_TRUE(footnote.endsWith(" · 8 дн. истории") || footnote.startsWith("8 дн. истории · "))
         << footnote.toStdString();
     EXPECT_TRUE(find("forecastFootnote")->toolTip().startsWith("Прогноз основан"));
     EXPECT_TRUE(text("recent-usage-summary").startsWith("За последний час"));
@@ -404,7 +407,7 @@ TEST_F(QuotaPopoverViewControllerTest, SettingsSwitchesReportToggles) {
     switches[1]->click();
     switches[0]->click();
     EXPECT_EQ(toggles, (std::vector<std::pair<ProviderKind, bool>>{{ProviderKind::cursor, true},
-                                                                    {ProviderKind::codex, false}}));
+                                                                   {ProviderKind::codex, false}}));
 }
 
 app::LocalService serviceRow(int pid, std::string name, std::vector<int> ports) {
@@ -453,7 +456,8 @@ TEST_F(ServicesScreenTest, LoadingAndErrors) {
 TEST_F(ServicesScreenTest, RowsStatusWordsAndStopButtons) {
     auto web = serviceRow(4100, "node", {3000, 3001});
     web.cpuPercent = 0.0;
-    web.project = localservices::LocalServiceProject{"shop", QDir::homePath().toStdString() + "/src/shop"};
+    web.project =
+        localservices::LocalServiceProject{"shop", QDir::homePath().toStdString() + "/src/shop"};
     auto worker = serviceRow(4200, "python3", {});
     worker.cpuPercent = 12.34;
     worker.memoryBytes = 512ull * 1024 * 1024 + 300 * 1024;
