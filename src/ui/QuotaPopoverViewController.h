@@ -106,6 +106,8 @@ class QuotaPopoverViewController : public QWidget {
 
     // Builds the current screen and installs it.
     void render();
+    // QWidget's painting into a device stays available next to it.
+    using QWidget::render;
     // Puts `document` (408 wide) into the scrolling area and sizes the panel for it.
     void installDocument(QWidget* document);
     // The tallest the document area may be on a screen whose visible frame is that high.
