@@ -83,7 +83,8 @@ read -r left right bottom < <(icons | awk '{
 center=$(( (left + right) / 2 ))
 
 xdotool mousemove $(( left + 8 )) $(( bottom - 8 )) click 1
-panel() { xwininfo -root -tree | grep -E '^ {5}0x[0-9a-f]+ "Kestrane": \("kestrane".* 448x600\+' ; }
+# The height follows the screen shown (the document plus the header, at most 744).
+panel() { xwininfo -root -tree | grep -E '^ {5}0x[0-9a-f]+ "Kestrane": \("kestrane".* 448x[0-9]+\+' ; }
 wait_for 50 'panel >/dev/null' || fail "a click did not open the panel"
 sleep 0.5
 import -window root "$shots/panel.png"
