@@ -940,8 +940,7 @@ QWidget* QuotaPopoverViewController::makeForecast(const ProviderViewState& state
 
 QWidget* QuotaPopoverViewController::makeChart(const history::UsageAnalytics& analytics,
                                                QWidget* parent) {
-    (void)analytics;
-    auto* chart = makeTransparent(parent);
+    auto* chart = new UsageChartView(analytics, chartStyle_, calendar_, parent);
     chart->setObjectName(QStringLiteral("usageChart"));
     chart->setFixedSize(documentWidth, 164);
     return chart;

@@ -17,6 +17,7 @@
 #include "platform/Calendar.h"
 #include "platform/Clock.h"
 #include "platform/PreferencesStore.h"
+#include "ui/UsageChartView.h"
 
 class QLabel;
 class QMessageBox;
@@ -45,7 +46,7 @@ class QuotaPopoverViewController : public QWidget {
     Q_OBJECT
   public:
     enum class Mode { overview, services, settings };
-    enum class ChartStyle { remaining, burn };
+    using ChartStyle = UsageChartView::Style;
 
     static constexpr int panelWidth = 448;
     static constexpr int headerHeight = 44;
