@@ -14,8 +14,14 @@ configure: setup
 build: configure
 	@cmake --build --preset $(PRESET)
 
+# After the ordinary tests: the core's tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+
 test: build
 	@ctest --preset $(PRESET)
+	@test -f build/asan/build.ninja || cmake --preset asan >/dev/null
+	@cmake --build --preset asan
+	@ctest --preset asan
 
 # With a display: the tray application. Without one: a one-shot probe of every provider.
 run: build
