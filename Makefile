@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 KESTRANE := $(BUILD_DIR)/kestrane
 
-.PHONY: setup configure build run test bench clean
+.PHONY: setup configure build run test bench fuzz clean
 
 setup:
 	@bash scripts/setup
@@ -15,13 +15,15 @@ build: configure
 	@cmake --build --preset $(PRESET)
 
 # After the ordinary tests: the core's tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, then a few seconds of every fuzz harness as a smoke run.
+FUZZ_SMOKE_SECONDS ?= 3
 
 test: build
 	@ctest --preset $(PRESET)
 	@test -f build/asan/build.ninja || cmake --preset asan >/dev/null
 	@cmake --build --preset asan
 	@ctest --preset asan
+	@bash scripts/fuzz $(FUZZ_SMOKE_SECONDS)
 
 # With a display: the tray application. Without one: a one-shot probe of every provider.
 run: build
@@ -36,6 +38,9 @@ bench: configure
 	@cmake --build --preset $(PRESET) --target benchmarks
 	@for program in $(BUILD_DIR)/bench/*Bench; do [ -x "$$program" ] && "$$program"; done; true
 	@for script in bench/*.sh; do [ -f "$$script" ] && bash "$$script" "$(BUILD_DIR)"; done; true
+
+fuzz: setup
+	@bash scripts/fuzz $(or $(SECONDS),60)
 
 clean:
 	@rm -rf build
