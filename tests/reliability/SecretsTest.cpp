@@ -1,0 +1,143 @@
+// Whole-process runs of the probe with known fake secrets for every HTTP provider: whatever
+// the providers answer, even when a server reflects the secrets back, none of them may appear
+// in the output or in any file the program writes.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+
+#include "platform/Files.h"
+#include "providers/cursor/CursorTestSupport.h"
+#include "reliability/FakeProviders.h"
+#include "support/FakeHttpServer.h"
+#include "support/ProcessRun.h"
+#include "support/TempDirectory.h"
+
+namespace kestrane {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::map<fs::path, std::string> filesUnder(const fs::path& folder) {
+    std::map<fs::path, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            files[entry.path()] = platform::readFile(entry.path(), 64 << 20).value_or("");
+        }
+    }
+    return files;
+}
+
+class SecretsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        home.write(".claude/.credentials.json",
+                   std::string(R"({"claudeAiOauth":{"accessToken":")") + testing::kClaudeToken +
+                       R"(","refreshToken":")" + testing::kClaudeRefreshToken +
+                       R"(","expiresAt":1000,"subscriptionType":"max"}})");
+        testing::makeStateDatabase(home.path() / ".config/Cursor/User/globalStorage/state.vscdb",
+                                   testing::cursorAccessToken());
+        home.write(".kimi-code/credentials/kimi-code.json", std::string(R"({"access_token":")") +
+                                                                testing::kKimiToken +
+                                                                R"(","expires_at":4102444800})");
+        before = filesUnder(home.path());
+    }
+
+    testing::ProcessOutput probe(const std::string& origin,
+                                 std::map<std::string, std::string> extra = {}) {
+        std::map<std::string, std::string> environment = {
+            {"HOME", home.path().string()},         {"PATH", "/usr/bin:/bin"},
+            {"KESTRANE_CLAUDE_API_ORIGIN", origin}, {"KESTRANE_CLAUDE_AUTH_ORIGIN", origin},
+            {"KESTRANE_CURSOR_ORIGIN", origin},     {"KESTRANE_KIMI_ORIGIN", origin},
+        };
+        environment.merge(extra);
+        return testing::runProcess(testing::kestraneExecutable(),
+                                   {"--probe", "claude", "cursor", "kimi"}, environment);
+    }
+
+    // Every secret the program was given or was handed by a provider.
+    std::vector<std::string> secrets() const {
+        return {testing::kClaudeToken,       testing::kClaudeRefreshToken,
+                testing::kClaudeFreshToken,  testing::kKimiToken,
+                testing::kKimiKey,           testing::kCursorSignature,
+                testing::cursorAccessToken()};
+    }
+
+    void expectNoSecretIn(const testing::ProcessOutput& output) {
+        for (const auto& secret : secrets()) {
+            SCOPED_TRACE(secret);
+            EXPECT_EQ(output.standardOutput.find(secret), std::string::npos);
+            EXPECT_EQ(output.standardError.find(secret), std::string::npos);
+            // Files the program created or changed; the tools' own credential files hold
+            // their secrets by nature and must simply be left as they were.
+            for (const auto& [path, contents] : filesUnder(home.path())) {
+                const auto old = before.find(path);
+                if (old != before.end() && old->second == contents) continue;
+                EXPECT_EQ(contents.find(secret), std::string::npos) << path;
+            }
+        }
+    }
+
+    testing::TempDirectory home;
+    std::map<fs::path, std::string> before;
+};
+
+TEST_F(SecretsTest, SuccessfulProbeShowsNoSecret) {
+    testing::FakeHttpServer server;
+    testing::serveValidAnswers(server.server());
+    std::mutex mutex;
+    std::vector<std::string> credentialsSeen;
+    server.server().set_logger([&](const httplib::Request& request, const httplib::Response&) {
+        std::lock_guard lock(mutex);
+        credentialsSeen.push_back(request.get_header_value("Authorization") +
+                                  request.get_header_value("Cookie") + request.body);
+    });
+    server.start();
+
+    const auto output = probe(server.origin());
+    EXPECT_NE(output.standardOutput.find("Claude OK: "), std::string::npos)
+        << output.standardOutput;
+    EXPECT_NE(output.standardOutput.find("Cursor OK: "), std::string::npos)
+        << output.standardOutput;
+    EXPECT_NE(output.standardOutput.find("Kimi OK: "), std::string::npos) << output.standardOutput;
+    EXPECT_EQ(output.standardError, "");
+    // The secrets were really used: refreshed Claude session, Cursor cookie, Kimi token.
+    std::string seen;
+    for (const auto& line : credentialsSeen) seen += line + "\n";
+    for (const auto* used : {testing::kClaudeFreshToken, testing::kClaudeRefreshToken,
+                             testing::kCursorSignature, testing::kKimiToken}) {
+        EXPECT_NE(seen.find(used), std::string::npos) << used;
+    }
+    expectNoSecretIn(output);
+}
+
+TEST_F(SecretsTest, ServersThatReflectTheSecretsCannotMakeTheProgramShowThem) {
+    // Every endpoint answers with everything it was sent, under statuses that lead the
+    // clients down each of their failure paths.
+    for (const int status : {200, 400, 401, 403, 429, 500}) {
+        SCOPED_TRACE(status);
+        testing::FakeHttpServer server;
+        const auto reflect = [status](const httplib::Request& request,
+                                      httplib::Response& response) {
+            std::string echo = request.body;
+            for (const auto& [name, value] : request.headers) echo += name + ": " + value + "\n";
+            response.status = status;
+            response.set_content(R"({"error":")" + echo + R"(", "email":")" + echo + R"("})",
+                                 "application/json");
+        };
+        for (const char* path :
+             {"/api/oauth/usage", "/api/usage-summary", "/api/auth/me", "/coding/v1/usages"}) {
+            server.server().Get(path, reflect);
+        }
+        server.server().Post("/v1/oauth/token", reflect);
+        server.start();
+        // With the Kimi key from the environment as well as from the tool's file.
+        expectNoSecretIn(probe(server.origin()));
+        expectNoSecretIn(
+            probe(server.origin(), {{"KIMI_CODE_API_KEY", testing::kKimiKey},
+                                    {"KESTRANE_CLAUDE_OAUTH_TOKEN", testing::kClaudeToken}}));
+    }
+}
+
+}  // namespace
+}  // namespace kestrane
