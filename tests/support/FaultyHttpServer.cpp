@@ -97,6 +97,12 @@ void FaultyHttpServer::serve(int connection) {
     std::string request;
     char buffer[4096];
     bool clientGone = false;
+    if (fault_ == Fault::greetsInPlainText) {
+        const std::string answer = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
+        sendAll(connection, answer.data(), answer.size());
+        ++requests_;
+        request = "\r\n\r\n";
+    }
     while (request.find("\r\n\r\n") == std::string::npos) {
         pollfd fds[2] = {{connection, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
         ::poll(fds, 2, -1);
@@ -108,7 +114,7 @@ void FaultyHttpServer::serve(int connection) {
         }
         request.append(buffer, static_cast<std::size_t>(n));
     }
-    if (!clientGone && !stopping_) {
+    if (!clientGone && !stopping_ && fault_ != Fault::greetsInPlainText) {
         ++requests_;
         const std::string json = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
         switch (fault_) {
@@ -131,6 +137,8 @@ void FaultyHttpServer::serve(int connection) {
                 ::shutdown(connection, SHUT_WR);
                 break;
             }
+            case Fault::greetsInPlainText:
+                break;
             case Fault::answers: {
                 const std::string head =
                     json + "Content-Length: " + std::to_string(body_.size()) + "\r\n\r\n";

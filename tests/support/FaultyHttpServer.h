@@ -19,8 +19,11 @@ enum class Fault {
     trickles,
     // Sends the status line, headers and the start of the body, then closes the connection.
     closesMidBody,
-    // Answers 200 with the configured body (see answer()).
+    // Answers 200 with the configured body.
     answers,
+    // Writes a plain-text HTTP answer as soon as it accepts, before reading anything: a
+    // plain-text server as a TLS client sees it, whatever bytes its handshake happens to hold.
+    greetsInPlainText,
 };
 
 // A raw HTTP/1.1 server on 127.0.0.1 for answers a well-behaved server library will not send.
