@@ -3,6 +3,7 @@
 #include "platform/Environment.h"
 #include "platform/Files.h"
 #include "platform/Keychain.h"
+#include "providers/antigravity/AntigravityClient.h"
 #include "providers/claude/ClaudeClient.h"
 #include "providers/cursor/CursorClient.h"
 #include "providers/cursor/CursorTestSupport.h"
@@ -49,6 +50,23 @@ model::ProviderUsage fetchKimi(const std::string& origin, const platform::HttpCl
         home);
     const FixedClock clock;
     return providers::KimiClient(environment, clock, &http).fetch();
+}
+
+model::ProviderUsage fetchAntigravity(const std::string& origin, const platform::HttpClient&,
+                                      const std::filesystem::path&) {
+    using namespace std::chrono_literals;
+    const int port = std::stoi(origin.substr(origin.rfind(':') + 1));
+    providers::AntigravityClient::Options options{
+        .runningProcesses =
+            [port] {
+                return std::vector<providers::AntigravityProcess>{
+                    {4242, "csrf-FAKE", port, "extension-csrf-FAKE"}};
+            },
+        .listeningPorts = [](int) { return std::vector<int>{}; },
+        // Its own per-request limit, scaled down like the others' sessions.
+        .requestLimit = 500ms};
+    const FixedClock clock;
+    return providers::AntigravityClient(clock, options).fetch();
 }
 
 }  // namespace
@@ -98,6 +116,14 @@ const std::vector<HttpProvider>& httpProviders() {
          {"/user", "/usage/used", "/usage/remaining", "/usage/resetTime",
           "/limits/0/detail/remaining", "/limits/0/detail/resetAt"},
          fetchKimi},
+        {"Antigravity",
+         fixture("antigravity/summary.json"),
+         "",
+         "",
+         // Inside a group, whatever it cannot read is skipped; the rest still make a quota.
+         {"/response/groups/0/", "/response/groups/1/"},
+         fetchAntigravity,
+         "Antigravity не вернул квоты. Проверьте вход в аккаунт и повторите."},
     };
     return providers;
 }

@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,13 +37,17 @@ struct HttpProvider {
     // Fetches once from `origin` through `http`, with the provider's credentials under `home`.
     model::ProviderUsage (*fetch)(const std::string& origin, const platform::HttpClient& http,
                                   const std::filesystem::path& home);
+    // Set for a provider that tries several requests and reports only that none gave a
+    // quota: every fault, of the transport or of the answer, ends in this one message.
+    std::optional<std::string> everyFailureMessage;
 };
 
 // Routes every endpoint of the three providers on `server` to their valid answers (and a
 // token answer with kClaudeFreshToken for Claude's refresh).
 void serveValidAnswers(httplib::Server& server);
 
-// Claude, Cursor and Kimi.
+// Claude, Cursor, Kimi, and Antigravity's local language server (found through stand-ins for
+// the process and socket listings, its extension port being the test's server).
 const std::vector<HttpProvider>& httpProviders();
 
 // The Cursor editor's access token as stored in its state database (a JWT, unexpired).

@@ -102,7 +102,8 @@ TEST_F(ProviderFaultTest, EveryFaultEndsInItsMessageAndLeavesNothingRunning) {
                 std::optional<FaultyHttpServer> server;
                 if (c.fault) server.emplace(*c.fault, c.body(provider));
                 const auto origin = server ? server->origin() : FaultyHttpServer::refusingOrigin();
-                EXPECT_EQ(outcome(provider, origin, home.path()), c.message(provider));
+                EXPECT_EQ(outcome(provider, origin, home.path()),
+                          provider.everyFailureMessage.value_or(c.message(provider)));
                 if (server) {
                     EXPECT_GE(server->requests(), 1);
                     EXPECT_TRUE(server->clientClosedEveryConnection());
@@ -150,8 +151,10 @@ TEST_F(ProviderFaultTest, WrongTypedMembersAreRefusedUnlessNeverReadOrReadLenien
             auto mutated = answer;
             mutated.at(pointer) = wrongTypeFor(answer.at(pointer));
             FaultyHttpServer server(Fault::answers, mutated.dump());
-            EXPECT_EQ(outcome(provider, server.origin(), home.path()),
-                      anyType ? "OK" : provider.undecodableAnswerMessage);
+            EXPECT_EQ(
+                outcome(provider, server.origin(), home.path()),
+                anyType ? "OK"
+                        : provider.everyFailureMessage.value_or(provider.undecodableAnswerMessage));
         }
     }
 }
