@@ -124,6 +124,14 @@ class StartTimeReader {
     platform::WallClockConverter converter_;
 };
 
+// A process id as the tools print it. Only positive ids name a process: 0 and negative
+// values would, passed on to lsof, ps or kill, mean something else entirely.
+std::optional<std::int32_t> parsePid(std::string_view text) {
+    const auto pid = parseInteger<std::int32_t>(text);
+    if (!pid || *pid < 1) return std::nullopt;
+    return pid;
+}
+
 // The -F formats group fields under "p" lines. A pid line that cannot be read clears the
 // current pid, so the fields after it are never pinned on the process before.
 template <typename Field>
@@ -133,7 +141,7 @@ void forEachProcessField(std::string_view output, Field&& field) {
         const char tag = line.front();
         const std::string_view value = line.substr(1);
         if (tag == 'p') {
-            current = parseInteger<std::int32_t>(value);
+            current = parsePid(value);
             if (current) field(*current, tag, value);
         } else if (current) {
             field(*current, tag, value);
@@ -201,7 +209,7 @@ std::map<std::int32_t, LocalProcessMetadata> processMetadata(std::string_view ou
             position = end;
         }
         if (fields.size() < 9 || commandStart == std::string_view::npos) return;
-        const auto pid = parseInteger<std::int32_t>(fields[0]);
+        const auto pid = parsePid(fields[0]);
         const auto uid = parseInteger<std::uint32_t>(fields[1]);
         if (!pid || !uid) return;
 
