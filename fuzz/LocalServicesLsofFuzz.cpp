@@ -12,7 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (port <= 0 || port > 65535) std::abort();
         }
     }
-    (void)LocalServiceParser::workingDirectories(text);
+    for (const auto& [pid, directory] : LocalServiceParser::workingDirectories(text)) {
+        if (pid < 1) std::abort();
+    }
     (void)LocalServiceParser::port(text);
     return 0;
 }

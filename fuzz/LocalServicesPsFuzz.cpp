@@ -7,6 +7,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace kestrane;
     static const platform::Calendar calendar("Europe/Moscow");
     // Never throws: what it cannot read it skips.
-    (void)localservices::LocalServiceParser::processMetadata(fuzz::asText(data, size), calendar);
+    const auto table =
+        localservices::LocalServiceParser::processMetadata(fuzz::asText(data, size), calendar);
+    for (const auto& [pid, metadata] : table) {
+        if (pid < 1 || metadata.pid != pid) std::abort();
+        if (metadata.cpuPercent && !std::isfinite(*metadata.cpuPercent)) std::abort();
+    }
     return 0;
 }
