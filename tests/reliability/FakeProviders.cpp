@@ -19,7 +19,8 @@ std::string fixture(const std::string& name) {
 
 using Variables = std::map<std::string, std::string, std::less<>>;
 
-model::ProviderUsage fetchClaude(const std::string& origin, const platform::HttpClient& http,
+model::ProviderUsage fetchClaude(const std::string& origin,
+                                 const platform::HttpSessionLimits& limits,
                                  const std::filesystem::path& home) {
     const platform::MapEnvironment environment(
         Variables{{std::string(providers::ClaudeClient::tokenVariable), kClaudeToken},
@@ -27,20 +28,23 @@ model::ProviderUsage fetchClaude(const std::string& origin, const platform::Http
                   {std::string(providers::ClaudeClient::authOriginVariable), origin}},
         home);
     const FixedClock clock;
+    const platform::CurlHttpClient http(limits);
     return providers::ClaudeClient(environment, clock, platform::systemKeychain(), &http).fetch();
 }
 
-model::ProviderUsage fetchCursor(const std::string& origin, const platform::HttpClient& http,
+model::ProviderUsage fetchCursor(const std::string& origin,
+                                 const platform::HttpSessionLimits& limits,
                                  const std::filesystem::path& home) {
     const platform::MapEnvironment environment(
         Variables{{std::string(providers::CursorClient::originVariable), origin}}, home);
     const auto database = providers::CursorClient::stateDatabasePath(environment);
     if (!std::filesystem::exists(database)) makeStateDatabase(database, cursorAccessToken());
     const FixedClock clock;
+    const platform::CurlHttpClient http(limits);
     return providers::CursorClient(environment, clock, &http).fetch();
 }
 
-model::ProviderUsage fetchKimi(const std::string& origin, const platform::HttpClient& http,
+model::ProviderUsage fetchKimi(const std::string& origin, const platform::HttpSessionLimits& limits,
                                const std::filesystem::path& home) {
     const platform::MapEnvironment environment(
         Variables{
@@ -49,12 +53,13 @@ model::ProviderUsage fetchKimi(const std::string& origin, const platform::HttpCl
             {std::string(providers::KimiClient::homeVariable), (home / ".kimi-code").string()}},
         home);
     const FixedClock clock;
+    const platform::CurlHttpClient http(limits);
     return providers::KimiClient(environment, clock, &http).fetch();
 }
 
-model::ProviderUsage fetchAntigravity(const std::string& origin, const platform::HttpClient&,
+model::ProviderUsage fetchAntigravity(const std::string& origin,
+                                      const platform::HttpSessionLimits& limits,
                                       const std::filesystem::path&) {
-    using namespace std::chrono_literals;
     const int port = std::stoi(origin.substr(origin.rfind(':') + 1));
     providers::AntigravityClient::Options options{
         .runningProcesses =
@@ -63,8 +68,7 @@ model::ProviderUsage fetchAntigravity(const std::string& origin, const platform:
                     {4242, "csrf-FAKE", port, "extension-csrf-FAKE"}};
             },
         .listeningPorts = [](int) { return std::vector<int>{}; },
-        // Its own per-request limit, scaled down like the others' sessions.
-        .requestLimit = 500ms};
+        .requestLimit = limits.requestTimeout};
     const FixedClock clock;
     return providers::AntigravityClient(clock, options).fetch();
 }

@@ -34,8 +34,10 @@ struct HttpProvider {
     std::string undecodableAnswerMessage;
     // JSON pointers of members whose value may have any type: never read, or read leniently.
     std::vector<std::string> anyTypeMembers;
-    // Fetches once from `origin` through `http`, with the provider's credentials under `home`.
-    model::ProviderUsage (*fetch)(const std::string& origin, const platform::HttpClient& http,
+    // Fetches once from `origin` with a session of `limits` (Antigravity: its per-request
+    // limit is the idle limit), with the provider's credentials under `home`.
+    model::ProviderUsage (*fetch)(const std::string& origin,
+                                  const platform::HttpSessionLimits& limits,
                                   const std::filesystem::path& home);
     // Set for a provider that tries several requests and reports only that none gave a
     // quota: every fault, of the transport or of the answer, ends in this one message.

@@ -5,8 +5,13 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 
+#include "history/UsageHistoryStore.h"
+#include "platform/Calendar.h"
 #include "platform/Files.h"
+#include "platform/HttpClient.h"
+#include "platform/Json.h"
 #include "providers/cursor/CursorTestSupport.h"
 #include "reliability/FakeProviders.h"
 #include "support/FakeHttpServer.h"
@@ -83,18 +88,20 @@ class SecretsTest : public ::testing::Test {
 };
 
 TEST_F(SecretsTest, SuccessfulProbeShowsNoSecret) {
-    testing::FakeHttpServer server;
-    testing::serveValidAnswers(server.server());
     std::mutex mutex;
     std::vector<std::string> credentialsSeen;
-    server.server().set_logger([&](const httplib::Request& request, const httplib::Response&) {
+    std::optional<testing::FakeHttpServer> server(std::in_place);
+    testing::serveValidAnswers(server->server());
+    server->server().set_logger([&](const httplib::Request& request, const httplib::Response&) {
         std::lock_guard lock(mutex);
         credentialsSeen.push_back(request.get_header_value("Authorization") +
                                   request.get_header_value("Cookie") + request.body);
     });
-    server.start();
+    server->start();
 
-    const auto output = probe(server.origin());
+    const auto output = probe(server->origin());
+    // The server logs a request after answering it: stopping it waits for the last entry.
+    server.reset();
     EXPECT_NE(output.standardOutput.find("Claude OK: "), std::string::npos)
         << output.standardOutput;
     EXPECT_NE(output.standardOutput.find("Cursor OK: "), std::string::npos)
@@ -137,6 +144,32 @@ TEST_F(SecretsTest, ServersThatReflectTheSecretsCannotMakeTheProgramShowThem) {
             probe(server.origin(), {{"KIMI_CODE_API_KEY", testing::kKimiKey},
                                     {"KESTRANE_CLAUDE_OAUTH_TOKEN", testing::kClaudeToken}}));
     }
+}
+
+// The application records every successful fetch in the history file; what it keeps of an
+// account is a digest, so even an answer that carries the secrets back leaves none there.
+TEST_F(SecretsTest, HistoryFileOfFetchesWithSecretsHoldsNoneOfThem) {
+    testing::FakeHttpServer server;
+    testing::serveValidAnswers(server.server());
+    // The account answer reflects the session cookie as the e-mail.
+    server.server().Get("/api/auth/me", [](const httplib::Request& request,
+                                           httplib::Response& response) {
+        response.set_content(platform::Json{{"email", request.get_header_value("Cookie")}}.dump(),
+                             "application/json");
+    });
+    server.start();
+
+    const auto file = home.path() / ".local/share/Kestrane/usage-history-v1.json";
+    const platform::Date now{1'765'000'000};
+    history::UsageHistoryStore store(file, now, platform::Calendar("Europe/Moscow"));
+    for (const auto& provider : testing::httpProviders()) {
+        if (provider.everyFailureMessage) continue;  // no secret of ours goes to a local server
+        SCOPED_TRACE(provider.name);
+        store.record(provider.fetch(server.origin(), {}, home.path()));
+    }
+    ASSERT_EQ(store.persistenceError(), std::nullopt);
+    ASSERT_TRUE(fs::exists(file));
+    expectNoSecretIn({});
 }
 
 }  // namespace
