@@ -1,5 +1,6 @@
-// The Kimi Code usages answer.
+// The Kimi Code usages answer, and the decimal numbers its counters may arrive as.
 #include "FuzzSupport.h"
+#include "platform/TextConversions.h"
 #include "providers/kimi/KimiClient.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -10,6 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (usage.windows.empty()) std::abort();
         fuzz::checkUsage(usage);
     });
-    (void)providers::KimiClient::decimalNumber(fuzz::asText(data, size));
+    if (const auto number = platform::parseDecimalNumber(fuzz::asText(data, size))) {
+        if (!std::isfinite(*number)) std::abort();
+    }
     return 0;
 }
