@@ -13,10 +13,11 @@ namespace {
 
 constexpr double kMillis = 1000.0;
 
-std::unique_ptr<icu::GregorianCalendar> makeCalendar(const icu::TimeZone& zone, Date date) {
+std::unique_ptr<icu::Calendar> makeCalendar(const icu::Calendar* prototype, Date date) {
+    if (!prototype) return nullptr;
+    std::unique_ptr<icu::Calendar> calendar(prototype->clone());
+    if (!calendar) return nullptr;
     UErrorCode status = U_ZERO_ERROR;
-    auto calendar = std::make_unique<icu::GregorianCalendar>(zone, icu::Locale::getRoot(), status);
-    if (U_FAILURE(status)) return nullptr;
     calendar->setTime(date.secondsSince1970 * kMillis, status);
     if (U_FAILURE(status)) return nullptr;
     return calendar;
@@ -29,8 +30,8 @@ std::optional<Date> timeOf(icu::Calendar& calendar) {
     return Date{millis / kMillis};
 }
 
-int field(const icu::TimeZone& zone, Date date, UCalendarDateFields which) {
-    auto calendar = makeCalendar(zone, date);
+int field(const icu::Calendar* prototype, Date date, UCalendarDateFields which) {
+    auto calendar = makeCalendar(prototype, date);
     if (!calendar) return 0;
     UErrorCode status = U_ZERO_ERROR;
     const int value = calendar->get(which, status);
@@ -50,12 +51,16 @@ std::optional<double> offsetAt(const icu::TimeZone& zone, double millis) {
 }  // namespace
 
 Calendar::Calendar(std::string_view timeZoneIdentifier) {
-    const auto id = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(timeZoneIdentifier.data(), static_cast<int32_t>(timeZoneIdentifier.size())));
+    const auto id = icu::UnicodeString::fromUTF8(icu::StringPiece(
+        timeZoneIdentifier.data(), static_cast<int32_t>(timeZoneIdentifier.size())));
     zone_.reset(icu::TimeZone::createTimeZone(id));
     icu::UnicodeString resolved;
     zone_->getID(resolved);
     resolved.toUTF8String(identifier_);
+    UErrorCode status = U_ZERO_ERROR;
+    auto prototype =
+        std::make_shared<icu::GregorianCalendar>(*zone_, icu::Locale::getRoot(), status);
+    if (U_SUCCESS(status)) prototype_ = std::move(prototype);
 }
 
 Calendar Calendar::current() {
@@ -80,7 +85,7 @@ std::optional<Calendar::Interval> Calendar::hourInterval(Date date) const {
 
 std::optional<Date> Calendar::startOfDay(Date date) const {
     if (!std::isfinite(date.secondsSince1970)) return std::nullopt;
-    auto calendar = makeCalendar(*zone_, date);
+    auto calendar = makeCalendar(prototype_.get(), date);
     if (!calendar) return std::nullopt;
     calendar->set(UCAL_HOUR_OF_DAY, 0);
     calendar->set(UCAL_MINUTE, 0);
@@ -91,7 +96,7 @@ std::optional<Date> Calendar::startOfDay(Date date) const {
 
 std::optional<Date> Calendar::addingDays(Date date, int days) const {
     if (!std::isfinite(date.secondsSince1970)) return std::nullopt;
-    auto calendar = makeCalendar(*zone_, date);
+    auto calendar = makeCalendar(prototype_.get(), date);
     if (!calendar) return std::nullopt;
     UErrorCode status = U_ZERO_ERROR;
     calendar->add(UCAL_DATE, days, status);
@@ -99,9 +104,9 @@ std::optional<Date> Calendar::addingDays(Date date, int days) const {
     return timeOf(*calendar);
 }
 
-int Calendar::weekday(Date date) const { return field(*zone_, date, UCAL_DAY_OF_WEEK); }
+int Calendar::weekday(Date date) const { return field(prototype_.get(), date, UCAL_DAY_OF_WEEK); }
 
-int Calendar::hour(Date date) const { return field(*zone_, date, UCAL_HOUR_OF_DAY); }
+int Calendar::hour(Date date) const { return field(prototype_.get(), date, UCAL_HOUR_OF_DAY); }
 
 bool Calendar::isSameDay(Date a, Date b) const {
     const auto dayA = startOfDay(a);

@@ -10,6 +10,7 @@
 #include "platform/Date.h"
 
 U_NAMESPACE_BEGIN
+class Calendar;
 class TimeZone;
 U_NAMESPACE_END
 
@@ -18,7 +19,7 @@ namespace kestrane::platform {
 // Gregorian calendar arithmetic and date texts in one time zone (backed by ICU).
 // Immutable and safe to share between threads.
 class Calendar {
-public:
+  public:
     struct Interval {
         Date start;
         Date end;
@@ -50,8 +51,11 @@ public:
     std::string format(Date date, std::string_view pattern,
                        std::string_view locale = "ru_RU") const;
 
-private:
+  private:
     std::shared_ptr<const icu::TimeZone> zone_;
+    // Building an ICU calendar looks up locale week data, which costs far more than the
+    // arithmetic itself; every operation clones this one instead.
+    std::shared_ptr<const icu::Calendar> prototype_;
     std::string identifier_;
 };
 
