@@ -16,19 +16,8 @@ namespace {
 
 using testing::saveArtifact;
 
-QPalette lightPalette() {
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
-    palette.setColor(QPalette::WindowText, Qt::black);
-    return palette;
-}
-
-QPalette darkPalette() {
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
-    palette.setColor(QPalette::WindowText, QColor(0xEE, 0xEE, 0xEE));
-    return palette;
-}
+using testing::darkPalette;
+using testing::lightPalette;
 
 TEST(QuotaThemeTest, NamedColoursResolveToTheirLightAndDarkValues) {
     const struct {

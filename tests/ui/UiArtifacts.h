@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QDir>
+#include <QColor>
 #include <QImage>
+#include <QPalette>
 #include <QString>
 
 namespace kestrane::testing {
@@ -20,6 +22,21 @@ inline bool columnHasInk(const QImage& image, int x, int top = 0, int bottom = -
         if (qAlpha(image.pixel(x, y)) > 40) return true;
     }
     return false;
+}
+
+// The palettes tests install to choose light or dark, instead of relying on a desktop theme.
+inline QPalette lightPalette() {
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
+    palette.setColor(QPalette::WindowText, Qt::black);
+    return palette;
+}
+
+inline QPalette darkPalette() {
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
+    palette.setColor(QPalette::WindowText, QColor(0xEE, 0xEE, 0xEE));
+    return palette;
 }
 
 }  // namespace kestrane::testing

@@ -32,19 +32,8 @@ const QSize kCardSize(408, 164);
 
 platform::Calendar moscow() { return platform::Calendar("Europe/Moscow"); }
 
-QPalette lightPalette() {
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
-    palette.setColor(QPalette::WindowText, Qt::black);
-    return palette;
-}
-
-QPalette darkPalette() {
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
-    palette.setColor(QPalette::WindowText, QColor(0xEE, 0xEE, 0xEE));
-    return palette;
-}
+using testing::darkPalette;
+using testing::lightPalette;
 
 UsageAnalytics analyticsOf(std::vector<UsageSample> samples, double remaining = 60) {
     UsageAnalytics analytics;
