@@ -8,40 +8,29 @@
 
 #include <QWidget>
 
-#include "app/desktop/LocalServicesBackend.h"
-#include "history/RhythmHistory.h"
-#include "history/UsageAnalytics.h"
-#include "history/UsageSeries.h"
+#include "localservices/LocalService.h"
+#include "localservices/LocalServicesViewState.h"
 #include "model/ProviderKind.h"
-#include "model/ProviderUsage.h"
 #include "platform/Calendar.h"
 #include "platform/Clock.h"
 #include "platform/PreferencesStore.h"
+#include "ui/PanelScreenContext.h"
+#include "ui/PanelWidgetKit.h"
+#include "ui/ProviderViewState.h"
 #include "ui/UsageChartView.h"
 
 class QLabel;
-class QMessageBox;
 class QScrollArea;
 
 namespace kestrane::ui {
 
 class PanelButton;
 
-// What the panel shows of one provider.
-struct ProviderViewState {
-    model::ProviderKind provider = model::ProviderKind::codex;
-    bool isEnabled = false;
-    std::optional<model::ProviderUsage> usage;
-    std::optional<std::string> error;
-    // Keyed by window id.
-    std::map<std::string, history::RhythmHistory> rhythms;
-    std::map<std::string, history::UsageSeries> history;
-    bool operator==(const ProviderViewState&) const = default;
-};
-
 // The panel's content: one header over a scrolling document that shows one of three screens
 // (the quota overview, the local services, the settings). Every change of state builds the
-// current screen again from the fields, so what it shows is a function of them.
+// current screen again from the fields, so what it shows is a function of them. The screens
+// themselves are built by OverviewScreen, LocalServicesScreen and SettingsScreen; this class
+// keeps the header, the actions and the installing of a screen.
 class QuotaPopoverViewController : public QWidget {
     Q_OBJECT
   public:
@@ -50,7 +39,7 @@ class QuotaPopoverViewController : public QWidget {
 
     static constexpr int panelWidth = 448;
     static constexpr int headerHeight = 44;
-    static constexpr int documentWidth = 408;
+    static constexpr int documentWidth = PanelWidgetKit::documentWidth;
 
     // Over the user's defaults store, with the system clock and time zone.
     explicit QuotaPopoverViewController(platform::PreferencesStore& defaults,
@@ -63,10 +52,10 @@ class QuotaPopoverViewController : public QWidget {
     std::function<void(model::ProviderKind, bool)> onToggle;
     std::function<void()> onOpenServices;
     std::function<void()> onRefreshServices;
-    std::function<void(const app::LocalService&)> onStopService;
+    std::function<void(const localservices::LocalService&)> onStopService;
     std::function<void(QSize)> onSizeChange;
     // Asks the user before a stop; true when confirmed. By default the modal warning alert.
-    std::function<bool(const app::LocalService&)> confirmStop;
+    std::function<bool(const localservices::LocalService&)> confirmStop;
     // Height of the visible area of the screen showing the panel; nothing when no screen is
     // known. By default the screen of the window (or the primary screen).
     std::function<std::optional<int>()> visibleFrameHeight;
@@ -74,12 +63,14 @@ class QuotaPopoverViewController : public QWidget {
     void setIsRefreshing(bool refreshing) { isRefreshing_ = refreshing; }
     void setHistoryError(std::optional<std::string> error) { historyError_ = std::move(error); }
     void setStates(std::vector<ProviderViewState> states) { states_ = std::move(states); }
-    void setLocalServices(app::LocalServicesViewState state) { localServices_ = std::move(state); }
+    void setLocalServices(localservices::LocalServicesViewState state) {
+        localServices_ = std::move(state);
+    }
 
     bool isRefreshing() const { return isRefreshing_; }
     const std::optional<std::string>& historyError() const { return historyError_; }
     const std::vector<ProviderViewState>& states() const { return states_; }
-    const app::LocalServicesViewState& localServices() const { return localServices_; }
+    const localservices::LocalServicesViewState& localServices() const { return localServices_; }
     std::optional<model::ProviderKind> selectedProvider() const { return selectedProvider_; }
     const std::map<model::ProviderKind, std::string>& selectedWindowIDs() const {
         return selectedWindowIDs_;
@@ -114,31 +105,16 @@ class QuotaPopoverViewController : public QWidget {
     // The tallest the document area may be on a screen whose visible frame is that high.
     static int maximumVisibleHeight(std::optional<int> visibleFrameHeight);
 
-    // The period title of a window as listed: without the provider's name in front when the
-    // window is named after the provider.
-    static QString periodTitle(model::ProviderKind provider, const model::LimitWindow& window);
-    // The confirmation asked before stopping `service` (not shown).
-    static QMessageBox* makeStopConfirmation(const app::LocalService& service,
-                                             QWidget* parent = nullptr);
-
   protected:
     void changeEvent(QEvent* event) override;
 
   private:
-    QWidget* makeOverview();
-    QWidget* makeServices();
-    QWidget* makeSettings();
-    QWidget* makeProviderCard(const ProviderViewState& state);
-    QWidget* makeUsageCard(const ProviderViewState& state, QWidget* parent);
-    QWidget* makeForecast(const ProviderViewState& state, const model::LimitWindow& window,
-                          const history::UsageAnalytics& analytics, QWidget* parent);
-    QWidget* makeChart(const history::UsageAnalytics& analytics, QWidget* parent);
-    QWidget* makeProviderHeader(const ProviderViewState& state, QWidget* parent);
-    QWidget* makeMessageCard(const ProviderViewState* state, const QString& title,
-                             const QString& message, QWidget* parent);
-    QWidget* makeServiceCard(const app::LocalService& service, QWidget* parent);
-    QWidget* makeSettingsRow(const ProviderViewState& state, QWidget* parent);
+    QWidget* makeScreen();
+    // The provider the overview shows: the remembered one if enabled, else the first enabled.
     const ProviderViewState* selectedState() const;
+    // The index of the window the overview shows for `state`, remembered for next time; a
+    // remembered window that no longer exists falls back to the first one.
+    std::size_t pickSelectedWindow(const ProviderViewState& state);
     void selectWindow(int index);
     void renderHeader();
 
@@ -160,8 +136,10 @@ class QuotaPopoverViewController : public QWidget {
     std::optional<std::string> historyError_;
     Mode mode_ = Mode::overview;
     std::vector<ProviderViewState> states_;
-    app::LocalServicesViewState localServices_;
+    localservices::LocalServicesViewState localServices_;
     QSize preferredContentSize_{panelWidth, 600};
+    // What the screens' controls call; built once, so their connections can hold copies.
+    PanelActions actions_;
 };
 
 }  // namespace kestrane::ui

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "ui/PanelWidgetKit.h"
 #include "ui/QuotaTheme.h"
 
 namespace kestrane::ui {
@@ -17,7 +18,7 @@ WindowButton::WindowButton(int windowIndex, QString windowTitle, QString value, 
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
     setAccessibleName(windowTitle_ + QStringLiteral(", осталось ") + value_);
-    setToolTip(QStringLiteral("Показать историю: ") + windowTitle_);
+    setToolTip(PanelWidgetKit::plainToolTip(QStringLiteral("Показать историю: ") + windowTitle_));
 }
 
 void WindowButton::paintEvent(QPaintEvent*) {

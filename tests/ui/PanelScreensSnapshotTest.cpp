@@ -25,13 +25,14 @@ struct Screen {
     std::vector<ProviderViewState> states;
     QuotaPopoverViewController::Mode mode = QuotaPopoverViewController::Mode::overview;
     bool burn = false;
-    app::LocalServicesViewState services;
+    localservices::LocalServicesViewState services;
     // Where to put the pointer, in the chart's coordinates.
     std::optional<QPointF> hover;
 };
 
-app::LocalService row(int pid, std::string name, std::vector<int> ports, std::string command) {
-    app::LocalService service;
+localservices::LocalService row(int pid, std::string name, std::vector<int> ports,
+                                std::string command) {
+    localservices::LocalService service;
     service.pid = pid;
     service.name = std::move(name);
     service.ports = std::move(ports);

@@ -6,12 +6,15 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
 #include "app/ProviderPreferences.h"
 #include "support/FixedClock.h"
 #include "ui/LocalServiceStopButton.h"
+#include "ui/LocalServicesScreen.h"
+#include "ui/OverviewScreen.h"
 #include "ui/PanelButton.h"
 #include "ui/PanelFixtures.h"
 #include "ui/ProviderSwitch.h"
@@ -211,8 +214,7 @@ TEST_F(QuotaPopoverViewControllerTest, PeriodTitlesDropTheProviderNameOnlyWhenNa
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
-        EXPECT_EQ(QuotaPopoverViewController::periodTitle(c.provider, c.window),
-                  QString::fromUtf8(c.expected));
+        EXPECT_EQ(OverviewScreen::periodTitle(c.provider, c.window), QString::fromUtf8(c.expected));
     }
 }
 
@@ -247,6 +249,41 @@ TEST_F(QuotaPopoverViewControllerTest, AccountDetailsShowModelsSpendingAndBalanc
     state.usage->recentModels.clear();
     show({state});
     EXPECT_EQ(find("accountDetailsToggle"), nullptr);
+}
+
+TEST_F(QuotaPopoverViewControllerTest, OutsideTextShowsAsWrittenNeverAsMarkup) {
+    // Names, plans and messages come from servers and tools; markup in them stays text.
+    const QString markup = QStringLiteral("<b>Pro</b> <img src=\"x.png\">");
+    auto state = usageState(ProviderKind::codex,
+                            {{.id = "w", .name = markup.toStdString(), .usedPercent = 10}});
+    state.usage->plan = markup.toStdString();
+    state.error = markup.toStdString();
+    show({state});
+    // What a tool tip shows once the toolkit has read it.
+    const auto toolTipText = [](const QString& toolTip) {
+        if (!Qt::mightBeRichText(toolTip)) return toolTip;
+        QTextDocument document;
+        document.setHtml(toolTip);
+        return document.toPlainText();
+    };
+    const QList<QLabel*> labels = document()->findChildren<QLabel*>();
+    ASSERT_FALSE(labels.isEmpty());
+    for (const QLabel* label : labels) {
+        SCOPED_TRACE(label->objectName().toStdString());
+        EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    }
+    EXPECT_EQ(toolTipText(find("plan")->toolTip()), markup);
+    EXPECT_EQ(toolTipText(find("windowTitle")->toolTip()), markup);
+    EXPECT_TRUE(text("staleWarning").endsWith(markup));
+
+    // Another window: the row to switch to it names this one.
+    state.usage->windows.push_back({.id = "v", .usedPercent = 20});
+    show({state});
+    const auto buttons = document()->findChildren<WindowButton*>();
+    ASSERT_EQ(buttons.size(), 1);
+    controller().windowSelected(1);
+    EXPECT_EQ(toolTipText(document()->findChildren<WindowButton*>().at(0)->toolTip()),
+              QStringLiteral("Показать историю: ") + markup);
 }
 
 TEST_F(QuotaPopoverViewControllerTest, ErrorsAndEmptyStates) {
@@ -410,8 +447,8 @@ TEST_F(QuotaPopoverViewControllerTest, SettingsSwitchesReportToggles) {
                                                                    {ProviderKind::codex, false}}));
 }
 
-app::LocalService serviceRow(int pid, std::string name, std::vector<int> ports) {
-    app::LocalService row;
+localservices::LocalService serviceRow(int pid, std::string name, std::vector<int> ports) {
+    localservices::LocalService row;
     row.pid = pid;
     row.name = std::move(name);
     row.ports = std::move(ports);
@@ -422,7 +459,7 @@ app::LocalService serviceRow(int pid, std::string name, std::vector<int> ports) 
 
 class ServicesScreenTest : public QuotaPopoverViewControllerTest {
   protected:
-    void showServices(app::LocalServicesViewState state) {
+    void showServices(localservices::LocalServicesViewState state) {
         controller().setLocalServices(std::move(state));
         controller().showServices();
     }
@@ -465,22 +502,22 @@ TEST_F(ServicesScreenTest, RowsStatusWordsAndStopButtons) {
     worker.workingDirectory = "/srv/jobs";
     auto legacy = serviceRow(4300, "ruby", {8080});
     legacy.startToken.reset();
-    app::LocalServicesViewState state{.services = {web, worker, legacy},
-                                      .updatedAt = kMorning - 300,
-                                      .stoppingServiceIDs = {worker.id()}};
+    localservices::LocalServicesViewState state{.services = {web, worker, legacy},
+                                                .updatedAt = kMorning - 300,
+                                                .stoppingServiceIDs = {worker.id()}};
     showServices(state);
     EXPECT_EQ(text("servicesStatus"), "Найдено: 3 • 10:25");
     EXPECT_TRUE(messageTitles().isEmpty());
 
-    const auto card = [&](const app::LocalService& row) {
+    const auto card = [&](const localservices::LocalService& row) {
         return document()->findChild<QWidget*>(QStringLiteral("service:") +
                                                QString::fromStdString(row.id()));
     };
-    const auto label = [&](const app::LocalService& row, const char* name) {
+    const auto label = [&](const localservices::LocalService& row, const char* name) {
         const auto* found = card(row)->findChild<QLabel*>(QString::fromLatin1(name));
         return found ? shown(found) : QStringLiteral("<none>");
     };
-    const auto stop = [&](const app::LocalService& row) {
+    const auto stop = [&](const localservices::LocalService& row) {
         return card(row)->findChild<LocalServiceStopButton*>();
     };
     EXPECT_EQ(label(web, "serviceStatus"), "Работает");
@@ -514,11 +551,13 @@ TEST_F(ServicesScreenTest, StopAsksFirstAndFindsTheRowAgain) {
     std::vector<std::string> asked;
     std::vector<std::string> stopped;
     bool answer = false;
-    controller().confirmStop = [&](const app::LocalService& row) {
+    controller().confirmStop = [&](const localservices::LocalService& row) {
         asked.push_back(row.id());
         return answer;
     };
-    controller().onStopService = [&](const app::LocalService& row) { stopped.push_back(row.id()); };
+    controller().onStopService = [&](const localservices::LocalService& row) {
+        stopped.push_back(row.id());
+    };
 
     document()->findChild<LocalServiceStopButton*>()->click();
     EXPECT_EQ(asked.size(), 1u);
@@ -534,7 +573,7 @@ TEST_F(ServicesScreenTest, StopAsksFirstAndFindsTheRowAgain) {
 
 TEST_F(ServicesScreenTest, ConfirmationTexts) {
     auto row = serviceRow(4100, "node", {3000});
-    std::unique_ptr<QMessageBox> alert(QuotaPopoverViewController::makeStopConfirmation(row));
+    std::unique_ptr<QMessageBox> alert(LocalServicesScreen::makeStopConfirmation(row));
     EXPECT_EQ(alert->icon(), QMessageBox::Warning);
     EXPECT_EQ(alert->text(), "Остановить node?");
     EXPECT_EQ(alert->informativeText(),
@@ -552,10 +591,29 @@ TEST_F(ServicesScreenTest, ConfirmationTexts) {
     }
     EXPECT_TRUE(hasCancel);
 
+    // The process names itself: its name is never read as markup.
+    EXPECT_EQ(alert->textFormat(), Qt::PlainText);
+
     row.project = localservices::LocalServiceProject{"shop", "/home/u/shop"};
-    alert.reset(QuotaPopoverViewController::makeStopConfirmation(row));
+    alert.reset(LocalServicesScreen::makeStopConfirmation(row));
     EXPECT_EQ(alert->informativeText(),
               "Kestrane повторно проверит PID 4100 и отправит только SIGTERM.");
+}
+
+TEST_F(ServicesScreenTest, ProcessTextsShowAsWritten) {
+    const std::string markup = "<i>node</i>";
+    auto row = serviceRow(4100, markup, {3000});
+    row.command = "<b>node</b> server.js";
+    showServices({.services = {row}});
+    for (const QLabel* label : document()->findChildren<QLabel*>()) {
+        SCOPED_TRACE(label->objectName().toStdString());
+        EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    }
+    EXPECT_EQ(text("serviceName"), QString::fromStdString(markup));
+    EXPECT_EQ(text("serviceCommand"), "Команда: <b>node</b> server.js");
+    QTextDocument shownToolTip;
+    shownToolTip.setHtml(find("serviceName")->toolTip());
+    EXPECT_EQ(shownToolTip.toPlainText(), QString::fromStdString(markup));
 }
 
 }  // namespace

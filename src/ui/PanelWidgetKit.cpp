@@ -1,0 +1,155 @@
+#include "ui/PanelWidgetKit.h"
+
+#include <cstdio>
+
+#include <QLabel>
+#include <QTextDocument>
+#include <QVBoxLayout>
+
+#include "ui/QuotaSurface.h"
+
+namespace kestrane::ui {
+
+namespace {
+
+// Word wrapping breaks only between words; long paths and commands get invisible break
+// opportunities so they wrap inside the column instead of running past it.
+QString breakable(const QString& text) {
+    QString result;
+    result.reserve(text.size() + text.size() / 8);
+    int run = 0;
+    for (const QChar character : text) {
+        result += character;
+        run = character.isSpace() ? 0 : run + 1;
+        if (run >= 24 &&
+            (character == QLatin1Char('/') || character == QLatin1Char('-') ||
+             character == QLatin1Char('=') || character == QLatin1Char(',') || run >= 40)) {
+            result += QChar(0x200B);
+            run = 0;
+        }
+    }
+    return result;
+}
+
+}  // namespace
+
+QString PanelWidgetKit::toQString(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString PanelWidgetKit::displayName(model::ProviderKind kind) {
+    return toQString(model::rawValue(kind));
+}
+
+QString PanelWidgetKit::formatted(const char* format, double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    return QString::fromLatin1(buffer);
+}
+
+QString PanelWidgetKit::plainToolTip(const QString& text) {
+    // Tool tips guess the format from the text; one that looks like markup is escaped so it
+    // shows as written.
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text) : text;
+}
+
+QFont PanelWidgetKit::panelFont(const QWidget& reference, int pixelSize, QFont::Weight weight) {
+    QFont font = reference.font();
+    font.setPixelSize(pixelSize);
+    font.setWeight(weight);
+    return font;
+}
+
+QLabel* PanelWidgetKit::makeLabel(const QString& text, int pixelSize, QFont::Weight weight,
+                                  const NamedColor& color, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(panelFont(*parent, pixelSize, weight));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color.resolve(*parent));
+    palette.setColor(QPalette::Text, color.resolve(*parent));
+    label->setPalette(palette);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QLabel* PanelWidgetKit::makeWrappingLabel(const QString& text, int pixelSize, QFont::Weight weight,
+                                          const NamedColor& color, int width, QWidget* parent) {
+    QLabel* label = makeLabel(breakable(text), pixelSize, weight, color, parent);
+    label->setWordWrap(true);
+    label->setFixedWidth(width);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setAccessibleName(text);
+    return label;
+}
+
+void PanelWidgetKit::setTextColor(QLabel* label, const NamedColor& color,
+                                  const QWidget& reference) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color.resolve(reference));
+    label->setPalette(palette);
+}
+
+QVBoxLayout* PanelWidgetKit::makeStack(QWidget* owner, int spacing) {
+    auto* stack = new QVBoxLayout(owner);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(spacing);
+    stack->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return stack;
+}
+
+QWidget* PanelWidgetKit::makeTransparent(QWidget* parent) {
+    auto* widget = new QWidget(parent);
+    widget->setAutoFillBackground(false);
+    return widget;
+}
+
+QuotaSurface* PanelWidgetKit::makeCard(const NamedColor& fill, int minimumHeight, QWidget* parent) {
+    // Content inset 16 on every side is the caller's layout.
+    auto* card = new QuotaSurface(fill, std::nullopt, 10, parent);
+    card->setFixedWidth(documentWidth);
+    card->setMinimumHeight(minimumHeight);
+    return card;
+}
+
+QWidget* PanelWidgetKit::makeDivider(QWidget* parent) {
+    auto* divider = new QuotaSurface(QuotaTheme::separator(), std::nullopt, 0, parent);
+    // Half a point: one device pixel on a doubled screen, a faint line on a single one.
+    divider->setFixedSize(documentWidth, 1);
+    divider->setObjectName(QStringLiteral("divider"));
+    return divider;
+}
+
+QuotaSurface* PanelWidgetKit::makeMessageCard(const QString& title, const QString& message,
+                                              QWidget* parent) {
+    return makeMessageCard(
+        [&title](QWidget* card) {
+            QLabel* heading = makeLabel(title, 13, QFont::Normal, QuotaTheme::text(), card);
+            heading->setObjectName(QStringLiteral("messageTitle"));
+            return heading;
+        },
+        message, parent);
+}
+
+QuotaSurface* PanelWidgetKit::makeMessageCard(const std::function<QWidget*(QWidget*)>& makeHeading,
+                                              const QString& message, QWidget* parent) {
+    QuotaSurface* card = makeCard(QuotaTheme::card(), 0, parent);
+    card->setObjectName(QStringLiteral("messageCard"));
+    auto* outer = new QVBoxLayout(card);
+    outer->setContentsMargins(16, 16, 16, 16);
+    auto* stack = new QVBoxLayout;
+    stack->setSpacing(6);
+    stack->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    outer->addLayout(stack);
+    stack->addWidget(makeHeading(card));
+    QLabel* text =
+        makeWrappingLabel(message, 10, QFont::Normal, QuotaTheme::muted(), textWidth, card);
+    text->setObjectName(QStringLiteral("message"));
+    stack->addWidget(text);
+    return card;
+}
+
+QVBoxLayout* PanelWidgetKit::messageStack(QuotaSurface* card) {
+    return static_cast<QVBoxLayout*>(card->layout()->itemAt(0)->layout());
+}
+
+}  // namespace kestrane::ui

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+#include <QFont>
+#include <QString>
+
+#include "model/ProviderKind.h"
+#include "ui/QuotaTheme.h"
+
+class QLabel;
+class QVBoxLayout;
+class QWidget;
+
+namespace kestrane::ui {
+
+class QuotaSurface;
+
+// What every screen of the panel is built from, so the screens share one look: the widths of
+// the document, its fonts, labels, cards and dividers. Labels are always plain text: much of
+// what they show (names, plans, e-mails, messages, commands) comes from outside.
+class PanelWidgetKit {
+  public:
+    // The document column inside the panel.
+    static constexpr int documentWidth = 408;
+    // Text columns inside the document keep 16 points clear on both sides.
+    static constexpr int textWidth = 376;
+
+    static QString toQString(std::string_view text);
+    static QString displayName(model::ProviderKind kind);
+    // One number through a printf format ("%.2f").
+    static QString formatted(const char* format, double value);
+    // Text for a tool tip that shows `text` as it is, never as rich text.
+    static QString plainToolTip(const QString& text);
+
+    // The reference widget's font at that size and weight.
+    static QFont panelFont(const QWidget& reference, int pixelSize, QFont::Weight weight);
+    static QLabel* makeLabel(const QString& text, int pixelSize, QFont::Weight weight,
+                             const NamedColor& color, QWidget* parent);
+    // A label that wraps at `width` and whose text can be selected and copied.
+    static QLabel* makeWrappingLabel(const QString& text, int pixelSize, QFont::Weight weight,
+                                     const NamedColor& color, int width, QWidget* parent);
+    // Sets the colour of a label's text.
+    static void setTextColor(QLabel* label, const NamedColor& color, const QWidget& reference);
+
+    // A vertical stack on `owner`, top-left aligned, without margins.
+    static QVBoxLayout* makeStack(QWidget* owner, int spacing);
+    static QWidget* makeTransparent(QWidget* parent);
+    // A rounded card, the document's width.
+    static QuotaSurface* makeCard(const NamedColor& fill, int minimumHeight, QWidget* parent);
+    static QWidget* makeDivider(QWidget* parent);
+    // A card with a heading over a wrapped message; the heading is a title or what
+    // `makeHeading` builds on the card.
+    static QuotaSurface* makeMessageCard(const QString& title, const QString& message,
+                                         QWidget* parent);
+    static QuotaSurface* makeMessageCard(const std::function<QWidget*(QWidget*)>& makeHeading,
+                                         const QString& message, QWidget* parent);
+    // The stack a message card's heading and message sit in, for more below them.
+    static QVBoxLayout* messageStack(QuotaSurface* card);
+};
+
+}  // namespace kestrane::ui
