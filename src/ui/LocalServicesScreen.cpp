@@ -100,12 +100,7 @@ QWidget* LocalServicesScreen::makeServiceCard(const LocalService& service, QWidg
     QuotaSurface* card = Kit::makeCard(QuotaTheme::card(), 150, parent);
     const QString id = Kit::toQString(service.id());
     card->setObjectName(QStringLiteral("service:") + id);
-    auto* outer = new QVBoxLayout(card);
-    outer->setContentsMargins(16, 16, 16, 16);
-    auto* stack = new QVBoxLayout;
-    stack->setSpacing(7);
-    stack->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    outer->addLayout(stack);
+    QVBoxLayout* stack = Kit::makeCardStack(card, 7);
 
     const bool stopping = state_.stoppingServiceIDs.count(service.id()) > 0;
     auto* titleRow = Kit::makeTransparent(card);
@@ -119,11 +114,10 @@ QWidget* LocalServicesScreen::makeServiceCard(const LocalService& service, QWidg
     statusWord->setObjectName(QStringLiteral("serviceStatus"));
     statusWord->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     const QString fullName = Kit::toQString(service.name);
-    QLabel* name = Kit::makeLabel(fullName, 13, QFont::Bold, QuotaTheme::text(), titleRow);
-    name->setObjectName(QStringLiteral("serviceName"));
     const int nameRoom = Kit::textWidth - 8 - statusWord->sizeHint().width();
-    name->setText(name->fontMetrics().elidedText(fullName, Qt::ElideMiddle, nameRoom));
-    name->setToolTip(Kit::plainToolTip(fullName));
+    QLabel* name = Kit::makeElidedLabel(fullName, 13, QFont::Bold, QuotaTheme::text(), nameRoom,
+                                        Qt::ElideMiddle, titleRow);
+    name->setObjectName(QStringLiteral("serviceName"));
     titles->addWidget(name);
     titles->addWidget(statusWord);
     titles->addStretch();

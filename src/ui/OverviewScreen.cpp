@@ -117,10 +117,8 @@ QWidget* OverviewScreen::makeProviderHeader(const ProviderViewState& state, QWid
     row->addWidget(name);
     if (state.usage && state.usage->plan && !state.usage->plan->empty()) {
         const QString plan = Kit::toQString(*state.usage->plan);
-        QLabel* label = Kit::makeLabel(plan, 10, QFont::Normal, QuotaTheme::muted(), header);
-        label->setText(label->fontMetrics().elidedText(plan, Qt::ElideRight, 90));
-        label->setMaximumWidth(90);
-        label->setToolTip(Kit::plainToolTip(plan));
+        QLabel* label = Kit::makeElidedLabel(plan, 10, QFont::Normal, QuotaTheme::muted(), 90,
+                                             Qt::ElideRight, header);
         label->setObjectName(QStringLiteral("plan"));
         row->addWidget(label);
     }
@@ -188,10 +186,8 @@ QWidget* OverviewScreen::makeTopRow(const ProviderViewState& state, QWidget* par
     topRow->addStretch();
     const QString selectedTitle = periodTitle(state.provider, window);
     if (windows.size() == 1) {
-        QLabel* label = Kit::makeLabel(selectedTitle, 11, QFont::Normal, QuotaTheme::muted(), top);
-        label->setText(label->fontMetrics().elidedText(selectedTitle, Qt::ElideRight, 210));
-        label->setMaximumWidth(210);
-        label->setToolTip(Kit::plainToolTip(selectedTitle));
+        QLabel* label = Kit::makeElidedLabel(selectedTitle, 11, QFont::Normal, QuotaTheme::muted(),
+                                             210, Qt::ElideRight, top);
         label->setObjectName(QStringLiteral("windowTitle"));
         topRow->addWidget(label);
     } else {

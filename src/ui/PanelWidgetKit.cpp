@@ -82,6 +82,16 @@ QLabel* PanelWidgetKit::makeWrappingLabel(const QString& text, int pixelSize, QF
     return label;
 }
 
+QLabel* PanelWidgetKit::makeElidedLabel(const QString& text, int pixelSize, QFont::Weight weight,
+                                        const NamedColor& color, int width, Qt::TextElideMode mode,
+                                        QWidget* parent) {
+    QLabel* label = makeLabel(text, pixelSize, weight, color, parent);
+    label->setText(label->fontMetrics().elidedText(text, mode, width));
+    label->setMaximumWidth(width);
+    label->setToolTip(plainToolTip(text));
+    return label;
+}
+
 void PanelWidgetKit::setTextColor(QLabel* label, const NamedColor& color,
                                   const QWidget& reference) {
     QPalette palette = label->palette();
@@ -104,11 +114,20 @@ QWidget* PanelWidgetKit::makeTransparent(QWidget* parent) {
 }
 
 QuotaSurface* PanelWidgetKit::makeCard(const NamedColor& fill, int minimumHeight, QWidget* parent) {
-    // Content inset 16 on every side is the caller's layout.
     auto* card = new QuotaSurface(fill, std::nullopt, 10, parent);
     card->setFixedWidth(documentWidth);
     card->setMinimumHeight(minimumHeight);
     return card;
+}
+
+QVBoxLayout* PanelWidgetKit::makeCardStack(QuotaSurface* card, int spacing) {
+    auto* outer = new QVBoxLayout(card);
+    outer->setContentsMargins(16, 16, 16, 16);
+    auto* stack = new QVBoxLayout;
+    stack->setSpacing(spacing);
+    stack->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    outer->addLayout(stack);
+    return stack;
 }
 
 QWidget* PanelWidgetKit::makeDivider(QWidget* parent) {
@@ -134,12 +153,7 @@ QuotaSurface* PanelWidgetKit::makeMessageCard(const std::function<QWidget*(QWidg
                                               const QString& message, QWidget* parent) {
     QuotaSurface* card = makeCard(QuotaTheme::card(), 0, parent);
     card->setObjectName(QStringLiteral("messageCard"));
-    auto* outer = new QVBoxLayout(card);
-    outer->setContentsMargins(16, 16, 16, 16);
-    auto* stack = new QVBoxLayout;
-    stack->setSpacing(6);
-    stack->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    outer->addLayout(stack);
+    QVBoxLayout* stack = makeCardStack(card, 6);
     stack->addWidget(makeHeading(card));
     QLabel* text =
         makeWrappingLabel(message, 10, QFont::Normal, QuotaTheme::muted(), textWidth, card);

@@ -41,6 +41,10 @@ class PanelWidgetKit {
     // A label that wraps at `width` and whose text can be selected and copied.
     static QLabel* makeWrappingLabel(const QString& text, int pixelSize, QFont::Weight weight,
                                      const NamedColor& color, int width, QWidget* parent);
+    // A one-line label cut with an ellipsis to at most `width`; the tool tip has it whole.
+    static QLabel* makeElidedLabel(const QString& text, int pixelSize, QFont::Weight weight,
+                                   const NamedColor& color, int width, Qt::TextElideMode mode,
+                                   QWidget* parent);
     // Sets the colour of a label's text.
     static void setTextColor(QLabel* label, const NamedColor& color, const QWidget& reference);
 
@@ -49,6 +53,8 @@ class PanelWidgetKit {
     static QWidget* makeTransparent(QWidget* parent);
     // A rounded card, the document's width.
     static QuotaSurface* makeCard(const NamedColor& fill, int minimumHeight, QWidget* parent);
+    // The stack inside `card`, its content inset 16 on every side.
+    static QVBoxLayout* makeCardStack(QuotaSurface* card, int spacing);
     static QWidget* makeDivider(QWidget* parent);
     // A card with a heading over a wrapped message; the heading is a title or what
     // `makeHeading` builds on the card.
