@@ -32,14 +32,19 @@ model::ProviderUsage fetchUsage(model::ProviderKind kind, const ProviderContext&
 }  // namespace
 
 model::FetchResult fetchProvider(model::ProviderKind kind, const ProviderContext& context) {
+    return guardedFetch(kind,
+                        [&] { return model::FetchResult::success(fetchUsage(kind, context)); });
+}
+
+model::FetchResult guardedFetch(model::ProviderKind kind,
+                                const std::function<model::FetchResult()>& fetch) {
     try {
-        return model::FetchResult::success(fetchUsage(kind, context));
+        return fetch();
     } catch (const platform::LocalizedError& error) {
         return model::FetchResult::failure(kind, error.what());
     } catch (const std::bad_alloc&) {
         return model::FetchResult::failure(kind, "Недостаточно памяти.");
     } catch (...) {
-        // Library errors carry English texts; the user only ever sees Russian.
         return model::FetchResult::failure(kind, "Произошла непредвиденная ошибка.");
     }
 }

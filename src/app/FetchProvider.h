@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "model/FetchResult.h"
 #include "model/ProviderKind.h"
 #include "platform/Clock.h"
@@ -18,5 +20,10 @@ struct ProviderContext {
 // Runs the matching client's fetch once and turns its outcome into a FetchResult: the
 // usage, or the Russian description of whatever went wrong. Blocks; safe on any thread.
 model::FetchResult fetchProvider(model::ProviderKind kind, const ProviderContext& context);
+
+// Runs `fetch` and turns anything it throws into a failed result for `kind`: a client's own
+// Russian message, else a plain Russian one (library errors carry English texts).
+model::FetchResult guardedFetch(model::ProviderKind kind,
+                                const std::function<model::FetchResult()>& fetch);
 
 }  // namespace kestrane::app

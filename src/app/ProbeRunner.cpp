@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <mutex>
-#include <thread>
 
 namespace kestrane::app::ProbeRunner {
 namespace {
@@ -62,32 +60,12 @@ std::vector<ProviderKind> requestedProviders(const std::vector<std::string>& arg
     return requested;
 }
 
-int run(const std::vector<std::string>& arguments, const Fetch& fetch, std::ostream& out) {
-    const auto providers = requestedProviders(arguments);
-
-    // Results in the order the fetches finish.
-    std::mutex mutex;
-    std::vector<FetchResult> finished;
-    finished.reserve(providers.size());
-    {
-        std::vector<std::jthread> workers;
-        workers.reserve(providers.size());
-        for (const ProviderKind kind : providers) {
-            workers.emplace_back([&, kind] {
-                FetchResult result = fetch(kind);
-                const std::lock_guard lock(mutex);
-                finished.push_back(std::move(result));
-            });
-        }
-    }
-
+int run(const std::vector<std::string>& arguments, const Fetch& fetch, std::ostream& out,
+        const FetchDeadline& deadline) {
     bool anyFailure = false;
-    for (const ProviderKind kind : providers) {
-        const auto match = std::find_if(finished.begin(), finished.end(),
-                                        [kind](const auto& r) { return r.provider() == kind; });
-        if (match == finished.end()) continue;
-        anyFailure = anyFailure || !match->isSuccess();
-        printResult(*match, out);
+    for (const FetchResult& result : fetchConcurrently(fetch, requestedProviders(arguments), deadline)) {
+        anyFailure = anyFailure || !result.isSuccess();
+        printResult(result, out);
     }
     return anyFailure ? 1 : 0;
 }

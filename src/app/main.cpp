@@ -14,7 +14,9 @@
 
 #include "app/FetchProvider.h"
 #include "app/ProbeRunner.h"
+#include "app/StoredUsageHistory.h"
 #include "app/desktop/AppDelegate.h"
+#include "app/desktop/BackgroundRunner.h"
 #include "app/desktop/SettingsPreferencesStore.h"
 #include "app/desktop/TrayStatusItem.h"
 #include "history/UsageHistoryStore.h"
@@ -68,9 +70,12 @@ struct KestraneApp {
                 arguments,
                 [&](model::ProviderKind kind) { return app::fetchProvider(kind, context); },
                 std::cout);
+            // A provider past its deadline may still be working on its own thread, using the
+            // context above and the clients' shared sessions: the process ends without
+            // unwinding this frame or running static destructors under it.
             std::cout.flush();
-            std::fflush(stdout);
-            std::exit(status);
+            std::fflush(nullptr);
+            std::_Exit(status);
         }
 
         return runApplication(argc, argv, arguments);

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/TextConversions.h"
+
 namespace kestrane::platform {
 namespace {
 
@@ -85,11 +87,7 @@ std::optional<std::int64_t> integerMember(const Json& object, std::string_view k
     }
     if (value->is_number_integer()) return value->get<std::int64_t>();
     if (value->is_number_float()) {
-        const double number = value->get<double>();
-        // 2^63 is the first double past the int64 range.
-        if (std::trunc(number) == number && std::fabs(number) < 9.2e18) {
-            return static_cast<std::int64_t>(number);
-        }
+        if (const auto whole = wholeInteger(value->get<double>())) return whole;
     }
     throw DecodingError();
 }

@@ -53,4 +53,10 @@ std::string capitalisedWords(std::string_view text) {
     return result;
 }
 
+std::optional<std::int64_t> wholeInteger(double value) {
+    constexpr double limit = 0x1p63;
+    if (std::trunc(value) != value || value < -limit || value >= limit) return std::nullopt;
+    return static_cast<std::int64_t>(value);
+}
+
 }  // namespace kestrane::platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,10 @@ namespace kestrane::platform {
 // fraction, an optional exponent. No white space, no "inf", "nan" or hexadecimal forms, and
 // only finite values ("1e999" is refused). Services send such numbers as JSON strings.
 std::optional<double> parseDecimalNumber(std::string_view text);
+
+// `value` as a 64-bit integer when it is a whole number inside that range, that is
+// -2^63 <= value < 2^63 (2^63 is the first double past the largest int64); nullopt otherwise.
+std::optional<std::int64_t> wholeInteger(double value);
 
 // Each white-space separated word with its first letter in upper case and the rest in lower
 // case ("team premium" → "Team Premium"); plan names are ASCII, other bytes stay as they are.

@@ -16,8 +16,9 @@ namespace kestrane::platform {
 
 // Turns wall-clock readings of one time zone (as other programs print them) into instants.
 // Strict: impossible dates and times that a daylight-saving change skips give nothing; a
-// reading repeated by a change back means its first occurrence. Keeps one calendar for a
-// whole batch of readings; not for use by several threads at once.
+// reading repeated by a change back means its later occurrence (after the change, in standard
+// time). Keeps one calendar for a whole batch of readings; not for use by several threads at
+// once.
 class WallClockConverter {
   public:
     explicit WallClockConverter(const Calendar& calendar);

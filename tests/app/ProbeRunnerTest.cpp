@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <sstream>
+
+#include "support/Gate.h"
 
 namespace kestrane::app {
 namespace {
@@ -92,6 +96,25 @@ TEST(ProbeRunnerTest, SuccessLinesRecentModelsAndExitStatus) {
               "Cursor OK: \n"
               "Codex OK: Codex - 5 часов=100%\n"
               "Recent configured models: gpt-5, o3\n");
+}
+
+TEST(ProbeRunnerTest, AProviderThatNeverAnswersPrintsATimeOutAndTheOthersTheirLines) {
+    // The stuck fetch owns what it waits on: it outlives this test's frame.
+    const auto gate = std::make_shared<testing::Gate>();
+    const auto fetch = [gate](ProviderKind kind) {
+        if (kind == ProviderKind::antigravity) gate->wait();
+        return FetchResult::success(usageOf(kind, {}));
+    };
+    const FetchDeadline deadline = [](ProviderKind kind) {
+        return kind == ProviderKind::antigravity ? std::chrono::milliseconds(0)
+                                                 : std::chrono::milliseconds(600'000);
+    };
+    std::ostringstream out;
+    EXPECT_EQ(ProbeRunner::run({"k", "--probe", "antigravity", "kimi"}, fetch, out, deadline), 1);
+    gate->open();
+    EXPECT_EQ(out.str(),
+              "Antigravity ERROR: Провайдер не ответил вовремя.\n"
+              "Kimi OK: \n");
 }
 
 }  // namespace

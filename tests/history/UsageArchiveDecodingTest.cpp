@@ -201,6 +201,11 @@ TEST(UsageArchiveDecodingTest, VerdictsMatchReadingTheWholeTree) {
         {"version as a whole float", R"({"version":1.0,"series":{}})", true},
         {"version with an exponent", R"({"version":1e0,"series":{}})", true},
         {"whole float minutes", archiveWith(seriesWith(R"(,"durationMinutes":3e2)")), true},
+        // The int64 range ends just below 2^63; these are the whole doubles at its two ends.
+        {"minutes as the largest float below 2^63",
+         archiveWith(seriesWith(R"(,"durationMinutes":9223372036854774784.0)")), true},
+        {"minutes as the float -2^63",
+         archiveWith(seriesWith(R"(,"durationMinutes":-9223372036854775808.0)")), true},
         {"integers for every number",
          archiveWith(seriesWith(R"(,"resetsAt":-7)", R"({"date":0,"usedPercent":-0,)"
                                                      R"("startsSegment":false})")),
@@ -318,6 +323,10 @@ TEST(UsageArchiveDecodingTest, VerdictsMatchReadingTheWholeTree) {
         {"minutes past 64 bits",
          archiveWith(seriesWith(R"(,"durationMinutes":9223372036854775808)")), false},
         {"minutes as a huge float", archiveWith(seriesWith(R"(,"durationMinutes":1e19)")), false},
+        {"minutes as the float 2^63",
+         archiveWith(seriesWith(R"(,"durationMinutes":9223372036854775808.0)")), false},
+        {"minutes as a float below -2^63",
+         archiveWith(seriesWith(R"(,"durationMinutes":-9223372036854777856.0)")), false},
         {"reset as text", archiveWith(seriesWith(R"(,"resetsAt":"soon")")), false},
         {"reset as a boolean", archiveWith(seriesWith(R"(,"resetsAt":true)")), false},
         {"samples as an object",

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
+
 namespace kestrane::platform {
 namespace {
 
@@ -33,6 +36,34 @@ TEST(TextConversionsTest, DecimalNumbersAreReadStrictly) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(parseDecimalNumber(c.text), c.value);
+    }
+}
+
+TEST(TextConversionsTest, WholeIntegersAreTheWholeDoublesOfTheInt64Range) {
+    struct Case {
+        double value;
+        std::optional<std::int64_t> integer;
+    };
+    const Case cases[] = {
+        {0.0, 0},
+        {-0.0, 0},
+        {300.0, 300},
+        {-7.0, -7},
+        {1.5, std::nullopt},
+        {-0.5, std::nullopt},
+        // The whole doubles next to both ends of the range.
+        {9223372036854774784.0, 9223372036854774784},
+        {9223372036854775808.0, std::nullopt},
+        {-9223372036854775808.0, INT64_MIN},
+        {-9223372036854777856.0, std::nullopt},
+        {1e19, std::nullopt},
+        {std::numeric_limits<double>::infinity(), std::nullopt},
+        {-std::numeric_limits<double>::infinity(), std::nullopt},
+        {std::numeric_limits<double>::quiet_NaN(), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        EXPECT_EQ(wholeInteger(c.value), c.integer);
     }
 }
 

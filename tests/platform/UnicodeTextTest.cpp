@@ -52,7 +52,7 @@ TEST(UnicodeTextTest, WallClockReadingsUseTheCalendarZoneStrictly) {
 
     WallClockConverter berlin(Calendar("Europe/Berlin"));
     EXPECT_EQ(berlin.date(2026, 3, 29, 2, 30, 0), std::nullopt);       // skipped by the change
-    EXPECT_EQ(berlin.date(2026, 10, 25, 2, 30, 0), Date{1792891800});  // first of the two
+    EXPECT_EQ(berlin.date(2026, 10, 25, 2, 30, 0), Date{1792891800});  // the later of the two
 }
 
 }  // namespace

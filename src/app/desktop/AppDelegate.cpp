@@ -2,11 +2,7 @@
 
 #include <algorithm>
 #include <exception>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
-#include <QCoreApplication>
 #include <QCursor>
 
 #include "app/desktop/WakeObserver.h"
@@ -23,35 +19,6 @@ using model::ProviderKind;
 constexpr double visibleRefreshAge = 60;
 constexpr double wakeRefreshAge = 300;
 
-// One child per provider, all at once; results in the order they finish.
-std::vector<FetchResult> fetchConcurrently(const std::function<FetchResult(ProviderKind)>& fetch,
-                                           const std::vector<ProviderKind>& kinds) {
-    std::mutex mutex;
-    std::vector<FetchResult> results;
-    auto fetchOne = [&](ProviderKind kind) {
-        FetchResult result = [&] {
-            try {
-                return fetch(kind);
-            } catch (const std::exception& error) {
-                return FetchResult::failure(kind, error.what());
-            }
-        }();
-        const std::lock_guard lock(mutex);
-        results.push_back(std::move(result));
-    };
-    std::vector<std::thread> children;
-    for (const ProviderKind kind : kinds) {
-        try {
-            children.emplace_back(fetchOne, kind);
-        } catch (const std::system_error&) {
-            // No thread to be had: this provider is fetched here, in turn.
-            fetchOne(kind);
-        }
-    }
-    for (std::thread& child : children) child.join();
-    return results;
-}
-
 std::string describe(const std::exception_ptr& failure) {
     try {
         std::rethrow_exception(failure);
@@ -63,21 +30,6 @@ std::string describe(const std::exception_ptr& failure) {
 }
 
 }  // namespace
-
-BackgroundRunner threadRunner() {
-    return [](std::function<void()> work, std::function<void()> done) {
-        QCoreApplication* application = QCoreApplication::instance();
-        try {
-            std::thread([work, done, application] {
-                work();
-                QMetaObject::invokeMethod(application, done, Qt::QueuedConnection);
-            }).detach();
-        } catch (const std::system_error&) {
-            work();
-            QMetaObject::invokeMethod(application, done, Qt::QueuedConnection);
-        }
-    };
-}
 
 AppDelegate::AppDelegate(Dependencies dependencies)
     : dependencies_(std::move(dependencies)), preferences_(dependencies_.defaults) {
@@ -161,18 +113,19 @@ void AppDelegate::refresh() {
 
     auto results = std::make_shared<std::vector<FetchResult>>();
     QPointer<AppDelegate> self(this);
-    dependencies_.runInBackground([fetch = dependencies_.fetch, enabled,
-                                   results] { *results = fetchConcurrently(fetch, enabled); },
-                                  [self, results] {
-                                      if (!self || self->terminated_) return;
-                                      // Everything of one refresh is merged together, once its
-                                      // slowest provider answered.
-                                      for (const FetchResult& result : *results)
-                                          self->apply(result);
-                                      self->refreshRunning_ = false;
-                                      self->renderStatusItem();
-                                      self->updatePopover();
-                                  });
+    dependencies_.runInBackground(
+        [fetch = dependencies_.fetch, deadline = dependencies_.fetchDeadline, enabled, results] {
+            *results = fetchConcurrently(fetch, enabled, deadline);
+        },
+        [self, results] {
+            if (!self || self->terminated_) return;
+            // Everything of one refresh is merged together, once its slowest provider
+            // answered or ran out of time.
+            for (const FetchResult& result : *results) self->apply(result);
+            self->refreshRunning_ = false;
+            self->renderStatusItem();
+            self->updatePopover();
+        });
     updatePopover();
 }
 

@@ -11,12 +11,12 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "app/ConcurrentFetch.h"
 #include "app/ProviderPreferences.h"
+#include "app/UsageHistory.h"
+#include "app/desktop/BackgroundRunner.h"
 #include "app/desktop/LocalServicesBackend.h"
 #include "app/desktop/StatusItem.h"
-#include "history/RhythmHistory.h"
-#include "history/UsageHistoryStore.h"
-#include "history/UsageSeries.h"
 #include "model/FetchResult.h"
 #include "model/ProviderKind.h"
 #include "model/ProviderUsage.h"
@@ -40,50 +40,6 @@ struct ProviderState {
     bool operator==(const ProviderState&) const = default;
 };
 
-// What the coordinator needs of the usage history.
-class UsageHistory {
-  public:
-    virtual ~UsageHistory() = default;
-    virtual void pruneExpired(platform::Date now) = 0;
-    virtual void record(const model::ProviderUsage& usage) = 0;
-    virtual std::optional<std::string> persistenceError() const = 0;
-    virtual std::optional<history::UsageSeries> series(model::ProviderKind provider,
-                                                       const model::LimitWindow& window,
-                                                       platform::Date now) const = 0;
-    virtual std::optional<history::RhythmHistory> rhythm(
-        model::ProviderKind provider, const model::LimitWindow& window) const = 0;
-};
-
-// The history kept on disk.
-class StoredUsageHistory final : public UsageHistory {
-  public:
-    explicit StoredUsageHistory(history::UsageHistoryStore& store) : store_(store) {}
-    void pruneExpired(platform::Date now) override { store_.pruneExpired(now); }
-    void record(const model::ProviderUsage& usage) override { store_.record(usage); }
-    std::optional<std::string> persistenceError() const override {
-        return store_.persistenceError();
-    }
-    std::optional<history::UsageSeries> series(model::ProviderKind provider,
-                                               const model::LimitWindow& window,
-                                               platform::Date now) const override {
-        return store_.series(provider, window, now);
-    }
-    std::optional<history::RhythmHistory> rhythm(model::ProviderKind provider,
-                                                 const model::LimitWindow& window) const override {
-        return store_.rhythm(provider, window);
-    }
-
-  private:
-    history::UsageHistoryStore& store_;
-};
-
-// Runs `work` away from the main thread, then `done` on the main thread.
-using BackgroundRunner =
-    std::function<void(std::function<void()> work, std::function<void()> done)>;
-
-// Worker threads, with `done` queued into the main thread's event loop.
-BackgroundRunner threadRunner();
-
 // The single owner of the running application's state: fetches the enabled providers on
 // launch, on the timers and on wake, merges the results, draws the badge and drives the
 // panel. Everything here runs on the main thread; only the fetches and the services work
@@ -96,8 +52,9 @@ class AppDelegate : public QObject {
         const platform::Clock& clock;
         UsageHistory& history;
         StatusItem& statusItem;
-        // Blocking; runs on worker threads, one call per provider and refresh.
-        std::function<model::FetchResult(model::ProviderKind)> fetch;
+        // Blocking; runs on worker threads, one call per provider and refresh. A call still
+        // running at its deadline is left to finish on its own (see fetchConcurrently).
+        Fetch fetch;
         BackgroundRunner runInBackground;
         LocalServicesBackend localServices;
         // The process arguments (for --preview).
@@ -106,6 +63,8 @@ class AppDelegate : public QObject {
         std::function<void()> quit;
         // Refresh on wake from sleep through logind (the application; tests call the slot).
         bool observesWake = false;
+        // How long a refresh waits for each provider (tests shorten it).
+        FetchDeadline fetchDeadline = providerFetchDeadline;
     };
 
     static constexpr int backgroundInterval = 300'000;
@@ -159,7 +118,6 @@ class AppDelegate : public QObject {
   private:
     void openPopover(bool asWindow);
     void closePopover();
-    std::vector<model::FetchResult> runFetches(const std::vector<model::ProviderKind>& kinds);
     bool isPopoverVisible() const;
 
     Dependencies dependencies_;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/StoredUsageHistory.h"
 #include "history/UsageHistoryStore.h"
 #include "platform/Calendar.h"
 #include "platform/PreferencesStore.h"

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "history/RhythmHistory.h"
+#include "history/UsageSeries.h"
+#include "model/LimitWindow.h"
+#include "model/ProviderKind.h"
+#include "model/ProviderUsage.h"
+#include "platform/Date.h"
+
+namespace kestrane::app {
+
+// What the coordinator needs of the usage history.
+class UsageHistory {
+  public:
+    virtual ~UsageHistory() = default;
+    virtual void pruneExpired(platform::Date now) = 0;
+    virtual void record(const model::ProviderUsage& usage) = 0;
+    virtual std::optional<std::string> persistenceError() const = 0;
+    virtual std::optional<history::UsageSeries> series(model::ProviderKind provider,
+                                                       const model::LimitWindow& window,
+                                                       platform::Date now) const = 0;
+    virtual std::optional<history::RhythmHistory> rhythm(
+        model::ProviderKind provider, const model::LimitWindow& window) const = 0;
+};
+
+}  // namespace kestrane::app
