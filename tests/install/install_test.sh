@@ -83,7 +83,7 @@ done
 # bash: what a Tab offers after a few command lines.
 complete_bash() {
     bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _kestrane
-             printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "' bash "$bash_completion" "$@"
+             for word in "${COMPREPLY[@]}"; do echo "$word"; done | sort | tr "\n" " "' bash "$bash_completion" "$@"
 }
 check_bash() {
     local expected=$1
@@ -93,7 +93,7 @@ check_bash() {
     [ "$got" = "$expected" ] || fail "bash completion of '$*': got '$got', expected '$expected'"
 }
 check_bash "--help --preview --probe --services --status --stop --version " kestrane ""
-check_bash "--probe " kestrane --pr
+check_bash "--preview --probe " kestrane --pr
 check_bash "--json antigravity claude codex cursor kimi " kestrane --probe ""
 check_bash "--json antigravity codex cursor kimi " kestrane --probe claude ""
 check_bash "--format --json antigravity claude codex cursor kimi " kestrane --status ""
