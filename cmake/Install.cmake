@@ -41,7 +41,16 @@ install(CODE "
         DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/zsh/\${kestrane_zsh_folder}\")
 ")
 
-install(FILES ${KESTRANE_DATA_DIR}/debian/copyright
+set(KESTRANE_CHANGELOG ${PROJECT_BINARY_DIR}/data/changelog.gz)
+add_custom_command(OUTPUT ${KESTRANE_CHANGELOG}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/data
+    COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" sh ${KESTRANE_DATA_DIR}/debian/changelog
+        ${KESTRANE_CHANGELOG}
+    DEPENDS ${KESTRANE_DATA_DIR}/debian/changelog
+    COMMENT "Compressing the changelog"
+    VERBATIM)
+add_custom_target(kestrane_changelog ALL DEPENDS ${KESTRANE_CHANGELOG})
+install(FILES ${KESTRANE_DATA_DIR}/debian/copyright ${KESTRANE_CHANGELOG}
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kestrane)
 
 # ---- Debian package ----------------------------------------------------------------------------
@@ -56,14 +65,14 @@ set(CPACK_PACKAGE_CONTACT ${KESTRANE_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tray indicator of AI coding service usage limits")
+# The long description; CPack puts the summary above it and indents it for the control file.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "tray indicator of AI coding service usage limits
- Kestrane shows in the system tray how much of each AI coding service's usage
- limit is left (Codex, Cursor, Claude, Kimi Code, Antigravity) and whether it
- will last until the limit resets. It also lists local development servers.
- .
- The command-line modes (kestrane --probe, --status, --services) work without
- a graphical session. The interface is in Russian.")
+    "Kestrane shows in the system tray how much of each AI coding service's usage
+limit is left (Codex, Cursor, Claude, Kimi Code, Antigravity) and whether it
+will last until the limit resets. It also lists local development servers.
+
+The command-line modes (kestrane --probe, --status, --services) work without
+a graphical session. The interface is in Russian.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
