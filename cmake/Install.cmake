@@ -53,6 +53,10 @@ add_custom_target(kestrane_changelog ALL DEPENDS ${KESTRANE_CHANGELOG})
 install(FILES ${KESTRANE_DATA_DIR}/debian/copyright ${KESTRANE_CHANGELOG}
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kestrane)
 
+# Whatever builds the program (a preset that builds only the tests, too) also makes the
+# compressed files, so every build folder can be installed.
+add_dependencies(kestrane kestrane_manual kestrane_changelog)
+
 # ---- Debian package ----------------------------------------------------------------------------
 set(KESTRANE_PACKAGE_MAINTAINER "Kestrane maintainers <maintainers@kestrane.invalid>"
     CACHE STRING "Maintainer field of the Debian package")
