@@ -44,3 +44,25 @@ fuzz: setup
 
 clean:
 	@rm -rf build
+
+# Installation and the Debian package come from an optimised build without tests, in its own
+# folder. `make install PREFIX=/opt/kestrane` (default /usr/local; DESTDIR is honoured);
+# `make package` leaves build/release/kestrane_<version>_<arch>.deb.
+PREFIX ?= /usr/local
+RELEASE_DIR := build/release
+define build_release
+	@test -f $(RELEASE_DIR)/build.ninja || cmake -S . -B $(RELEASE_DIR) -G Ninja \
+		-DCMAKE_BUILD_TYPE=Release -DKESTRANE_BUILD_TESTS=OFF -DKESTRANE_BUILD_BENCH=OFF >/dev/null
+	@cmake --build $(RELEASE_DIR)
+endef
+
+.PHONY: install package
+
+install: setup
+	$(build_release)
+	@DESTDIR="$(DESTDIR)" cmake --install $(RELEASE_DIR) --prefix "$(PREFIX)" --strip
+
+package: setup
+	$(build_release)
+	@cd $(RELEASE_DIR) && cpack -G DEB >/dev/null
+	@ls $(RELEASE_DIR)/*.deb
