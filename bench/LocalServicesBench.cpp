@@ -130,7 +130,11 @@ void BM_ScanAssembly(benchmark::State& state) {
         if (arguments.size() > 1 && arguments[1] == "-p") return LocalServiceCommandResult{cwd, 0};
         return LocalServiceCommandResult{lsof, 0};
     };
-    system.sendSignal = [](std::int32_t, int) { return 0; };
+    system.openProcess = [](std::int32_t) {
+        return LocalServiceMonitor::SignalTarget{0, [](int) { return 0; }};
+    };
+    // Canned output names processes that do not exist here: no CPU readings.
+    system.cpuSeconds = nullptr;
     const LocalServiceMonitor monitor(system);
     std::size_t rows = 0;
     for (auto _ : state) {
@@ -189,13 +193,17 @@ class ForkedListener {
     pid_t pid_ = -1;
 };
 
-// A real scan; the time spent waiting for the three commands is taken apart from the rest
-// (parsing, classification, project lookup, redaction, sorting).
+// A real scan; the time spent waiting for the three commands, and for the pause between the
+// two CPU readings, is taken apart from the rest (parsing, reading /proc, classification,
+// project lookup, redaction, sorting). Arg 0 takes CPU shares from ps as it prints them;
+// arg 1 measures them over the recent interval.
 void BM_ScanOnThisMachine(benchmark::State& state) {
     using Clock = std::chrono::steady_clock;
     const ForkedListener listener;
     auto system = LocalServiceMonitor::currentSystem();
     Clock::duration inCommands{};
+    Clock::duration inPause{};
+    Clock::duration inReadings{};
     system.run = [&inCommands](const std::string& executable,
                                const std::vector<std::string>& arguments) {
         const auto start = Clock::now();
@@ -203,6 +211,21 @@ void BM_ScanOnThisMachine(benchmark::State& state) {
         inCommands += Clock::now() - start;
         return result;
     };
+    if (state.range(0) == 0) {
+        system.cpuSeconds = nullptr;
+    } else {
+        system.sleep = [&inPause, sleep = system.sleep](double seconds) {
+            const auto start = Clock::now();
+            sleep(seconds);
+            inPause += Clock::now() - start;
+        };
+        system.cpuSeconds = [&inReadings, read = system.cpuSeconds](std::int32_t pid) {
+            const auto start = Clock::now();
+            auto seconds = read(pid);
+            inReadings += Clock::now() - start;
+            return seconds;
+        };
+    }
     const LocalServiceMonitor monitor(system);
     Clock::duration total{};
     std::size_t rows = 0;
@@ -218,9 +241,12 @@ void BM_ScanOnThisMachine(benchmark::State& state) {
                static_cast<double>(state.iterations());
     };
     state.counters["commands_ms"] = perScan(inCommands);
-    state.counters["rest_ms"] = perScan(total - inCommands);
-    state.SetLabel(std::to_string(rows) + " rows");
+    state.counters["pause_ms"] = perScan(inPause);
+    state.counters["cpu_reads_ms"] = perScan(inReadings);
+    state.counters["rest_ms"] = perScan(total - inCommands - inPause);
+    state.SetLabel(std::string(state.range(0) ? "recent CPU, " : "CPU from ps, ") +
+                   std::to_string(rows) + " rows");
 }
-BENCHMARK(BM_ScanOnThisMachine)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ScanOnThisMachine)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -2,14 +2,11 @@
 
 #include <array>
 
+#include "platform/DesktopApplications.h"
 #include "platform/UnicodeText.h"
 
 namespace kestrane::localservices::LocalServiceClassifier {
 namespace {
-
-constexpr std::string_view kWhitespace = " \t\n\v\f\r";
-constexpr std::string_view kBundleMarker = ".app/contents/";
-constexpr std::string_view kPythonFrameworkMarker = "/python.framework/";
 
 bool contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
@@ -40,10 +37,10 @@ const std::unordered_set<std::string_view>& exactRuntimeNames() {
 }
 
 std::string_view firstToken(std::string_view command) {
-    const auto start = command.find_first_not_of(kWhitespace);
-    if (start == std::string_view::npos) return {};
-    const auto end = command.find_first_of(kWhitespace, start);
-    return command.substr(start, end == std::string_view::npos ? end : end - start);
+    // Any Unicode space ends it: a no-break space after "/usr/bin/node" must not hide the
+    // runtime behind a name like "node\u00a0server.js".
+    const auto [start, end] = platform::nextWord(command, 0);
+    return command.substr(start, end - start);
 }
 
 std::string_view lastPathComponent(std::string_view path) {
@@ -82,15 +79,13 @@ bool isRelevant(std::string_view name, std::string_view command,
     const std::string lowerCommand = platform::lowercased(command);
     if (hiddenNames().contains(lowerName)) return false;
 
-    const bool inBundle = contains(lowerCommand, kBundleMarker);
-    if (isRecognizedRuntime(lowerName, lowerCommand)) {
-        // A runtime shipped inside an application is usually the application's own helper,
-        // unless it is a Python framework that developers run scripts with.
-        if (!inBundle || contains(lowerCommand, kPythonFrameworkMarker)) return true;
-        return project.has_value();
+    // Desktop applications and the system's own programs stay out; a runtime inside an
+    // application counts only when it serves a project.
+    const bool runtime = isRecognizedRuntime(lowerName, lowerCommand);
+    if (platform::DesktopApplications::hidesListener(lowerCommand, runtime, project.has_value())) {
+        return false;
     }
-    return !inBundle && !lowerCommand.starts_with("/system/") && project.has_value() &&
-           isUsableDirectory(workingDirectory) && !lowerCommand.starts_with("/usr/libexec/");
+    return runtime || (project.has_value() && isUsableDirectory(workingDirectory));
 }
 
 bool isNotableProjectProcess(const LocalProcessMetadata& metadata,
@@ -98,9 +93,9 @@ bool isNotableProjectProcess(const LocalProcessMetadata& metadata,
                              const std::optional<LocalServiceProject>& project) {
     if (!project || !workingDirectory || *workingDirectory == "/") return false;
     const std::string lowerCommand = platform::lowercased(metadata.command);
-    if (contains(lowerCommand, kBundleMarker) && !contains(lowerCommand, kPythonFrameworkMarker)) {
-        return false;
-    }
+    // Without a listener the process has no name of its own; its program decides.
+    const bool runtime = isRecognizedRuntime({}, lowerCommand);
+    if (platform::DesktopApplications::hidesBusyProcess(lowerCommand, runtime)) return false;
     if (metadata.cpuPercent && *metadata.cpuPercent >= heavyCPUPercent) return true;
     return metadata.memoryBytes && *metadata.memoryBytes >= heavyMemoryBytes;
 }

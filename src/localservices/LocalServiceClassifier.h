@@ -36,7 +36,8 @@ bool isNotableProjectProcess(const LocalProcessMetadata& metadata,
                              const std::optional<std::string>& workingDirectory,
                              const std::optional<LocalServiceProject>& project);
 
-// The first whitespace-separated piece of a command line, empty when there is none.
+// The first piece of a command line split at any Unicode white space, empty when there is
+// none.
 std::string_view firstToken(std::string_view command);
 // The last component of a path ("/usr/bin/node" -> "node", "/" -> "/").
 std::string_view lastPathComponent(std::string_view path);

@@ -2,6 +2,9 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "localservices/LocalServiceMonitorError.h"
 #include "platform/ChildProcess.h"
 #include "platform/UnicodeText.h"
@@ -10,12 +13,19 @@ namespace kestrane::localservices::LocalServiceCommand {
 
 LocalServiceCommandResult run(const std::string& executable,
                               const std::vector<std::string>& arguments,
-                              std::size_t maxOutputBytes) {
+                              std::size_t maxOutputBytes, std::chrono::milliseconds limit) {
     platform::CommandOutput output;
     try {
-        output = platform::runCommand(executable, arguments, maxOutputBytes);
+        output = platform::runCommand(executable, arguments, maxOutputBytes, limit);
     } catch (const platform::LaunchError&) {
         throw LocalServiceMonitorError::scanFailed();
+    }
+    if (output.timedOut) {
+        // Whole seconds read better than milliseconds, and a limit under one still says 1.
+        const auto seconds = std::max<long long>(
+            1, std::chrono::duration_cast<std::chrono::seconds>(limit + std::chrono::milliseconds(999)).count());
+        throw LocalServiceMonitorError::toolTimedOut(
+            std::filesystem::path(executable).filename().string(), static_cast<int>(seconds));
     }
     if (output.truncated) {
         const auto lastLine = output.output.rfind('\n');

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -24,11 +25,17 @@ namespace LocalServiceCommand {
 // dropped at the last complete line so that no half line is ever parsed.
 inline constexpr std::size_t maximumOutputBytes = 32 * 1024 * 1024;
 
-// Runs the program to its end, standard error discarded. Throws LocalServiceMonitorError
-// (scanFailed) when it cannot be started.
+// A hung tool (an lsof stuck on a dead network mount) must not keep the list loading
+// forever or block every stop.
+inline constexpr std::chrono::milliseconds defaultTimeLimit{5000};
+
+// Runs the program to its end, standard error discarded. Throws LocalServiceMonitorError:
+// scanFailed when it cannot be started, toolTimedOut when it outlives `limit` (it is then
+// killed).
 LocalServiceCommandResult run(const std::string& executable,
                               const std::vector<std::string>& arguments,
-                              std::size_t maxOutputBytes = maximumOutputBytes);
+                              std::size_t maxOutputBytes = maximumOutputBytes,
+                              std::chrono::milliseconds limit = defaultTimeLimit);
 
 }  // namespace LocalServiceCommand
 

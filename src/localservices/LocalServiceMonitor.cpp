@@ -5,13 +5,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <set>
+#include <thread>
 
 #include "localservices/LocalServiceClassifier.h"
 #include "localservices/LocalServiceCommandDisplay.h"
 #include "localservices/LocalServiceMonitorError.h"
 #include "localservices/LocalServiceSafety.h"
 #include "platform/ChildProcess.h"
+#include "platform/DesktopApplications.h"
+#include "platform/ProcessCPUTime.h"
+#include "platform/ProcessHandle.h"
 #include "platform/SystemTools.h"
 #include "platform/UnicodeText.h"
 
@@ -42,20 +47,39 @@ bool isHeavy(const LocalProcessMetadata& metadata) {
 
 }  // namespace
 
-LocalServiceMonitor::System LocalServiceMonitor::currentSystem() {
+LocalServiceMonitor::System LocalServiceMonitor::currentSystem(
+    std::chrono::milliseconds toolLimit) {
+    using Steady = std::chrono::steady_clock;
     return System{
         .run =
-            [](const std::string& executable, const std::vector<std::string>& arguments) {
-                return LocalServiceCommand::run(executable, arguments);
+            [toolLimit](const std::string& executable, const std::vector<std::string>& arguments) {
+                return LocalServiceCommand::run(executable, arguments,
+                                                LocalServiceCommand::maximumOutputBytes, toolLimit);
             },
         .fileExists = LocalProjectResolver::fileExists,
-        .sendSignal = [](std::int32_t pid,
-                         int signal) { return ::kill(pid, signal) == 0 ? 0 : errno; },
+        .openProcess =
+            [](std::int32_t pid) {
+                auto handle = std::make_shared<platform::ProcessHandle>(
+                    platform::ProcessHandle::open(pid));
+                return SignalTarget{handle->error(),
+                                    [handle](int signal) { return handle->signal(signal); }};
+            },
         .userID = ::getuid(),
         .ownPID = ::getpid(),
         .calendar = platform::Calendar::current(),
         .lsofPath = platform::lsofExecutable(),
         .psPath = platform::psExecutable(),
+        .cpuSeconds = [](std::int32_t pid) { return platform::processCPUSeconds(pid); },
+        .monotonicSeconds =
+            [] { return std::chrono::duration<double>(Steady::now().time_since_epoch()).count(); },
+        .sleep =
+            [](double seconds) {
+                std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+            },
+        .isDesktopSessionService =
+            [](std::int32_t pid) {
+                return platform::DesktopApplications::isDesktopSessionService(pid);
+            },
     };
 }
 
@@ -69,27 +93,67 @@ std::vector<LocalListenerRecord> LocalServiceMonitor::listenerQuery(
     return LocalServiceParser::listeners(result.output);
 }
 
-std::map<std::int32_t, LocalProcessMetadata> LocalServiceMonitor::psQuery(
+LocalServiceMonitor::ProcessTable LocalServiceMonitor::psQuery(
     std::vector<std::string> selection) const {
     selection.insert(selection.end(), kPsColumns.begin(), kPsColumns.end());
+    // Without the process table the list still shows the listeners, just with less detail,
+    // and none of them can be checked before a stop.
+    ProcessTable table;
     try {
         const auto result = system_.run(system_.psPath, selection);
-        if (result.status != 0) return {};
-        return LocalServiceParser::processMetadata(result.output, system_.calendar);
-    } catch (const LocalServiceMonitorError&) {
-        // Without the process table the list still shows the listeners, just with less detail.
-        return {};
+        if (result.status != 0) {
+            table.failure = "завершился с ошибкой";
+            return table;
+        }
+        table.processes = LocalServiceParser::processMetadata(result.output, system_.calendar);
+    } catch (const LocalServiceMonitorError& error) {
+        if (error.kind() == LocalServiceMonitorError::Kind::toolTimedOut) {
+            table.timeout = error;
+            const std::string message = error.what();
+            // "... ps не ответил за 5 с." -> "не ответил за 5 с"
+            const auto at = message.find(" не ответил");
+            table.failure = at == std::string::npos
+                                ? std::string("не ответил")
+                                : message.substr(at + 1, message.size() - at - 2);
+        } else {
+            table.failure = "не запускается";
+        }
     }
+    return table;
 }
 
 std::map<std::int32_t, LocalProcessMetadata> LocalServiceMonitor::processMetadata(
     std::uint32_t ownerUID) const {
-    return psQuery({"-U", std::to_string(ownerUID)});
+    return psQuery({"-U", std::to_string(ownerUID)}).processes;
 }
 
 std::map<std::int32_t, LocalProcessMetadata> LocalServiceMonitor::processMetadata(
     const std::string& pidList) const {
-    return psQuery({"-p", pidList});
+    return psQuery({"-p", pidList}).processes;
+}
+
+void LocalServiceMonitor::measureRecentCPU(
+    std::map<std::int32_t, LocalProcessMetadata>& table) const {
+    if (!system_.cpuSeconds || !system_.monotonicSeconds || table.empty()) return;
+    std::vector<std::pair<LocalProcessMetadata*, double>> first;
+    first.reserve(table.size());
+    const double start = system_.monotonicSeconds();
+    for (auto& [pid, metadata] : table) {
+        if (const auto seconds = system_.cpuSeconds(pid)) first.emplace_back(&metadata, *seconds);
+    }
+    if (first.empty()) return;
+    if (const double waited = system_.monotonicSeconds() - start;
+        waited < system_.cpuSampleSeconds && system_.sleep) {
+        system_.sleep(system_.cpuSampleSeconds - waited);
+    }
+    const double interval = system_.monotonicSeconds() - start;
+    if (interval <= 0) return;
+    for (const auto& [metadata, before] : first) {
+        // A process gone in between keeps what ps said.
+        if (const auto after = system_.cpuSeconds(metadata->pid)) {
+            metadata->cpuPercent = std::max(0.0, *after - before) / interval * 100.0;
+        }
+    }
 }
 
 std::map<std::int32_t, std::string> LocalServiceMonitor::workingDirectories(
@@ -127,7 +191,7 @@ LocalService LocalServiceMonitor::makeRow(std::int32_t pid, const LocalListenerR
     return row;
 }
 
-std::vector<LocalService> LocalServiceMonitor::scanSynchronously() const {
+LocalServiceScan LocalServiceMonitor::scanWithNotice() const {
     std::map<std::int32_t, LocalListenerRecord> listeners;
     for (auto& record : listenerQuery({"-nP", "-iTCP", "-sTCP:LISTEN", "-Fpcun"})) {
         // Only this user's processes, and never this application's own sockets.
@@ -136,14 +200,22 @@ std::vector<LocalService> LocalServiceMonitor::scanSynchronously() const {
         }
     }
 
-    const auto table = processMetadata(system_.userID);
+    auto processTable = psQuery({"-U", std::to_string(system_.userID)});
+    LocalServiceScan scan;
+    if (processTable.failure) {
+        scan.notice = "Остановка недоступна: " + system_.psPath + " " + *processTable.failure +
+                      ". Без списка процессов Kestrane не может убедиться, что останавливает "
+                      "тот самый процесс.";
+    }
+    auto& table = processTable.processes;
+    measureRecentCPU(table);
     std::set<std::int32_t> pids;
     for (const auto& [pid, record] : listeners) pids.insert(pid);
     for (const auto& [pid, metadata] : table) {
         // The own pid never reaches the list: it could only be signalled by mistake.
         if (pid != system_.ownPID && isHeavy(metadata)) pids.insert(pid);
     }
-    if (pids.empty()) return {};
+    if (pids.empty()) return scan;
 
     const std::vector<std::int32_t> ordered(pids.begin(), pids.end());
     const auto directories = workingDirectories(joinedPids(ordered));
@@ -175,11 +247,18 @@ std::vector<LocalService> LocalServiceMonitor::scanSynchronously() const {
                                            *metadata, workingDirectory, project))) {
             continue;
         }
+        // Looked at last: it reads a file per process.
+        if (system_.isDesktopSessionService && system_.isDesktopSessionService(pid)) continue;
         rows.push_back(
             makeRow(pid, listener, metadata, rawCommand, baseName, workingDirectory, project));
     }
     sortServices(rows);
-    return rows;
+    scan.services = std::move(rows);
+    return scan;
+}
+
+std::vector<LocalService> LocalServiceMonitor::scanSynchronously() const {
+    return scanWithNotice().services;
 }
 
 std::future<std::vector<LocalService>> LocalServiceMonitor::scan() const {
@@ -192,7 +271,10 @@ std::optional<LocalService> LocalServiceMonitor::service(std::int32_t pid) const
     if (pid < 2 || pid == system_.ownPID) return std::nullopt;
     const std::string pidText = std::to_string(pid);
 
-    const auto table = processMetadata(pidText);
+    const auto lookup = psQuery({"-p", pidText});
+    // A hung ps says nothing about the process; "already ended" would be a guess.
+    if (lookup.timeout) throw *lookup.timeout;
+    const auto& table = lookup.processes;
     const auto entry = table.find(pid);
     if (entry == table.end() || entry->second.uid != system_.userID) return std::nullopt;
     const LocalProcessMetadata& metadata = entry->second;
@@ -222,6 +304,11 @@ void LocalServiceMonitor::stopSynchronously(const LocalService& listed) const {
     const auto isProtected = [&](std::int32_t pid) { return pid < 2 || pid == system_.ownPID; };
     if (isProtected(listed.pid)) throw LocalServiceMonitorError::protectedProcess();
 
+    // Opened before the check, so that the signal below reaches the checked process or
+    // nothing, even if the pid is reused in between.
+    const SignalTarget target = system_.openProcess(listed.pid);
+    if (target.error == ESRCH) throw LocalServiceMonitorError::noLongerRunning();
+
     const auto current = service(listed.pid);
     if (!current) throw LocalServiceMonitorError::noLongerRunning();
     if (!listed.ports.empty() && current->ports.empty()) {
@@ -231,8 +318,11 @@ void LocalServiceMonitor::stopSynchronously(const LocalService& listed) const {
         throw LocalServiceMonitorError::processChanged();
     }
     if (isProtected(current->pid)) throw LocalServiceMonitorError::protectedProcess();
-    if (system_.sendSignal(current->pid, 0) != 0) throw LocalServiceMonitorError::noLongerRunning();
-    if (const int error = system_.sendSignal(current->pid, SIGTERM); error != 0) {
+    if (target.error != 0) {
+        throw LocalServiceMonitorError::signalFailed(platform::describeSystemError(target.error));
+    }
+    if (target.send(0) != 0) throw LocalServiceMonitorError::noLongerRunning();
+    if (const int error = target.send(SIGTERM); error != 0) {
         throw LocalServiceMonitorError::signalFailed(platform::describeSystemError(error));
     }
 }

@@ -27,4 +27,10 @@ LocalServiceMonitorError LocalServiceMonitorError::protectedProcess() {
     return {Kind::protectedProcess, "Kestrane не может остановить этот процесс."};
 }
 
+LocalServiceMonitorError LocalServiceMonitorError::toolTimedOut(const std::string& tool,
+                                                                int seconds) {
+    return {Kind::toolTimedOut, "Не удалось получить список локальных TCP-сервисов: " + tool +
+                                    " не ответил за " + std::to_string(seconds) + " с."};
+}
+
 }  // namespace kestrane::localservices

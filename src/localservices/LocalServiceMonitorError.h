@@ -17,6 +17,7 @@ class LocalServiceMonitorError : public platform::LocalizedError {
         noLongerRunning,
         processChanged,
         protectedProcess,
+        toolTimedOut,
     };
 
     // `systemError` is the system's description of why the signal could not be sent.
@@ -26,6 +27,8 @@ class LocalServiceMonitorError : public platform::LocalizedError {
     static LocalServiceMonitorError noLongerRunning();
     static LocalServiceMonitorError processChanged();
     static LocalServiceMonitorError protectedProcess();
+    // `tool` (lsof, ps) gave no answer within `seconds` and was stopped.
+    static LocalServiceMonitorError toolTimedOut(const std::string& tool, int seconds);
 
     Kind kind() const { return kind_; }
 

@@ -5,21 +5,14 @@
 #include <limits>
 #include <unordered_map>
 
+#include "platform/UnicodeText.h"
 #include "platform/WallClockConverter.h"
 
 namespace kestrane::localservices::LocalServiceParser {
 namespace {
 
-constexpr bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// The next word of `line` at or after `from`: [start, end), or start == size when none is left.
-// (A hand loop: find_first_of with a set of characters costs a memchr per character.)
-std::pair<std::size_t, std::size_t> nextWord(std::string_view line, std::size_t from) {
-    while (from < line.size() && isSpace(line[from])) ++from;
-    std::size_t end = from;
-    while (end < line.size() && !isSpace(line[end])) ++end;
-    return {from, end};
-}
+// Words are split at any Unicode white space, as the classifier splits command lines.
+using platform::nextWord;
 
 // Calls `visit` for every non-empty line.
 template <typename Visit>

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <thread>
 #include <utility>
 
 extern char** environ;
@@ -248,6 +249,15 @@ CommandOutput runCommand(const std::filesystem::path& executable,
         result.output.append(buffer, std::min(bytes, room));
     }
     child.closeOutput();
+    // A program may close its output and still not end; the limit covers the whole run.
+    const auto end = deadline.value_or(Steady::time_point::max());
+    while (deadline && !result.timedOut && child.isRunning()) {
+        if (Steady::now() >= end) {
+            result.timedOut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
     if (result.timedOut) {
         ::kill(child.pid(), SIGKILL);
     }

@@ -1,7 +1,11 @@
 #include "platform/UnicodeText.h"
 
+#include <algorithm>
+
 #include <unicode/brkiter.h>
 #include <unicode/coll.h>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 #include <unicode/utext.h>
@@ -69,6 +73,36 @@ std::pair<std::size_t, std::size_t> advanceCharacters(std::string_view text, std
 }
 
 }  // namespace
+
+bool isWhiteSpace(char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)); }
+
+std::pair<std::size_t, std::size_t> nextWord(std::string_view text, std::size_t from) {
+    // Length of the white-space character at `i`, 0 when there is none. Plain ASCII, which
+    // is nearly every byte of a process table, never reaches ICU.
+    const auto spaceAt = [&](std::size_t i) -> std::size_t {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) return lead == ' ' || (lead >= '\t' && lead <= '\r') ? 1 : 0;
+        const std::size_t length = sequenceLength(text, i);
+        if (length == 0) return 0;
+        UChar32 c = 0;
+        std::size_t k = i;
+        U8_NEXT_UNSAFE(text.data(), k, c);
+        return u_isUWhiteSpace(c) ? length : 0;
+    };
+    std::size_t start = from;
+    while (start < text.size()) {
+        const std::size_t space = spaceAt(start);
+        if (space == 0) break;
+        start += space;
+    }
+    if (start >= text.size()) return {text.size(), text.size()};
+    std::size_t end = start;
+    while (end < text.size() && spaceAt(end) == 0) {
+        const auto lead = static_cast<unsigned char>(text[end]);
+        end += lead < 0x80 ? 1 : std::max<std::size_t>(1, sequenceLength(text, end));
+    }
+    return {start, end};
+}
 
 std::string decodeUtf8Leniently(std::string_view bytes) {
     std::size_t i = 0;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <unicode/uversion.h>
 
@@ -17,6 +18,15 @@ namespace kestrane::platform {
 // Text from other programs may hold invalid UTF-8; every ill-formed sequence becomes U+FFFD
 // so that the rest stays readable. Valid input comes back unchanged.
 std::string decodeUtf8Leniently(std::string_view bytes);
+
+// Unicode White_Space: the ASCII blanks and also the no-break, ideographic, en, em and the
+// other typographic spaces, which command lines of other programs may carry.
+bool isWhiteSpace(char32_t c);
+
+// The next run of non-white-space characters of UTF-8 `text` at or after byte `from`, as byte
+// offsets [first, second); first == text.size() when no word is left. Ill-formed bytes
+// belong to words.
+std::pair<std::size_t, std::size_t> nextWord(std::string_view text, std::size_t from);
 
 // Unicode lower case (locale-independent).
 std::string lowercased(std::string_view text);

@@ -39,16 +39,6 @@ TEST(LocalServiceClassifierTest, DecidesWhichProcessesAreDevelopmentServices) {
          std::nullopt, true},
         {"only the hyphenated compose tool", "sh", "sh -c docker-compose up", std::nullopt,
          std::nullopt, false},
-        {"runtime inside a Python framework of a bundle", "python3",
-         "/Applications/Xcode.app/Contents/Developer/Library/Frameworks/Python3.framework/x "
-         "/Library/Python.framework/Versions/3.9/bin/python3",
-         std::nullopt, std::nullopt, true},
-        {"runtime inside an ordinary bundle without project", "node",
-         "/Applications/Editor.app/Contents/Resources/node server.js", "/Users/dev", std::nullopt,
-         false},
-        {"runtime inside an ordinary bundle in a project", "node",
-         "/Applications/Editor.app/Contents/Resources/node server.js", "/home/dev/shop", kProject,
-         true},
         {"non-runtime listener in a project", "caddy", "/usr/bin/caddy run", "/home/dev/shop",
          kProject, true},
         {"non-runtime listener without project", "caddy", "/usr/bin/caddy run", "/home/dev",
@@ -56,11 +46,26 @@ TEST(LocalServiceClassifierTest, DecidesWhichProcessesAreDevelopmentServices) {
         {"non-runtime with absent directory but a project", "caddy", "caddy run", std::nullopt,
          kProject, true},
         {"non-runtime at the root directory", "caddy", "caddy run", "/", kProject, false},
-        {"system path", "launchd", "/System/Library/launchd", "/home/dev/shop", kProject, false},
-        {"libexec path", "helper", "/usr/libexec/helper --x", "/home/dev/shop", kProject, false},
-        {"non-runtime application bundle", "Editor", "/Applications/Editor.app/Contents/MacOS/x",
-         "/home/dev/shop", kProject, false},
         {"empty command, fallback name", "process", "", "/home/dev/shop", kProject, true},
+        // Where the system keeps applications and its own programs (Linux here; the macOS
+        // rule has its own test beside the rule).
+        {"browser under /opt in a project", "browser", "/opt/browser/browser --no-sandbox",
+         "/home/dev/shop", kProject, false},
+        {"libexec helper in a project", "helper", "/usr/libexec/helper --x", "/home/dev/shop",
+         kProject, false},
+        {"runtime from /usr/bin in a project", "python3", "/usr/bin/python3 -m http.server",
+         "/home/dev/shop", kProject, true},
+        {"vendor runtime in a project", "java", "/usr/lib/jvm/java-17/bin/java -jar app.jar",
+         "/home/dev/shop", kProject, true},
+        {"vendor runtime elsewhere", "node", "/opt/editor/resources/node server.js", "/home/dev",
+         std::nullopt, false},
+        {"Electron helper even as a runtime", "node",
+         "/usr/bin/node /x/node_modules/electron/dist/electron --type=renderer", "/home/dev/shop",
+         kProject, false},
+        {"no-break space after the program", "MainThread", "/usr/bin/node\u00a0server.js",
+         std::nullopt, std::nullopt, true},
+        {"ideographic space after the program", "MainThread", "/usr/bin/python3\u3000app.py",
+         std::nullopt, std::nullopt, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -91,9 +96,9 @@ TEST(LocalServiceClassifierTest, HeavyProcessesNeedAProjectAndAFolderOtherThanTh
         {"exactly 512 MiB", 1.0, 536'870'912, "x", true},
         {"just below both", 19.9, 536'870'912 - 1024, "x", false},
         {"nothing known", std::nullopt, std::nullopt, "x", false},
-        {"application bundle", 90.0, std::nullopt, "/Applications/A.app/Contents/MacOS/a", false},
-        {"python framework in a bundle", 90.0, std::nullopt,
-         "/A.app/Contents/Frameworks/Python.framework/python3", true},
+        {"program from a vendor tree", 90.0, std::nullopt, "/usr/share/code/code --x", false},
+        {"runtime from a vendor tree", 90.0, std::nullopt, "/opt/node/bin/node build.js", true},
+        {"browser helper", 90.0, std::nullopt, "/opt/app/app --type=gpu-process", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -111,6 +116,18 @@ TEST(LocalServiceClassifierTest, HeavyProcessesNeedAProjectAndAFolderOtherThanTh
 TEST(LocalServiceClassifierTest, FirstTokenAndLastPathComponent) {
     EXPECT_EQ(LocalServiceClassifier::firstToken("  \t/usr/bin/node  a b"), "/usr/bin/node");
     EXPECT_EQ(LocalServiceClassifier::firstToken(" \t "), "");
+    // Any Unicode white space separates, not only ASCII blanks.
+    const std::pair<std::string, std::string> unicode[] = {
+        {"/usr/bin/node\u00a0server.js", "/usr/bin/node"},         // no-break space
+        {"\u3000/usr/bin/node\u3000a", "/usr/bin/node"},            // ideographic space
+        {"\u2003\u202fnode\u2009x", "node"},                        // em, narrow, thin spaces
+        {"/opt/caf\u00e9/node x", "/opt/caf\u00e9/node"},            // other letters stay
+        {"a\xff\xa0" "b c", "a\xff\xa0" "b"},                       // broken UTF-8 stays
+    };
+    for (const auto& [command, token] : unicode) {
+        SCOPED_TRACE(command);
+        EXPECT_EQ(LocalServiceClassifier::firstToken(command), token);
+    }
     EXPECT_EQ(LocalServiceClassifier::lastPathComponent("/usr/bin/node"), "node");
     EXPECT_EQ(LocalServiceClassifier::lastPathComponent("/usr/bin/"), "bin");
     EXPECT_EQ(LocalServiceClassifier::lastPathComponent("node"), "node");

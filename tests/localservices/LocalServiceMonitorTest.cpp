@@ -7,6 +7,7 @@
 #include <set>
 
 #include "localservices/LocalServiceMonitorError.h"
+#include "localservices/LocalServicesViewState.h"
 
 namespace kestrane::localservices {
 namespace {
@@ -25,33 +26,44 @@ struct FakeMachine {
     std::map<std::string, LocalServiceCommandResult> outputs;
     std::set<std::string> files;
     std::map<int, int> signalErrors;  // signal -> errno to fail with
+    int openError = 0;                // errno of opening the process
+    std::set<std::string> hung;       // commands that outlive their time limit
     std::vector<std::string> commands;
     std::vector<std::pair<std::int32_t, int>> signals;
 
-    LocalServiceMonitor monitor() {
-        return LocalServiceMonitor(LocalServiceMonitor::System{
+    LocalServiceMonitor monitor() { return LocalServiceMonitor(system()); }
+
+    LocalServiceMonitor::System system() {
+        return LocalServiceMonitor::System{
             .run =
                 [this](const std::string& executable, const std::vector<std::string>& arguments) {
                     std::string line = executable;
                     for (const auto& argument : arguments) line += " " + argument;
                     commands.push_back(line);
+                    if (hung.contains(line)) {
+                        throw LocalServiceMonitorError::toolTimedOut(
+                            executable.substr(executable.rfind('/') + 1), 5);
+                    }
                     const auto found = outputs.find(line);
                     if (found == outputs.end()) throw LocalServiceMonitorError::scanFailed();
                     return found->second;
                 },
             .fileExists = [this](const std::string& path) { return files.contains(path); },
-            .sendSignal =
-                [this](std::int32_t pid, int signal) {
-                    signals.emplace_back(pid, signal);
-                    const auto error = signalErrors.find(signal);
-                    return error == signalErrors.end() ? 0 : error->second;
+            .openProcess =
+                [this](std::int32_t pid) {
+                    return LocalServiceMonitor::SignalTarget{
+                        openError, [this, pid](int signal) {
+                            signals.emplace_back(pid, signal);
+                            const auto error = signalErrors.find(signal);
+                            return error == signalErrors.end() ? 0 : error->second;
+                        }};
                 },
             .userID = kUser,
             .ownPID = kOwnPID,
             .calendar = platform::Calendar("UTC"),
             .lsofPath = kLsof,
             .psPath = kPs,
-        });
+        };
     }
 };
 
@@ -78,7 +90,7 @@ FakeMachine workstation() {
             psLine(977, 501, "3.0", "1000", "/home/dev/shop/node_modules/.bin/vite") +
             psLine(60, 501, "0.0", "10", "/usr/libexec/rapportd") +
             psLine(61, 501, "0.0", "10", "/usr/lib/postgresql/bin/postgres") +
-            psLine(700, 501, "25.0", "10", "/usr/lib/gcc/cc1plus main.cpp") +
+            psLine(700, 501, "25.0", "10", "cc1plus main.cpp") +
             psLine(701, 501, "25.0", "10", "/usr/bin/busy") +
             psLine(702, 501, "0.0", "524288", "/usr/bin/rust-analyzer") +
             psLine(703, 501, "19.9", "524287", "/usr/bin/almost") +
@@ -316,6 +328,165 @@ TEST(LocalServiceMonitorTest, ProtectedProcessesAreRefusedBeforeAnyLookup) {
         EXPECT_TRUE(machine.commands.empty());
         EXPECT_TRUE(machine.signals.empty());
     }
+}
+
+TEST(LocalServiceMonitorTest, CpuShareIsMeasuredOverTheRecentInterval) {
+    // ps prints averages over each process's whole life; the readings tell what they do now.
+    FakeMachine machine;
+    machine.files = {"/home/dev/shop/package.json"};
+    machine.outputs[kAllListeners] = {"p412\ncnode\nu501\nn*:3000\n", 0};
+    machine.outputs[kUserTable] = {psLine(412, 501, "0.5", "10", "/usr/bin/node server.js") +
+                                       psLine(700, 501, "2.0", "10", "/home/dev/bin/solver") +
+                                       psLine(701, 501, "90.0", "10", "/home/dev/bin/idle-now") +
+                                       psLine(702, 501, "50.0", "10", "/home/dev/bin/gone"),
+                                   0};
+    machine.outputs[kLsof + " -a -p 412,700,702 -d cwd -Fpn"] = {
+        "p412\nn/home/dev/shop\np700\nn/home/dev/shop\np702\nn/home/dev/shop\n", 0};
+
+    double now = 100.0;
+    std::vector<double> pauses;
+    bool secondReading = false;
+    // pid -> CPU seconds at the first and the second reading; 702 ends in between.
+    const std::map<std::int32_t, std::pair<double, std::optional<double>>> cpu{
+        {412, {3.0, 3.05}}, {700, {10.0, 10.45}}, {701, {80.0, 80.0}}, {702, {5.0, {}}}};
+    auto system = machine.system();
+    system.cpuSampleSeconds = 0.5;
+    system.monotonicSeconds = [&] { return now += 0.01; };
+    system.sleep = [&](double seconds) {
+        pauses.push_back(seconds);
+        now += seconds;
+        secondReading = true;
+    };
+    system.cpuSeconds = [&](std::int32_t pid) -> std::optional<double> {
+        const auto found = cpu.find(pid);
+        if (found == cpu.end()) return std::nullopt;
+        return secondReading ? found->second.second : found->second.first;
+    };
+    const auto rows = LocalServiceMonitor(system).scanSynchronously();
+
+    // One pause makes up the rest of the half second after the first reading.
+    ASSERT_EQ(pauses.size(), 1u);
+    EXPECT_NEAR(pauses[0], 0.49, 1e-9);
+    std::map<std::int32_t, std::optional<double>> shares;
+    for (const auto& row : rows) shares[row.pid] = row.cpuPercent;
+    // The interval runs from just before the first reading to just after the pause.
+    const double interval = 0.01 + 0.49 + 0.01;
+    ASSERT_EQ(shares.size(), 3u) << "412 listens; 700 and 702 are busy; 701 is idle now";
+    EXPECT_NEAR(*shares[412], 0.05 / interval * 100, 1e-9);
+    EXPECT_NEAR(*shares[700], 0.45 / interval * 100, 1e-9);  // heavy although ps said 2 %
+    EXPECT_EQ(shares[702], 50.0);                              // gone: ps's figure stays
+}
+
+TEST(LocalServiceMonitorTest, AMissingOrHungPsLeavesTheListenersAndSaysWhyNothingCanStop) {
+    struct Case {
+        const char* label;
+        std::optional<LocalServiceCommandResult> output;  // none: cannot be started
+        bool hangs;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"missing", std::nullopt, false, "/bin/ps не запускается"},
+        {"hung", std::nullopt, true, "/bin/ps не ответил за 5 с"},
+        {"failed", LocalServiceCommandResult{"", 1}, false, "/bin/ps завершился с ошибкой"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        FakeMachine machine;
+        machine.outputs[kAllListeners] = {"p412\ncnode\nu501\nn*:3000\n", 0};
+        if (c.output) machine.outputs[kUserTable] = *c.output;
+        if (c.hangs) machine.hung.insert(kUserTable);
+        const auto scan = machine.monitor().scanWithNotice();
+        ASSERT_EQ(scan.services.size(), 1u);
+        EXPECT_FALSE(scan.services[0].startToken);
+        EXPECT_EQ(scan.notice, "Остановка недоступна: " + c.reason +
+                                   ". Без списка процессов Kestrane не может убедиться, что "
+                                   "останавливает тот самый процесс.");
+    }
+    auto healthy = workstation();
+    EXPECT_EQ(healthy.monitor().scanWithNotice().notice, std::nullopt);
+}
+
+TEST(LocalServiceMonitorTest, HungToolsEndTheScanOrTheStopWithTheirOwnMessage) {
+    FakeMachine scanning;
+    scanning.hung.insert(kAllListeners);
+    try {
+        scanning.monitor().scanSynchronously();
+        FAIL() << "expected toolTimedOut";
+    } catch (const LocalServiceMonitorError& error) {
+        EXPECT_EQ(error.kind(), LocalServiceMonitorError::Kind::toolTimedOut);
+        EXPECT_STREQ(error.what(),
+                     "Не удалось получить список локальных TCP-сервисов: lsof не ответил за 5 с.");
+    }
+
+    // A stop whose check hangs on ps says so, not "already ended", and signals nothing.
+    auto stopping = lookupOf412();
+    stopping.hung.insert(kPs + " -p 412" + kPsColumns);
+    try {
+        stopping.monitor().stopSynchronously(kListed);
+        FAIL() << "expected toolTimedOut";
+    } catch (const LocalServiceMonitorError& error) {
+        EXPECT_STREQ(error.what(),
+                     "Не удалось получить список локальных TCP-сервисов: ps не ответил за 5 с.");
+    }
+    EXPECT_TRUE(stopping.signals.empty());
+}
+
+TEST(LocalServiceMonitorTest, StopOpensTheProcessBeforeCheckingIt) {
+    // Gone before it could be opened: nothing is looked up or signalled.
+    auto gone = lookupOf412();
+    gone.openError = ESRCH;
+    try {
+        gone.monitor().stopSynchronously(kListed);
+        FAIL() << "expected noLongerRunning";
+    } catch (const LocalServiceMonitorError& error) {
+        EXPECT_EQ(error.kind(), LocalServiceMonitorError::Kind::noLongerRunning);
+    }
+    EXPECT_TRUE(gone.commands.empty());
+    EXPECT_TRUE(gone.signals.empty());
+
+    // Opened, and gone by the time of the signal (its pid may belong to another process by
+    // now): the handle answers ESRCH and nothing else is tried.
+    auto reused = lookupOf412();
+    reused.signalErrors[0] = ESRCH;
+    try {
+        reused.monitor().stopSynchronously(kListed);
+        FAIL() << "expected noLongerRunning";
+    } catch (const LocalServiceMonitorError& error) {
+        EXPECT_EQ(error.kind(), LocalServiceMonitorError::Kind::noLongerRunning);
+    }
+    EXPECT_EQ(reused.signals, (std::vector<std::pair<std::int32_t, int>>{{412, 0}}));
+}
+
+TEST(LocalServiceMonitorTest, DesktopSessionServicesAreNeverListed) {
+    auto machine = workstation();
+    auto system = machine.system();
+    system.isDesktopSessionService = [](std::int32_t pid) { return pid == 977; };
+    std::vector<std::int32_t> pids;
+    for (const auto& row : LocalServiceMonitor(system).scanSynchronously()) pids.push_back(row.pid);
+    EXPECT_EQ(pids, (std::vector<std::int32_t>{412, 700, 702}));
+}
+
+TEST(LocalServiceMonitorTest, EmptyListMessageNeverClaimsAllClearAfterAFailure) {
+    LocalServicesViewState state;
+    EXPECT_EQ(state.emptyListMessage()->title, "Все чисто");
+    EXPECT_EQ(state.emptyListMessage()->text,
+              "Пользовательские dev-сервисы и ресурсоемкие процессы не найдены. Системные "
+              "процессы скрыты.");
+    state.isLoading = true;
+    EXPECT_EQ(state.emptyListMessage(),
+              (LocalServicesMessage{"Сканирование",
+                                    "Ищу локальные порты и ресурсоемкие dev-процессы..."}));
+    state.isLoading = false;
+    state.error = "Не удалось получить список локальных TCP-сервисов: lsof не ответил за 5 с.";
+    EXPECT_EQ(state.emptyListMessage(), std::nullopt);  // the error card alone
+    state.error.reset();
+    state.apply({{kListed}, "Остановка недоступна: ..."}, platform::Date{5});
+    EXPECT_EQ(state.emptyListMessage(), std::nullopt);  // rows instead
+    EXPECT_EQ(state.notice, "Остановка недоступна: ...");
+    EXPECT_EQ(state.updatedAt, platform::Date{5});
+    state.apply({}, platform::Date{6});
+    EXPECT_EQ(state.notice, std::nullopt);
+    EXPECT_TRUE(state.services.empty());
 }
 
 }  // namespace
