@@ -43,20 +43,16 @@ QWidget* LocalServicesScreen::make() const {
         stack->addWidget(Kit::makeMessageCard(QStringLiteral("Требуется внимание"),
                                               Kit::toQString(*state_.error), document));
     }
-    if (!state_.services.empty()) {
-        for (const LocalService& service : state_.services) {
-            stack->addWidget(makeServiceCard(service, document));
-        }
-    } else if (state_.isLoading) {
-        stack->addWidget(Kit::makeMessageCard(
-            QStringLiteral("Сканирование"),
-            QStringLiteral("Ищу локальные порты и ресурсоемкие dev-процессы..."), document));
-    } else {
-        stack->addWidget(Kit::makeMessageCard(
-            QStringLiteral("Все чисто"),
-            QStringLiteral("Пользовательские dev-сервисы и ресурсоемкие процессы не найдены. "
-                           "Системные процессы скрыты."),
-            document));
+    if (state_.notice) {
+        stack->addWidget(Kit::makeMessageCard(QStringLiteral("Требуется внимание"),
+                                              Kit::toQString(*state_.notice), document));
+    }
+    for (const LocalService& service : state_.services) {
+        stack->addWidget(makeServiceCard(service, document));
+    }
+    if (const auto message = state_.emptyListMessage()) {
+        stack->addWidget(Kit::makeMessageCard(Kit::toQString(message->title),
+                                              Kit::toQString(message->text), document));
     }
     return document;
 }

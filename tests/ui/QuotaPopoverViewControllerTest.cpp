@@ -482,7 +482,14 @@ TEST_F(ServicesScreenTest, LoadingAndErrors) {
     showServices({.error = "Не удалось получить список локальных TCP-сервисов."});
     EXPECT_EQ(text("servicesStatus"), "Только пользовательские dev-сервисы");
     EXPECT_TRUE(find("refreshServices")->isEnabled());
-    EXPECT_EQ(messageTitles(), (QStringList{"Требуется внимание", "Все чисто"}));
+    // A scan that failed has not looked: the error card stands alone.
+    EXPECT_EQ(messageTitles(), QStringList{"Требуется внимание"});
+
+    // Rows found but none can be stopped: the rows come after the reason.
+    showServices({.services = {serviceRow(4242, "node", {3000})},
+                  .notice = "Остановка недоступна: /bin/ps не запускается."});
+    EXPECT_EQ(messageTitles(), QStringList{"Требуется внимание"});
+    EXPECT_EQ(text("message"), "Остановка недоступна: /bin/ps не запускается.");
 
     int refreshed = 0;
     controller().onRefreshServices = [&] { ++refreshed; };

@@ -310,7 +310,7 @@ void AppDelegate::loadLocalServices() {
     localServicesTaskRunning_ = true;
 
     struct Outcome {
-        std::vector<LocalService> services;
+        LocalServiceScan scan;
         std::exception_ptr failure;
     };
     auto outcome = std::make_shared<Outcome>();
@@ -318,7 +318,7 @@ void AppDelegate::loadLocalServices() {
     dependencies_.runInBackground(
         [scan = dependencies_.localServices.scan, outcome] {
             try {
-                outcome->services = scan();
+                outcome->scan = scan();
             } catch (...) {
                 outcome->failure = std::current_exception();
             }
@@ -329,8 +329,7 @@ void AppDelegate::loadLocalServices() {
             if (outcome->failure) {
                 state.error = describe(outcome->failure);
             } else {
-                state.services = std::move(outcome->services);
-                state.updatedAt = self->dependencies_.clock.now();
+                state.apply(std::move(outcome->scan), self->dependencies_.clock.now());
             }
             state.isLoading = false;
             self->localServicesTaskRunning_ = false;
@@ -346,7 +345,7 @@ void AppDelegate::stopLocalService(const LocalService& service) {
     localServiceActionRunning_ = true;
 
     struct Outcome {
-        std::optional<std::vector<LocalService>> services;
+        std::optional<LocalServiceScan> scan;
         std::optional<std::string> error;
     };
     auto outcome = std::make_shared<Outcome>();
@@ -356,9 +355,10 @@ void AppDelegate::stopLocalService(const LocalService& service) {
             try {
                 backend.stop(service);
                 backend.pause(localServiceStopPause);
-                outcome->services = backend.scan();
+                outcome->scan = backend.scan();
+                const auto& rows = outcome->scan->services;
                 const bool stillListed =
-                    std::any_of(outcome->services->begin(), outcome->services->end(),
+                    std::any_of(rows.begin(), rows.end(),
                                 [&](const LocalService& row) { return row.pid == service.pid; });
                 if (stillListed) outcome->error = std::string(stillRunningMessage);
             } catch (...) {
@@ -366,7 +366,7 @@ void AppDelegate::stopLocalService(const LocalService& service) {
                 // The list is refreshed even after a refusal; the first message is the one
                 // the user needs, so a failing rescan adds nothing.
                 try {
-                    outcome->services = backend.scan();
+                    outcome->scan = backend.scan();
                 } catch (...) {
                 }
             }
@@ -374,10 +374,8 @@ void AppDelegate::stopLocalService(const LocalService& service) {
         [self, outcome, id = service.id()] {
             if (!self || self->terminated_) return;
             LocalServicesViewState& state = self->localServicesState_;
-            if (outcome->services) {
-                state.services = std::move(*outcome->services);
-                state.updatedAt = self->dependencies_.clock.now();
-            }
+            if (outcome->scan)
+                state.apply(std::move(*outcome->scan), self->dependencies_.clock.now());
             if (outcome->error) state.error = outcome->error;
             state.stoppingServiceIDs.erase(id);
             self->localServiceActionRunning_ = false;

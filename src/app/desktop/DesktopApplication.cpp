@@ -34,7 +34,7 @@ void discardQtMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
 LocalServicesBackend systemLocalServices() {
     const auto monitor = std::make_shared<const localservices::LocalServiceMonitor>(
         localservices::LocalServiceMonitor::currentSystem());
-    return {.scan = [monitor] { return monitor->scanSynchronously(); },
+    return {.scan = [monitor] { return monitor->scanWithNotice(); },
             .stop = [monitor](const LocalService& service) { monitor->stopSynchronously(service); },
             .pause =
                 [](double seconds) {

@@ -135,7 +135,7 @@ class AppDelegateTest : public ::testing::Test {
             .statusItem = statusItem_,
             .fetch = [this](ProviderKind kind) { return fetch_(kind); },
             .runInBackground = runner_.runner(),
-            .localServices = {.scan = [this] { return scan(); },
+            .localServices = {.scan = [this] { return LocalServiceScan{.services = scan()}; },
                               .stop = [this](const LocalService& service) { stop(service); },
                               .pause = [this](double seconds) { pauses_.push_back(seconds); }},
             .arguments = std::move(arguments),
