@@ -19,7 +19,7 @@ namespace {
 // limit: a probe that waits for the account request is killed and the test fails.
 constexpr std::chrono::seconds kProbeLimit{8};
 
-class CursorProbeTest : public ::testing::Test {
+class CursorHostileMachineTest : public ::testing::Test {
   protected:
     void SetUp() override {
         fake.server().Get("/api/usage-summary", [](const httplib::Request&,
@@ -61,7 +61,7 @@ class CursorProbeTest : public ::testing::Test {
     testing::FakeHttpServer fake;
 };
 
-TEST_F(CursorProbeTest, AFailedSummaryCancelsTheAccountRequest) {
+TEST_F(CursorHostileMachineTest, AFailedSummaryCancelsTheAccountRequest) {
     testing::makeStateDatabase(database(),
                                testing::makeJwt(R"({"sub":"auth0|user_1","exp":4102444800})"));
     const auto result = probe();
@@ -69,7 +69,7 @@ TEST_F(CursorProbeTest, AFailedSummaryCancelsTheAccountRequest) {
     EXPECT_EQ(result.exitStatus, 1);  // -1: killed at the limit, still waiting
 }
 
-TEST_F(CursorProbeTest, AnythingButARegularFileIsNeverOpenedAsTheDatabase) {
+TEST_F(CursorHostileMachineTest, AnythingButARegularFileIsNeverOpenedAsTheDatabase) {
     std::filesystem::create_directories(database().parent_path());
     ASSERT_EQ(::mkfifo(database().c_str(), 0600), 0);
     const auto result = probe();
@@ -77,7 +77,7 @@ TEST_F(CursorProbeTest, AnythingButARegularFileIsNeverOpenedAsTheDatabase) {
     EXPECT_EQ(result.exitStatus, 1);
 }
 
-TEST_F(CursorProbeTest, ARunawayQueryIsStopped) {
+TEST_F(CursorHostileMachineTest, ARunawayQueryIsStopped) {
     // A view that never ends in place of the table.
     std::filesystem::create_directories(database().parent_path());
     sqlite3* db = nullptr;
