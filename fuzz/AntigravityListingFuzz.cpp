@@ -13,6 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (process.csrfToken.empty()) std::abort();
         (void)AntigravityClient::endpoints(process, ports);
     }
+    for (const auto& process : AntigravityClient::parseOwnedProcessListing(text, 1000)) {
+        if (process.csrfToken.empty()) std::abort();
+    }
     for (const int port : AntigravityClient::parseListeningPorts(text)) {
         if (port <= 0 || port > 65535) std::abort();
     }

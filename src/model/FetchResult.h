@@ -3,6 +3,7 @@
 #include <string>
 #include <variant>
 
+#include "model/OutsideText.h"
 #include "model/ProviderKind.h"
 #include "model/ProviderUsage.h"
 
@@ -19,8 +20,10 @@ public:
     };
 
     static FetchResult success(ProviderUsage usage) { return FetchResult(std::move(usage)); }
+    // The message may quote a server or another program, so it is sanitised like any
+    // outside text: it always stays on one line.
     static FetchResult failure(ProviderKind provider, std::string message) {
-        return FetchResult(Failure{provider, std::move(message)});
+        return FetchResult(Failure{provider, sanitizedText(message)});
     }
 
     bool isSuccess() const { return std::holds_alternative<ProviderUsage>(value_); }

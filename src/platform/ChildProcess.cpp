@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -123,7 +124,27 @@ ChildProcess ChildProcess::start(const std::filesystem::path& executable,
     sigemptyset(&emptyMask);
     posix_spawnattr_setsigdefault(&spawn.attributes, &defaults);
     posix_spawnattr_setsigmask(&spawn.attributes, &emptyMask);
-    posix_spawnattr_setflags(&spawn.attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (options.ownProcessGroup) {
+        posix_spawnattr_setpgroup(&spawn.attributes, 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    posix_spawnattr_setflags(&spawn.attributes, flags);
+
+    // The inherited environment, with PATH replaced when asked.
+    std::vector<std::string> environmentStorage;
+    std::vector<char*> environment;
+    char** envp = environ;
+    if (options.searchPath) {
+        for (char** entry = environ; *entry; ++entry) {
+            if (std::string_view(*entry).starts_with("PATH=")) continue;
+            environmentStorage.emplace_back(*entry);
+        }
+        environmentStorage.push_back("PATH=" + *options.searchPath);
+        for (auto& entry : environmentStorage) environment.push_back(entry.data());
+        environment.push_back(nullptr);
+        envp = environment.data();
+    }
 
     std::string program = executable.string();
     std::vector<std::string> storage{program};
@@ -135,14 +156,14 @@ ChildProcess ChildProcess::start(const std::filesystem::path& executable,
 
     pid_t pid = -1;
     const int result =
-        posix_spawn(&pid, program.c_str(), &spawn.actions, &spawn.attributes, argv.data(), environ);
+        posix_spawn(&pid, program.c_str(), &spawn.actions, &spawn.attributes, argv.data(), envp);
     closeDescriptor(inputPipe[0]);
     closeDescriptor(outputPipe[1]);
     if (result != 0) {
         closeAll();
         throw LaunchError(result);
     }
-    return ChildProcess(pid, inputPipe[1], outputPipe[0]);
+    return ChildProcess(pid, inputPipe[1], outputPipe[0], options.ownProcessGroup);
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
@@ -150,6 +171,7 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
       input_(std::exchange(other.input_, -1)),
       output_(std::exchange(other.output_, -1)),
       reaped_(other.reaped_),
+      group_(other.group_),
       status_(other.status_) {}
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
@@ -159,6 +181,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
         input_ = std::exchange(other.input_, -1);
         output_ = std::exchange(other.output_, -1);
         reaped_ = other.reaped_;
+        group_ = other.group_;
         status_ = other.status_;
     }
     return *this;
@@ -204,12 +227,46 @@ int ChildProcess::wait() {
 void ChildProcess::stop() {
     closeInput();
     if (pid_ <= 0 || reaped_) return;
-    if (isRunning()) {
-        ::kill(pid_, SIGTERM);
-        for (int attempt = 0; attempt < 20 && isRunning(); ++attempt) ::usleep(10'000);
-        if (isRunning()) ::kill(pid_, SIGKILL);
+    if (!group_) {
+        if (isRunning()) {
+            ::kill(pid_, SIGTERM);
+            for (int attempt = 0; attempt < 20 && isRunning(); ++attempt) ::usleep(10'000);
+            if (isRunning()) ::kill(pid_, SIGKILL);
+        }
+        wait();
+        return;
     }
+    // The leader is not reaped before the end: while it exists, even as a zombie, its pid
+    // names only this group, so the signals cannot reach anyone else's processes.
+    ::kill(-pid_, SIGTERM);
+    for (int attempt = 0; attempt < 20 && !hasExited(); ++attempt) ::usleep(10'000);
+    ::kill(-pid_, SIGKILL);
     wait();
+}
+
+std::optional<int> ChildProcess::exitStatusWithoutReaping() const {
+    if (pid_ <= 0) return std::nullopt;
+    if (reaped_) return status_;
+    siginfo_t info{};
+    int result;
+    do {
+        result = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) return 0;  // not our child any more: nothing left to wait for
+    if (info.si_pid != pid_) return std::nullopt;
+    // The same encoding waitpid uses.
+    return info.si_code == CLD_EXITED ? (info.si_status & 0xFF) << 8 : info.si_status & 0x7F;
+}
+
+bool ChildProcess::hasExited() const { return exitStatusWithoutReaping().has_value(); }
+
+std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (const auto status = exitStatusWithoutReaping()) return status;
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        ::usleep(5'000);
+    }
 }
 
 bool CommandOutput::exitedSuccessfully() const {

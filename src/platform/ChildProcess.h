@@ -32,6 +32,11 @@ struct ChildOptions {
     bool pipeInput = false;
     // Give the child a pipe for its standard output (else it goes to the null device).
     bool pipeOutput = true;
+    // Start the child as the leader of a process group of its own; stop() then ends the
+    // whole group, so a grandchild that still holds a pipe does not outlive it.
+    bool ownProcessGroup = false;
+    // The child's PATH (else it inherits ours). The rest of the environment is inherited.
+    std::optional<std::string> searchPath;
 };
 
 // A started child process. Its standard error goes to the null device, every other
@@ -62,17 +67,26 @@ public:
     // Blocks until the child has exited; its wait status (as from waitpid).
     int wait();
     // Closes the input, sends SIGTERM, checks up to 20 times 10 ms apart, then SIGKILL,
-    // and waits. Safe to call more than once.
+    // and waits. With its own process group, the signals go to the whole group, and what is
+    // left of the group is killed before the child is reaped. Safe to call more than once.
     void stop();
+    // Waits up to `limit` for the child to exit by itself; its wait status when it did. The
+    // child is not reaped, so stop() can still reach its process group.
+    std::optional<int> waitForExit(std::chrono::milliseconds limit);
 
 private:
-    ChildProcess(pid_t pid, int input, int output) : pid_(pid), input_(input), output_(output) {}
+    ChildProcess(pid_t pid, int input, int output, bool group)
+        : pid_(pid), input_(input), output_(output), group_(group) {}
     void release();
+    // True once the child has exited (or cannot be waited for); does not reap it.
+    bool hasExited() const;
+    std::optional<int> exitStatusWithoutReaping() const;
 
     pid_t pid_ = -1;
     int input_ = -1;
     int output_ = -1;
     bool reaped_ = false;
+    bool group_ = false;
     int status_ = 0;
 };
 

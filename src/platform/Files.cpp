@@ -38,6 +38,28 @@ std::optional<std::string> readFile(const std::filesystem::path& path, std::size
     return result;
 }
 
+std::optional<std::string> readFilePrefix(const std::filesystem::path& path,
+                                          std::size_t maxBytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    std::optional<std::string> result;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        std::string data(maxBytes, '\0');
+        std::size_t filled = 0;
+        while (filled < maxBytes) {
+            const ssize_t count = ::read(fd, data.data() + filled, maxBytes - filled);
+            if (count < 0 && errno == EINTR) continue;
+            if (count <= 0) break;
+            filled += static_cast<std::size_t>(count);
+        }
+        data.resize(filled);
+        result = std::move(data);
+    }
+    ::close(fd);
+    return result;
+}
+
 int writeFileAtomically(const std::filesystem::path& path, std::string_view data,
                         std::filesystem::perms permissions) {
     std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();

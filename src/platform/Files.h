@@ -12,6 +12,10 @@ namespace kestrane::platform {
 // regular file, unreadable, or larger than `maxBytes` (never reads past the cap).
 std::optional<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes);
 
+// The first `maxBytes` (or fewer) of a regular file; nullopt when it cannot be read. Never
+// blocks on a FIFO or a device.
+std::optional<std::string> readFilePrefix(const std::filesystem::path& path, std::size_t maxBytes);
+
 // Replaces `path` with `data` so that a reader, or a crash at any moment, sees either the
 // old file or the complete new one: a temporary file in the same folder, written and synced,
 // given `permissions`, then renamed over the target. Returns an errno-style code (0 on

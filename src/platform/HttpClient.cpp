@@ -31,6 +31,7 @@ struct Transfer {
     curl_off_t lastReceived = 0;
     curl_off_t lastSent = 0;
     bool idleTimedOut = false;
+    const Cancellation* cancellation = nullptr;
 };
 
 size_t writeBody(char* data, size_t size, size_t count, void* context) {
@@ -47,6 +48,7 @@ size_t writeBody(char* data, size_t size, size_t count, void* context) {
 // Aborts a transfer that has made no progress for longer than the idle limit.
 int watchProgress(void* context, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
     auto& transfer = *static_cast<Transfer*>(context);
+    if (transfer.cancellation && transfer.cancellation->isCancelled()) return 1;
     const auto now = SteadyClock::now();
     if (received != transfer.lastReceived || sent != transfer.lastSent) {
         transfer.lastReceived = received;
@@ -97,6 +99,9 @@ std::string describe(CURLcode code) {
 struct CurlDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
+struct MultiDeleter {
+    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
 struct HeaderListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
@@ -116,6 +121,48 @@ bool hostIsLoopback(const std::string& url) {
     return loopback;
 }
 
+const char* const kCancelled = "Запрос отменён.";
+
+// Runs the transfer in a multi handle of its own, so that a cancellation from another thread
+// wakes the wait at once instead of at the next progress tick.
+CURLcode perform(CURL* curl, Cancellation* cancellation) {
+    if (!cancellation) return curl_easy_perform(curl);
+    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+    if (!multi) return CURLE_OUT_OF_MEMORY;
+    if (curl_multi_add_handle(multi.get(), curl) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
+    CURLM* handle = multi.get();
+    const int wakeUp = cancellation->addWakeUp([handle] { curl_multi_wakeup(handle); });
+    CURLcode result = CURLE_OK;
+    for (;;) {
+        if (cancellation->isCancelled()) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        int running = 0;
+        if (curl_multi_perform(handle, &running) != CURLM_OK) {
+            result = CURLE_OUT_OF_MEMORY;
+            break;
+        }
+        int queued = 0;
+        bool done = false;
+        while (CURLMsg* message = curl_multi_info_read(handle, &queued)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == curl) {
+                result = message->data.result;
+                done = true;
+            }
+        }
+        if (done || running == 0) break;
+        if (curl_multi_poll(handle, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+            result = CURLE_OUT_OF_MEMORY;
+            break;
+        }
+    }
+    // No wake-up may reach the handle once it is gone.
+    cancellation->removeWakeUp(wakeUp);
+    curl_multi_remove_handle(handle, curl);
+    return result;
+}
+
 }  // namespace
 
 CurlHttpClient::CurlHttpClient(HttpSessionLimits limits) : limits_(limits) { initialiseCurlOnce(); }
@@ -127,6 +174,10 @@ std::optional<HttpResponse> CurlHttpClient::send(const HttpRequest& request) con
 
     Transfer transfer;
     transfer.idleLimit = request.timeout.value_or(limits_.requestTimeout);
+    transfer.cancellation = request.cancellation;
+    if (request.cancellation && request.cancellation->isCancelled()) {
+        throw TransportError(kCancelled);
+    }
     const auto total = limits_.resourceTimeout;
     const auto connectLimit = std::min(transfer.idleLimit, total);
 
@@ -149,6 +200,10 @@ std::optional<HttpResponse> CurlHttpClient::send(const HttpRequest& request) con
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
     }
+    if (hostIsLoopback(request.url)) {
+        // An empty proxy overrides the environment's proxy variables and no_proxy alike.
+        curl_easy_setopt(curl, CURLOPT_PROXY, "");
+    }
     curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(total.count()));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectLimit.count()));
@@ -167,7 +222,10 @@ std::optional<HttpResponse> CurlHttpClient::send(const HttpRequest& request) con
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.c_str());
     }
 
-    const CURLcode code = curl_easy_perform(curl);
+    const CURLcode code = perform(curl, request.cancellation);
+    if (request.cancellation && request.cancellation->isCancelled()) {
+        throw TransportError(kCancelled);
+    }
     if (transfer.bodyTooLarge) return std::nullopt;
     if (transfer.idleTimedOut) throw TransportError(describe(CURLE_OPERATION_TIMEDOUT));
     if (code == CURLE_WEIRD_SERVER_REPLY || code == CURLE_BAD_CONTENT_ENCODING ||

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Cancellation.h"
+
 namespace kestrane::platform {
 
 struct HttpRequest {
@@ -20,6 +22,9 @@ struct HttpRequest {
     // Accept a self-signed certificate, but only when the host is 127.0.0.1 or localhost
     // (local servers of desktop tools); every other host keeps full verification.
     bool trustLoopbackCertificate = false;
+    // When set and cancelled (before or during the exchange), the request ends at once with
+    // a TransportError; the caller has already decided without its answer.
+    Cancellation* cancellation = nullptr;
 };
 
 struct HttpResponse {
@@ -50,7 +55,10 @@ public:
     virtual std::optional<HttpResponse> send(const HttpRequest& request) const = 0;
 };
 
-// libcurl with TLS verification always on, no redirects, no signals.
+// libcurl with TLS verification always on, no redirects, no signals. Requests to 127.0.0.1,
+// ::1 and localhost never go through a proxy (a local server must be reached directly, and a
+// bearer token for it must not cross the network in clear text); every other request uses
+// the proxy the environment names (https_proxy, all_proxy, no_proxy), as curl does.
 class CurlHttpClient final : public HttpClient {
 public:
     explicit CurlHttpClient(HttpSessionLimits limits);

@@ -2,7 +2,7 @@
 //
 // It reads its script from "<argv[0]>.scenario" (tests link or copy this program under the
 // name they give the client) and records what it saw in "<argv[0]>.log": its process id,
-// arguments and working directory, then every line it read. Script lines:
+// arguments, working directory and PATH, then every line it read. Script lines:
 //
 //   read            read one line from standard input (end of input: exit 0)
 //   send TEXT       write TEXT and a line feed
@@ -14,6 +14,8 @@
 //   hang            block until killed, whatever happens to standard input
 //   drain           read and discard standard input until it ends, then exit 0
 //   sleep MS        wait MS milliseconds (a slow server, for benchmarks)
+//   grandchild      start a child of our own that keeps standard output open and waits until
+//                   killed (records "grandchild PID")
 //
 // Lines that are empty or start with '#' are ignored. After the last line it drains.
 #include <signal.h>
@@ -68,6 +70,8 @@ int main(int, char** argv) {
     log << "args";
     for (char** argument = argv + 1; *argument; ++argument) log << ' ' << *argument;
     log << '\n' << "cwd " << (::getcwd(directory, sizeof directory) ? directory : "?") << '\n';
+    const char* path = std::getenv("PATH");
+    log << "path " << (path ? path : "") << '\n';
     log.flush();
 
     std::string step;
@@ -100,6 +104,14 @@ int main(int, char** argv) {
             for (;;) ::pause();
         } else if (command == "drain") {
             drain();
+        } else if (command == "grandchild") {
+            log.flush();
+            const pid_t child = ::fork();
+            if (child == 0) {
+                for (;;) ::pause();
+            }
+            log << "grandchild " << child << '\n';
+            log.flush();
         } else if (command == "sleep") {
             std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(argument)));
         } else {

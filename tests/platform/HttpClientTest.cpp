@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "platform/LocalizedError.h"
 #include "support/FakeHttpServer.h"
@@ -109,6 +110,53 @@ TEST(HttpClientTest, TransportFailuresHaveRussianDescriptions) {
     EXPECT_EQ(transportErrorOf(client, {.url = "http://127.0.0.1:" + std::to_string(closedPort)}),
               "Не удалось подключиться к серверу.");
     EXPECT_EQ(transportErrorOf(client, {.url = "gopher://127.0.0.1/"}), "Неподдерживаемый URL.");
+}
+
+TEST(HttpClientTest, ACancelledRequestEndsAtOnceWithoutItsAnswer) {
+    testing::FakeHttpServer fake;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool arrived = false, released = false;
+    int requests = 0;
+    fake.server().Get("/slow", [&](const httplib::Request&, httplib::Response& response) {
+        std::unique_lock lock(mutex);
+        ++requests;
+        arrived = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+        response.set_content("late", "text/plain");
+    });
+    fake.start();
+    // Only the cancellation can end this wait before the test's own end.
+    const CurlHttpClient client({std::chrono::minutes(10), std::chrono::minutes(10)});
+
+    Cancellation early;
+    early.cancel();
+    EXPECT_EQ(transportErrorOf(client, {.url = fake.origin() + "/slow", .cancellation = &early}),
+              "Запрос отменён.");
+
+    Cancellation cancellation;
+    std::thread canceller([&] {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return arrived; });
+        cancellation.cancel();
+    });
+    EXPECT_EQ(
+        transportErrorOf(client, {.url = fake.origin() + "/slow", .cancellation = &cancellation}),
+        "Запрос отменён.");
+    canceller.join();
+    {
+        const std::lock_guard lock(mutex);
+        released = true;
+        EXPECT_EQ(requests, 1);  // the early one never left
+    }
+    changed.notify_all();
+
+    // Not cancelled, the same path answers as usual.
+    Cancellation unused;
+    const auto answer = client.send({.url = fake.origin() + "/slow", .cancellation = &unused});
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->body, "late");
 }
 
 }  // namespace

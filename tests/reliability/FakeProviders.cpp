@@ -24,8 +24,7 @@ model::ProviderUsage fetchClaude(const std::string& origin,
                                  const std::filesystem::path& home) {
     const platform::MapEnvironment environment(
         Variables{{std::string(providers::ClaudeClient::tokenVariable), kClaudeToken},
-                  {std::string(providers::ClaudeClient::apiOriginVariable), origin},
-                  {std::string(providers::ClaudeClient::authOriginVariable), origin}},
+                  {std::string(providers::ClaudeClient::apiOriginVariable), origin}},
         home);
     const FixedClock clock;
     const platform::CurlHttpClient http(limits);
@@ -88,8 +87,6 @@ void serveValidAnswers(httplib::Server& server) {
     };
     const auto& providers = httpProviders();
     server.Get("/api/oauth/usage", answer(providers[0].validAnswer));
-    server.Post("/v1/oauth/token", answer(std::string(R"({"access_token":")") + kClaudeFreshToken +
-                                          R"(","expires_in":3600})"));
     server.Get("/api/usage-summary", answer(providers[1].validAnswer));
     server.Get("/api/auth/me", answer(R"({"email":"user@example.com"})"));
     server.Get("/coding/v1/usages", answer(providers[2].validAnswer));

@@ -44,8 +44,7 @@ struct HttpProvider {
     std::optional<std::string> everyFailureMessage;
 };
 
-// Routes every endpoint of the three providers on `server` to their valid answers (and a
-// token answer with kClaudeFreshToken for Claude's refresh).
+// Routes every endpoint of the three providers on `server` to their valid answers.
 void serveValidAnswers(httplib::Server& server);
 
 // Claude, Cursor, Kimi, and Antigravity's local language server (found through stand-ins for

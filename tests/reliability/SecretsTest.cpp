@@ -39,7 +39,7 @@ class SecretsTest : public ::testing::Test {
         home.write(".claude/.credentials.json",
                    std::string(R"({"claudeAiOauth":{"accessToken":")") + testing::kClaudeToken +
                        R"(","refreshToken":")" + testing::kClaudeRefreshToken +
-                       R"(","expiresAt":1000,"subscriptionType":"max"}})");
+                       R"(","expiresAt":4102444800000,"subscriptionType":"max"}})");
         testing::makeStateDatabase(home.path() / ".config/Cursor/User/globalStorage/state.vscdb",
                                    testing::cursorAccessToken());
         home.write(".kimi-code/credentials/kimi-code.json", std::string(R"({"access_token":")") +
@@ -52,8 +52,8 @@ class SecretsTest : public ::testing::Test {
                                  std::map<std::string, std::string> extra = {}) {
         std::map<std::string, std::string> environment = {
             {"HOME", home.path().string()},         {"PATH", "/usr/bin:/bin"},
-            {"KESTRANE_CLAUDE_API_ORIGIN", origin}, {"KESTRANE_CLAUDE_AUTH_ORIGIN", origin},
-            {"KESTRANE_CURSOR_ORIGIN", origin},     {"KESTRANE_KIMI_ORIGIN", origin},
+            {"KESTRANE_CLAUDE_API_ORIGIN", origin}, {"KESTRANE_CURSOR_ORIGIN", origin},
+            {"KESTRANE_KIMI_ORIGIN", origin},
         };
         environment.merge(extra);
         return testing::runProcess(testing::kestraneExecutable(),
@@ -108,13 +108,15 @@ TEST_F(SecretsTest, SuccessfulProbeShowsNoSecret) {
         << output.standardOutput;
     EXPECT_NE(output.standardOutput.find("Kimi OK: "), std::string::npos) << output.standardOutput;
     EXPECT_EQ(output.standardError, "");
-    // The secrets were really used: refreshed Claude session, Cursor cookie, Kimi token.
+    // The secrets were really used: stored Claude session, Cursor cookie, Kimi token. The
+    // Claude refresh token is never sent anywhere (redeeming it would sign Claude Code out).
     std::string seen;
     for (const auto& line : credentialsSeen) seen += line + "\n";
-    for (const auto* used : {testing::kClaudeFreshToken, testing::kClaudeRefreshToken,
-                             testing::kCursorSignature, testing::kKimiToken}) {
+    for (const auto* used :
+         {testing::kClaudeToken, testing::kCursorSignature, testing::kKimiToken}) {
         EXPECT_NE(seen.find(used), std::string::npos) << used;
     }
+    EXPECT_EQ(seen.find(testing::kClaudeRefreshToken), std::string::npos);
     expectNoSecretIn(output);
 }
 

@@ -46,7 +46,6 @@ TEST(SoakTest, AThousandFetchCyclesKeepResidentMemoryFlat) {
     const platform::MapEnvironment environment(
         {{"KESTRANE_CLAUDE_OAUTH_TOKEN", testing::kClaudeToken},
          {"KESTRANE_CLAUDE_API_ORIGIN", server.origin()},
-         {"KESTRANE_CLAUDE_AUTH_ORIGIN", server.origin()},
          {"KESTRANE_CURSOR_ORIGIN", server.origin()},
          {"KESTRANE_KIMI_ORIGIN", server.origin()},
          {"KIMI_CODE_API_KEY", testing::kKimiKey},

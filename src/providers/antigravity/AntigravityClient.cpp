@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 
+#include "model/OutsideText.h"
 #include "model/QuotaError.h"
 #include "platform/Environment.h"
 #include "platform/HttpClient.h"
@@ -122,7 +123,7 @@ ProviderUsage usage(std::vector<LimitWindow> windows, const std::optional<Antigr
         result.email = who->email;
         result.plan = who->plan;
     }
-    return result;
+    return model::sanitized(std::move(result));
 }
 
 // The top level of an answer: a JSON object with an acceptable code.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -86,6 +88,9 @@ class AntigravityClient {
                                      std::size_t maxOutputBytes, std::chrono::milliseconds limit);
     // The qualifying processes of a `ps -o pid=,command=` listing, in listing order.
     static std::vector<AntigravityProcess> parseProcessListing(std::string_view listing);
+    // The same for a `ps -o pid=,uid=,command=` listing, keeping only processes of `owner`.
+    static std::vector<AntigravityProcess> parseOwnedProcessListing(std::string_view listing,
+                                                                    uid_t owner);
     // Ascending distinct ports of an lsof listing of listening TCP sockets.
     static std::vector<int> parseListeningPorts(std::string_view listing);
     // The value of option `name` ("--name=value" or "--name value", name in any case).

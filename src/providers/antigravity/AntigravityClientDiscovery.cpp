@@ -171,9 +171,32 @@ std::string AntigravityClient::processOutput(const std::filesystem::path& execut
 
 std::vector<AntigravityProcess> AntigravityClient::runningProcesses() {
     const std::string listing =
-        processOutput(platform::psExecutable(), {"-ax", "-o", "pid=,command="},
+        processOutput(platform::psExecutable(), {"-ax", "-o", "pid=,uid=,command="},
                       kMaxProcessListingBytes, kProcessListingLimit);
-    return parseProcessListing(listing);
+    return parseOwnedProcessListing(listing, ::getuid());
+}
+
+std::vector<AntigravityProcess> AntigravityClient::parseOwnedProcessListing(
+    std::string_view listing, uid_t owner) {
+    // Another user's process could pose as a language server and hand us made-up quotas (or
+    // learn our requests); only servers of the current user are asked.
+    std::vector<AntigravityProcess> processes;
+    const std::string ownerText = std::to_string(owner);
+    while (!listing.empty()) {
+        const auto end = listing.find_first_of("\r\n");
+        std::string_view line = trimmedSpaces(listing.substr(0, end));
+        listing.remove_prefix(end == std::string_view::npos ? listing.size() : end + 1);
+        const auto pidEnd = line.find(' ');
+        if (pidEnd == std::string_view::npos) continue;
+        const std::string_view pid = line.substr(0, pidEnd);
+        std::string_view rest = line.substr(pidEnd);
+        rest.remove_prefix(std::min(rest.find_first_not_of(' '), rest.size()));
+        const auto uidEnd = rest.find(' ');
+        if (uidEnd == std::string_view::npos || rest.substr(0, uidEnd) != ownerText) continue;
+        const std::string entry = std::string(pid) + std::string(rest.substr(uidEnd));
+        if (auto process = parseListingLine(entry)) processes.push_back(std::move(*process));
+    }
+    return processes;
 }
 
 std::vector<AntigravityProcess> AntigravityClient::parseProcessListing(std::string_view listing) {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <set>
 
+#include "model/OutsideText.h"
 #include "model/QuotaError.h"
 #include "platform/Files.h"
 #include "platform/Iso8601.h"
@@ -19,15 +20,24 @@ using model::QuotaError;
 using platform::Json;
 
 constexpr std::string_view kDefaultApiOrigin = "https://api.anthropic.com";
-constexpr std::string_view kDefaultAuthOrigin = "https://console.anthropic.com";
-constexpr std::string_view kClientId = "3f6b2a71-0c4e-4d8a-9b15-7e2c9a0d4f63";
 constexpr std::string_view kKeychainService = "Claude Code-credentials";
 // A credentials file is a few hundred bytes; anything this large is not one.
 constexpr std::size_t kMaxCredentialsFileBytes = 1024 * 1024;
 constexpr std::chrono::seconds kRequestTimeout{60};
-constexpr double kRefreshMargin = 60;
 
 const char* const kSessionExpired = "Сессия Claude истекла. Выполните `claude login`.";
+const char* const kStoredSessionExpired =
+    "Сессия Claude истекла. Откройте Claude Code, чтобы он обновил вход.";
+const char* const kNoOAuthAccess = "В сессии Claude нет OAuth-доступа. Выполните `claude login`.";
+
+// The token travels in a header line: a line break or any other control character in it
+// would let the stored file add headers of its own.
+bool isHeaderSafe(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 0x20 && byte != 0x7F;
+    });
+}
 
 std::string lowercased(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -60,8 +70,7 @@ ClaudeClient::ClaudeClient(const platform::Environment& environment, const platf
       clock_(clock),
       keychain_(keychain),
       http_(http ? *http : sharedSession()),
-      apiOrigin_(platform::resolveOrigin(environment, apiOriginVariable, kDefaultApiOrigin)),
-      authOrigin_(platform::resolveOrigin(environment, authOriginVariable, kDefaultAuthOrigin)) {}
+      apiOrigin_(platform::resolveOrigin(environment, apiOriginVariable, kDefaultApiOrigin)) {}
 
 const platform::HttpClient& ClaudeClient::sharedSession() {
     static const platform::CurlHttpClient session(
@@ -70,13 +79,14 @@ const platform::HttpClient& ClaudeClient::sharedSession() {
 }
 
 model::ProviderUsage ClaudeClient::fetch() const {
-    for (const auto* origin : {&apiOrigin_, &authOrigin_}) {
-        if (origin->error) throw QuotaError::unavailable(*origin->error);
-    }
+    if (apiOrigin_.error) throw QuotaError::unavailable(*apiOrigin_.error);
 
-    Credentials credentials = loadCredentials();
-    if (credentials.expiresAt && *credentials.expiresAt - clock_.now() < kRefreshMargin) {
-        credentials = refresh(credentials);
+    // The session is used as stored and never renewed here: Claude's refresh tokens are
+    // single-use, so redeeming one would sign the user's own Claude Code out. A token close
+    // to its expiry is still valid; an expired one is left for Claude Code to renew.
+    const Credentials credentials = loadCredentials();
+    if (credentials.expiresAt && *credentials.expiresAt <= clock_.now()) {
+        throw QuotaError::unavailable(kStoredSessionExpired);
     }
 
     platform::HttpRequest request;
@@ -108,10 +118,13 @@ model::ProviderUsage ClaudeClient::fetch() const {
 ClaudeClient::Credentials ClaudeClient::loadCredentials() const {
     if (const auto token = environment_.value(tokenVariable)) {
         std::string trimmed = platform::trimmedWhitespace(*token);
-        if (!trimmed.empty()) return Credentials{.accessToken = std::move(trimmed)};
+        if (!trimmed.empty()) {
+            if (!isHeaderSafe(trimmed)) throw QuotaError::unavailable(kNoOAuthAccess);
+            return Credentials{.accessToken = std::move(trimmed)};
+        }
     }
 
-    const auto file = environment_.homeDirectory() / ".claude" / ".credentials.json";
+    const auto file = credentialsFile(environment_);
     if (const auto data = platform::readFile(file, kMaxCredentialsFileBytes)) {
         try {
             return decodeCredentials(*data);
@@ -162,48 +175,19 @@ ClaudeClient::Credentials ClaudeClient::decodeCredentials(std::string_view data)
         throw QuotaError::invalidResponse("Локальная сессия Claude имеет неизвестный формат.");
     }
     credentials.accessToken = platform::trimmedWhitespace(accessToken.value_or(""));
-    if (credentials.accessToken.empty()) {
-        throw QuotaError::unavailable(
-            "В сессии Claude нет OAuth-доступа. Выполните `claude login`.");
+    if (credentials.accessToken.empty() || !isHeaderSafe(credentials.accessToken)) {
+        throw QuotaError::unavailable(kNoOAuthAccess);
     }
     return credentials;
 }
 
-ClaudeClient::Credentials ClaudeClient::refresh(const Credentials& credentials) const {
-    if (!credentials.refreshToken || credentials.refreshToken->empty()) {
-        throw QuotaError::unavailable(kSessionExpired);
+std::filesystem::path ClaudeClient::credentialsFile(const platform::Environment& environment) {
+    // Claude Code keeps its files in CLAUDE_CONFIG_DIR when the user has moved them there.
+    if (const auto directory = environment.value(configDirectoryVariable)) {
+        const std::string trimmed = platform::trimmedWhitespace(*directory);
+        if (!trimmed.empty()) return std::filesystem::path(trimmed) / ".credentials.json";
     }
-    platform::HttpRequest request;
-    request.method = "POST";
-    request.url = authOrigin_.origin + "/v1/oauth/token";
-    request.timeout = kRequestTimeout;
-    request.headers = {
-        {"Content-Type", "application/x-www-form-urlencoded"},
-        {"Accept", "application/json"},
-    };
-    request.body = platform::formUrlEncoded({
-        {"grant_type", "refresh_token"},
-        {"refresh_token", *credentials.refreshToken},
-        {"client_id", std::string(kClientId)},
-    });
-    const auto response = http_.send(request);
-    if (!response || response->status != 200) {
-        throw QuotaError::unavailable(
-            "Не удалось обновить сессию Claude. Выполните `claude login`.");
-    }
-
-    const Json root = platform::parseJson(response->body);
-    const Json& answer = platform::requireObject(root);
-    const auto accessToken = platform::stringMember(answer, "access_token");
-    const auto refreshToken = platform::stringMember(answer, "refresh_token");
-    const auto expiresIn = platform::integerMember(answer, "expires_in");
-    if (!accessToken || !expiresIn) throw platform::DecodingError();
-
-    Credentials refreshed = credentials;
-    refreshed.accessToken = *accessToken;
-    if (refreshToken) refreshed.refreshToken = refreshToken;
-    refreshed.expiresAt = clock_.now() + static_cast<double>(*expiresIn);
-    return refreshed;
+    return environment.homeDirectory() / ".claude" / ".credentials.json";
 }
 
 model::ProviderUsage ClaudeClient::parseUsage(std::string_view data,
@@ -285,7 +269,7 @@ model::ProviderUsage ClaudeClient::parseUsage(std::string_view data,
     } catch (const platform::DecodingError&) {
         throw QuotaError::invalidResponse("Не удалось разобрать квоты Claude.");
     }
-    return usage;
+    return model::sanitized(std::move(usage));
 }
 
 std::optional<platform::Date> ClaudeClient::parseDate(const std::optional<std::string>& text) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,7 +19,7 @@ namespace kestrane::providers {
 
 // Fetches the Claude subscription's quota with the OAuth session the Claude command-line
 // tool left on this machine (or a token from the environment). Keeps nothing between
-// fetches; a refreshed token lives only for the one fetch and is never written anywhere.
+// fetches and never renews the session: an expired one is reported, not refreshed.
 class ClaudeClient {
 public:
     struct Credentials {
@@ -34,8 +35,9 @@ public:
     };
 
     static constexpr std::string_view apiOriginVariable = "KESTRANE_CLAUDE_API_ORIGIN";
-    static constexpr std::string_view authOriginVariable = "KESTRANE_CLAUDE_AUTH_ORIGIN";
     static constexpr std::string_view tokenVariable = "KESTRANE_CLAUDE_OAUTH_TOKEN";
+    // Claude Code's own setting for the folder that holds .credentials.json.
+    static constexpr std::string_view configDirectoryVariable = "CLAUDE_CONFIG_DIR";
 
     // `http` defaults to the shared Claude session (15 s request, 20 s resource limits).
     ClaudeClient(const platform::Environment& environment, const platform::Clock& clock,
@@ -44,7 +46,8 @@ public:
     model::ProviderUsage fetch() const;
 
     Credentials loadCredentials() const;
-    Credentials refresh(const Credentials& credentials) const;
+    // $CLAUDE_CONFIG_DIR/.credentials.json, else ~/.claude/.credentials.json.
+    static std::filesystem::path credentialsFile(const platform::Environment& environment);
 
     static Credentials decodeCredentials(std::string_view data);
     static model::ProviderUsage parseUsage(std::string_view data,
@@ -64,7 +67,6 @@ private:
     const platform::Keychain& keychain_;
     const platform::HttpClient& http_;
     platform::EndpointOrigin apiOrigin_;
-    platform::EndpointOrigin authOrigin_;
 };
 
 }  // namespace kestrane::providers

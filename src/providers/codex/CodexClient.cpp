@@ -1,5 +1,6 @@
 #include "providers/codex/CodexClient.h"
 
+#include <sys/wait.h>
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
 
@@ -12,8 +13,12 @@
 #include <map>
 #include <set>
 
+#include "model/OutsideText.h"
 #include "model/QuotaError.h"
+#include "platform/CommandDirectories.h"
+#include "platform/Files.h"
 #include "platform/TextConversions.h"
+#include "providers/codex/CodexInstallHint.h"
 #include "providers/codex/CodexExecutableLocator.h"
 #include "providers/codex/CodexRPC.h"
 
@@ -27,6 +32,35 @@ using model::RecentModelContext;
 using platform::Json;
 
 constexpr std::int64_t kThreadListLimit = 64;
+const char* const kNodeMissing = "Codex найден, но для запуска ему нужен Node.js, которого нет в PATH.";
+// The status a shell or `env` exits with when the command it should run does not exist.
+constexpr int kCommandNotFound = 127;
+// A child that closed its output is exiting; this is ample time to see how.
+constexpr std::chrono::milliseconds kExitGrace{500};
+// A script's first line is short; this is enough to see its interpreter.
+constexpr std::size_t kShebangBytes = 256;
+
+bool isTimeout(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const QuotaError& quota) {
+        return quota.kind() == QuotaError::Kind::timeout;
+    } catch (...) {
+        return false;
+    }
+}
+
+// The interpreter line of a script run by Node.js (`#!/usr/bin/env node`, `#!…/node`):
+// its first word, the program the system starts.
+std::optional<std::string> nodeScriptInterpreter(const std::string& executable) {
+    const auto head = platform::readFilePrefix(executable, kShebangBytes);
+    if (!head || !head->starts_with("#!")) return std::nullopt;
+    const std::string line = head->substr(2, head->find('\n') - 2);
+    if (line.find("node") == std::string::npos) return std::nullopt;
+    const auto start = line.find_first_not_of(" \t");
+    if (start == std::string::npos) return std::nullopt;
+    return line.substr(start, line.find_first_of(" \t", start) - start);
+}
 constexpr double kRecentWindowSeconds = 86400;
 // Session clocks may run a little ahead of ours.
 constexpr double kFutureToleranceSeconds = 60;
@@ -121,7 +155,7 @@ ProviderUsage CodexClient::fetch() const {
     const auto applications = CodexExecutableLocator::installedApplications(workspace_);
     const auto executables = CodexExecutableLocator::executables(
         environment_, applications, environment_.homeDirectory(), {"/Applications"},
-        {"/opt/homebrew/bin", "/usr/local/bin"});
+        platform::packageCommandDirectories(environment_));
     return fetchSynchronously(executables);
 }
 
@@ -150,18 +184,21 @@ ProviderUsage CodexClient::fetchSynchronously(const std::vector<std::string>& ex
 }
 
 std::unique_ptr<CodexRPC> CodexClient::connect(const std::vector<std::string>& executables) const {
-    if (executables.empty()) {
-        throw QuotaError::unavailable("Codex не найден. Установите Codex или приложение ChatGPT.");
-    }
+    if (executables.empty()) throw QuotaError::unavailable(codexNotFoundMessage());
     std::exception_ptr pending =
         std::make_exception_ptr(QuotaError::unavailable("Не удалось подключиться к Codex."));
     const auto directory = temporaryDirectory();
     for (const auto& executable : executables) {
         std::unique_ptr<CodexRPC> rpc;
         try {
-            rpc = std::make_unique<CodexRPC>(executable, directory);
+            rpc = std::make_unique<CodexRPC>(executable, directory, childSearchPath(executable));
         } catch (...) {
-            pending = std::current_exception();
+            // A launcher that names node itself (`#!/path/to/node`) fails to start at all.
+            const auto interpreter = nodeScriptInterpreter(executable);
+            std::error_code ignored;
+            pending = interpreter && !std::filesystem::exists(*interpreter, ignored)
+                          ? std::make_exception_ptr(QuotaError::unavailable(kNodeMissing))
+                          : std::current_exception();
             continue;
         }
         try {
@@ -171,16 +208,34 @@ std::unique_ptr<CodexRPC> CodexClient::connect(const std::vector<std::string>& e
             rpc->write(Json{{"method", "initialized"}, {"params", Json::object()}});
             return rpc;
         } catch (...) {
-            rpc->stop();
             pending = std::current_exception();
+            // "command not found" from the launcher's `env`: a Node.js script without node.
+            // Only a child that closed the connection is exiting; a silent one is not waited for.
+            const auto status = isTimeout(pending) ? std::nullopt : rpc->exitStatus(kExitGrace);
+            if (status && WIFEXITED(*status) && WEXITSTATUS(*status) == kCommandNotFound &&
+                nodeScriptInterpreter(executable)) {
+                pending = std::make_exception_ptr(QuotaError::unavailable(kNodeMissing));
+            }
+            rpc->stop();
         }
     }
     std::rethrow_exception(pending);
 }
 
 std::filesystem::path CodexClient::temporaryDirectory() const {
+    // A TMPDIR that names no folder would make every start fail; /tmp always exists.
     const auto value = environment_.value("TMPDIR");
-    return value && !value->empty() ? std::filesystem::path(*value) : "/tmp";
+    std::error_code error;
+    if (value && !value->empty() && std::filesystem::is_directory(*value, error)) return *value;
+    return "/tmp";
+}
+
+std::string CodexClient::childSearchPath(const std::string& executable) const {
+    // The npm launcher runs `env node`; nvm and npm put node beside codex, and a desktop
+    // session's PATH often lacks that folder.
+    const std::string folder = std::filesystem::path(executable).parent_path().string();
+    const std::string inherited = environment_.value("PATH").value_or("");
+    return inherited.empty() ? folder : folder + ":" + inherited;
 }
 
 ProviderUsage CodexClient::usage(const Json& accountResult, const Json& limitsResult,
@@ -242,7 +297,7 @@ ProviderUsage CodexClient::usage(const Json& accountResult, const Json& limitsRe
     result.spendLimit = balance;
     if (balance) result.currency = "кредиты";
     result.updatedAt = now;
-    return result;
+    return model::sanitized(std::move(result));
 }
 
 std::vector<LimitWindow> CodexClient::windows(const Json& bucket, const std::string& fallbackName) {

@@ -64,6 +64,7 @@ class CodexClient {
   private:
     std::unique_ptr<CodexRPC> connect(const std::vector<std::string>& executables) const;
     std::filesystem::path temporaryDirectory() const;
+    std::string childSearchPath(const std::string& executable) const;
 
     const platform::Environment& environment_;
     const platform::Clock& clock_;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 
+#include "model/OutsideText.h"
 #include "model/QuotaError.h"
 
 namespace kestrane::providers {
@@ -27,11 +28,18 @@ const char* const kInvalidJson = "Codex вернул некорректный JS
 const char* const kConnectionClosed = "Codex закрыл соединение.";
 
 platform::ChildProcess launch(const std::filesystem::path& executable,
-                              const std::filesystem::path& workingDirectory) {
+                              const std::filesystem::path& workingDirectory,
+                              const std::string& searchPath) {
     try {
-        return platform::ChildProcess::start(
-            executable, {"-s", "read-only", "-a", "never", "app-server"},
-            {.workingDirectory = workingDirectory, .pipeInput = true, .pipeOutput = true});
+        // A group of its own: the npm launcher starts node, which may start more, and every
+        // one of them must end with the fetch.
+        return platform::ChildProcess::start(executable,
+                                             {"-s", "read-only", "-a", "never", "app-server"},
+                                             {.workingDirectory = workingDirectory,
+                                              .pipeInput = true,
+                                              .pipeOutput = true,
+                                              .ownProcessGroup = true,
+                                              .searchPath = searchPath});
     } catch (const platform::LaunchError& error) {
         throw QuotaError::unavailable(std::string("Не удалось запустить Codex: ") + error.what());
     }
@@ -47,8 +55,8 @@ std::int64_t millisecondsLeft(CodexRPC::Deadline deadline) {
 }  // namespace
 
 CodexRPC::CodexRPC(const std::filesystem::path& executable,
-                   const std::filesystem::path& workingDirectory)
-    : process_(launch(executable, workingDirectory)) {}
+                   const std::filesystem::path& workingDirectory, const std::string& searchPath)
+    : process_(launch(executable, workingDirectory, searchPath)) {}
 
 Json CodexRPC::request(std::int64_t id, std::string_view method, Json params,
                        std::chrono::milliseconds timeout) {
@@ -63,9 +71,11 @@ Json CodexRPC::request(std::int64_t id, std::string_view method, Json params,
 
         if (const auto error = line->find("error"); error != line->end() && error->is_object()) {
             const auto message = error->find("message");
-            throw QuotaError::invalidResponse(message != error->end() && message->is_string()
-                                                  ? message->get<std::string>()
-                                                  : "Ошибка Codex RPC");
+            // The server's own words: shown, so kept to one clean line.
+            const std::string text = message != error->end() && message->is_string()
+                                         ? model::sanitizedText(message->get<std::string>())
+                                         : std::string();
+            throw QuotaError::invalidResponse(text.empty() ? "Ошибка Codex RPC" : text);
         }
         if (const auto result = line->find("result");
             result != line->end() && result->is_object()) {

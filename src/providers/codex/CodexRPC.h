@@ -23,10 +23,11 @@ class CodexRPC {
     // misbehaving child make us allocate without bound.
     static constexpr std::size_t maxLineBytes = 8 * 1024 * 1024;
 
-    // Starts `executable` in app-server mode in `workingDirectory`. Throws
-    // QuotaError::unavailable when it cannot be started.
-    CodexRPC(const std::filesystem::path& executable,
-             const std::filesystem::path& workingDirectory);
+    // Starts `executable` in app-server mode in `workingDirectory`, in a process group of its
+    // own, with `searchPath` as its PATH. Throws QuotaError::unavailable when it cannot be
+    // started.
+    CodexRPC(const std::filesystem::path& executable, const std::filesystem::path& workingDirectory,
+             const std::string& searchPath);
 
     // Sends a request and returns the `result` object of its response. Lines that answer
     // something else (notifications, other ids) are skipped.
@@ -37,8 +38,13 @@ class CodexRPC {
     void write(const platform::Json& message);
     // The next non-empty line as a JSON object; nullopt at the end of the stream.
     std::optional<platform::Json> readLine(Deadline deadline);
-    // Ends the child (close its input, SIGTERM, a short grace period, SIGKILL) and reaps it.
+    // Ends the child and everything it started (close its input, SIGTERM to its process
+    // group, a short grace period, SIGKILL to the group) and reaps it.
     void stop();
+    // The child's wait status when it exits by itself within `limit`.
+    std::optional<int> exitStatus(std::chrono::milliseconds limit) {
+        return process_.waitForExit(limit);
+    }
 
     pid_t processIdentifier() const { return process_.pid(); }
 

@@ -1,6 +1,9 @@
 #include "providers/cursor/CursorClient.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -9,6 +12,7 @@
 #include <future>
 #include <system_error>
 
+#include "model/OutsideText.h"
 #include "model/QuotaError.h"
 #include "platform/ConfigurationDirectory.h"
 #include "platform/Iso8601.h"
@@ -29,6 +33,10 @@ constexpr std::chrono::seconds kRequestTimeout{60};
 constexpr int kMaxTokenBytes = 64 * 1024;
 
 const char* const kSessionExpired = "Сессия Cursor истекла. Откройте Cursor и войдите снова.";
+const char* const kCannotRead = "Не удалось прочитать локальную сессию Cursor.";
+// About a million virtual machine steps: far beyond any lookup, a few milliseconds of work.
+constexpr int kProgressInterval = 1000;
+constexpr int kMaxProgressCalls = 1000;
 
 struct Plan {
     std::optional<std::int64_t> used;
@@ -70,11 +78,20 @@ double percent(const std::optional<Plan>& plan, double used, double limit) {
 struct Statement {
     sqlite3* database = nullptr;
     sqlite3_stmt* statement = nullptr;
+    int guard = -1;
+    int progressCalls = 0;
     ~Statement() {
         sqlite3_finalize(statement);
         sqlite3_close(database);
+        if (guard >= 0) ::close(guard);
     }
 };
+
+// Interrupts the query after kMaxProgressCalls × kProgressInterval virtual machine steps.
+int stopRunawayQuery(void* context) {
+    int& calls = *static_cast<int*>(context);
+    return ++calls > kMaxProgressCalls ? 1 : 0;
+}
 
 }  // namespace
 
@@ -102,12 +119,29 @@ std::string CursorClient::readAccessToken(const std::filesystem::path& database)
         throw QuotaError::unavailable("Cursor не найден или в нем еще не выполнен вход.");
     }
 
+    // Only a regular file is handed to SQLite: opening a FIFO (or a device) in its place would
+    // block the fetch for good. The descriptor, opened without blocking, stays open while
+    // SQLite opens the same name, so the check and the open see the same kind of file unless
+    // someone swaps it in between.
+    const int guard = ::open(database.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat info {};
+    const bool regular = guard >= 0 && ::fstat(guard, &info) == 0 && S_ISREG(info.st_mode);
+    if (!regular) {
+        if (guard >= 0) ::close(guard);
+        throw QuotaError::unavailable(kCannotRead);
+    }
+
     Statement handles;
+    handles.guard = guard;
     // Read-only: the editor owns this file and may be writing it right now.
     if (sqlite3_open_v2(database.c_str(), &handles.database, SQLITE_OPEN_READONLY, nullptr) !=
         SQLITE_OK) {
-        throw QuotaError::unavailable("Не удалось прочитать локальную сессию Cursor.");
+        throw QuotaError::unavailable(kCannotRead);
     }
+    // A lookup by key takes a few hundred steps; a crafted database (a recursive view in
+    // place of the table) would otherwise run for ever.
+    sqlite3_progress_handler(handles.database, kProgressInterval, stopRunawayQuery,
+                             &handles.progressCalls);
     if (sqlite3_prepare_v2(handles.database, "SELECT value FROM ItemTable WHERE key = ? LIMIT 1;",
                            -1, &handles.statement, nullptr) != SQLITE_OK) {
         throw QuotaError::unavailable("Не удалось подготовить чтение сессии Cursor.");
@@ -121,7 +155,7 @@ std::string CursorClient::readAccessToken(const std::filesystem::path& database)
     }
     if (step != SQLITE_ROW) {
         // Busy, locked or damaged: saying "signed out" here would send the user the wrong way.
-        throw QuotaError::unavailable("Не удалось прочитать локальную сессию Cursor.");
+        throw QuotaError::unavailable(kCannotRead);
     }
     const auto* text = sqlite3_column_text(handles.statement, 0);
     const int size = sqlite3_column_bytes(handles.statement, 0);
@@ -140,10 +174,13 @@ model::ProviderUsage CursorClient::fetch() const {
     const std::string cookie = auth.cookie();
 
     // The account only adds the e-mail, so it runs beside the summary and may fail alone.
+    // Once the summary has failed its answer is not wanted: it is cancelled, not awaited.
+    platform::Cancellation accountCancellation;
     std::future<std::string> account;
     try {
-        account =
-            std::async(std::launch::async, [this, &cookie] { return get("/api/auth/me", cookie); });
+        account = std::async(std::launch::async, [this, &cookie, &accountCancellation] {
+            return get("/api/auth/me", cookie, &accountCancellation);
+        });
     } catch (const std::system_error&) {
         // No thread to spare: go on without the e-mail rather than fail the fetch.
     }
@@ -151,7 +188,7 @@ model::ProviderUsage CursorClient::fetch() const {
     try {
         summary = get("/api/usage-summary", cookie);
     } catch (...) {
-        // The blocking request cannot be cancelled; it is waited for, and its outcome dropped.
+        accountCancellation.cancel();
         if (account.valid()) account.wait();
         throw;
     }
@@ -166,12 +203,14 @@ model::ProviderUsage CursorClient::fetch() const {
     return parseSummary(summary, std::move(email), clock_.now());
 }
 
-std::string CursorClient::get(std::string_view path, const std::string& cookie) const {
+std::string CursorClient::get(std::string_view path, const std::string& cookie,
+                              platform::Cancellation* cancellation) const {
     if (origin_.origin.empty()) throw QuotaError::invalidResponse("Некорректный адрес Cursor API.");
     platform::HttpRequest request;
     request.url = origin_.origin + std::string(path);
     request.timeout = kRequestTimeout;
     request.headers = {{"Accept", "application/json"}, {"Cookie", cookie}};
+    request.cancellation = cancellation;
     auto response = http_.send(request);
     if (!response) throw QuotaError::invalidResponse("Cursor вернул некорректный ответ.");
     switch (response->status) {
@@ -260,7 +299,7 @@ model::ProviderUsage CursorClient::parseSummary(std::string_view summary,
         if (onDemand->limit) usage.spendLimit = static_cast<double>(*onDemand->limit) / 100;
         if (usage.spendUsed || usage.spendLimit) usage.currency = "USD";
     }
-    return usage;
+    return model::sanitized(std::move(usage));
 }
 
 std::optional<std::int64_t> CursorClient::durationMinutes(std::optional<platform::Date> start,

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "model/ProviderUsage.h"
+#include "platform/Cancellation.h"
 #include "platform/Clock.h"
 #include "platform/Date.h"
 #include "platform/EndpointOrigin.h"
@@ -49,7 +50,8 @@ class CursorClient {
     static const platform::HttpClient& sharedSession();
 
   private:
-    std::string get(std::string_view path, const std::string& cookie) const;
+    std::string get(std::string_view path, const std::string& cookie,
+                    platform::Cancellation* cancellation = nullptr) const;
 
     const platform::Environment& environment_;
     const platform::Clock& clock_;

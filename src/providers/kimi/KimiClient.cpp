@@ -8,6 +8,7 @@
 #include <charconv>
 #include <random>
 
+#include "model/OutsideText.h"
 #include "model/QuotaError.h"
 #include "platform/Files.h"
 #include "platform/Iso8601.h"
@@ -221,13 +222,19 @@ std::string KimiClient::loadCredential() const {
 std::string KimiClient::deviceID() const {
     const auto home = kimiHome();
     const auto file = home / "device_id";
-    if (const auto data = platform::readFile(file, kMaxDeviceIdFileBytes)) {
+    const auto data = platform::readFile(file, kMaxDeviceIdFileBytes);
+    const bool readable = data.has_value();
+    if (data) {
         // Only printable ASCII: the id travels in a header line.
         const std::string id = ascii(platform::trimmedWhitespace(*data));
         if (!id.empty()) return id;
     }
 
     const std::string id = newDeviceID();
+    // The file belongs to the Kimi tool as well. One that exists but cannot be read (its
+    // permissions, a folder in its place) is left alone: the new id serves this fetch only.
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) == 0 && !(S_ISREG(info.st_mode) && readable)) return id;
     // Storing is best effort: without it the service just sees a new device next time.
     if (createPrivateDirectories(home) &&
         platform::writeFileAtomically(
@@ -314,8 +321,8 @@ model::ProviderUsage KimiClient::parseUsage(std::string_view data, platform::Dat
         if (a.durationMinutes && b.durationMinutes) return *a.durationMinutes < *b.durationMinutes;
         return a.durationMinutes.has_value() && !b.durationMinutes.has_value();
     });
-    return ProviderUsage{
-        .provider = model::ProviderKind::kimi, .windows = std::move(windows), .updatedAt = now};
+    return model::sanitized(ProviderUsage{
+        .provider = model::ProviderKind::kimi, .windows = std::move(windows), .updatedAt = now});
 }
 
 std::optional<std::int64_t> KimiClient::durationMinutes(std::int64_t duration,

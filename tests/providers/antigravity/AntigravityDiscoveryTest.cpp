@@ -27,6 +27,22 @@ TEST(AntigravityDiscoveryTest, ReadsPidTokenAndExtensionOptionsOfTheEditorsServe
     EXPECT_EQ(processes[0], (AntigravityProcess{4242, "abc-123", 4100, "ext-9"}));
 }
 
+TEST(AntigravityDiscoveryTest, TakesOnlyServersOfTheGivenOwner) {
+    // ps -o pid=,uid=,command= pads both numbers to their columns.
+    const std::string listing = "  4242  1000 " + kBundleServer + " --csrf_token mine\n" +
+                                "  4243     0 " + kBundleServer + " --csrf_token roots\n" +
+                                " 14244 10000 " + kBundleServer + " --csrf_token prefix-of-uid\n" +
+                                "  4245  1000\n" + "  4246 x1000 " + kBundleServer +
+                                " --csrf_token bad-uid\n";
+    const auto mine = AntigravityClient::parseOwnedProcessListing(listing, 1000);
+    ASSERT_EQ(mine.size(), 1u);
+    EXPECT_EQ(mine[0], (AntigravityProcess{4242, "mine", std::nullopt, std::nullopt}));
+    const auto roots = AntigravityClient::parseOwnedProcessListing(listing, 0);
+    ASSERT_EQ(roots.size(), 1u);
+    EXPECT_EQ(roots[0].csrfToken, "roots");
+    EXPECT_TRUE(AntigravityClient::parseOwnedProcessListing(listing, 1).empty());
+}
+
 TEST(AntigravityDiscoveryTest, QualifiesOnlyTheEditorsLanguageServerWithAToken) {
     struct Case {
         const char* line;

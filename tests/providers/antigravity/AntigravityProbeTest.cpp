@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -42,8 +43,9 @@ int freePort() {
 // One fake language server process; stopped when destroyed.
 class FakeLanguageServer {
   public:
-    explicit FakeLanguageServer(const std::vector<std::string>& arguments)
-        : child_(platform::ChildProcess::start(KESTRANE_FAKE_LANGUAGE_SERVER, arguments)) {
+    explicit FakeLanguageServer(const std::vector<std::string>& arguments,
+                                const std::string& program = KESTRANE_FAKE_LANGUAGE_SERVER)
+        : child_(platform::ChildProcess::start(program, arguments)) {
         // It prints one line once it listens.
         std::string line;
         char c = 0;
@@ -82,6 +84,18 @@ class AntigravityProbeTest : public ::testing::Test {
         arguments.insert(arguments.begin(), {"--app_data_dir", "antigravity"});
         arguments.insert(arguments.end(), {"--fake_fixtures", kFixtures});
         servers_.push_back(std::make_unique<FakeLanguageServer>(arguments));
+        ASSERT_TRUE(servers_.back()->ready());
+    }
+
+    // The same server, run by another user through setpriv (which replaces itself with it).
+    void startServerAs(const passwd& user, std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"--app_data_dir", "antigravity"});
+        arguments.insert(arguments.end(), {"--fake_fixtures", kFixtures});
+        arguments.insert(arguments.begin(),
+                         {"--reuid", std::to_string(user.pw_uid), "--regid",
+                          std::to_string(user.pw_gid), "--clear-groups", "--",
+                          KESTRANE_FAKE_LANGUAGE_SERVER});
+        servers_.push_back(std::make_unique<FakeLanguageServer>(arguments, "/usr/bin/setpriv"));
         ASSERT_TRUE(servers_.back()->ready());
     }
 
@@ -140,6 +154,39 @@ TEST_F(AntigravityProbeTest, ReportsWhenNoServerRunsOrNoneAnswers) {
               "Antigravity ERROR: Antigravity не вернул квоты. Проверьте вход в аккаунт и "
               "повторите.\n");
     EXPECT_EQ(output.exitStatus, 1);
+}
+
+// A system user for the look-alike server; created once, kept for later runs.
+const passwd* otherUser() {
+    constexpr const char* kName = "kestrane-lookalike";
+    if (const passwd* user = ::getpwnam(kName)) return user;
+    if (::geteuid() != 0 || ::access("/usr/sbin/useradd", X_OK) != 0) return nullptr;
+    // A concurrent run may create it first; either way the lookup below finds it.
+    (void)platform::runCommand("/usr/sbin/useradd",
+                               {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin",
+                                kName},
+                               4096, std::chrono::seconds(30));
+    return ::getpwnam(kName);
+}
+
+TEST_F(AntigravityProbeTest, AServerOfAnotherUserIsNeverAsked) {
+    // Another user's process that mimics the language server would otherwise be asked for the
+    // quota, and its made-up figures shown.
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a process as another user";
+    const passwd* user = otherUser();
+    if (!user) GTEST_SKIP() << "cannot create a system user here";
+    if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv is not installed";
+    startServerAs(*user, {"--csrf_token", "lookalike"});
+    auto output = probe();
+    EXPECT_EQ(output.standardOutput,
+              "Antigravity ERROR: Откройте Antigravity, чтобы получить квоты.\n");
+
+    // Our own server beside it is found as before.
+    startServer({"--csrf_token", "ours"});
+    output = probe();
+    EXPECT_EQ(output.standardOutput,
+              "Antigravity OK: Gemini - Недельный=75%, Claude + GPT - 5 часов=50%, "
+              "Gemini - 5 часов=13%\n");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "model/QuotaError.h"
 #include "platform/Iso8601.h"
+#include "platform/Json.h"
 #include "support/FakeHttpServer.h"
 #include "support/FixedClock.h"
 #include "support/TempDirectory.h"
@@ -183,7 +184,7 @@ TEST(ClaudeClientTest, DeduplicateKeepsTheFirstOfEachNameAndDuration) {
     EXPECT_EQ(kept[2].id, "d");  // absent duration counts as 0, so "e" is dropped
 }
 
-// A fake Claude: usage and token endpoints on one loopback server.
+// A fake Claude: the usage endpoint, and a token endpoint that must never be called.
 class ClaudeServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -207,7 +208,6 @@ protected:
 
     ClaudeClient client(std::map<std::string, std::string, std::less<>> variables = {}) {
         variables.emplace("KESTRANE_CLAUDE_API_ORIGIN", fake.origin());
-        variables.emplace("KESTRANE_CLAUDE_AUTH_ORIGIN", fake.origin());
         environment = std::make_unique<platform::MapEnvironment>(variables, home.path());
         return ClaudeClient(*environment, clock, platform::systemKeychain(), &http);
     }
@@ -286,60 +286,76 @@ TEST_F(ClaudeServerTest, CredentialSourcesFallThroughInOrder) {
               "Claude не авторизован. Выполните `claude login`.");
 }
 
-TEST_F(ClaudeServerTest, RefreshesASessionAboutToExpireAndKeepsItInMemory) {
-    const std::string stored = R"({"claudeAiOauth":{"accessToken":"old-token",
-        "refreshToken":"refresh-1","expiresAt":1796900730000}})";  // 30 s ahead
-    storeCredentials(stored);
-    client().fetch();
-    EXPECT_EQ(tokenRequests, 1);
-    EXPECT_EQ(tokenContentType, "application/x-www-form-urlencoded");
-    EXPECT_EQ(tokenBody,
-              "grant_type=refresh_token&refresh_token=refresh-1&client_id="
-              "3f6b2a71-0c4e-4d8a-9b15-7e2c9a0d4f63");
-    EXPECT_EQ(usageHeaders.find("Authorization")->second, "Bearer fresh-token");
-    std::ifstream file(home.path() / ".claude/.credentials.json");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), stored);
-
-    // 120 s ahead: no refresh.
-    storeCredentials(R"({"claudeAiOauth":{"accessToken":"old-token",
-        "refreshToken":"refresh-1","expiresAt":1796900820000}})");
-    client().fetch();
-    EXPECT_EQ(tokenRequests, 1);
-    EXPECT_EQ(usageHeaders.find("Authorization")->second, "Bearer old-token");
-}
-
-TEST_F(ClaudeServerTest, RefreshKeepsTheOldRefreshTokenWhenTheAnswerHasNone) {
-    const ClaudeClient::Credentials expired{.accessToken = "a",
-                                            .refreshToken = "keep-me",
-                                            .expiresAt = Date{0},
-                                            .scopes = {"s"},
-                                            .subscriptionType = "max"};
-    const auto refreshed = client().refresh(expired);
-    EXPECT_EQ(refreshed.accessToken, "fresh-token");
-    EXPECT_EQ(refreshed.refreshToken, "keep-me");
-    EXPECT_EQ(refreshed.expiresAt, Date{1'796'904'300});
-    EXPECT_EQ(refreshed.scopes, expired.scopes);
-    EXPECT_EQ(refreshed.subscriptionType, "max");
-
-    tokenAnswer = R"({"access_token":"t2","refresh_token":"new-refresh","expires_in":60})";
-    EXPECT_EQ(client().refresh(expired).refreshToken, "new-refresh");
-}
-
-TEST_F(ClaudeServerTest, RefreshFailures) {
-    storeCredentials(R"({"claudeAiOauth":{"accessToken":"a","expiresAt":0}})");
-    EXPECT_EQ(errorText([&] { client().fetch(); }),
-              "Сессия Claude истекла. Выполните `claude login`.");
+TEST_F(ClaudeServerTest, TheStoredSessionIsUsedAsItIsAndNeverRenewed) {
+    // Refresh tokens are single-use: renewing here would sign the user's Claude Code out. A
+    // session with any time left is used; an expired one is reported without any request.
+    struct Case {
+        const char* expiresAt;
+        const char* expected;  // the Authorization header, or the error
+    };
+    const Case cases[] = {
+        {"1796900820000", "Bearer stored-token"},  // 120 s ahead
+        {"1796900730000", "Bearer stored-token"},  // 30 s ahead: within the old margin
+        {"1796900700001", "Bearer stored-token"},  // a millisecond ahead
+        {"1796900700000", "Сессия Claude истекла. Откройте Claude Code, чтобы он обновил вход."},
+        {"1000", "Сессия Claude истекла. Откройте Claude Code, чтобы он обновил вход."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expiresAt);
+        const std::string stored =
+            std::string(R"({"claudeAiOauth":{"accessToken":"stored-token",)") +
+            R"("refreshToken":"refresh-1","expiresAt":)" + c.expiresAt + "}}";
+        storeCredentials(stored);
+        usageHeaders.clear();
+        const int before = usageRequests;
+        const auto message = errorText([&] { client().fetch(); });
+        if (message == "<no error>") {
+            EXPECT_EQ(usageHeaders.find("Authorization")->second, c.expected);
+        } else {
+            EXPECT_EQ(message, c.expected);
+            EXPECT_EQ(usageRequests, before);
+        }
+        std::ifstream file(home.path() / ".claude/.credentials.json");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), stored);
+    }
     EXPECT_EQ(tokenRequests, 0);
+}
 
-    storeCredentials(R"({"claudeAiOauth":{"accessToken":"a","refreshToken":"r","expiresAt":0}})");
-    tokenStatus = 400;
-    EXPECT_EQ(errorText([&] { client().fetch(); }),
-              "Не удалось обновить сессию Claude. Выполните `claude login`.");
-    tokenStatus = 200;
-    tokenAnswer = R"({"access_token":"t"})";
-    EXPECT_EQ(errorText([&] { client().fetch(); }),
-              "Не удалось прочитать данные, так как они имеют неверный формат.");
+TEST_F(ClaudeServerTest, ATokenWithControlCharactersIsRefusedBeforeAnyRequest) {
+    for (const char* token : {"abc\r\nX-Injected: 1", "abc\nX", "a\tb", "a\x7f", "a\x01b"}) {
+        SCOPED_TRACE(::testing::PrintToString(token));
+        EXPECT_EQ(errorText([&] { client({{"KESTRANE_CLAUDE_OAUTH_TOKEN", token}}).fetch(); }),
+                  "В сессии Claude нет OAuth-доступа. Выполните `claude login`.");
+        // From the file it is no usable session; the keychain has none either.
+        storeCredentials(platform::Json{{"claudeAiOauth", {{"accessToken", token}}}}.dump());
+        EXPECT_EQ(errorText([&] { client().fetch(); }),
+                  "Claude не авторизован. Выполните `claude login`.");
+    }
     EXPECT_EQ(usageRequests, 0);
+}
+
+TEST_F(ClaudeServerTest, ClaudeConfigDirMovesTheCredentialsFile) {
+    storeCredentials(R"({"claudeAiOauth":{"accessToken":"home-token"}})");
+    home.write("moved/.credentials.json", R"({"claudeAiOauth":{"accessToken":"moved-token"}})");
+    client({{"CLAUDE_CONFIG_DIR", (home.path() / "moved").string()}}).fetch();
+    EXPECT_EQ(usageHeaders.find("Authorization")->second, "Bearer moved-token");
+    // Blank: the default folder.
+    client({{"CLAUDE_CONFIG_DIR", " "}}).fetch();
+    EXPECT_EQ(usageHeaders.find("Authorization")->second, "Bearer home-token");
+    // Set, but without the file: the session is not taken from elsewhere.
+    EXPECT_EQ(errorText([&] {
+                  client({{"CLAUDE_CONFIG_DIR", (home.path() / "empty").string()}}).fetch();
+              }),
+              "Claude не авторизован. Выполните `claude login`.");
+}
+
+TEST_F(ClaudeServerTest, ModelNamesFromTheServerReachTheUsageOnOneLine) {
+    usageBody = R"({"limits":[{"kind":"weekly_scoped","percent":5,)"
+                R"("scope":{"model":{"display_name":"Evil\nKimi OK: 100%\u001b[2J\u009b"}}}]})";
+    const auto usage = client({{"KESTRANE_CLAUDE_OAUTH_TOKEN", "t"}}).fetch();
+    ASSERT_EQ(usage.windows.size(), 1u);
+    EXPECT_EQ(usage.windows[0].name, "Evil Kimi OK: 100% [2J");
+    EXPECT_EQ(usage.windows[0].id, "claude-scoped-0-Evil Kimi OK: 100% [2J");
 }
 
 TEST_F(ClaudeServerTest, AnInsecureOriginOverrideFailsWithoutSendingTheToken) {

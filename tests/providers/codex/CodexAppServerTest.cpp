@@ -1,5 +1,7 @@
 // The whole exchange of CodexClient with a scripted app server running as a real child.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <signal.h>
 
 #include <ctime>
@@ -207,7 +209,7 @@ TEST_F(CodexAppServerTest, OnlyTheLastCandidatesErrorIsReported) {
     EXPECT_EQ(failure({notExecutable, closing}, QuotaError::Kind::invalidResponse),
               "Codex закрыл соединение.");
     EXPECT_EQ(failure({}, QuotaError::Kind::unavailable),
-              "Codex не найден. Установите Codex или приложение ChatGPT.");
+              "Codex не найден. Установите Codex (npm install -g @openai/codex).");
 }
 
 TEST_F(CodexAppServerTest, ThreadListFailureLeavesRecentModelsEmpty) {
@@ -237,6 +239,69 @@ TEST_F(CodexAppServerTest, ChildThatIgnoresTerminateIsKilled) {
                         respondRaw(R"({"id":2,"error":{"message":"no"}})") + "hang\n");
     EXPECT_EQ(failure({stubborn}, QuotaError::Kind::invalidResponse), "no");
     EXPECT_TRUE(testing::FakeAppServer::isGone(testing::FakeAppServer::processId(stubborn)));
+}
+
+// Gone, or a zombie waiting for whoever adopted it: either way it no longer runs.
+bool hasEnded(pid_t pid) {
+    if (testing::FakeAppServer::isGone(pid)) return true;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    const auto close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+}
+
+TEST_F(CodexAppServerTest, AGrandchildHoldingThePipeDoesNotOutliveTheFetch) {
+    const auto codex = server.install(
+        "family", "grandchild\n" + kHandshake + kAccountAndLimits + kNoThreads + "hang\n");
+    EXPECT_EQ(fetch({codex}).windows.size(), 4u);
+    pid_t grandchild = -1;
+    for (const auto& line : testing::FakeAppServer::log(codex)) {
+        if (line.starts_with("grandchild ")) grandchild = std::stoi(line.substr(11));
+    }
+    ASSERT_GT(grandchild, 0);
+    EXPECT_TRUE(hasEnded(grandchild));
+    EXPECT_TRUE(testing::FakeAppServer::isGone(testing::FakeAppServer::processId(codex)));
+}
+
+TEST_F(CodexAppServerTest, TheChildFindsWhatLivesBesideItAndAMissingTmpdirFallsBack) {
+    const auto codex = server.install("beside", kHandshake + kAccountAndLimits + kNoThreads);
+    const platform::MapEnvironment environment(
+        {{"TMPDIR", (server.folder.path() / "gone").string()}, {"PATH", "/usr/bin:/bin"}},
+        server.folder.path() / "home");
+    const CodexClient client(environment, clock, platform::systemWorkspace(), kPatient);
+    EXPECT_EQ(client.fetchSynchronously({codex.string()}).windows.size(), 4u);
+    const auto log = testing::FakeAppServer::log(codex);
+    EXPECT_NE(std::find(log.begin(), log.end(), "cwd /tmp"), log.end());
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "path " + codex.parent_path().string() + ":/usr/bin:/bin"),
+              log.end());
+}
+
+TEST_F(CodexAppServerTest, ALauncherWhoseNodeIsMissingSaysSo) {
+    // The npm launcher runs `env node`; a PATH without node makes env exit with 127. A
+    // launcher naming a node that does not exist cannot be started at all.
+    const auto viaEnv = server.folder.write("env/codex", "#!/usr/bin/env node\nrequire('x');\n");
+    const auto direct = server.folder.write("direct/codex", "#!/nonexistent/bin/node\n");
+    const auto shell = server.folder.write("shell/codex", "#!/bin/sh\nexit 127\n");
+    for (const auto& path : {viaEnv, direct, shell}) {
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    }
+    const platform::MapEnvironment environment({{"PATH", "/nonexistent"}},
+                                               server.folder.path() / "home");
+    const CodexClient client(environment, clock, platform::systemWorkspace(), kPatient);
+    const auto message = [&](const std::filesystem::path& path) {
+        try {
+            client.fetchSynchronously({path.string()});
+        } catch (const platform::LocalizedError& error) {
+            return std::string(error.what());
+        }
+        return std::string("<no error>");
+    };
+    const std::string needsNode =
+        "Codex найден, но для запуска ему нужен Node.js, которого нет в PATH.";
+    EXPECT_EQ(message(viaEnv), needsNode);
+    EXPECT_EQ(message(direct), needsNode);
+    EXPECT_EQ(message(shell), "Codex закрыл соединение.");
 }
 
 TEST_F(CodexAppServerTest, ProbePrintsWindowsAndRecentModels) {

@@ -77,5 +77,30 @@ TEST(CodexRealAppServerTest, SignedOutProbeEndsWithTheServersOwnError) {
         << "a codex process outlived the probe";
 }
 
+TEST(CodexRealAppServerTest, WithoutNodeOnThePathTheProbeSaysWhatIsMissing) {
+    // A tray started by the desktop session often has a short PATH; the npm launcher then
+    // cannot find node.
+    const fs::path codex = KESTRANE_REAL_CODEX;
+    if (!fs::exists(codex)) {
+        GTEST_SKIP() << "the @openai/codex npm package is not installed at " << codex;
+    }
+    if (::access((codex.parent_path() / "node").c_str(), X_OK) == 0) {
+        GTEST_SKIP() << "node lives beside the launcher here, so it is always found";
+    }
+    const testing::TempDirectory folder;
+    const fs::path home = folder.path() / "home";
+    fs::create_directories(home);
+    const auto run = testing::runProcess(testing::kestraneExecutable(), {"--probe", "codex"},
+                                         {{"HOME", home.string()},
+                                          {"TMPDIR", folder.path().string()},
+                                          {"CODEX_PATH", codex.string()},
+                                          {"PATH", (folder.path() / "no-node").string()}},
+                                         std::chrono::seconds(90));
+    EXPECT_EQ(run.standardOutput,
+              "Codex ERROR: Codex найден, но для запуска ему нужен Node.js, которого нет в PATH.\n");
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.standardError, "");
+}
+
 }  // namespace
 }  // namespace kestrane::providers

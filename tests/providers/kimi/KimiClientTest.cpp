@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <functional>
 #include <limits>
 #include <mutex>
 
@@ -359,6 +361,49 @@ TEST_F(KimiFilesTest, DeviceIdThatCannotBeStoredIsStillReturned) {
     EXPECT_TRUE(isLowerCaseUuid(first));
     EXPECT_TRUE(isLowerCaseUuid(second));
     EXPECT_NE(first, second);
+}
+
+TEST_F(KimiFilesTest, AnExistingDeviceIdFileThatCannotBeReadIsNeverReplaced) {
+    // The file is the Kimi tool's too: an id for this fetch only is used, and nothing written.
+    const auto folder = home.path() / "kimi";
+    auto kimi = client({{"KIMI_CODE_HOME", folder.string()}});
+    struct Case {
+        const char* name;
+        std::function<void(const std::filesystem::path&)> make;
+    };
+    const Case cases[] = {
+        {"a folder", [](const auto& p) { std::filesystem::create_directories(p); }},
+        {"a FIFO", [](const auto& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+        {"over the size limit",
+         [&](const auto&) { home.write("kimi/device_id", std::string(65 * 1024, 'a')); }},
+        {"without read permission",
+         [&](const auto& p) {
+             home.write("kimi/device_id", "kept-id");
+             std::filesystem::permissions(p, std::filesystem::perms::none);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        const auto file = folder / "device_id";
+        c.make(file);
+        struct stat before {};
+        ASSERT_EQ(::lstat(file.c_str(), &before), 0);
+        if (std::string_view(c.name) == "without read permission" && ::access(file.c_str(), R_OK) == 0) {
+            // Root reads any file: the case is the readable one then.
+            EXPECT_EQ(kimi.deviceID(), "kept-id");
+            continue;
+        }
+        const std::string first = kimi.deviceID();
+        EXPECT_TRUE(isLowerCaseUuid(first)) << first;
+        EXPECT_NE(kimi.deviceID(), first);  // not stored anywhere
+        struct stat after {};
+        ASSERT_EQ(::lstat(file.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_size, before.st_size);
+    }
 }
 
 // ---- fetching from the API ----------------------------------------------------------------
