@@ -8,7 +8,7 @@
 namespace kestrane::ui {
 namespace {
 
-TEST(QuotaPanelTest, OriginCentresUnderTheAnchorWithinTheMargins) {
+TEST(QuotaPanelTest, OriginCentresOnTheAnchorWithinTheMargins) {
     const QRectF screen(0, 0, 1920, 1080);
     const QSizeF size(448, 600);
     const struct {
@@ -24,10 +24,25 @@ TEST(QuotaPanelTest, OriginCentresUnderTheAnchorWithinTheMargins) {
          QRectF(900, 0, 60, 22),
          QRectF(0, 30, 1920, 1050),
          {706, 36}},
-        {"tray at the bottom",
+        // A bottom tray: the panel opens above the icons, 6 above them or above the bottom
+        // of the visible area, whichever is higher.
+        {"bottom tray that reserves its space",
          QRectF(900, 1058, 60, 22),
          QRectF(0, 0, 1920, 1050),
-         {706, 1050 - 8 - 600}},
+         {706, 1050 - 6 - 600}},
+        {"bottom tray that reserves nothing",
+         QRectF(900, 1058, 60, 22),
+         screen,
+         {706, 1058 - 6 - 600}},
+        {"icon in the lower half", QRectF(900, 700, 60, 22), screen, {706, 700 - 6 - 600}},
+        {"bottom tray on a screen too short for the panel",
+         QRectF(900, 458, 60, 22),
+         QRectF(0, 0, 1920, 480),
+         {706, 8}},
+        {"top tray on a screen too short for the panel",
+         QRectF(900, 0, 60, 22),
+         QRectF(0, 0, 1920, 480),
+         {706, 480 - 8 - 600}},
         {"screen narrower than the panel",
          QRectF(100, 0, 20, 22),
          QRectF(0, 0, 300, 1080),
