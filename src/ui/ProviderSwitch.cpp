@@ -17,8 +17,7 @@ ProviderSwitch::ProviderSwitch(model::ProviderKind provider, QWidget* parent)
     setFocusPolicy(Qt::TabFocus);
     const std::string_view name = model::rawValue(provider);
     const QString displayName = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
-    setAccessibleName(
-        QString::fromStdString(platform::showInTrayLabel(displayName.toStdString())));
+    setAccessibleName(QString::fromStdString(platform::showInTrayLabel(displayName.toStdString())));
     setObjectName(QStringLiteral("provider-toggle-") + displayName);
 }
 

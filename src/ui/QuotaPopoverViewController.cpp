@@ -377,6 +377,9 @@ void QuotaPopoverViewController::installDocument(QWidget* document) {
     // control returns to the event loop.
     if (QWidget* old = scrollView_->takeWidget()) old->deleteLater();
     scrollView_->setWidget(container);
+    // setWidget turns background filling on, which would paint the body in the system's
+    // window colour over the backdrop (two tones, square bottom corners, no edge line).
+    container->setAutoFillBackground(false);
     container->show();
 
     preferredContentSize_ = QSize(panelWidth, visible + headerHeight);

@@ -20,8 +20,8 @@ QWidget* SettingsScreen::make() const {
     auto* document = Kit::makeTransparent(&context_.owner);
     document->setObjectName(QStringLiteral("settings"));
     QVBoxLayout* stack = Kit::makeStack(document, 12);
-    stack->addWidget(Kit::makeLabel(Kit::toQString(platform::trayServicesTitle()), 12, QFont::Normal,
-                                    QuotaTheme::muted(), document));
+    stack->addWidget(Kit::makeLabel(Kit::toQString(platform::trayServicesTitle()), 12,
+                                    QFont::Normal, QuotaTheme::muted(), document));
     auto* rows = Kit::makeTransparent(document);
     QVBoxLayout* rowStack = Kit::makeStack(rows, 0);
     bool first = true;
