@@ -11,7 +11,9 @@
 #include "ui/PanelFixtures.h"
 #include "ui/QuotaPanel.h"
 #include "ui/QuotaPopoverViewController.h"
+#include "ui/QuotaTheme.h"
 #include "ui/UiArtifacts.h"
+#include "ui/WindowChooser.h"
 #include "ui/WindowCompositing.h"
 
 // Every screen of the panel rendered offscreen in light and dark, with and without a
@@ -297,6 +299,70 @@ TEST(PanelScreensSnapshotTest, ForecastTextsShowWholeForEveryVerdict) {
                          dark ? QStringLiteral("dark") : QStringLiteral("light")));
             expectLabelsFit(shown.document());
         }
+    }
+}
+
+// The window chooser's list is a card of the panel, inside the panel, without the system's
+// highlight colour, and choosing a row in it selects that window.
+TEST(PanelScreensSnapshotTest, WindowChooserListIsDrawnInsideThePanel) {
+    const platform::Calendar moscow("Europe/Moscow");
+    const testing::FixedClock clock(kMorning);
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        auto state = testing::panel::forecastState(moscow, kMorning, 600, 10, 30 * kHour);
+        // A long title makes the list wider than the chooser.
+        state.usage->windows[1].name = "Сессия с очень длинным названием окна лимита";
+        ShownPanel shown(Screen{"chooser", {state}}, dark, true, moscow, clock);
+        auto* chooser =
+            shown.document()->findChild<WindowChooser*>(QStringLiteral("windowChooser"));
+        ASSERT_NE(chooser, nullptr);
+        chooser->showPopup();
+        QWidget* list = chooser->popupList();
+        ASSERT_NE(list, nullptr);
+        EXPECT_FALSE(list->isWindow());
+        EXPECT_EQ(list->window(), &shown.panel());
+        const QRect card = chooser->popupRect();
+        EXPECT_GE(card.left(), 8);
+        EXPECT_GE(card.top(), 8);
+        EXPECT_LE(card.right(), shown.panel().width() - 8);
+        EXPECT_LE(card.bottom(), shown.panel().height() - 8);
+        const int widest = QFontMetrics(chooser->font()).horizontalAdvance(chooser->itemText(1));
+        EXPECT_GT(card.width(), widest);
+
+        const QImage image = shown.image();
+        testing::saveArtifact(overDesktop(image, dark),
+                              QStringLiteral("window-chooser-%1")
+                                  .arg(dark ? QStringLiteral("dark") : QStringLiteral("light")));
+        // The card colour in its padding, the panel colour on the highlighted (current) row.
+        EXPECT_EQ(image.pixelColor(card.left() + 2, card.center().y()),
+                  QuotaTheme::card().resolve(dark));
+        const int currentRow = card.top() + 4 + chooser->currentIndex() * 24;
+        EXPECT_EQ(image.pixelColor(card.left() + 6, currentRow + 12),
+                  QuotaTheme::panel().resolve(dark));
+        const QColor systemHighlight = shown.panel().palette().color(QPalette::Highlight);
+        int highlighted = 0;
+        for (int y = card.top(); y <= card.bottom(); ++y) {
+            for (int x = card.left(); x <= card.right(); ++x) {
+                highlighted += image.pixelColor(x, y) == systemHighlight ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(highlighted, 0);
+
+        // A click on the other row chooses it; the list goes away.
+        const int other = 1 - chooser->currentIndex();
+        const QPointF point(card.center().x(), card.top() + 4 + other * 24 + 12);
+        const QPointF local = list->mapFrom(&shown.panel(), point);
+        QMouseEvent press(QEvent::MouseButtonPress, local, list->mapToGlobal(local), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, local, list->mapToGlobal(local),
+                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(list, &press);
+        QApplication::sendEvent(list, &release);
+        EXPECT_EQ(shown.controller().selectedWindowIDs().at(model::ProviderKind::claude),
+                  state.usage->windows[static_cast<std::size_t>(other)].id);
+        QApplication::processEvents();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(shown.panel().findChild<QWidget*>(QStringLiteral("windowChooserList")), nullptr);
     }
 }
 
