@@ -45,8 +45,8 @@ class QuotaPanel : public QWidget {
     void setContentView(QWidget* content);
     QWidget* contentView() const { return content_; }
 
-    // Remembers the anchor, places the panel under it, brings it to the front and installs
-    // the close triggers.
+    // Remembers the anchor, places the panel next to it (see `origin`), brings it to the front and
+    // installs the close triggers.
     void show(Anchor anchor);
     void reposition();
     // Removes the triggers, hides the window and calls onClose; safe to call twice.

@@ -1,6 +1,7 @@
 #include "ui/QuotaPanel.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QKeyEvent>
 
 #include <gtest/gtest.h>
@@ -78,6 +79,22 @@ TEST(QuotaPanelTest, EscapeClosesAndEveryCloseReports) {
     EXPECT_EQ(closes, 1);
     panel.close();
     EXPECT_EQ(closes, 2);
+}
+
+// The ordinary window (no tray) has a frame and no see-through corners, whatever the window
+// system can do: its backdrop fills it edge to edge.
+TEST(QuotaPanelTest, TheOrdinaryWindowIsSquareAndOpaque) {
+    QuotaPanel window(QuotaPanel::Presentation::window);
+    EXPECT_FALSE(window.hasRoundedCorners());
+    window.resize(448, 300);
+    QImage image(window.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    window.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    const QColor inside = image.pixelColor(10, 150);
+    for (const QPoint corner : {QPoint(0, 0), QPoint(447, 0), QPoint(0, 299), QPoint(447, 299)}) {
+        EXPECT_EQ(image.pixelColor(corner), inside);
+    }
+    EXPECT_EQ(inside.alpha(), 255);
 }
 
 TEST(QuotaPanelTest, WithoutAnAnchorThePanelStaysWhereItIs) {
