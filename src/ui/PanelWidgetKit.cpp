@@ -1,5 +1,6 @@
 #include "ui/PanelWidgetKit.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QLabel>
@@ -29,6 +30,30 @@ QString breakable(const QString& text) {
         }
     }
     return result;
+}
+
+// A label that wraps within its own width. A layout asks an item's height for the layout's
+// width, not for the narrower width the label is fixed to, so a text a little wider than the
+// label would get one line's height and lose its end.
+class WrappingLabel final : public QLabel {
+  public:
+    using QLabel::QLabel;
+
+    int heightForWidth(int width) const override {
+        return QLabel::heightForWidth(std::min(width, maximumWidth()));
+    }
+};
+
+// Font and colour of a panel label; plain text only.
+QLabel* styled(QLabel* label, int pixelSize, QFont::Weight weight, const NamedColor& color) {
+    const QWidget& reference = *label->parentWidget();
+    label->setFont(PanelWidgetKit::panelFont(reference, pixelSize, weight));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color.resolve(reference));
+    palette.setColor(QPalette::Text, color.resolve(reference));
+    label->setPalette(palette);
+    label->setTextFormat(Qt::PlainText);
+    return label;
 }
 
 }  // namespace
@@ -62,19 +87,12 @@ QFont PanelWidgetKit::panelFont(const QWidget& reference, int pixelSize, QFont::
 
 QLabel* PanelWidgetKit::makeLabel(const QString& text, int pixelSize, QFont::Weight weight,
                                   const NamedColor& color, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setFont(panelFont(*parent, pixelSize, weight));
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color.resolve(*parent));
-    palette.setColor(QPalette::Text, color.resolve(*parent));
-    label->setPalette(palette);
-    label->setTextFormat(Qt::PlainText);
-    return label;
+    return styled(new QLabel(text, parent), pixelSize, weight, color);
 }
 
 QLabel* PanelWidgetKit::makeWrappingLabel(const QString& text, int pixelSize, QFont::Weight weight,
                                           const NamedColor& color, int width, QWidget* parent) {
-    QLabel* label = makeLabel(breakable(text), pixelSize, weight, color, parent);
+    QLabel* label = styled(new WrappingLabel(breakable(text), parent), pixelSize, weight, color);
     label->setWordWrap(true);
     label->setFixedWidth(width);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);

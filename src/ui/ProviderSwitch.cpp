@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "platform/PlatformWords.h"
 #include "ui/QuotaTheme.h"
 
 namespace kestrane::ui {
@@ -16,8 +17,7 @@ ProviderSwitch::ProviderSwitch(model::ProviderKind provider, QWidget* parent)
     setFocusPolicy(Qt::TabFocus);
     const std::string_view name = model::rawValue(provider);
     const QString displayName = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
-    setAccessibleName(QStringLiteral("Показывать ") + displayName +
-                      QStringLiteral(" в строке меню"));
+    setAccessibleName(QString::fromStdString(platform::showInTrayLabel(displayName.toStdString())));
     setObjectName(QStringLiteral("provider-toggle-") + displayName);
 }
 

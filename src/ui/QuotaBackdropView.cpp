@@ -13,16 +13,35 @@ QuotaBackdropView::QuotaBackdropView(QWidget* parent) : QWidget(parent) {
     setAutoFillBackground(false);
 }
 
+void QuotaBackdropView::setCorners(Corners corners) {
+    corners_ = corners;
+    update();
+}
+
+void QuotaBackdropView::setDrawsEdge(bool drawsEdge) {
+    drawsEdge_ = drawsEdge;
+    update();
+}
+
 QColor QuotaBackdropView::materialColor() const {
     // The menu material: the background colour, a touch translucent so the desktop shows
     // through where a compositor blends it.
     QColor color = QuotaTheme::background().resolve(*this);
-    color.setAlphaF(0.94);
+    if (corners_ == Corners::rounded) color.setAlphaF(0.94f);
     return color;
 }
 
 void QuotaBackdropView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    const QColor edge = QuotaTheme::separator().resolve(*this);
+    if (corners_ == Corners::square) {
+        painter.fillRect(rect(), materialColor());
+        if (drawsEdge_) {
+            painter.setPen(QPen(edge, 1));
+            painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+        }
+        return;
+    }
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(rect(), Qt::transparent);
@@ -30,7 +49,7 @@ void QuotaBackdropView::paintEvent(QPaintEvent*) {
     QPainterPath path;
     path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
     painter.fillPath(path, materialColor());
-    painter.strokePath(path, QPen(QuotaTheme::separator().resolve(*this), 1));
+    if (drawsEdge_) painter.strokePath(path, QPen(edge, 1));
 }
 
 void QuotaBackdropView::changeEvent(QEvent* event) {

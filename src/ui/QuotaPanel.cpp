@@ -11,10 +11,11 @@
 #include <QVBoxLayout>
 
 #include "ui/QuotaBackdropView.h"
+#include "ui/WindowCompositing.h"
 
 namespace kestrane::ui {
 
-QuotaPanel::QuotaPanel(Presentation presentation)
+QuotaPanel::QuotaPanel(Presentation presentation, std::unique_ptr<WindowCompositing> compositing)
     : QWidget(nullptr, presentation == Presentation::floating
                            ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                                  Qt::NoDropShadowWindowHint
@@ -23,10 +24,18 @@ QuotaPanel::QuotaPanel(Presentation presentation)
     setWindowTitle(QStringLiteral("Kestrane"));
     setAccessibleName(QStringLiteral("Kestrane"));
     if (presentation_ == Presentation::floating) {
+        if (!compositing) compositing = std::make_unique<SystemWindowCompositing>();
+        rounded_ = compositing->isComposited();
+    }
+    if (rounded_) {
         // The backdrop draws the rounded corners; outside them the window stays clear.
         setAttribute(Qt::WA_TranslucentBackground);
     }
     backdrop_ = new QuotaBackdropView(this);
+    backdrop_->setCorners(rounded_ ? QuotaBackdropView::Corners::rounded
+                                   : QuotaBackdropView::Corners::square);
+    // A window with a frame has its own edge.
+    backdrop_->setDrawsEdge(presentation_ == Presentation::floating);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(backdrop_);
@@ -47,8 +56,14 @@ QPoint QuotaPanel::origin(const QRectF& anchor, const QSizeF& size, const QRectF
     double x = anchor.center().x() - size.width() / 2;
     x = std::min(x, visibleFrame.right() - size.width() - 8);
     x = std::max(x, visibleFrame.left() + 8);
-    double y = std::max(visibleFrame.top(), anchor.bottom()) + 6;
-    y = std::min(y, visibleFrame.bottom() - 8 - size.height());
+    double y = 0;
+    if (anchor.center().y() > visibleFrame.center().y()) {
+        y = std::min(visibleFrame.bottom(), anchor.top()) - 6 - size.height();
+        y = std::max(y, visibleFrame.top() + 8);
+    } else {
+        y = std::max(visibleFrame.top(), anchor.bottom()) + 6;
+        y = std::min(y, visibleFrame.bottom() - 8 - size.height());
+    }
     return {static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y))};
 }
 

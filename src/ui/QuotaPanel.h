@@ -1,10 +1,13 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include <QRect>
 #include <QWidget>
+
+#include "ui/WindowCompositing.h"
 
 namespace kestrane::ui {
 
@@ -25,28 +28,37 @@ class QuotaPanel : public QWidget {
     static constexpr int initialWidth = 448;
     static constexpr int initialHeight = 600;
 
-    explicit QuotaPanel(Presentation presentation = Presentation::floating);
+    // The floating panel has rounded corners where `compositing` says the window system
+    // shows transparency (the running system's answer when none is given), square ones
+    // elsewhere; the ordinary window is always square.
+    explicit QuotaPanel(Presentation presentation = Presentation::floating,
+                        std::unique_ptr<WindowCompositing> compositing = nullptr);
     ~QuotaPanel() override;
 
     // Called after every close.
     std::function<void()> onClose;
 
     Presentation presentation() const { return presentation_; }
+    // Whether the corners are rounded over a translucent window.
+    bool hasRoundedCorners() const { return rounded_; }
     // Hosts the content on the translucent backdrop; the panel takes ownership.
     void setContentView(QWidget* content);
     QWidget* contentView() const { return content_; }
 
-    // Remembers the anchor, places the panel under it, brings it to the front and installs
-    // the close triggers.
+    // Remembers the anchor, places the panel next to it (see `origin`), brings it to the front and
+    // installs the close triggers.
     void show(Anchor anchor);
     void reposition();
     // Removes the triggers, hides the window and calls onClose; safe to call twice.
     void close();
     void setContentSize(QSize size);
 
-    // Where the top-left corner goes: centred under the anchor, 6 below it (or below the top
-    // of the visible area), keeping 8 from the left, right and bottom edges; the left and
-    // bottom margins win when the screen is too small.
+    // Where the top-left corner goes: centred on the anchor, keeping 8 from the left and right
+    // edges of the visible area (the left margin wins when it is too narrow). An anchor in the
+    // upper half of the screen gets the panel 6 below it (or below the top of the visible
+    // area), keeping 8 from the bottom; one in the lower half (a bottom tray) gets it 6 above
+    // it (or above the bottom of the visible area), keeping 8 from the top. The margin away
+    // from the anchor wins when the screen is too short.
     static QPoint origin(const QRectF& anchor, const QSizeF& size, const QRectF& visibleFrame);
 
   protected:
@@ -60,6 +72,7 @@ class QuotaPanel : public QWidget {
     void removeTriggers();
 
     Presentation presentation_;
+    bool rounded_ = false;
     QuotaBackdropView* backdrop_ = nullptr;
     QWidget* content_ = nullptr;
     Anchor anchor_;

@@ -15,6 +15,7 @@
 
 #include "app/ProviderPreferences.h"
 #include "model/DateFormatting.h"
+#include "platform/PlatformWords.h"
 #include "ui/LocalServicesScreen.h"
 #include "ui/OverviewScreen.h"
 #include "ui/PanelButton.h"
@@ -287,7 +288,7 @@ void QuotaPopoverViewController::renderHeader() {
         }
         case Mode::services:
             titleLabel_->setText(QStringLiteral("Локальные сервисы"));
-            subtitleLabel_->setText(QStringLiteral("Процессы на этом Mac"));
+            subtitleLabel_->setText(Kit::toQString(platform::localServicesSubtitle()));
             break;
         case Mode::settings:
             titleLabel_->setText(QStringLiteral("Настройки"));
@@ -376,6 +377,9 @@ void QuotaPopoverViewController::installDocument(QWidget* document) {
     // control returns to the event loop.
     if (QWidget* old = scrollView_->takeWidget()) old->deleteLater();
     scrollView_->setWidget(container);
+    // setWidget turns background filling on, which would paint the body in the system's
+    // window colour over the backdrop (two tones, square bottom corners, no edge line).
+    container->setAutoFillBackground(false);
     container->show();
 
     preferredContentSize_ = QSize(panelWidth, visible + headerHeight);

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "platform/PlatformWords.h"
 #include "ui/PanelWidgetKit.h"
 #include "ui/ProviderMarkView.h"
 #include "ui/ProviderSwitch.h"
@@ -19,8 +20,8 @@ QWidget* SettingsScreen::make() const {
     auto* document = Kit::makeTransparent(&context_.owner);
     document->setObjectName(QStringLiteral("settings"));
     QVBoxLayout* stack = Kit::makeStack(document, 12);
-    stack->addWidget(Kit::makeLabel(QStringLiteral("Сервисы в строке меню"), 12, QFont::Normal,
-                                    QuotaTheme::muted(), document));
+    stack->addWidget(Kit::makeLabel(Kit::toQString(platform::trayServicesTitle()), 12,
+                                    QFont::Normal, QuotaTheme::muted(), document));
     auto* rows = Kit::makeTransparent(document);
     QVBoxLayout* rowStack = Kit::makeStack(rows, 0);
     bool first = true;

@@ -52,17 +52,44 @@ QColor withAlpha(QColor color, qreal alpha) {
 }
 
 // Printed with a point whatever the process locale says.
-QString fixedOneDecimal(double value) {
+QString fixedDecimals(double value, int decimals) {
     std::array<char, 64> buffer{};
     const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                      std::chars_format::fixed, 1);
-    if (result.ec != std::errc()) return QStringLiteral("0.0");
+                                      std::chars_format::fixed, decimals);
+    if (result.ec != std::errc()) return QStringLiteral("0");
     return QString::fromLatin1(buffer.data(), static_cast<int>(result.ptr - buffer.data()));
 }
 
+QString fixedOneDecimal(double value) { return fixedDecimals(value, 1); }
+
+// As many decimals as the value needs (up to three): a quarter of 1 reads 0.25, not 0.2.
 QString scaleValueText(double value) {
-    if (value == std::floor(value)) return QString::number(static_cast<long long>(value));
-    return fixedOneDecimal(value);
+    constexpr int kMostDecimals = 3;
+    for (int decimals = 0; decimals < kMostDecimals; ++decimals) {
+        const double shifted = value * std::pow(10.0, decimals);
+        if (std::abs(shifted - std::round(shifted)) < 1e-9 * std::max(1.0, std::abs(shifted))) {
+            return fixedDecimals(value, decimals);
+        }
+    }
+    return fixedDecimals(value, kMostDecimals);
+}
+
+// Whether the segment a-b passes through `rect` (or ends inside it).
+bool segmentCrosses(QPointF a, QPointF b, const QRectF& rect) {
+    if (std::max(a.x(), b.x()) < rect.left() || std::min(a.x(), b.x()) > rect.right() ||
+        std::max(a.y(), b.y()) < rect.top() || std::min(a.y(), b.y()) > rect.bottom()) {
+        return false;
+    }
+    if (rect.contains(a) || rect.contains(b)) return true;
+    const QLineF segment(a, b);
+    const QLineF edges[] = {{rect.topLeft(), rect.topRight()},
+                            {rect.topRight(), rect.bottomRight()},
+                            {rect.bottomRight(), rect.bottomLeft()},
+                            {rect.bottomLeft(), rect.topLeft()}};
+    for (const QLineF& edge : edges) {
+        if (segment.intersects(edge, nullptr) == QLineF::BoundedIntersection) return true;
+    }
+    return false;
 }
 
 // Percentage points per hour, for buckets with observed time.
@@ -462,7 +489,6 @@ void UsageChartView::drawBurn(QPainter& painter, const QRectF& plot) const {
 
 void UsageChartView::drawTransitions(QPainter& painter, const QRectF& plot) const {
     painter.setFont(chartFont(9));
-    const QFontMetricsF metrics(painter.font());
     for (const auto& transition : transitions_) {
         const QColor color = transitionColor(transition.kind).resolve(*this);
         const qreal x = xOf(transition.date, plot);
@@ -472,20 +498,74 @@ void UsageChartView::drawTransitions(QPainter& painter, const QRectF& plot) cons
         painter.setBrush(color);
         painter.drawEllipse(QPointF(x, plot.top()), 2, 2);
         painter.setBrush(Qt::NoBrush);
-        QString label;
-        if (transition.kind == UsageTransition::Kind::correction) {
-            label = QStringLiteral("Коррекция");
-        } else if (transition.kind == UsageTransition::Kind::periodChange) {
-            label = QStringLiteral("Смена периода");
-        }
-        if (label.isEmpty()) continue;
-        // Beside the dot, on the side where the label fits inside the plot.
-        const qreal textWidth = metrics.horizontalAdvance(label);
-        const qreal left = x + 5 + textWidth <= plot.right() ? x + 5 : x - 5 - textWidth;
-        painter.setPen(color);
-        painter.drawText(QRectF(left, plot.top() + 1, textWidth + 1, 12),
-                         Qt::AlignLeft | Qt::AlignVCenter, label);
     }
+    for (const TransitionLabel& label : transitionLabels()) {
+        painter.setPen(transitionColor(label.kind).resolve(*this));
+        painter.drawText(label.rect, Qt::AlignLeft | Qt::AlignVCenter, label.text);
+    }
+}
+
+std::vector<UsageChartView::TransitionLabel> UsageChartView::transitionLabels() const {
+    const QRectF plot = plotRect();
+    if (plot.isEmpty()) return {};
+    if (labelCache_ && labelCache_->first == size()) return labelCache_->second;
+
+    const QFontMetricsF metrics(chartFont(9));
+    // The series as drawn, in view coordinates, to keep the labels off it.
+    std::vector<std::pair<QPointF, QPointF>> segments;
+    if (style_ == Style::remaining) {
+        for (const auto& connection : timeline_.connections) {
+            for (std::size_t i = 1; i < connection.points.size(); ++i) {
+                const auto& a = connection.points[i - 1];
+                const auto& b = connection.points[i];
+                segments.emplace_back(QPointF(xOf(a.date, plot), yOf(a.remaining, plot)),
+                                      QPointF(xOf(b.date, plot), yOf(b.remaining, plot)));
+            }
+        }
+    }
+    const auto crossings = [&](const QRectF& rect) {
+        // The line is 1.5 wide; a little air beyond that.
+        const QRectF clear = rect.adjusted(-2, -2, 2, 2);
+        int count = 0;
+        for (const auto& [a, b] : segments) count += segmentCrosses(a, b, clear) ? 1 : 0;
+        return count;
+    };
+
+    std::vector<TransitionLabel> labels;
+    for (const auto& transition : transitions_) {
+        QString text;
+        if (transition.kind == UsageTransition::Kind::correction) {
+            text = QStringLiteral("Коррекция");
+        } else if (transition.kind == UsageTransition::Kind::periodChange) {
+            text = QStringLiteral("Смена периода");
+        }
+        if (text.isEmpty()) continue;
+        const qreal x = xOf(transition.date, plot);
+        const qreal textWidth = std::ceil(metrics.horizontalAdvance(text)) + 1;
+        // Beside the marker's dot at the top, or at the foot of its line when the series runs
+        // along the top there; right of the line where it fits inside the plot, else left.
+        std::vector<QRectF> candidates;
+        for (const qreal top : {plot.top() + 1, plot.bottom() - 13}) {
+            for (const qreal left : {x + 5, x - 5 - textWidth}) {
+                if (left >= plot.left() && left + textWidth <= plot.right()) {
+                    candidates.emplace_back(left, top, textWidth, 12);
+                }
+            }
+        }
+        if (candidates.empty()) candidates.emplace_back(x + 5, plot.top() + 1, textWidth, 12);
+        const QRectF* best = &candidates.front();
+        int fewest = crossings(*best);
+        for (const QRectF& candidate : candidates) {
+            if (fewest == 0) break;
+            if (const int count = crossings(candidate); count < fewest) {
+                fewest = count;
+                best = &candidate;
+            }
+        }
+        labels.push_back({text, *best, transition.kind});
+    }
+    labelCache_ = std::make_pair(size(), labels);
+    return labels;
 }
 
 void UsageChartView::drawHover(QPainter& painter, const QRectF& plot) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <QString>
@@ -45,6 +46,14 @@ class UsageChartView : public QWidget {
     std::vector<QString> scaleLabels() const;
     // The burn style's buckets over the chart's 7 days, computed on first use and kept.
     const std::vector<history::BurnBucket>& burnBuckets() const;
+    // The names of corrections and period changes beside their markers, placed for the current
+    // size where the series does not run.
+    struct TransitionLabel {
+        QString text;
+        QRectF rect;
+        history::UsageTransition::Kind kind;
+    };
+    std::vector<TransitionLabel> transitionLabels() const;
     // The one line shown at the top while the pointer is over the plot; empty otherwise.
     QString readout() const;
 
@@ -85,6 +94,8 @@ class UsageChartView : public QWidget {
     std::optional<qreal> hoverX_;
     std::optional<Hover> hover_;
     mutable std::optional<std::vector<history::BurnBucket>> burnBuckets_;
+    // Placed once per size: finding a free place looks at every segment of the series.
+    mutable std::optional<std::pair<QSize, std::vector<TransitionLabel>>> labelCache_;
 };
 
 }  // namespace kestrane::ui

@@ -85,9 +85,11 @@ inline history::UsageSeries weekSeries(model::ProviderKind provider, const std::
 }
 
 // Claude with a weekly window that has a week of history and a rhythm learned over `rhythmDays`
-// days, resetting `resetIn` seconds after `now`, and a five-hour session window.
+// days (spending `rate` points an hour in working hours), `used` percent used and resetting
+// `resetIn` seconds after `now`, and a five-hour session window.
 inline ui::ProviderViewState forecastState(const platform::Calendar& calendar, platform::Date now,
-                                           int sampleCount, int rhythmDays, double resetIn) {
+                                           int sampleCount, int rhythmDays, double resetIn,
+                                           double used = 41.2, double rate = 0.6) {
     model::ProviderUsage usage;
     usage.provider = model::ProviderKind::claude;
     usage.plan = "Max 5x";
@@ -95,7 +97,7 @@ inline ui::ProviderViewState forecastState(const platform::Calendar& calendar, p
     usage.windows = {
         {.id = "claude-week",
          .name = "Неделя",
-         .usedPercent = 41.2,
+         .usedPercent = used,
          .durationMinutes = 10080,
          .resetsAt = now + resetIn},
         {.id = "claude-session",
@@ -107,8 +109,8 @@ inline ui::ProviderViewState forecastState(const platform::Calendar& calendar, p
     usage.recentModels = {{"claude-opus-4", 12, now - 600}, {"claude-sonnet-4", 3, now - 7200}};
     ui::ProviderViewState state{model::ProviderKind::claude, true, usage, std::nullopt, {}, {}};
     state.history.emplace("claude-week", weekSeries(model::ProviderKind::claude, "claude-week", now,
-                                                    sampleCount, 41.2));
-    state.rhythms.emplace("claude-week", workdayRhythm(calendar, now, rhythmDays, 0.6));
+                                                    sampleCount, used));
+    state.rhythms.emplace("claude-week", workdayRhythm(calendar, now, rhythmDays, rate));
     return state;
 }
 

@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollArea>
@@ -9,10 +11,15 @@
 #include "ui/PanelFixtures.h"
 #include "ui/QuotaPanel.h"
 #include "ui/QuotaPopoverViewController.h"
+#include "ui/QuotaTheme.h"
 #include "ui/UiArtifacts.h"
+#include "ui/WindowChooser.h"
+#include "ui/WindowCompositing.h"
 
-// Every screen of the panel rendered offscreen in light and dark, saved under the build tree
-// (ui-artifacts/screen-*.png) for a person to look at.
+// Every screen of the panel rendered offscreen in light and dark, with and without a
+// compositing window system, saved under the build tree (ui-artifacts/screen-*.png) for a
+// person to look at, and checked for what a person would notice: two tones of background,
+// black or missing corners, cut texts.
 namespace kestrane::ui {
 namespace {
 
@@ -100,11 +107,88 @@ std::vector<Screen> screens(const platform::Calendar& calendar) {
     return list;
 }
 
-QPalette palette(bool dark) {
-    QPalette palette;
-    palette.setColor(QPalette::Window, dark ? QColor(0x20, 0x20, 0x20) : QColor(0xF0, 0xF0, 0xF0));
-    palette.setColor(QPalette::WindowText, dark ? QColor(0xEE, 0xEE, 0xEE) : Qt::black);
-    return palette;
+class FixedCompositing final : public WindowCompositing {
+  public:
+    explicit FixedCompositing(bool composited) : composited_(composited) {}
+    bool isComposited() const override { return composited_; }
+
+  private:
+    bool composited_;
+};
+
+// A panel showing one screen, laid out as on a display.
+class ShownPanel {
+  public:
+    ShownPanel(const Screen& screen, bool dark, bool composited, const platform::Calendar& calendar,
+               const platform::Clock& clock)
+        : panel_(QuotaPanel::Presentation::floating,
+                 std::make_unique<FixedCompositing>(composited)) {
+        defaults_.setValue("selectedProvider", "Claude");
+        defaults_.setValue("chartShowsBurn", screen.burn);
+        panel_.setPalette(dark ? testing::darkPalette() : testing::lightPalette());
+        controller_ = new QuotaPopoverViewController(defaults_, clock, calendar);
+        controller_->visibleFrameHeight = [] { return std::optional<int>(1080); };
+        panel_.setContentView(controller_);
+        controller_->onSizeChange = [this](QSize size) { panel_.resize(size); };
+        controller_->setStates(screen.states);
+        controller_->setLocalServices(screen.services);
+        if (screen.mode == QuotaPopoverViewController::Mode::settings) controller_->toggleMode();
+        if (screen.mode == QuotaPopoverViewController::Mode::services) {
+            controller_->showServices();
+        }
+        controller_->render();
+        panel_.resize(controller_->preferredContentSize());
+        panel_.QWidget::show();
+        QApplication::processEvents();
+    }
+    ~ShownPanel() { panel_.close(); }
+
+    QuotaPanel& panel() { return panel_; }
+    QuotaPopoverViewController& controller() { return *controller_; }
+    QWidget* document() { return controller_->scrollView()->widget(); }
+
+    // What the panel paints, on a clear image: where nothing is drawn, alpha stays 0.
+    QImage image() {
+        QImage image(panel_.size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        panel_.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        return image;
+    }
+
+  private:
+    platform::MemoryPreferencesStore defaults_;
+    QuotaPanel panel_;
+    QuotaPopoverViewController* controller_ = nullptr;
+};
+
+// `image` over a plain desktop colour, as a person would see a translucent panel.
+QImage overDesktop(const QImage& image, bool dark) {
+    QImage shown(image.size(), QImage::Format_ARGB32_Premultiplied);
+    shown.fill(dark ? QColor(0x30, 0x38, 0x40) : QColor(0xA8, 0xB4, 0xC0));
+    QPainter painter(&shown);
+    painter.drawImage(0, 0, image);
+    return shown;
+}
+
+// Every label shows its whole text: what the text needs at the label's width (wrapped where
+// the label wraps) fits the label's rectangle, and the label lies inside the document.
+void expectLabelsFit(QWidget* document) {
+    for (const QLabel* label : document->findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(document) || label->text().isEmpty()) continue;
+        SCOPED_TRACE(label->objectName().toStdString() + ": " + label->text().toStdString());
+        const QRect room = label->contentsRect();
+        const int flags = Qt::AlignLeft | Qt::AlignTop |
+                          (label->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine);
+        const QRect needed =
+            QFontMetrics(label->font())
+                .boundingRect(QRect(0, 0, room.width(), 100'000), flags, label->text());
+        EXPECT_LE(needed.height(), room.height());
+        EXPECT_LE(needed.width(), room.width());
+        // The document column starts 20 into the scrolled area.
+        const QRect inArea(label->mapTo(document, QPoint()), label->size());
+        EXPECT_GE(inArea.left(), 20);
+        EXPECT_LE(inArea.right(), 20 + QuotaPopoverViewController::documentWidth - 1);
+    }
 }
 
 TEST(PanelScreensSnapshotTest, EveryScreenInLightAndDark) {
@@ -112,50 +196,173 @@ TEST(PanelScreensSnapshotTest, EveryScreenInLightAndDark) {
     const testing::FixedClock clock(kMorning);
     for (const Screen& screen : screens(moscow)) {
         for (const bool dark : {false, true}) {
-            const QString name = QStringLiteral("screen-%1-%2")
-                                     .arg(QString::fromLatin1(screen.name),
-                                          dark ? QStringLiteral("dark") : QStringLiteral("light"));
-            SCOPED_TRACE(name.toStdString());
-            platform::MemoryPreferencesStore defaults;
-            defaults.setValue("selectedProvider", "Claude");
-            defaults.setValue("chartShowsBurn", screen.burn);
-            QuotaPanel panel(QuotaPanel::Presentation::floating);
-            panel.setPalette(palette(dark));
-            auto* controller = new QuotaPopoverViewController(defaults, clock, moscow);
-            controller->visibleFrameHeight = [] { return std::optional<int>(1080); };
-            panel.setContentView(controller);
-            controller->onSizeChange = [&panel](QSize size) { panel.resize(size); };
-            controller->setStates(screen.states);
-            controller->setLocalServices(screen.services);
-            if (screen.mode == QuotaPopoverViewController::Mode::settings) controller->toggleMode();
-            if (screen.mode == QuotaPopoverViewController::Mode::services)
-                controller->showServices();
-            controller->render();
-            panel.resize(controller->preferredContentSize());
-            panel.QWidget::show();
-            QApplication::processEvents();
-            if (screen.hover) {
-                QWidget* chart = controller->scrollView()->widget()->findChild<QWidget*>(
-                    QStringLiteral("usageChart"));
-                ASSERT_NE(chart, nullptr);
-                QMouseEvent move(QEvent::MouseMove, *screen.hover,
-                                 chart->mapToGlobal(*screen.hover), Qt::NoButton, Qt::NoButton,
-                                 Qt::NoModifier);
-                QApplication::sendEvent(chart, &move);
+            for (const bool composited : {true, false}) {
+                const QString name =
+                    QStringLiteral("screen-%1-%2%3")
+                        .arg(QString::fromLatin1(screen.name),
+                             dark ? QStringLiteral("dark") : QStringLiteral("light"),
+                             composited ? QString() : QStringLiteral("-square"));
+                SCOPED_TRACE(name.toStdString());
+                ShownPanel shown(screen, dark, composited, moscow, clock);
+                if (screen.hover) {
+                    QWidget* chart =
+                        shown.document()->findChild<QWidget*>(QStringLiteral("usageChart"));
+                    ASSERT_NE(chart, nullptr);
+                    QMouseEvent move(QEvent::MouseMove, *screen.hover,
+                                     chart->mapToGlobal(*screen.hover), Qt::NoButton, Qt::NoButton,
+                                     Qt::NoModifier);
+                    QApplication::sendEvent(chart, &move);
+                }
+                EXPECT_EQ(shown.panel().hasRoundedCorners(), composited);
+                const QImage image = shown.image();
+                testing::saveArtifact(overDesktop(image, dark), name);
+
+                ASSERT_EQ(image.width(), 448);
+                ASSERT_GT(image.height(), 100);
+                const int w = image.width();
+                const int h = image.height();
+                // One backdrop gives the panel its colour: the header's margin and the body's
+                // margin, high and low, are the same colour, and it follows the palette.
+                const QColor header = image.pixelColor(10, 30);
+                EXPECT_EQ(image.pixelColor(10, h / 2), header);
+                EXPECT_EQ(image.pixelColor(10, h - 20), header);
+                EXPECT_EQ(image.pixelColor(w - 10, h - 20), header);
+                EXPECT_EQ(dark, header.lightness() < 128);
+                // The edge line shows all round.
+                EXPECT_NE(image.pixelColor(0, h / 2), header);
+                EXPECT_NE(image.pixelColor(w - 1, h / 2), header);
+                EXPECT_NE(image.pixelColor(w / 2, h - 1), header);
+                // Rounded corners are clear; square ones are the backdrop with its edge, never
+                // black or clear.
+                for (const QPoint corner :
+                     {QPoint(0, 0), QPoint(w - 1, 0), QPoint(0, h - 1), QPoint(w - 1, h - 1)}) {
+                    SCOPED_TRACE(corner.x() * 10'000 + corner.y());
+                    const QColor pixel = image.pixelColor(corner);
+                    if (composited) {
+                        EXPECT_EQ(pixel.alpha(), 0);
+                    } else {
+                        EXPECT_EQ(pixel.alpha(), 255);
+                        EXPECT_EQ(pixel, image.pixelColor(0, h / 2));
+                        const QPoint inside(corner.x() == 0 ? 2 : w - 3,
+                                            corner.y() == 0 ? 2 : h - 3);
+                        EXPECT_EQ(image.pixelColor(inside), header);
+                    }
+                }
+                expectLabelsFit(shown.document());
             }
-
-            QImage image(panel.size(), QImage::Format_ARGB32_Premultiplied);
-            // Something like a desktop behind the translucent panel.
-            image.fill(dark ? QColor(0x30, 0x38, 0x40) : QColor(0xA8, 0xB4, 0xC0));
-            panel.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-            testing::saveArtifact(image, name);
-            panel.close();
-
-            EXPECT_EQ(image.width(), 448);
-            EXPECT_GT(image.height(), 100);
-            // The backdrop follows the palette.
-            EXPECT_EQ(dark, image.pixelColor(30, image.height() - 6).lightness() < 128);
         }
+    }
+}
+
+// The forecast's four verdicts, each with its longest advice: every line shows whole.
+TEST(PanelScreensSnapshotTest, ForecastTextsShowWholeForEveryVerdict) {
+    const platform::Calendar moscow("Europe/Moscow");
+    const testing::FixedClock clock(kMorning);
+    const struct {
+        const char* name;
+        double used;
+        double rate;
+        double resetIn;
+        const char* title;
+        // Quiet and busy days in turn, so the days disagree about what is left.
+        bool unevenDays = false;
+    } cases[] = {
+        {"spare", 20, 0.6, 30 * kHour, "Есть запас для экспериментов"},
+        {"steady", 60, 1.2, 30 * kHour, "Лимита должно хватить"},
+        {"caution", 60, 0.8, 30 * kHour, "Запас небольшой", true},
+        {"shortage", 88, 1.5, 50 * kHour, "Лимит может закончиться раньше"},
+    };
+    for (const auto& testCase : cases) {
+        for (const bool dark : {false, true}) {
+            SCOPED_TRACE(std::string(testCase.name) + (dark ? " dark" : " light"));
+            auto state = testing::panel::forecastState(moscow, kMorning, 600, 10, testCase.resetIn,
+                                                       testCase.used, testCase.rate);
+            if (testCase.unevenDays) {
+                auto& hours = state.rhythms.at("claude-week").hours;
+                for (std::size_t i = 0; i < hours.size(); ++i) {
+                    if (i / 24 % 2 == 1) hours[i].usedPercent *= 4;
+                }
+            }
+            Screen screen{"verdict", {state}};
+            ShownPanel shown(screen, dark, true, moscow, clock);
+            const auto* title =
+                shown.document()->findChild<QLabel*>(QStringLiteral("forecastTitle"));
+            ASSERT_NE(title, nullptr);
+            EXPECT_EQ(title->text(), QString::fromUtf8(testCase.title));
+            const auto* advice =
+                shown.document()->findChild<QLabel*>(QStringLiteral("forecastGuidance"));
+            ASSERT_NE(advice, nullptr);
+            testing::saveArtifact(
+                overDesktop(shown.image(), dark),
+                QStringLiteral("verdict-%1-%2")
+                    .arg(QString::fromLatin1(testCase.name),
+                         dark ? QStringLiteral("dark") : QStringLiteral("light")));
+            expectLabelsFit(shown.document());
+        }
+    }
+}
+
+// The window chooser's list is a card of the panel, inside the panel, without the system's
+// highlight colour, and choosing a row in it selects that window.
+TEST(PanelScreensSnapshotTest, WindowChooserListIsDrawnInsideThePanel) {
+    const platform::Calendar moscow("Europe/Moscow");
+    const testing::FixedClock clock(kMorning);
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        auto state = testing::panel::forecastState(moscow, kMorning, 600, 10, 30 * kHour);
+        // A long title makes the list wider than the chooser.
+        state.usage->windows[1].name = "Сессия с очень длинным названием окна лимита";
+        ShownPanel shown(Screen{"chooser", {state}}, dark, true, moscow, clock);
+        auto* chooser =
+            shown.document()->findChild<WindowChooser*>(QStringLiteral("windowChooser"));
+        ASSERT_NE(chooser, nullptr);
+        chooser->showPopup();
+        QWidget* list = chooser->popupList();
+        ASSERT_NE(list, nullptr);
+        EXPECT_FALSE(list->isWindow());
+        EXPECT_EQ(list->window(), &shown.panel());
+        const QRect card = chooser->popupRect();
+        EXPECT_GE(card.left(), 8);
+        EXPECT_GE(card.top(), 8);
+        EXPECT_LE(card.right(), shown.panel().width() - 8);
+        EXPECT_LE(card.bottom(), shown.panel().height() - 8);
+        const int widest = QFontMetrics(chooser->font()).horizontalAdvance(chooser->itemText(1));
+        EXPECT_GT(card.width(), widest);
+
+        const QImage image = shown.image();
+        testing::saveArtifact(overDesktop(image, dark),
+                              QStringLiteral("window-chooser-%1")
+                                  .arg(dark ? QStringLiteral("dark") : QStringLiteral("light")));
+        // The card colour in its padding, the panel colour on the highlighted (current) row.
+        EXPECT_EQ(image.pixelColor(card.left() + 2, card.center().y()),
+                  QuotaTheme::card().resolve(dark));
+        const int currentRow = card.top() + 4 + chooser->currentIndex() * 24;
+        EXPECT_EQ(image.pixelColor(card.left() + 6, currentRow + 12),
+                  QuotaTheme::panel().resolve(dark));
+        const QColor systemHighlight = shown.panel().palette().color(QPalette::Highlight);
+        int highlighted = 0;
+        for (int y = card.top(); y <= card.bottom(); ++y) {
+            for (int x = card.left(); x <= card.right(); ++x) {
+                highlighted += image.pixelColor(x, y) == systemHighlight ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(highlighted, 0);
+
+        // A click on the other row chooses it; the list goes away.
+        const int other = 1 - chooser->currentIndex();
+        const QPointF point(card.center().x(), card.top() + 4 + other * 24 + 12);
+        const QPointF local = list->mapFrom(&shown.panel(), point);
+        QMouseEvent press(QEvent::MouseButtonPress, local, list->mapToGlobal(local), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, local, list->mapToGlobal(local),
+                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(list, &press);
+        QApplication::sendEvent(list, &release);
+        EXPECT_EQ(shown.controller().selectedWindowIDs().at(model::ProviderKind::claude),
+                  state.usage->windows[static_cast<std::size_t>(other)].id);
+        QApplication::processEvents();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(shown.panel().findChild<QWidget*>(QStringLiteral("windowChooserList")), nullptr);
     }
 }
 

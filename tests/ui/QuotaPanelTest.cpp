@@ -1,6 +1,7 @@
 #include "ui/QuotaPanel.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QKeyEvent>
 
 #include <gtest/gtest.h>
@@ -8,7 +9,7 @@
 namespace kestrane::ui {
 namespace {
 
-TEST(QuotaPanelTest, OriginCentresUnderTheAnchorWithinTheMargins) {
+TEST(QuotaPanelTest, OriginCentresOnTheAnchorWithinTheMargins) {
     const QRectF screen(0, 0, 1920, 1080);
     const QSizeF size(448, 600);
     const struct {
@@ -24,10 +25,25 @@ TEST(QuotaPanelTest, OriginCentresUnderTheAnchorWithinTheMargins) {
          QRectF(900, 0, 60, 22),
          QRectF(0, 30, 1920, 1050),
          {706, 36}},
-        {"tray at the bottom",
+        // A bottom tray: the panel opens above the icons, 6 above them or above the bottom
+        // of the visible area, whichever is higher.
+        {"bottom tray that reserves its space",
          QRectF(900, 1058, 60, 22),
          QRectF(0, 0, 1920, 1050),
-         {706, 1050 - 8 - 600}},
+         {706, 1050 - 6 - 600}},
+        {"bottom tray that reserves nothing",
+         QRectF(900, 1058, 60, 22),
+         screen,
+         {706, 1058 - 6 - 600}},
+        {"icon in the lower half", QRectF(900, 700, 60, 22), screen, {706, 700 - 6 - 600}},
+        {"bottom tray on a screen too short for the panel",
+         QRectF(900, 458, 60, 22),
+         QRectF(0, 0, 1920, 480),
+         {706, 8}},
+        {"top tray on a screen too short for the panel",
+         QRectF(900, 0, 60, 22),
+         QRectF(0, 0, 1920, 480),
+         {706, 480 - 8 - 600}},
         {"screen narrower than the panel",
          QRectF(100, 0, 20, 22),
          QRectF(0, 0, 300, 1080),
@@ -63,6 +79,22 @@ TEST(QuotaPanelTest, EscapeClosesAndEveryCloseReports) {
     EXPECT_EQ(closes, 1);
     panel.close();
     EXPECT_EQ(closes, 2);
+}
+
+// The ordinary window (no tray) has a frame and no see-through corners, whatever the window
+// system can do: its backdrop fills it edge to edge.
+TEST(QuotaPanelTest, TheOrdinaryWindowIsSquareAndOpaque) {
+    QuotaPanel window(QuotaPanel::Presentation::window);
+    EXPECT_FALSE(window.hasRoundedCorners());
+    window.resize(448, 300);
+    QImage image(window.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    window.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    const QColor inside = image.pixelColor(10, 150);
+    for (const QPoint corner : {QPoint(0, 0), QPoint(447, 0), QPoint(0, 299), QPoint(447, 299)}) {
+        EXPECT_EQ(image.pixelColor(corner), inside);
+    }
+    EXPECT_EQ(inside.alpha(), 255);
 }
 
 TEST(QuotaPanelTest, WithoutAnAnchorThePanelStaysWhereItIs) {

@@ -338,7 +338,7 @@ TEST_F(QuotaPopoverViewControllerTest, HeaderFollowsTheScreen) {
     c.showServices();
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(title->text(), "Локальные сервисы");
-    EXPECT_EQ(subtitle->text(), "Процессы на этом Mac");
+    EXPECT_EQ(subtitle->text(), "Процессы на этом компьютере");
     EXPECT_TRUE(refresh->isHidden());
     EXPECT_TRUE(services->isHidden());
     EXPECT_EQ(mode->symbol(), "chevron.backward");
@@ -433,8 +433,8 @@ TEST_F(QuotaPopoverViewControllerTest, SettingsSwitchesReportToggles) {
     EXPECT_TRUE(switches[0]->isChecked());
     EXPECT_FALSE(switches[1]->isChecked());
     EXPECT_EQ(switches[1]->objectName(), "provider-toggle-Cursor");
-    EXPECT_EQ(switches[1]->accessibleName(), "Показывать Cursor в строке меню");
-    EXPECT_TRUE(texts().contains("Сервисы в строке меню"));
+    EXPECT_EQ(switches[1]->accessibleName(), "Показывать Cursor в трее");
+    EXPECT_TRUE(texts().contains("Сервисы в трее"));
     // The off switch: knob at the left of the track.
     EXPECT_DOUBLE_EQ(switches[1]->knobRect().left(), switches[1]->trackRect().left() + 3);
     EXPECT_DOUBLE_EQ(switches[0]->knobRect().left(), switches[0]->trackRect().right() - 17);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QDir>
 #include <QColor>
+#include <QDir>
 #include <QImage>
 #include <QPalette>
 #include <QString>

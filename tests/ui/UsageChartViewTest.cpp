@@ -3,6 +3,8 @@
 #include <cmath>
 
 #include <QApplication>
+#include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
@@ -168,21 +170,23 @@ TEST(UsageChartViewTest, ScalesReadFromTopToBottom) {
     UsageChartView remaining(analyticsOf({}), Style::remaining, moscow());
     EXPECT_EQ(remaining.scaleLabels(), (std::vector<QString>{"100", "75", "50", "25", "0"}));
 
-    // The burn scale's top is the first of 1, 2, 5 x 10^n not below the largest rate + 10 %.
+    // The burn scale's top is the first of 1, 2, 5 x 10^n not below the largest rate + 10 %;
+    // each value has as many decimals as it needs.
     const struct {
         const char* name;
         std::optional<double> rate;
         double top;
         std::vector<QString> labels;
     } cases[] = {
-        {"nothing observed", std::nullopt, 1, {"1", "0.8", "0.5", "0.2", "0"}},
-        {"observed but idle", 0.0, 1, {"1", "0.8", "0.5", "0.2", "0"}},
-        {"small rate", 0.5, 1, {"1", "0.8", "0.5", "0.2", "0"}},
+        {"nothing observed", std::nullopt, 1, {"1", "0.75", "0.5", "0.25", "0"}},
+        {"observed but idle", 0.0, 1, {"1", "0.75", "0.5", "0.25", "0"}},
+        {"small rate", 0.5, 1, {"1", "0.75", "0.5", "0.25", "0"}},
         {"just over one with the margin", 0.95, 2, {"2", "1.5", "1", "0.5", "0"}},
         {"4.6 x 1.1 passes 5", 4.6, 10, {"10", "7.5", "5", "2.5", "0"}},
         {"9 x 1.1 stays under 10", 9.0, 10, {"10", "7.5", "5", "2.5", "0"}},
         {"next decade", 10.0, 20, {"20", "15", "10", "5", "0"}},
         {"45", 45.0, 50, {"50", "37.5", "25", "12.5", "0"}},
+        {"3", 3.0, 5, {"5", "3.75", "2.5", "1.25", "0"}},
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
@@ -190,6 +194,55 @@ TEST(UsageChartViewTest, ScalesReadFromTopToBottom) {
                             Style::burn, moscow());
         EXPECT_EQ(burn.scaleTop(), testCase.top);
         EXPECT_EQ(burn.scaleLabels(), testCase.labels);
+    }
+}
+
+// Readings every half hour over the week, `used` percent give or take a little, with a
+// correction of two points in the middle of the week.
+UsageAnalytics weekAround(double used) {
+    std::vector<UsageSample> samples;
+    const Date correction = kNow - 3.5 * kDay;
+    for (Date date = kNow - 7 * kDay + kMinute; date < kNow; date = date + 30 * kMinute) {
+        const double wave = std::sin((date - kNow) / kDay * 3);
+        UsageSample sample{date, used + wave, samples.empty(), std::nullopt};
+        if (date >= correction && samples.back().date < correction) {
+            sample.usedPercent -= 2;
+            sample.startsSegment = true;
+            sample.transition =
+                UsageTransition{correction, UsageTransition::Kind::correction, false};
+        }
+        samples.push_back(sample);
+    }
+    return analyticsOf(std::move(samples), 100 - used);
+}
+
+TEST(UsageChartViewTest, CorrectionLabelKeepsClearOfTheSeries) {
+    const struct {
+        const char* name;
+        double used;
+    } cases[] = {
+        {"series along the top", 2},
+        {"series in the middle", 50},
+        {"series along the bottom", 97},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        UsageChartView view(weekAround(testCase.used), Style::remaining, moscow());
+        view.setPalette(lightPalette());
+        view.resize(kCardSize);
+        const auto labels = view.transitionLabels();
+        ASSERT_EQ(labels.size(), 1U);
+        EXPECT_EQ(labels[0].text, QStringLiteral("Коррекция"));
+        const QRect box = labels[0].rect.toAlignedRect();
+        EXPECT_TRUE(view.plotRect().contains(labels[0].rect));
+        // The text fits its box.
+        QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+        font.setPixelSize(9);
+        EXPECT_LE(QFontMetricsF(font).horizontalAdvance(labels[0].text), labels[0].rect.width());
+        // No pixel of the series line inside the label's box.
+        const QImage image = paintedImage(view);
+        saveArtifact(image, QStringLiteral("usage-chart-correction-%1").arg(testCase.used));
+        EXPECT_EQ(informationColumns(image.copy(box), QRectF(0, 0, box.width(), box.height())), 0);
     }
 }
 
