@@ -1,0 +1,17 @@
+#pragma once
+
+#include "app/UsageNotifications.h"
+
+namespace kestrane::app {
+
+// Shows a notification through the freedesktop Notifications service on the session bus.
+// Fire and forget: without a session bus or a notification server nothing happens and
+// nothing is printed.
+class DesktopNotifications {
+  public:
+    static constexpr const char* iconName = "kestrane";
+
+    void send(const UsageNotification& notification) const;
+};
+
+}  // namespace kestrane::app
