@@ -69,9 +69,9 @@ NotifiedState NotificationStateFile::load() const {
 bool NotificationStateFile::save(const NotifiedState& state) const {
     std::error_code ignored;
     std::filesystem::create_directories(path_.parent_path(), ignored);
-    return platform::writeFileAtomically(path_, encode(state),
-                                         std::filesystem::perms::owner_read |
-                                             std::filesystem::perms::owner_write) == 0;
+    return platform::writeFileAtomically(
+               path_, encode(state),
+               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write) == 0;
 }
 
 }  // namespace kestrane::app

@@ -103,9 +103,9 @@ std::vector<UsageNotification> notificationsFor(
                  name + ": лимит может закончиться до сброса, примерно " +
                      exhaustionMoment(date, now, calendar),
                  remainingSentence(window, now) + " " +
-                     forecast::ForecastInsight::make(*badgeForecast,
-                                                     std::clamp(100 - window.usedPercent, 0.0, 100.0),
-                                                     now, calendar)
+                     forecast::ForecastInsight::make(
+                         *badgeForecast, std::clamp(100 - window.usedPercent, 0.0, 100.0), now,
+                         calendar)
                          .guidance);
         }
         found->second = now_;

@@ -114,11 +114,10 @@ std::optional<ServiceRecommendation> recommendService(const std::vector<ServiceO
             why += ", сброс " + model::DateFormatting::relativeReset(*best->resetsAt, now);
         }
     }
-    recommendation.text =
-        "Сейчас лучше " + std::string(model::rawValue(best->provider)) + ": " + why + ", а у " +
-        names(short_) +
-        (short_.size() == 1 ? " лимит может закончиться до сброса."
-                            : " лимиты могут закончиться до сброса.");
+    recommendation.text = "Сейчас лучше " + std::string(model::rawValue(best->provider)) + ": " +
+                          why + ", а у " + names(short_) +
+                          (short_.size() == 1 ? " лимит может закончиться до сброса."
+                                              : " лимиты могут закончиться до сброса.");
     return recommendation;
 }
 

@@ -16,9 +16,8 @@ WindowOutlook WindowOutlook::make(const model::LimitWindow& window,
 }
 
 std::optional<RhythmForecast> WindowOutlook::forecastFor(
-    const history::UsageAnalytics& analytics,
-    const std::optional<history::RhythmHistory>& rhythm, std::optional<platform::Date> resetsAt,
-    const platform::Calendar& calendar) {
+    const history::UsageAnalytics& analytics, const std::optional<history::RhythmHistory>& rhythm,
+    std::optional<platform::Date> resetsAt, const platform::Calendar& calendar) {
     if (!rhythm || analytics.isStale() || !(analytics.remainingPercent > 0)) return std::nullopt;
     std::optional<double> recentRate;
     if (const auto observation = analytics.recentObservation()) {

@@ -30,8 +30,8 @@ struct WindowOutlook {
     // The forecast for analytics already built; none for stale data or an empty window.
     static std::optional<RhythmForecast> forecastFor(
         const history::UsageAnalytics& analytics,
-        const std::optional<history::RhythmHistory>& rhythm,
-        std::optional<platform::Date> resetsAt, const platform::Calendar& calendar);
+        const std::optional<history::RhythmHistory>& rhythm, std::optional<platform::Date> resetsAt,
+        const platform::Calendar& calendar);
 };
 
 }  // namespace kestrane::forecast

@@ -8,8 +8,7 @@
 
 namespace kestrane::ui {
 
-PanelSwitch::PanelSwitch(const QString& accessibleName, QWidget* parent)
-    : QAbstractButton(parent) {
+PanelSwitch::PanelSwitch(const QString& accessibleName, QWidget* parent) : QAbstractButton(parent) {
     setCheckable(true);
     setFixedSize(44, 32);
     setCursor(Qt::PointingHandCursor);

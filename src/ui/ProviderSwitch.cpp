@@ -12,9 +12,9 @@ QString displayName(model::ProviderKind provider) {
 }  // namespace
 
 ProviderSwitch::ProviderSwitch(model::ProviderKind provider, QWidget* parent)
-    : PanelSwitch(QStringLiteral("Показывать ") + displayName(provider) +
-                      QStringLiteral(" в строке меню"),
-                  parent),
+    : PanelSwitch(
+          QStringLiteral("Показывать ") + displayName(provider) + QStringLiteral(" в строке меню"),
+          parent),
       provider_(provider) {
     setObjectName(QStringLiteral("provider-toggle-") + displayName(provider));
 }

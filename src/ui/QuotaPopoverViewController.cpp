@@ -334,13 +334,12 @@ QWidget* QuotaPopoverViewController::makeScreen() {
         }
         case Mode::services:
             return LocalServicesScreen(localServices_, context).make();
-        case Mode::settings:
-        {
+        case Mode::settings: {
             const app::ProviderPreferences preferences(defaults_);
-            return SettingsScreen(states_,
-                                  {preferences.notificationsEnabled(),
-                                   preferences.notificationThresholds()},
-                                  context)
+            return SettingsScreen(
+                       states_,
+                       {preferences.notificationsEnabled(), preferences.notificationThresholds()},
+                       context)
                 .make();
         }
     }

@@ -4,9 +4,9 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "ui/PanelSwitch.h"
 #include "ui/PanelWidgetKit.h"
 #include "ui/ProviderMarkView.h"
-#include "ui/PanelSwitch.h"
 #include "ui/ProviderSwitch.h"
 #include "ui/QuotaSegmentedControl.h"
 #include "ui/QuotaTheme.h"
@@ -69,10 +69,10 @@ QWidget* SettingsScreen::makeNotificationsBlock(QWidget* parent) const {
     layout->setSpacing(9);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    texts->addWidget(Kit::makeLabel(QStringLiteral("Уведомления"), 12, QFont::Normal,
-                                    QuotaTheme::text(), row));
-    texts->addWidget(Kit::makeLabel(QStringLiteral("Когда лимит кончается или снова доступен"),
-                                    10, QFont::Normal, QuotaTheme::muted(), row));
+    texts->addWidget(
+        Kit::makeLabel(QStringLiteral("Уведомления"), 12, QFont::Normal, QuotaTheme::text(), row));
+    texts->addWidget(Kit::makeLabel(QStringLiteral("Когда лимит кончается или снова доступен"), 10,
+                                    QFont::Normal, QuotaTheme::muted(), row));
     layout->addLayout(texts);
     layout->addStretch();
     auto* toggle = new PanelSwitch(QStringLiteral("Уведомления"), row);
@@ -92,8 +92,7 @@ QWidget* SettingsScreen::makeNotificationsBlock(QWidget* parent) const {
         auto* lineLayout = new QHBoxLayout(line);
         lineLayout->setContentsMargins(0, 0, 0, 0);
         lineLayout->setSpacing(8);
-        lineLayout->addWidget(
-            Kit::makeLabel(title, 11, QFont::Normal, QuotaTheme::muted(), line));
+        lineLayout->addWidget(Kit::makeLabel(title, 11, QFont::Normal, QuotaTheme::muted(), line));
         lineLayout->addStretch();
         QStringList labels;
         int index = -1;
@@ -116,9 +115,8 @@ QWidget* SettingsScreen::makeNotificationsBlock(QWidget* parent) const {
         lineLayout->addWidget(control);
         stack->addWidget(line);
     };
-    addThreshold(QStringLiteral("Когда осталось меньше"), lowChoices,
-                 notifications_.thresholds.low, context_.actions.notifyBelowSelected,
-                 "notifyBelow");
+    addThreshold(QStringLiteral("Когда осталось меньше"), lowChoices, notifications_.thresholds.low,
+                 context_.actions.notifyBelowSelected, "notifyBelow");
     addThreshold(QStringLiteral("И еще раз, когда меньше"), criticalChoices,
                  notifications_.thresholds.critical, context_.actions.notifyCriticalSelected,
                  "notifyCritical");

@@ -58,7 +58,9 @@ TEST_F(UsageNotificationsTest, TellsEachCrossingOnceAndTheRefillAfterTheReset) {
     };
     const Case cases[] = {
         {"70 -> 85 -> 97 -> reset to 0",
-         {{70}, {85, kNow + 2 * kHour, 300}, {97, kNow + 2 * kHour, 600},
+         {{70},
+          {85, kNow + 2 * kHour, 300},
+          {97, kNow + 2 * kHour, 600},
           {0, nextReset, 3 * kHour}},
          {{}, {Kind::low}, {Kind::critical}, {Kind::refilled}}},
         {"the first sight of a window is never told", {{97}, {98}}, {{}, {}}},
@@ -69,9 +71,7 @@ TEST_F(UsageNotificationsTest, TellsEachCrossingOnceAndTheRefillAfterTheReset) {
         {"back above and below again is told again",
          {{70}, {85}, {75}, {85}},
          {{}, {Kind::low}, {}, {Kind::low}}},
-        {"a rise without a reset is not a refill",
-         {{70}, {85}, {75}},
-         {{}, {Kind::low}, {}}},
+        {"a rise without a reset is not a refill", {{70}, {85}, {75}}, {{}, {Kind::low}, {}}},
         {"the old reset time passing counts as a reset",
          {{70}, {85, kNow + kHour}, {10, kNow + kHour, 2 * kHour}},
          {{}, {Kind::low}, {Kind::refilled}}},
@@ -162,14 +162,16 @@ TEST_F(UsageNotificationsTest, ARestartRepeatsNothingThatWasAlreadyTrue) {
     // The next launch: same state, then the next crossing.
     NotifiedState restarted = file.load();
     EXPECT_EQ(restarted, state);
-    EXPECT_TRUE(notificationsFor(claude({85}), std::nullopt, {}, kNow, calendar, restarted).empty());
-    EXPECT_EQ(
-        notificationsFor(claude({97}), std::nullopt, {}, kNow, calendar, restarted).size(), 1u);
+    EXPECT_TRUE(
+        notificationsFor(claude({85}), std::nullopt, {}, kNow, calendar, restarted).empty());
+    EXPECT_EQ(notificationsFor(claude({97}), std::nullopt, {}, kNow, calendar, restarted).size(),
+              1u);
 }
 
 TEST(NotificationStateFileTest, AnythingButAWholeDocumentReadsAsEmpty) {
     NotifiedState state;
-    state["Claude/five_hour"] = {NotifiedWindowState::Level::critical, platform::Date{1'741'615'200.5}, true};
+    state["Claude/five_hour"] = {NotifiedWindowState::Level::critical,
+                                 platform::Date{1'741'615'200.5}, true};
     state["Codex/primary"] = {NotifiedWindowState::Level::normal, std::nullopt, false};
     EXPECT_EQ(NotificationStateFile::decode(NotificationStateFile::encode(state)), state);
 

@@ -165,7 +165,8 @@ TEST(PanelScreensSnapshotTest, EveryScreenInLightAndDark) {
 TEST(PanelScreensSnapshotTest, OverviewNamesTheServiceToUseNowAboveTheSwitch) {
     const platform::Calendar moscow("Europe/Moscow");
     const testing::FixedClock clock(kMorning);
-    ProviderViewState claude = testing::panel::forecastState(moscow, kMorning, 3000, 10, 30 * kHour);
+    ProviderViewState claude =
+        testing::panel::forecastState(moscow, kMorning, 3000, 10, 30 * kHour);
     claude.usage->windows[0].usedPercent = 80;
     claude.history["claude-week"] =
         testing::panel::weekSeries(ProviderKind::claude, "claude-week", kMorning, 3000, 80);
@@ -179,7 +180,8 @@ TEST(PanelScreensSnapshotTest, OverviewNamesTheServiceToUseNowAboveTheSwitch) {
                            .durationMinutes = 300,
                            .resetsAt = kMorning + 3 * kHour}};
     ProviderViewState codex{ProviderKind::codex, true, codexUsage, std::nullopt, {}, {}};
-    history::UsageSeries series{ProviderKind::codex, "codex-session", std::string(64, 'a'), 300,
+    history::UsageSeries series{ProviderKind::codex,  "codex-session",
+                                std::string(64, 'a'), 300,
                                 kMorning + 3 * kHour, {{kMorning - 60, 30, true, std::nullopt}}};
     codex.history.emplace("codex-session", series);
     const ProviderViewState cursorFailed{

@@ -141,7 +141,8 @@ void AppDelegate::apply(const FetchResult& result) {
         // Switched off while the fetch ran: neither recorded nor shown.
         if (!preferences_.isEnabled(usage.provider)) return;
         dependencies_.history.record(usage);
-        if (dependencies_.notifier) dependencies_.notifier->observe(usage, dependencies_.clock.now());
+        if (dependencies_.notifier)
+            dependencies_.notifier->observe(usage, dependencies_.clock.now());
         states_[usage.provider] = ProviderState{usage, std::nullopt};
         return;
     }

@@ -19,9 +19,8 @@ void DesktopNotifications::send(const UsageNotification& notification) const {
     // Lets the server group the notifications under the application.
     hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(iconName));
     call << QStringLiteral("Kestrane") << 0u << QString::fromLatin1(iconName)
-         << QString::fromStdString(notification.title)
-         << QString::fromStdString(notification.body) << QStringList() << hints
-         << -1;  // the server's own display time
+         << QString::fromStdString(notification.title) << QString::fromStdString(notification.body)
+         << QStringList() << hints << -1;  // the server's own display time
     // No reply is awaited: a missing server answers with an error nobody needs to see.
     call.setAutoStartService(true);
     bus.send(call);

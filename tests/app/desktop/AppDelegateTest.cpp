@@ -595,8 +595,7 @@ TEST_F(AppDelegateTest, FreshUsageOfEnabledProvidersReachesTheNotifications) {
     ProviderPreferences(defaults_).setNotificationsEnabled(true);
     refreshNow();
     EXPECT_EQ(told.size(), 1u);
-    EXPECT_EQ(notifier.state().at("Claude/Claude-0").level,
-              NotifiedWindowState::Level::critical);
+    EXPECT_EQ(notifier.state().at("Claude/Claude-0").level, NotifiedWindowState::Level::critical);
 }
 
 }  // namespace
