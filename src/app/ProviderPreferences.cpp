@@ -44,4 +44,38 @@ void ProviderPreferences::setEnabled(bool enabled, model::ProviderKind kind) {
     defaults_->setValue(togglesKey, object);
 }
 
+namespace {
+
+int storedPercent(const platform::PreferencesStore& defaults, std::string_view key, int fallback) {
+    const auto stored = defaults.value(key);
+    if (!stored || !stored->is_number_integer()) return fallback;
+    const auto value = stored->get<std::int64_t>();
+    return value >= 1 && value <= 99 ? static_cast<int>(value) : fallback;
+}
+
+}  // namespace
+
+bool ProviderPreferences::notificationsEnabled() const {
+    const auto stored = defaults_->value(notificationsEnabledKey);
+    return !stored || !stored->is_boolean() || stored->get<bool>();
+}
+
+void ProviderPreferences::setNotificationsEnabled(bool enabled) {
+    defaults_->setValue(notificationsEnabledKey, enabled);
+}
+
+NotificationThresholds ProviderPreferences::notificationThresholds() const {
+    const NotificationThresholds defaults;
+    return {storedPercent(*defaults_, notifyBelowPercentKey, defaults.low),
+            storedPercent(*defaults_, notifyCriticalPercentKey, defaults.critical)};
+}
+
+void ProviderPreferences::setNotifyBelowPercent(int percent) {
+    defaults_->setValue(notifyBelowPercentKey, percent);
+}
+
+void ProviderPreferences::setNotifyCriticalPercent(int percent) {
+    defaults_->setValue(notifyCriticalPercentKey, percent);
+}
+
 }  // namespace kestrane::app

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/UsageNotifications.h"
 #include "model/ProviderKind.h"
 #include "platform/PreferencesStore.h"
 
@@ -16,6 +17,9 @@ class ProviderPreferences {
     static constexpr std::string_view togglesKey = "providerTogglesV1";
     static constexpr std::string_view selectedProviderKey = "selectedProvider";
     static constexpr std::string_view chartShowsBurnKey = "chartShowsBurn";
+    static constexpr std::string_view notificationsEnabledKey = "notificationsEnabled";
+    static constexpr std::string_view notifyBelowPercentKey = "notifyBelowPercent";
+    static constexpr std::string_view notifyCriticalPercentKey = "notifyCriticalPercent";
 
     explicit ProviderPreferences(platform::PreferencesStore& defaults) : defaults_(&defaults) {}
 
@@ -23,6 +27,15 @@ class ProviderPreferences {
     // Canonical provider order, whatever order the toggles were made in. May be empty.
     std::vector<model::ProviderKind> enabledProviders() const;
     void setEnabled(bool enabled, model::ProviderKind kind);
+
+    // Desktop notifications: on unless switched off.
+    bool notificationsEnabled() const;
+    void setNotificationsEnabled(bool enabled);
+    // The two remaining shares that are told about (defaults 20 and 5); a stored value that
+    // is not a whole number from 1 to 99 reads as the default.
+    NotificationThresholds notificationThresholds() const;
+    void setNotifyBelowPercent(int percent);
+    void setNotifyCriticalPercent(int percent);
 
     // The enabled state of a provider that was never toggled.
     static bool isEnabledByDefault(model::ProviderKind kind);

@@ -8,7 +8,8 @@
 #include <QVBoxLayout>
 
 #include "forecast/ForecastInsight.h"
-#include "forecast/RhythmForecaster.h"
+#include "forecast/ServiceRecommendation.h"
+#include "forecast/WindowOutlook.h"
 #include "history/RecentUsageInsight.h"
 #include "model/DateFormatting.h"
 #include "ui/PanelButton.h"
@@ -72,6 +73,7 @@ QWidget* OverviewScreen::make() const {
         labels << Kit::displayName(state.provider);
     }
     if (labels.size() >= 2) {
+        if (QLabel* advice = makeRecommendation(document)) stack->addWidget(advice);
         auto* providers = new QuotaSegmentedControl(labels, Kit::documentWidth,
                                                     context_.actions.providerSelected, document);
         providers->setSelectedSegment(selectedSegment);
@@ -89,6 +91,22 @@ QWidget* OverviewScreen::make() const {
         stack->addWidget(warning);
     }
     return document;
+}
+
+QLabel* OverviewScreen::makeRecommendation(QWidget* parent) const {
+    std::vector<forecast::ServiceOutlook> outlooks;
+    for (const ProviderViewState& state : state_.states) {
+        if (!state.isEnabled) continue;
+        outlooks.push_back(forecast::ServiceOutlook::make(
+            state.provider, state.usage, state.error.has_value(), state.history, state.rhythms,
+            context_.now, context_.calendar));
+    }
+    const auto recommendation = forecast::recommendService(outlooks, context_.now);
+    if (!recommendation) return nullptr;
+    QLabel* line = Kit::makeWrappingLabel(Kit::toQString(recommendation->text), 11, QFont::Normal,
+                                          QuotaTheme::text(), Kit::documentWidth, parent);
+    line->setObjectName(QStringLiteral("service-recommendation"));
+    return line;
 }
 
 QWidget* OverviewScreen::makeProviderCard(const ProviderViewState& state, QWidget* parent) const {
@@ -263,18 +281,10 @@ QWidget* OverviewScreen::makeForecast(const ProviderViewState& state,
                                       const model::LimitWindow& window,
                                       const history::UsageAnalytics& analytics,
                                       QWidget* parent) const {
-    if (analytics.isStale() || !(analytics.remainingPercent > 0)) return nullptr;
     const auto rhythm = state.rhythms.find(window.id);
     if (rhythm == state.rhythms.end()) return nullptr;
-    std::optional<double> recentRate;
-    if (const auto observation = analytics.recentObservation()) {
-        recentRate = observation->used / observation->seconds * 3600;
-    }
-    const platform::Date forecastNow =
-        analytics.samples.empty() ? analytics.now : analytics.samples.back().date;
-    const auto forecast = forecast::RhythmForecaster::forecast(
-        rhythm->second, forecastNow, window.resetsAt, analytics.remainingPercent, recentRate,
-        context_.calendar);
+    const auto forecast = forecast::WindowOutlook::forecastFor(analytics, rhythm->second,
+                                                               window.resetsAt, context_.calendar);
     if (!forecast) return nullptr;
     const forecast::ForecastInsight insight = forecast::ForecastInsight::make(
         *forecast, analytics.remainingPercent, analytics.now, context_.calendar);

@@ -14,6 +14,7 @@
 #include "ui/ProviderViewState.h"
 #include "ui/UsageChartView.h"
 
+class QLabel;
 class QVBoxLayout;
 class QWidget;
 
@@ -46,6 +47,8 @@ class OverviewScreen {
     static QString periodTitle(model::ProviderKind provider, const model::LimitWindow& window);
 
   private:
+    // Which enabled service to use now and why; nothing when there is nothing to choose.
+    QLabel* makeRecommendation(QWidget* parent) const;
     QWidget* makeProviderCard(const ProviderViewState& state, QWidget* parent) const;
     QWidget* makeProviderHeader(const ProviderViewState& state, QWidget* parent) const;
     QWidget* makeUsageCard(const ProviderViewState& state, QWidget* parent) const;

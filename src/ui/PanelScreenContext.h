@@ -23,6 +23,9 @@ struct PanelActions {
     std::function<void()> refreshServices;
     std::function<void(const QString& serviceID)> stopService;
     std::function<void(model::ProviderKind, bool isOn)> providerToggled;
+    std::function<void(bool isOn)> notificationsToggled;
+    std::function<void(int percent)> notifyBelowSelected;
+    std::function<void(int percent)> notifyCriticalSelected;
 };
 
 // What a screen needs besides the state it shows. Screens only read; every change goes

@@ -77,6 +77,21 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
         .stopService = [this](const QString& serviceID) { stopService(serviceID); },
         .providerToggled = [this](ProviderKind provider,
                                   bool isOn) { providerToggled(provider, isOn); },
+        .notificationsToggled =
+            [this](bool isOn) {
+                app::ProviderPreferences(defaults_).setNotificationsEnabled(isOn);
+                render();
+            },
+        .notifyBelowSelected =
+            [this](int percent) {
+                app::ProviderPreferences(defaults_).setNotifyBelowPercent(percent);
+                render();
+            },
+        .notifyCriticalSelected =
+            [this](int percent) {
+                app::ProviderPreferences(defaults_).setNotifyCriticalPercent(percent);
+                render();
+            },
     };
 
     auto* layout = new QVBoxLayout(this);
@@ -320,8 +335,14 @@ QWidget* QuotaPopoverViewController::makeScreen() {
         }
         case Mode::services:
             return LocalServicesScreen(localServices_, context).make();
-        case Mode::settings:
-            return SettingsScreen(states_, context).make();
+        case Mode::settings: {
+            const app::ProviderPreferences preferences(defaults_);
+            return SettingsScreen(
+                       states_,
+                       {preferences.notificationsEnabled(), preferences.notificationThresholds()},
+                       context)
+                .make();
+        }
     }
     return nullptr;
 }

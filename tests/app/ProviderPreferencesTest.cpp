@@ -85,5 +85,29 @@ TEST(ProviderPreferencesTest, UnknownKeysInTheDictionaryAreKeptAndIgnored) {
               Json({{"claude", true}, {"Gemini", true}, {"Kimi", true}}));
 }
 
+TEST(ProviderPreferencesTest, NotificationsAreOnWithTwentyAndFivePercentUntilChanged) {
+    platform::MemoryPreferencesStore store;
+    ProviderPreferences preferences(store);
+    EXPECT_TRUE(preferences.notificationsEnabled());
+    EXPECT_EQ(preferences.notificationThresholds(), (NotificationThresholds{20, 5}));
+
+    preferences.setNotificationsEnabled(false);
+    preferences.setNotifyBelowPercent(30);
+    preferences.setNotifyCriticalPercent(10);
+    EXPECT_FALSE(preferences.notificationsEnabled());
+    EXPECT_EQ(preferences.notificationThresholds(), (NotificationThresholds{30, 10}));
+    EXPECT_EQ(store.value("notificationsEnabled"), Json(false));
+    EXPECT_EQ(store.value("notifyBelowPercent"), Json(30));
+
+    // Values that are not whole percentages from 1 to 99 read as the defaults.
+    for (const Json& foreign : {Json("30"), Json(0), Json(100), Json(12.5), Json::array()}) {
+        SCOPED_TRACE(foreign.dump());
+        store.setValue("notifyBelowPercent", foreign);
+        store.setValue("notificationsEnabled", foreign);
+        EXPECT_EQ(preferences.notificationThresholds().low, 20);
+        EXPECT_TRUE(preferences.notificationsEnabled());
+    }
+}
+
 }  // namespace
 }  // namespace kestrane::app

@@ -366,5 +366,72 @@ TEST(PanelScreensSnapshotTest, WindowChooserListIsDrawnInsideThePanel) {
     }
 }
 
+// Claude is running short of its week while Codex has room: the overview says to use Codex,
+// in one line above the provider switch.
+TEST(PanelScreensSnapshotTest, OverviewNamesTheServiceToUseNowAboveTheSwitch) {
+    const platform::Calendar moscow("Europe/Moscow");
+    const testing::FixedClock clock(kMorning);
+    ProviderViewState claude =
+        testing::panel::forecastState(moscow, kMorning, 3000, 10, 30 * kHour);
+    claude.usage->windows[0].usedPercent = 80;
+    claude.history["claude-week"] =
+        testing::panel::weekSeries(ProviderKind::claude, "claude-week", kMorning, 3000, 80);
+    claude.rhythms["claude-week"] = testing::panel::workdayRhythm(moscow, kMorning, 10, 3.0);
+
+    model::ProviderUsage codexUsage;
+    codexUsage.provider = ProviderKind::codex;
+    codexUsage.updatedAt = kMorning - 60;
+    codexUsage.windows = {{.id = "codex-session",
+                           .usedPercent = 30,
+                           .durationMinutes = 300,
+                           .resetsAt = kMorning + 3 * kHour}};
+    ProviderViewState codex{ProviderKind::codex, true, codexUsage, std::nullopt, {}, {}};
+    history::UsageSeries series{ProviderKind::codex,  "codex-session",
+                                std::string(64, 'a'), 300,
+                                kMorning + 3 * kHour, {{kMorning - 60, 30, true, std::nullopt}}};
+    codex.history.emplace("codex-session", series);
+    const ProviderViewState cursorFailed{
+        ProviderKind::cursor, true, std::nullopt, "Не удалось подключиться к серверу.", {}, {}};
+
+    platform::MemoryPreferencesStore defaults;
+    defaults.setValue("selectedProvider", "Claude");
+    QuotaPanel panel(QuotaPanel::Presentation::floating);
+    panel.setPalette(palette(false));
+    auto* controller = new QuotaPopoverViewController(defaults, clock, moscow);
+    controller->visibleFrameHeight = [] { return std::optional<int>(1080); };
+    panel.setContentView(controller);
+    controller->onSizeChange = [&panel](QSize size) { panel.resize(size); };
+    controller->setStates({codex, cursorFailed, claude});
+    controller->render();
+    panel.resize(controller->preferredContentSize());
+    panel.QWidget::show();
+    QApplication::processEvents();
+
+    QWidget* document = controller->scrollView()->widget();
+    auto* line = document->findChild<QLabel*>(QStringLiteral("service-recommendation"));
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->text(), QStringLiteral("Сейчас лучше Codex: осталось 70%, сброс через 3 ч. "
+                                           "0 мин., а у Claude лимит может закончиться до "
+                                           "сброса."));
+    QWidget* providerSwitch = document->findChild<QWidget*>(QStringLiteral("providerSwitch"));
+    ASSERT_NE(providerSwitch, nullptr);
+    EXPECT_LT(line->mapTo(document, QPoint()).y(), providerSwitch->mapTo(document, QPoint()).y());
+
+    QImage image(panel.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(QColor(0xA8, 0xB4, 0xC0));
+    panel.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    testing::saveArtifact(image, QStringLiteral("screen-overview-recommendation-light"));
+    panel.close();
+
+    // Once Claude is fine again there is nothing to choose between.
+    claude.usage->windows[0].usedPercent = 10;
+    claude.rhythms["claude-week"] = testing::panel::workdayRhythm(moscow, kMorning, 10, 0.2);
+    controller->setStates({codex, cursorFailed, claude});
+    controller->render();
+    EXPECT_EQ(controller->scrollView()->widget()->findChild<QLabel*>(
+                  QStringLiteral("service-recommendation")),
+              nullptr);
+}
+
 }  // namespace
 }  // namespace kestrane::ui

@@ -1,9 +1,11 @@
 #include "ui/QuotaPopoverViewController.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTextDocument>
@@ -17,6 +19,7 @@
 #include "ui/OverviewScreen.h"
 #include "ui/PanelButton.h"
 #include "ui/PanelFixtures.h"
+#include "ui/PanelSwitch.h"
 #include "ui/ProviderSwitch.h"
 #include "ui/QuotaSegmentedControl.h"
 #include "ui/UsageBarView.h"
@@ -445,6 +448,42 @@ TEST_F(QuotaPopoverViewControllerTest, SettingsSwitchesReportToggles) {
     switches[0]->click();
     EXPECT_EQ(toggles, (std::vector<std::pair<ProviderKind, bool>>{{ProviderKind::cursor, true},
                                                                    {ProviderKind::codex, false}}));
+}
+
+TEST_F(QuotaPopoverViewControllerTest, NotificationSettingsAreStoredAsChosen) {
+    show({usageState(ProviderKind::codex, {}), emptyState(ProviderKind::cursor, true)});
+    controller().toggleMode();
+    auto* toggle = find<PanelSwitch>(QStringLiteral("notifications-toggle"));
+    ASSERT_NE(toggle, nullptr);
+    EXPECT_EQ(toggle->accessibleName(), "Уведомления");
+    EXPECT_TRUE(toggle->isChecked());
+    EXPECT_TRUE(texts().contains("Уведомления"));
+    auto* below = find<QuotaSegmentedControl>(QStringLiteral("notifyBelow"));
+    auto* critical = find<QuotaSegmentedControl>(QStringLiteral("notifyCritical"));
+    ASSERT_NE(below, nullptr);
+    ASSERT_NE(critical, nullptr);
+    EXPECT_EQ(below->displayedLabel(below->selectedSegment()), "20%");
+    EXPECT_EQ(critical->displayedLabel(critical->selectedSegment()), "5%");
+
+    // A click on the 30 % segment, then on the 10 % one of the second row.
+    const auto clickSegment = [](QuotaSegmentedControl* control, int index) {
+        const QPointF point = control->segmentRect(index).center();
+        QMouseEvent press(QEvent::MouseButtonPress, point, control->mapToGlobal(point),
+                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(control, &press);
+    };
+    clickSegment(below, 2);
+    EXPECT_EQ(app::ProviderPreferences(defaults_).notificationThresholds(),
+              (app::NotificationThresholds{30, 5}));
+    clickSegment(find<QuotaSegmentedControl>(QStringLiteral("notifyCritical")), 2);
+    EXPECT_EQ(app::ProviderPreferences(defaults_).notificationThresholds(),
+              (app::NotificationThresholds{30, 10}));
+
+    find<PanelSwitch>(QStringLiteral("notifications-toggle"))->click();
+    EXPECT_FALSE(app::ProviderPreferences(defaults_).notificationsEnabled());
+    // Rebuilt: the switch is off and the thresholds wait greyed out.
+    EXPECT_FALSE(find<PanelSwitch>(QStringLiteral("notifications-toggle"))->isChecked());
+    EXPECT_FALSE(find<QuotaSegmentedControl>(QStringLiteral("notifyBelow"))->isEnabled());
 }
 
 localservices::LocalService serviceRow(int pid, std::string name, std::vector<int> ports) {

@@ -60,7 +60,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     renderStatusItem();
 
     refreshTimer_ = std::make_unique<QTimer>();
-    refreshTimer_->setInterval(backgroundInterval);
+    refreshTimer_->setInterval(dependencies_.refreshInterval);
     // Coarse timers may fire a few percent late, which lets the system batch wake-ups.
     refreshTimer_->setTimerType(Qt::CoarseTimer);
     connect(refreshTimer_.get(), &QTimer::timeout, this, &AppDelegate::backgroundRefresh);
@@ -141,6 +141,8 @@ void AppDelegate::apply(const FetchResult& result) {
         // Switched off while the fetch ran: neither recorded nor shown.
         if (!preferences_.isEnabled(usage.provider)) return;
         dependencies_.history.record(usage);
+        if (dependencies_.notifier)
+            dependencies_.notifier->observe(usage, dependencies_.clock.now());
         states_[usage.provider] = ProviderState{usage, std::nullopt};
         return;
     }

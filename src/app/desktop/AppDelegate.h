@@ -14,6 +14,7 @@
 #include "app/ConcurrentFetch.h"
 #include "app/ProviderPreferences.h"
 #include "app/UsageHistory.h"
+#include "app/UsageNotifier.h"
 #include "app/desktop/BackgroundRunner.h"
 #include "app/desktop/LocalServicesBackend.h"
 #include "app/desktop/StatusItem.h"
@@ -65,6 +66,10 @@ class AppDelegate : public QObject {
         bool observesWake = false;
         // How long a refresh waits for each provider (tests shorten it).
         FetchDeadline fetchDeadline = providerFetchDeadline;
+        // Told about every fresh usage (desktop notifications); none in most tests.
+        UsageNotifier* notifier = nullptr;
+        // Milliseconds between background refreshes.
+        int refreshInterval = backgroundInterval;
     };
 
     static constexpr int backgroundInterval = 300'000;

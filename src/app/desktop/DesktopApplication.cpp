@@ -14,6 +14,7 @@
 #include "app/StoredUsageHistory.h"
 #include "app/desktop/AppDelegate.h"
 #include "app/desktop/BackgroundRunner.h"
+#include "app/desktop/DesktopNotifications.h"
 #include "app/desktop/SettingsPreferencesStore.h"
 #include "app/desktop/TrayStatusItem.h"
 #include "history/UsageHistoryStore.h"
@@ -49,6 +50,18 @@ bool hasDisplay(const platform::Environment& environment) {
     return false;
 }
 
+// KESTRANE_REFRESH_INTERVAL: whole seconds from 1 to one day; anything else keeps the default.
+int refreshInterval(const platform::Environment& environment) {
+    const auto text = environment.value("KESTRANE_REFRESH_INTERVAL");
+    if (!text || text->empty() || text->size() > 5) return AppDelegate::backgroundInterval;
+    int seconds = 0;
+    for (const char digit : *text) {
+        if (digit < '0' || digit > '9') return AppDelegate::backgroundInterval;
+        seconds = seconds * 10 + (digit - '0');
+    }
+    return seconds >= 1 && seconds <= 86'400 ? seconds * 1000 : AppDelegate::backgroundInterval;
+}
+
 }  // namespace
 
 int runDesktopApplication(int argc, char** argv, const std::vector<std::string>& arguments) {
@@ -69,9 +82,15 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     const platform::SystemClock clock;
     const ProviderContext context{environment, clock, platform::systemKeychain()};
     SettingsPreferencesStore defaults;
-    history::UsageHistoryStore store(history::UsageHistoryStore::defaultFileURL(environment),
-                                     clock.now(), platform::Calendar::current());
+    const auto historyFile = history::UsageHistoryStore::defaultFileURL(environment);
+    history::UsageHistoryStore store(historyFile, clock.now(), platform::Calendar::current());
     StoredUsageHistory history(store);
+    const DesktopNotifications desktopNotifications;
+    UsageNotifier notifier(defaults, history, platform::Calendar::current(),
+                           NotificationStateFile::besideHistory(historyFile),
+                           [&desktopNotifications](const UsageNotification& notification) {
+                               desktopNotifications.send(notification);
+                           });
     TrayStatusItem statusItem;
     AppDelegate delegate(AppDelegate::Dependencies{
         .defaults = defaults,
@@ -84,6 +103,8 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
         .arguments = arguments,
         .quit = [] { QCoreApplication::quit(); },
         .observesWake = true,
+        .notifier = &notifier,
+        .refreshInterval = refreshInterval(environment),
     });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });

@@ -13,6 +13,7 @@
 #include "platform/Calendar.h"
 #include "platform/PreferencesStore.h"
 #include "support/FixedClock.h"
+#include "support/TempDirectory.h"
 #include "ui/QuotaPanel.h"
 #include "ui/QuotaPopoverViewController.h"
 
@@ -556,6 +557,45 @@ TEST_F(AppDelegateTest, ScanFailureKeepsTheListAndShowsTheMessage) {
               "Не удалось получить список локальных TCP-сервисов.");
     EXPECT_EQ(delegate_->localServicesState().services.size(), 1u);
     EXPECT_FALSE(delegate_->localServicesState().isLoading);
+}
+
+// Only fresh usage of an enabled provider reaches the notifications; a failed fetch, whose
+// figures are the old ones, tells nothing, and neither does the switch being off.
+TEST_F(AppDelegateTest, FreshUsageOfEnabledProvidersReachesTheNotifications) {
+    testing::TempDirectory folder;
+    std::vector<std::string> told;
+    UsageNotifier notifier(defaults_, history_, platform::Calendar("Europe/Moscow"),
+                           NotificationStateFile(folder.path() / "state.json"),
+                           [&told](const UsageNotification& each) { told.push_back(each.title); });
+    delegate_ = std::make_unique<AppDelegate>(AppDelegate::Dependencies{
+        .defaults = defaults_,
+        .clock = clock_,
+        .history = history_,
+        .statusItem = statusItem_,
+        .fetch = [this](ProviderKind kind) { return fetch_(kind); },
+        .runInBackground = runner_.runner(),
+        .notifier = &notifier,
+    });
+    enableOnly({ProviderKind::claude});
+    fetch_.answer(FetchResult::success(usage(ProviderKind::claude, {70})));
+    refreshNow();
+    fetch_.answer(FetchResult::success(usage(ProviderKind::claude, {85})));
+    refreshNow();
+    EXPECT_EQ(told, (std::vector<std::string>{"Claude: осталось меньше 20%"}));
+
+    fetch_.answer(FetchResult::failure(ProviderKind::claude, "Не удалось подключиться к серверу."));
+    refreshNow();
+    EXPECT_EQ(told.size(), 1u);
+
+    ProviderPreferences(defaults_).setNotificationsEnabled(false);
+    fetch_.answer(FetchResult::success(usage(ProviderKind::claude, {97})));
+    refreshNow();
+    EXPECT_EQ(told.size(), 1u);
+    // Tracked while off: switching on again brings no old news.
+    ProviderPreferences(defaults_).setNotificationsEnabled(true);
+    refreshNow();
+    EXPECT_EQ(told.size(), 1u);
+    EXPECT_EQ(notifier.state().at("Claude/Claude-0").level, NotifiedWindowState::Level::critical);
 }
 
 }  // namespace
