@@ -18,6 +18,7 @@ using model::ProviderKind;
 using platform::Calendar;
 using platform::Date;
 using test::kNoon;
+using test::recordNow;
 using test::usage;
 using test::window;
 
@@ -192,11 +193,11 @@ TEST(UsageArchiveTest, UnreadableFilesGiveAnEmptyHistoryAndTheReadError) {
         if (!c.contents.empty()) {
             // Kept until a save succeeds, which also clears the message.
             EXPECT_EQ(*platform::readFile(file, 1 << 20), c.contents);
-            store.record(usage(kNoon, {window("claude-session", 5)}));
+            recordNow(store, usage(kNoon, {window("claude-session", 5)}));
             EXPECT_EQ(store.persistenceError(), std::nullopt);
             EXPECT_EQ(decodeArchive(*platform::readFile(file, 1 << 20)), store.archive());
         } else {
-            store.record(usage(kNoon, {window("claude-session", 5)}));
+            recordNow(store, usage(kNoon, {window("claude-session", 5)}));
             EXPECT_EQ(store.persistenceError(), std::string(UsageHistoryStore::saveErrorText));
             EXPECT_EQ(store.archive().series.size(), 1u);
         }
@@ -209,7 +210,7 @@ TEST(UsageArchiveTest, SavesPrivatelyAndKeepsHistoryInMemoryWhenTheFolderIsUnwri
     {
         UsageHistoryStore store(file, kNoon, Calendar("UTC"));
         EXPECT_EQ(store.persistenceError(), std::nullopt);
-        store.record(usage(kNoon, {window("claude-session", 5)}));
+        recordNow(store, usage(kNoon, {window("claude-session", 5)}));
         EXPECT_EQ(store.persistenceError(), std::nullopt);
         struct stat info {};
         ASSERT_EQ(::stat(file.c_str(), &info), 0);
@@ -221,8 +222,8 @@ TEST(UsageArchiveTest, SavesPrivatelyAndKeepsHistoryInMemoryWhenTheFolderIsUnwri
     const auto blocked = folder.write("blocker", "x") / "Kestrane" / "usage-history-v1.json";
     UsageHistoryStore store(blocked, kNoon, Calendar("UTC"));
     EXPECT_EQ(store.persistenceError(), std::nullopt);
-    store.record(usage(kNoon, {window("claude-session", 5)}));
-    store.record(usage(kNoon + 120, {window("claude-session", 6)}));
+    recordNow(store, usage(kNoon, {window("claude-session", 5)}));
+    recordNow(store, usage(kNoon + 120, {window("claude-session", 6)}));
     EXPECT_EQ(store.persistenceError(), std::string(UsageHistoryStore::saveErrorText));
     EXPECT_EQ(store.archive().series.at("Claude|claude-session").samples.size(), 2u);
     EXPECT_TRUE(store.series(ProviderKind::claude, window("claude-session", 6), kNoon + 120));
