@@ -99,6 +99,7 @@ void AppDelegate::applicationWillTerminate() {
 
 void AppDelegate::refresh() {
     const platform::Date now = dependencies_.clock.now();
+    followTimeZone();
     dependencies_.history.pruneExpired(now);
     if (refreshRunning_ || terminated_) return;
     const std::vector<ProviderKind> enabled = preferences_.enabledProviders();
@@ -127,6 +128,15 @@ void AppDelegate::refresh() {
             self->updatePopover();
         });
     updatePopover();
+}
+
+void AppDelegate::followTimeZone() {
+    const auto calendar =
+        dependencies_.timeZoneChange ? dependencies_.timeZoneChange() : std::nullopt;
+    if (!calendar) return;
+    // Hours are learned, and the forecast reads them, in the zone the user lives in now.
+    dependencies_.history.setCalendar(*calendar);
+    if (popoverController_) popoverController_->setCalendar(*calendar);
 }
 
 void AppDelegate::workspaceDidWake() {

@@ -20,6 +20,7 @@
 #include "model/FetchResult.h"
 #include "model/ProviderKind.h"
 #include "model/ProviderUsage.h"
+#include "platform/Calendar.h"
 #include "platform/Clock.h"
 #include "platform/Date.h"
 #include "platform/PreferencesStore.h"
@@ -65,6 +66,8 @@ class AppDelegate : public QObject {
         bool observesWake = false;
         // How long a refresh waits for each provider (tests shorten it).
         FetchDeadline fetchDeadline = providerFetchDeadline;
+        // Asked at every refresh: the calendar of the system's time zone when it changed.
+        std::function<std::optional<platform::Calendar>()> timeZoneChange;
     };
 
     static constexpr int backgroundInterval = 300'000;
@@ -116,6 +119,7 @@ class AppDelegate : public QObject {
     bool isLocalServiceActionRunning() const { return localServiceActionRunning_; }
 
   private:
+    void followTimeZone();
     void openPopover(bool asWindow);
     void closePopover();
     bool isPopoverVisible() const;

@@ -12,6 +12,7 @@
 
 #include "app/FetchProvider.h"
 #include "app/StoredUsageHistory.h"
+#include "app/TimeZoneWatch.h"
 #include "app/desktop/AppDelegate.h"
 #include "app/desktop/BackgroundRunner.h"
 #include "app/desktop/SettingsPreferencesStore.h"
@@ -71,7 +72,8 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     SettingsPreferencesStore defaults;
     history::UsageHistoryStore store(history::UsageHistoryStore::defaultFileURL(environment),
                                      clock.now(), platform::Calendar::current());
-    StoredUsageHistory history(store);
+    StoredUsageHistory history(store, clock);
+    TimeZoneWatch timeZone(store.calendar(), platform::Calendar::currentTimeZoneIdentifier);
     TrayStatusItem statusItem;
     AppDelegate delegate(AppDelegate::Dependencies{
         .defaults = defaults,
@@ -84,6 +86,7 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
         .arguments = arguments,
         .quit = [] { QCoreApplication::quit(); },
         .observesWake = true,
+        .timeZoneChange = [&timeZone] { return timeZone.check(); },
     });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });
