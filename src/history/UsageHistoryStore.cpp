@@ -428,10 +428,12 @@ void UsageHistoryStore::prune(Date now) {
 
 bool UsageHistoryStore::moveUnreadableFileAside(Date now) {
     const std::filesystem::path& file = *fileURL_;
+    std::error_code error;
+    // A folder in the file's place is no file of ours, and a save can never replace it.
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(file, error))) return true;
     const std::string prefix = file.filename().string() + ".unreadable-";
     const std::filesystem::path base = file.parent_path() / (prefix + compactUTC(now));
     std::filesystem::path target = base;
-    std::error_code error;
     for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(target, error)); ++n) {
         if (n > 100) return false;
         target = base.string() + "-" + std::to_string(n);

@@ -77,6 +77,26 @@ TEST(UsageArchiveTest, EncodeThenDecodeGivesTheSameArchive) {
     EXPECT_EQ(json["version"], 1);
 }
 
+// The last known account per provider is an optional member: written only when there is one,
+// and read leniently, since it is a hint and never a reason to refuse the history.
+TEST(UsageArchiveTest, LastKnownAccountsRoundTripAndOddEntriesAreSkipped) {
+    UsageArchive archive = sampleArchive();
+    archive.lastKnownAccounts = {{ProviderKind::cursor, std::string(64, 'd')},
+                                 {ProviderKind::antigravity, std::string(64, 'e')}};
+    const auto text = encodeArchive(archive);
+    EXPECT_EQ(decodeArchive(text), archive);
+    EXPECT_EQ(platform::parseJson(text)["lastKnownAccounts"]["Cursor"], std::string(64, 'd'));
+    EXPECT_EQ(encodeArchive(sampleArchive()).find("lastKnownAccounts"), std::string::npos);
+
+    const auto decoded = decodeArchive(
+        R"({"version":1,"series":{},"lastKnownAccounts":{"Cursor":"a","Gemini":"b","Kimi":3,)"
+        R"("Codex":"c","Codex":null,"Claude":{"x":1}}})");
+    EXPECT_EQ(decoded.lastKnownAccounts,
+              (std::map<ProviderKind, std::string>{{ProviderKind::cursor, "a"}}));
+    EXPECT_TRUE(decodeArchive(R"({"version":1,"series":{},"lastKnownAccounts":7})")
+                    .lastKnownAccounts.empty());
+}
+
 TEST(UsageArchiveTest, HandWrittenFileLoads) {
     const auto archive = decodeArchive(fixture("archive_v1.json"));
     ASSERT_EQ(archive.series.size(), 2u);

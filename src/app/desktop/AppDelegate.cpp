@@ -131,8 +131,7 @@ void AppDelegate::refresh() {
 }
 
 void AppDelegate::followTimeZone() {
-    const auto calendar =
-        dependencies_.timeZoneChange ? dependencies_.timeZoneChange() : std::nullopt;
+    const auto calendar = dependencies_.timeZone ? dependencies_.timeZone->check() : std::nullopt;
     if (!calendar) return;
     // Hours are learned, and the forecast reads them, in the zone the user lives in now.
     dependencies_.history.setCalendar(*calendar);
@@ -236,6 +235,7 @@ void AppDelegate::openPopover(bool asWindow) {
     popover_ = panel;
 
     auto* controller = new ui::QuotaPopoverViewController(dependencies_.defaults);
+    if (dependencies_.timeZone) controller->setCalendar(dependencies_.timeZone->calendar());
     controller->onRefresh = [self] {
         if (self) self->refresh();
     };

@@ -13,6 +13,7 @@
 
 #include "app/ConcurrentFetch.h"
 #include "app/ProviderPreferences.h"
+#include "app/TimeZoneWatch.h"
 #include "app/UsageHistory.h"
 #include "app/desktop/BackgroundRunner.h"
 #include "app/desktop/LocalServicesBackend.h"
@@ -20,7 +21,6 @@
 #include "model/FetchResult.h"
 #include "model/ProviderKind.h"
 #include "model/ProviderUsage.h"
-#include "platform/Calendar.h"
 #include "platform/Clock.h"
 #include "platform/Date.h"
 #include "platform/PreferencesStore.h"
@@ -66,8 +66,9 @@ class AppDelegate : public QObject {
         bool observesWake = false;
         // How long a refresh waits for each provider (tests shorten it).
         FetchDeadline fetchDeadline = providerFetchDeadline;
-        // Asked at every refresh: the calendar of the system's time zone when it changed.
-        std::function<std::optional<platform::Calendar>()> timeZoneChange;
+        // Asked at every refresh whether the system's time zone changed; its calendar is the
+        // panel's. None: the zone of the start stays.
+        TimeZoneWatch* timeZone = nullptr;
     };
 
     static constexpr int backgroundInterval = 300'000;

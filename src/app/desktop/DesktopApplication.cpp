@@ -86,7 +86,7 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
         .arguments = arguments,
         .quit = [] { QCoreApplication::quit(); },
         .observesWake = true,
-        .timeZoneChange = [&timeZone] { return timeZone.check(); },
+        .timeZone = &timeZone,
     });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });

@@ -501,7 +501,7 @@ TEST_F(AppDelegateTest, TimeZoneChangeReachesTheStoreAndThePanelAtTheNextRefresh
         .fetch = [this](ProviderKind kind) { return fetch_(kind); },
         .runInBackground = runner_.runner(),
         .quit = [] {},
-        .timeZoneChange = [&watch] { return watch.check(); },
+        .timeZone = &watch,
     });
     const auto fetchAt = [&](double used) {
         ProviderUsage codex = usage(ProviderKind::codex, {used});
