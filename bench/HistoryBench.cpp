@@ -95,7 +95,7 @@ void BM_RecordAndSave(benchmark::State& state) {
     if (store.persistenceError()) state.SkipWithError("load failed");
     double t = kNow.secondsSince1970 + 61;
     for (auto _ : state) {
-        store.record(usageAt(ProviderKind::claude, Date{t}, 80));
+        store.record(usageAt(ProviderKind::claude, Date{t}, 80), Date{t});
         t += 61;
     }
     if (store.persistenceError()) state.SkipWithError("save failed");

@@ -8,6 +8,7 @@
 #include "model/LimitWindow.h"
 #include "model/ProviderKind.h"
 #include "model/ProviderUsage.h"
+#include "platform/Calendar.h"
 #include "platform/Date.h"
 
 namespace kestrane::app {
@@ -24,6 +25,8 @@ class UsageHistory {
                                                        platform::Date now) const = 0;
     virtual std::optional<history::RhythmHistory> rhythm(
         model::ProviderKind provider, const model::LimitWindow& window) const = 0;
+    // The system's time zone changed: hours are learned and offered in this calendar from now.
+    virtual void setCalendar(platform::Calendar calendar) = 0;
 };
 
 }  // namespace kestrane::app

@@ -120,6 +120,7 @@ Member memberOf(Level level, std::string_view name) {
             if (name == "version") return Member::version;
             if (name == "series") return Member::series;
             if (name == "rhythms") return Member::rhythms;
+            if (name == "lastKnownAccounts") return Member::lastKnownAccounts;
             break;
         case Level::series:
             if (name == "provider") return Member::provider;
@@ -162,7 +163,7 @@ Member memberOf(Level level, std::string_view name) {
 bool ArchiveEventReader::key(std::string_view name) {
     if (skipping_) return true;
     const Level level = levels_.back();
-    if (level == Level::seriesMap || level == Level::rhythmMap) {
+    if (level == Level::seriesMap || level == Level::rhythmMap || level == Level::accountMap) {
         mapKey_ = name;
         return true;
     }
@@ -178,6 +179,8 @@ bool ArchiveEventReader::key(std::string_view name) {
             } else if (member_ == Member::rhythms) {
                 archive_.rhythms.clear();
                 badRhythms_.clear();
+            } else if (member_ == Member::lastKnownAccounts) {
+                archive_.lastKnownAccounts.clear();
             }
             break;
         case Level::series:
@@ -226,6 +229,10 @@ bool ArchiveEventReader::open(bool isObject) {
             }
             if (isObject && member_ == Member::rhythms) {
                 enter(Level::rhythmMap);
+                return true;
+            }
+            if (isObject && member_ == Member::lastKnownAccounts) {
+                enter(Level::accountMap);
                 return true;
             }
             break;
@@ -331,6 +338,8 @@ bool ArchiveEventReader::close() {
             break;
         case Level::rhythmMap:
             rootMembers_.mark(Member::rhythms, badRhythms_.empty() ? Got::value : Got::wrong);
+            break;
+        case Level::accountMap:
             break;
         case Level::rhythm:
             settleRhythm(rhythmMembers_.complete(kRhythmRequired));
@@ -438,6 +447,18 @@ bool ArchiveEventReader::scalar(const Scalar& value) {
             break;
         case Level::rhythmMap:
             settleRhythm(false);
+            break;
+        case Level::accountMap:
+            // Only a hint for telling accounts apart: an odd entry is skipped, not fatal. Of a
+            // repeated provider the last value counts, as everywhere in the file.
+            if (const auto provider = model::providerKindFromRawValue(mapKey_)) {
+                if (value.type == Scalar::Type::string) {
+                    archive_.lastKnownAccounts.insert_or_assign(*provider,
+                                                                std::string(value.text));
+                } else {
+                    archive_.lastKnownAccounts.erase(*provider);
+                }
+            }
             break;
         case Level::rhythm:
             switch (member_) {

@@ -46,6 +46,7 @@ enum class Member : std::uint8_t {
     hours,
     start,
     observedSeconds,
+    lastKnownAccounts,
 };
 
 constexpr std::uint32_t bit(Member member) { return 1u << static_cast<unsigned>(member); }
@@ -103,6 +104,7 @@ enum class Level : std::uint8_t {
     rhythm,
     hours,
     hour,
+    accountMap,
 };
 
 }  // namespace archive_events

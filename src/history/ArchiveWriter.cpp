@@ -34,7 +34,20 @@ std::string ArchiveWriter::write(const UsageArchive& archive) {
         w.key(key);
         w.rhythm(rhythm);
     }
-    w.raw("}}");
+    w.raw("}");
+    // Left out while empty, so such an archive reads the same as before the member existed.
+    if (!archive.lastKnownAccounts.empty()) {
+        w.raw(",\"lastKnownAccounts\":{");
+        first = true;
+        for (const auto& [provider, digest] : archive.lastKnownAccounts) {
+            if (!first) w.raw(",");
+            first = false;
+            w.key(model::rawValue(provider));
+            w.string(digest);
+        }
+        w.raw("}");
+    }
+    w.raw("}");
     return out;
 }
 

@@ -8,6 +8,7 @@
 
 #include "history/RhythmHistory.h"
 #include "history/UsageSeries.h"
+#include "model/ProviderKind.h"
 
 namespace kestrane::history {
 
@@ -19,6 +20,10 @@ struct UsageArchive {
     std::int64_t version = currentVersion;
     std::map<std::string, UsageSeries, std::less<>> series;
     std::map<std::string, RhythmHistory, std::less<>> rhythms;
+    // The account digest of the last fetch per provider that named its account. A fetch that
+    // names none is taken to be the same account, not another one. Optional in the file
+    // ("lastKnownAccounts", provider raw value → digest); readers that do not know it skip it.
+    std::map<model::ProviderKind, std::string> lastKnownAccounts;
 
     bool operator==(const UsageArchive&) const = default;
 };
@@ -30,7 +35,8 @@ std::string encodeArchive(const UsageArchive& archive);
 // Reads the file form of any writer of the same format: unknown keys are ignored, null equals
 // absent, "rhythms" may be missing, of a repeated key only the last value counts. Throws
 // platform::DecodingError for anything else: invalid JSON, a missing or mistyped member, an unknown
-// provider or transition kind, a version other than 1.
+// provider or transition kind, a version other than 1. "lastKnownAccounts" is read leniently:
+// entries that are not a known provider with a string are skipped.
 UsageArchive decodeArchive(std::string_view text);
 
 }  // namespace kestrane::history

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <system_error>
 
 #include "platform/Files.h"
@@ -51,6 +52,20 @@ std::size_t entryCount(const UsageArchive& archive) {
     return count;
 }
 
+// "20250310T120000Z": sorts by time as text, and is a plain file name everywhere.
+std::string compactUTC(Date date) {
+    const double seconds = date.secondsSince1970;
+    std::time_t time = std::isfinite(seconds) ? static_cast<std::time_t>(std::floor(seconds)) : 0;
+    std::tm parts{};
+    if (!::gmtime_r(&time, &parts)) {
+        time = 0;
+        ::gmtime_r(&time, &parts);
+    }
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
+    return text;
+}
+
 bool startsWithProvider(std::string_view key, model::ProviderKind provider) {
     const auto prefix = model::rawValue(provider);
     return key.size() > prefix.size() && key.substr(0, prefix.size()) == prefix &&
@@ -64,6 +79,19 @@ UsageHistoryStore::UsageHistoryStore(std::optional<std::filesystem::path> fileUR
     : fileURL_(std::move(fileURL)), calendar_(std::move(calendar)) {
     if (!fileURL_) return;
     std::error_code error;
+    if (const auto folder = fileURL_->parent_path(); !folder.empty()) {
+        std::filesystem::create_directories(folder, error);
+    }
+    auto [outcome, lock] = platform::FileLock::tryAcquire(fileURL_->string() + ".lock");
+    // Without lock support here (a read-only folder, a file system without locks) there is no
+    // one to share the file with that we could know of: saving reports its own failure.
+    readOnly_ = outcome == platform::FileLock::Outcome::heldElsewhere;
+    lock_ = std::move(lock);
+    // Temporary files of a save that was killed; only the writer may tell them from a save
+    // in progress.
+    if (!readOnly_) platform::removeAtomicWriteLeftovers(*fileURL_);
+    if (readOnly_) persistenceError_ = std::string(otherWriterText);
+
     const bool exists = std::filesystem::exists(*fileURL_, error);
     if (!exists && !error) return;
     try {
@@ -71,13 +99,17 @@ UsageHistoryStore::UsageHistoryStore(std::optional<std::filesystem::path> fileUR
         if (!data) throw platform::DecodingError();
         archive_ = decodeArchive(*data);
     } catch (const std::exception&) {
-        // The unreadable file stays where it is until the next successful save replaces it.
+        // The file keeps its bytes: the first save renames it aside instead of replacing it.
         archive_ = UsageArchive{};
-        persistenceError_ = std::string(readErrorText);
+        unreadableFile_ = true;
+        if (!readOnly_) persistenceError_ = std::string(readErrorText);
         return;
     }
+    const bool droppedFuture = dropFutureEntries(now);
     rebuildMissingRhythms();
-    pruneExpired(now);
+    const std::size_t before = entryCount(archive_);
+    prune(now);
+    if (droppedFuture || entryCount(archive_) != before) save(now);
 }
 
 std::filesystem::path UsageHistoryStore::defaultFileURL(const platform::Environment& environment) {
@@ -195,9 +227,78 @@ std::vector<UsageSample> UsageHistoryStore::thinned(const std::vector<UsageSampl
     return result;
 }
 
-void UsageHistoryStore::record(const model::ProviderUsage& usage) {
-    const Date t = usage.updatedAt;
+bool UsageHistoryStore::dropFutureEntries(Date now) {
+    if (!std::isfinite(now.secondsSince1970)) return false;
+    const Date limit = now + futureTolerance;
+    bool dropped = false;
+    for (auto& [key, series] : archive_.series) {
+        dropped |= std::erase_if(series.samples,
+                                 [&](const UsageSample& sample) { return sample.date > limit; }) >
+                   0;
+    }
+    for (auto& [key, rhythm] : archive_.rhythms) {
+        dropped |= std::erase_if(rhythm.hours,
+                                 [&](const RhythmHour& hour) { return hour.start > limit; }) > 0;
+    }
+    return dropped;
+}
+
+std::string UsageHistoryStore::settleAccount(const model::ProviderUsage& usage) {
+    const model::ProviderKind provider = usage.provider;
+    const auto discardOtherAccounts = [&](const std::string& digest) {
+        std::erase_if(archive_.series, [&](const auto& entry) {
+            return entry.second.provider == provider && entry.second.accountDigest != digest;
+        });
+        std::erase_if(archive_.rhythms, [&](const auto& entry) {
+            return startsWithProvider(entry.first, provider) &&
+                   entry.second.accountDigest != digest;
+        });
+    };
+    const std::string digest = accountDigest(usage);
+    const bool namesAccount = usage.email && !normalisedEmail(*usage.email).empty();
+    const auto lastKnown = archive_.lastKnownAccounts.find(provider);
+
+    if (!namesAccount) {
+        // A fetch whose account request failed says nothing about the account: it is the
+        // last one we knew.
+        if (lastKnown != archive_.lastKnownAccounts.end()) return lastKnown->second;
+        discardOtherAccounts(digest);
+        return digest;
+    }
+    if (lastKnown == archive_.lastKnownAccounts.end()) {
+        // The first fetch that names the account: what was recorded without a name so far
+        // was recorded under it.
+        model::ProviderUsage unnamed = usage;
+        unnamed.email.reset();
+        const std::string withPlan = accountDigest(unnamed);
+        unnamed.plan.reset();
+        const std::string withoutPlan = accountDigest(unnamed);
+        for (auto& [key, series] : archive_.series) {
+            if (series.provider != provider) continue;
+            if (series.accountDigest == withPlan || series.accountDigest == withoutPlan) {
+                series.accountDigest = digest;
+            }
+        }
+        for (auto& [key, rhythm] : archive_.rhythms) {
+            if (!startsWithProvider(key, provider)) continue;
+            if (rhythm.accountDigest == withPlan || rhythm.accountDigest == withoutPlan) {
+                rhythm.accountDigest = digest;
+            }
+        }
+    }
+    // Another known account (or plan): its history of this provider is not this one's.
+    discardOtherAccounts(digest);
+    archive_.lastKnownAccounts.insert_or_assign(provider, digest);
+    return digest;
+}
+
+void UsageHistoryStore::record(const model::ProviderUsage& usage, Date now) {
+    Date t = usage.updatedAt;
     if (!std::isfinite(t.secondsSince1970)) return;
+    // A snapshot dated beyond our own clock was taken now; its date is not believed.
+    if (std::isfinite(now.secondsSince1970) && t > now + futureTolerance) t = now;
+    // Dates a wrong clock once wrote must not hold back or prune what is observed now.
+    const bool droppedFuture = dropFutureEntries(now);
 
     // A snapshot not newer than what this provider already recorded was seen before.
     std::optional<Date> latest;
@@ -206,19 +307,14 @@ void UsageHistoryStore::record(const model::ProviderUsage& usage) {
         const Date last = series.samples.back().date;
         if (!latest || last > *latest) latest = last;
     }
-    if (latest && !(t > *latest)) return;
+    if (latest && !(t > *latest)) {
+        if (droppedFuture) save(now);
+        return;
+    }
 
     prune(t);
 
-    // Switching accounts discards the other account's history of this provider.
-    const std::string digest = accountDigest(usage);
-    std::erase_if(archive_.series, [&](const auto& entry) {
-        return entry.second.provider == usage.provider && entry.second.accountDigest != digest;
-    });
-    std::erase_if(archive_.rhythms, [&](const auto& entry) {
-        return startsWithProvider(entry.first, usage.provider) &&
-               entry.second.accountDigest != digest;
-    });
+    const std::string digest = settleAccount(usage);
 
     for (const model::LimitWindow& window : usage.windows) {
         const double used = window.usedPercent;
@@ -279,7 +375,7 @@ void UsageHistoryStore::record(const model::ProviderUsage& usage) {
         archive_.series.insert_or_assign(seriesKey, std::move(series));
     }
 
-    save();
+    save(now);
 }
 
 std::optional<UsageSeries> UsageHistoryStore::series(model::ProviderKind provider,
@@ -311,8 +407,9 @@ std::optional<RhythmHistory> UsageHistoryStore::rhythm(model::ProviderKind provi
 
 void UsageHistoryStore::pruneExpired(Date now) {
     const std::size_t before = entryCount(archive_);
+    dropFutureEntries(now);
     prune(now);
-    if (entryCount(archive_) != before) save();
+    if (entryCount(archive_) != before) save(now);
 }
 
 void UsageHistoryStore::prune(Date now) {
@@ -329,13 +426,53 @@ void UsageHistoryStore::prune(Date now) {
     for (auto& [key, series] : archive_.series) trim(series, now);
 }
 
-void UsageHistoryStore::save() {
-    if (!fileURL_) return;
+bool UsageHistoryStore::moveUnreadableFileAside(Date now) {
+    const std::filesystem::path& file = *fileURL_;
+    std::error_code error;
+    // A folder in the file's place is no file of ours, and a save can never replace it.
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(file, error))) return true;
+    const std::string prefix = file.filename().string() + ".unreadable-";
+    const std::filesystem::path base = file.parent_path() / (prefix + compactUTC(now));
+    std::filesystem::path target = base;
+    for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(target, error)); ++n) {
+        if (n > 100) return false;
+        target = base.string() + "-" + std::to_string(n);
+    }
+    // A rename keeps the bytes even of a file we are not allowed to read.
+    std::filesystem::rename(file, target, error);
+    if (error) {
+        // Gone in the meantime: nothing left to protect.
+        return error == std::errc::no_such_file_or_directory;
+    }
+    std::vector<std::filesystem::path> kept;
+    for (std::filesystem::directory_iterator entry(file.parent_path(), error), end;
+         !error && entry != end; entry.increment(error)) {
+        if (entry->path().filename().string().starts_with(prefix)) kept.push_back(entry->path());
+    }
+    // Oldest first: the names order by the time they were moved (a "-2" after the plain one).
+    std::sort(kept.begin(), kept.end());
+    for (std::size_t i = 0; i + keptUnreadableFiles < kept.size(); ++i) {
+        std::error_code ignored;
+        std::filesystem::remove(kept[i], ignored);
+    }
+    return true;
+}
+
+void UsageHistoryStore::save(Date now) {
+    if (!fileURL_ || readOnly_) return;
     try {
         if (const auto folder = fileURL_->parent_path(); !folder.empty()) {
             std::error_code error;
             std::filesystem::create_directories(folder, error);
             if (error) throw std::system_error(error);
+        }
+        if (unreadableFile_) {
+            if (!moveUnreadableFileAside(now)) {
+                // Never written over: the history stays in memory and the read error shows.
+                persistenceError_ = std::string(readErrorText);
+                return;
+            }
+            unreadableFile_ = false;
         }
         const std::string data = encodeArchive(archive_);
         // Written to a temporary file and renamed, so a crash leaves the old or the new file.

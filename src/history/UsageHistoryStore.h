@@ -15,25 +15,39 @@
 #include "platform/Calendar.h"
 #include "platform/Date.h"
 #include "platform/Environment.h"
+#include "platform/FileLock.h"
 
 namespace kestrane::history {
 
 // Everything observed of every quota window across launches: a 7-day series per window and
 // its learned hourly rhythm (90 days), kept in one JSON file rewritten after every change.
-// Lives on the main thread for the application's life; no locks.
+// Lives on the main thread for the application's life. One store per file writes it: the
+// first to open a file holds an OS lock on it (a ".lock" file beside it) and any other store
+// opened on the same file only reads it.
 class UsageHistoryStore {
   public:
     static constexpr std::size_t maximumSamples = 12'000;
     static constexpr double visibleHistorySeconds = 604'800;   // 7 days
     static constexpr double rhythmHistorySeconds = 7'776'000;  // 90 days
+    // How far past the machine's clock a date may lie and still count: a little skew between
+    // a provider's clock and ours is normal, a date beyond that is not a real observation time.
+    static constexpr double futureTolerance = 300;
+    // Files that could not be read are renamed aside, never overwritten; this many are kept.
+    static constexpr std::size_t keptUnreadableFiles = 3;
 
     static constexpr std::string_view readErrorText =
         "Не удалось прочитать историю. Новые наблюдения начнутся с текущего значения.";
     static constexpr std::string_view saveErrorText =
         "История доступна в этой сессии, но не сохраняется на диск.";
+    static constexpr std::string_view otherWriterText =
+        "История уже ведётся другим запущенным экземпляром Kestrane: этот экземпляр её не "
+        "записывает.";
 
     // `fileURL` absent keeps the history in memory only. Loads the file when it exists; a file
-    // that cannot be read leaves an empty history and the read error text.
+    // that cannot be read leaves an empty history and the read error text, and is renamed to
+    // "<name>.unreadable-<UTC date-time>" before the first save. Samples and rhythm hours
+    // dated more than `futureTolerance` after `now` are dropped. When another store holds
+    // the file's lock, this one reads it but never writes (otherWriterText).
     UsageHistoryStore(std::optional<std::filesystem::path> fileURL, platform::Date now,
                       platform::Calendar calendar);
 
@@ -42,20 +56,27 @@ class UsageHistoryStore {
     static std::filesystem::path defaultFileURL(const platform::Environment& environment);
 
     // Adds one successful fetch and saves. Snapshots not newer than what is stored are ignored.
-    void record(const model::ProviderUsage& usage);
+    // `now` is the machine's clock: a snapshot dated more than `futureTolerance` after it is
+    // recorded at `now`, and stored dates beyond that are dropped first (the clock was wrong
+    // when they were written).
+    void record(const model::ProviderUsage& usage, platform::Date now);
     // The window's series trimmed to the visible 7 days, when it still matches the window.
     std::optional<UsageSeries> series(model::ProviderKind provider,
                                       const model::LimitWindow& window, platform::Date now) const;
     // The window's rhythm, when it was learned in the current time zone for the same length.
     std::optional<RhythmHistory> rhythm(model::ProviderKind provider,
                                         const model::LimitWindow& window) const;
-    // Drops what has aged out; saves only when something was dropped.
+    // Drops what has aged out, and what lies beyond `now` plus the tolerance; saves only when
+    // something was dropped.
     void pruneExpired(platform::Date now);
 
     const std::optional<std::string>& persistenceError() const { return persistenceError_; }
     const UsageArchive& archive() const { return archive_; }
     const platform::Calendar& calendar() const { return calendar_; }
+    // False when another store holds this file: nothing is written, ever.
+    bool isWriter() const { return !readOnly_; }
     // The application hands in the current calendar again when the system time zone changes.
+    // Rhythms learned in the old zone are then no longer offered and restart in the new one.
     void setCalendar(platform::Calendar calendar) { calendar_ = std::move(calendar); }
 
     // SHA-256 of the trimmed lower-cased e-mail (or "anonymous") and the plan, as 64 hex digits.
@@ -75,10 +96,20 @@ class UsageHistoryStore {
 
   private:
     void prune(platform::Date now);
-    void save();
+    // Drops samples and rhythm hours dated after now + futureTolerance; true when any were.
+    bool dropFutureEntries(platform::Date now);
+    // The digest the snapshot is recorded under, after discarding another account's history.
+    std::string settleAccount(const model::ProviderUsage& usage);
+    void save(platform::Date now);
+    // Renames the file that could not be read out of the way; false when it stays in place.
+    bool moveUnreadableFileAside(platform::Date now);
     void rebuildMissingRhythms();
 
     std::optional<std::filesystem::path> fileURL_;
+    std::optional<platform::FileLock> lock_;
+    bool readOnly_ = false;
+    // The file exists but could not be read: it must not be overwritten.
+    bool unreadableFile_ = false;
     platform::Calendar calendar_;
     UsageArchive archive_;
     std::optional<std::string> persistenceError_;

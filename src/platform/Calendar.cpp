@@ -63,13 +63,16 @@ Calendar::Calendar(std::string_view timeZoneIdentifier) {
     if (U_SUCCESS(status)) prototype_ = std::move(prototype);
 }
 
-Calendar Calendar::current() {
+Calendar Calendar::current() { return Calendar(currentTimeZoneIdentifier()); }
+
+std::string Calendar::currentTimeZoneIdentifier() {
+    // Detection reads the system's setting again each time, unlike ICU's cached default zone.
     std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::detectHostTimeZone());
     icu::UnicodeString id;
     zone->getID(id);
     std::string identifier;
     id.toUTF8String(identifier);
-    return Calendar(identifier);
+    return identifier;
 }
 
 std::optional<Calendar::Interval> Calendar::hourInterval(Date date) const {

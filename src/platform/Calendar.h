@@ -30,6 +30,8 @@ class Calendar {
     explicit Calendar(std::string_view timeZoneIdentifier);
     // The system's current time zone; the application wires this in once per use.
     static Calendar current();
+    // The identifier of the system's current time zone, read afresh (TZ, else /etc/localtime).
+    static std::string currentTimeZoneIdentifier();
 
     const std::string& timeZoneIdentifier() const { return identifier_; }
 

@@ -60,9 +60,33 @@ std::optional<std::string> readFilePrefix(const std::filesystem::path& path,
     return result;
 }
 
+namespace {
+
+// The temporary name of an atomic write of `path`: "." + its name + "." + six characters that
+// mkostemp fills in.
+constexpr std::string_view kTemporarySuffix = "XXXXXX";
+
+std::string temporaryPrefix(const std::filesystem::path& path) {
+    return "." + path.filename().string() + ".";
+}
+
+bool isTemporaryName(std::string_view name, std::string_view prefix) {
+    if (name.size() != prefix.size() + kTemporarySuffix.size()) return false;
+    if (name.substr(0, prefix.size()) != prefix) return false;
+    for (const char c : name.substr(prefix.size())) {
+        const bool alphanumeric =
+            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!alphanumeric) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int writeFileAtomically(const std::filesystem::path& path, std::string_view data,
                         std::filesystem::perms permissions) {
-    std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+    std::string temporary =
+        (path.parent_path() / (temporaryPrefix(path) + std::string(kTemporarySuffix))).string();
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return errno;
     int error = 0;
@@ -81,6 +105,24 @@ int writeFileAtomically(const std::filesystem::path& path, std::string_view data
     if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
     if (error != 0) ::unlink(temporary.c_str());
     return error;
+}
+
+std::size_t removeAtomicWriteLeftovers(const std::filesystem::path& path) {
+    const std::string prefix = temporaryPrefix(path);
+    const auto folder =
+        path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
+    std::size_t removed = 0;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (!isTemporaryName(name, prefix)) continue;
+        // Only plain files; a link or folder of that name is not ours.
+        std::error_code statusError;
+        if (!std::filesystem::is_regular_file(entry->symlink_status(statusError))) continue;
+        if (::unlink(entry->path().c_str()) == 0) ++removed;
+    }
+    return removed;
 }
 
 }  // namespace kestrane::platform

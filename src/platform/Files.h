@@ -23,4 +23,9 @@ std::optional<std::string> readFilePrefix(const std::filesystem::path& path, std
 int writeFileAtomically(const std::filesystem::path& path, std::string_view data,
                         std::filesystem::perms permissions);
 
+// Removes the temporary files writeFileAtomically leaves for `path` when the process is killed
+// in the middle of a write. Only the one writer of `path` may call it: another writer's write
+// in progress looks the same. Returns how many were removed.
+std::size_t removeAtomicWriteLeftovers(const std::filesystem::path& path);
+
 }  // namespace kestrane::platform

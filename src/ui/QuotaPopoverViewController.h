@@ -62,12 +62,15 @@ class QuotaPopoverViewController : public QWidget {
 
     void setIsRefreshing(bool refreshing) { isRefreshing_ = refreshing; }
     void setHistoryError(std::optional<std::string> error) { historyError_ = std::move(error); }
+    // Dates, the chart and the forecast in this calendar's zone from the next render on.
+    void setCalendar(platform::Calendar calendar) { calendar_ = std::move(calendar); }
     void setStates(std::vector<ProviderViewState> states) { states_ = std::move(states); }
     void setLocalServices(localservices::LocalServicesViewState state) {
         localServices_ = std::move(state);
     }
 
     bool isRefreshing() const { return isRefreshing_; }
+    const platform::Calendar& calendar() const { return calendar_; }
     const std::optional<std::string>& historyError() const { return historyError_; }
     const std::vector<ProviderViewState>& states() const { return states_; }
     const localservices::LocalServicesViewState& localServices() const { return localServices_; }

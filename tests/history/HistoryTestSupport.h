@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "history/UsageHistoryStore.h"
 #include "model/LimitWindow.h"
 #include "model/ProviderUsage.h"
 #include "platform/Date.h"
@@ -34,6 +35,11 @@ inline model::ProviderUsage usage(platform::Date at, std::vector<model::LimitWin
     result.windows = std::move(windows);
     result.updatedAt = at;
     return result;
+}
+
+// Records a snapshot the way a live fetch does: the machine's clock reads its own date.
+inline void recordNow(UsageHistoryStore& store, const model::ProviderUsage& snapshot) {
+    store.record(snapshot, snapshot.updatedAt);
 }
 
 }  // namespace kestrane::history::test

@@ -18,6 +18,7 @@ using model::ProviderKind;
 using platform::Calendar;
 using platform::Date;
 using test::kNoon;
+using test::recordNow;
 using test::usage;
 using test::window;
 
@@ -74,6 +75,26 @@ TEST(UsageArchiveTest, EncodeThenDecodeGivesTheSameArchive) {
     EXPECT_FALSE(other.contains("resetsAt"));
     EXPECT_FALSE(json["rhythms"]["Kimi|kimi-week"].contains("durationMinutes"));
     EXPECT_EQ(json["version"], 1);
+}
+
+// The last known account per provider is an optional member: written only when there is one,
+// and read leniently, since it is a hint and never a reason to refuse the history.
+TEST(UsageArchiveTest, LastKnownAccountsRoundTripAndOddEntriesAreSkipped) {
+    UsageArchive archive = sampleArchive();
+    archive.lastKnownAccounts = {{ProviderKind::cursor, std::string(64, 'd')},
+                                 {ProviderKind::antigravity, std::string(64, 'e')}};
+    const auto text = encodeArchive(archive);
+    EXPECT_EQ(decodeArchive(text), archive);
+    EXPECT_EQ(platform::parseJson(text)["lastKnownAccounts"]["Cursor"], std::string(64, 'd'));
+    EXPECT_EQ(encodeArchive(sampleArchive()).find("lastKnownAccounts"), std::string::npos);
+
+    const auto decoded = decodeArchive(
+        R"({"version":1,"series":{},"lastKnownAccounts":{"Cursor":"a","Gemini":"b","Kimi":3,)"
+        R"("Codex":"c","Codex":null,"Claude":{"x":1}}})");
+    EXPECT_EQ(decoded.lastKnownAccounts,
+              (std::map<ProviderKind, std::string>{{ProviderKind::cursor, "a"}}));
+    EXPECT_TRUE(decodeArchive(R"({"version":1,"series":{},"lastKnownAccounts":7})")
+                    .lastKnownAccounts.empty());
 }
 
 TEST(UsageArchiveTest, HandWrittenFileLoads) {
@@ -192,11 +213,11 @@ TEST(UsageArchiveTest, UnreadableFilesGiveAnEmptyHistoryAndTheReadError) {
         if (!c.contents.empty()) {
             // Kept until a save succeeds, which also clears the message.
             EXPECT_EQ(*platform::readFile(file, 1 << 20), c.contents);
-            store.record(usage(kNoon, {window("claude-session", 5)}));
+            recordNow(store, usage(kNoon, {window("claude-session", 5)}));
             EXPECT_EQ(store.persistenceError(), std::nullopt);
             EXPECT_EQ(decodeArchive(*platform::readFile(file, 1 << 20)), store.archive());
         } else {
-            store.record(usage(kNoon, {window("claude-session", 5)}));
+            recordNow(store, usage(kNoon, {window("claude-session", 5)}));
             EXPECT_EQ(store.persistenceError(), std::string(UsageHistoryStore::saveErrorText));
             EXPECT_EQ(store.archive().series.size(), 1u);
         }
@@ -209,7 +230,7 @@ TEST(UsageArchiveTest, SavesPrivatelyAndKeepsHistoryInMemoryWhenTheFolderIsUnwri
     {
         UsageHistoryStore store(file, kNoon, Calendar("UTC"));
         EXPECT_EQ(store.persistenceError(), std::nullopt);
-        store.record(usage(kNoon, {window("claude-session", 5)}));
+        recordNow(store, usage(kNoon, {window("claude-session", 5)}));
         EXPECT_EQ(store.persistenceError(), std::nullopt);
         struct stat info {};
         ASSERT_EQ(::stat(file.c_str(), &info), 0);
@@ -221,8 +242,8 @@ TEST(UsageArchiveTest, SavesPrivatelyAndKeepsHistoryInMemoryWhenTheFolderIsUnwri
     const auto blocked = folder.write("blocker", "x") / "Kestrane" / "usage-history-v1.json";
     UsageHistoryStore store(blocked, kNoon, Calendar("UTC"));
     EXPECT_EQ(store.persistenceError(), std::nullopt);
-    store.record(usage(kNoon, {window("claude-session", 5)}));
-    store.record(usage(kNoon + 120, {window("claude-session", 6)}));
+    recordNow(store, usage(kNoon, {window("claude-session", 5)}));
+    recordNow(store, usage(kNoon + 120, {window("claude-session", 6)}));
     EXPECT_EQ(store.persistenceError(), std::string(UsageHistoryStore::saveErrorText));
     EXPECT_EQ(store.archive().series.at("Claude|claude-session").samples.size(), 2u);
     EXPECT_TRUE(store.series(ProviderKind::claude, window("claude-session", 6), kNoon + 120));

@@ -17,6 +17,7 @@ namespace {
 
 using platform::Calendar;
 using test::kNoon;
+using test::recordNow;
 using test::usage;
 using test::window;
 
@@ -67,7 +68,7 @@ TEST(UsageHistoryCrashSafetyTest, KilledWriterNeverLeavesATruncatedFile) {
             ::close(pipeEnds[0]);
             UsageHistoryStore store(file, platform::Date{firstDate}, Calendar("UTC"));
             for (double t = firstDate;; t += 61) {
-                store.record(usage(platform::Date{t}, {window("claude-session", 80)}));
+                recordNow(store, usage(platform::Date{t}, {window("claude-session", 80)}));
                 const char done = store.persistenceError() ? 'e' : 's';
                 if (::write(pipeEnds[1], &done, 1) != 1) ::_exit(1);
             }

@@ -14,6 +14,7 @@ using model::ProviderKind;
 using platform::Calendar;
 using platform::Date;
 using test::kNoon;
+using test::recordNow;
 using test::usage;
 using test::window;
 using Kind = UsageTransition::Kind;
@@ -96,8 +97,8 @@ TEST(UsageHistoryStoreTest, TransitionsBetweenTwoObservations) {
             if (!s) return std::nullopt;
             return kNoon + *s;
         };
-        store.record(usage(kNoon, {window("claude-session", c.used0, date(c.reset0))}));
-        store.record(usage(kNoon + c.gap, {window("claude-session", c.used1, date(c.reset1))}));
+        recordNow(store, usage(kNoon, {window("claude-session", c.used0, date(c.reset0))}));
+        recordNow(store, usage(kNoon + c.gap, {window("claude-session", c.used1, date(c.reset1))}));
         const auto& samples = onlySeries(store, "Claude|claude-session").samples;
         ASSERT_EQ(samples.size(), 2u);
         EXPECT_EQ(samples[1].transition, c.expected);
@@ -139,7 +140,7 @@ TEST(UsageHistoryStoreTest, RapidObservationsReplaceTheMiddleSampleOnly) {
         SCOPED_TRACE(c.name);
         auto store = memoryStore();
         for (const auto& [seconds, used] : c.observations) {
-            store.record(usage(kNoon + seconds, {window("claude-session", used)}));
+            recordNow(store, usage(kNoon + seconds, {window("claude-session", used)}));
         }
         const auto& samples = onlySeries(store, "Claude|claude-session").samples;
         ASSERT_EQ(samples.size(), c.expected.size());
@@ -152,22 +153,22 @@ TEST(UsageHistoryStoreTest, RapidObservationsReplaceTheMiddleSampleOnly) {
 
 TEST(UsageHistoryStoreTest, IgnoresStaleSnapshotsAndInvalidWindows) {
     auto store = memoryStore();
-    store.record(usage(kNoon, {window("claude-session", 10), window("claude-week", 20)}));
+    recordNow(store, usage(kNoon, {window("claude-session", 10), window("claude-week", 20)}));
     const auto before = store.archive();
 
     // Not newer than what this provider already has: nothing changes.
-    store.record(usage(kNoon, {window("claude-session", 50)}));
-    store.record(usage(kNoon - 10, {window("claude-other", 50)}));
-    store.record(usage(Date{std::numeric_limits<double>::quiet_NaN()}, {window("x", 1)}));
-    store.record(usage(Date{std::numeric_limits<double>::infinity()}, {window("x", 1)}));
+    recordNow(store, usage(kNoon, {window("claude-session", 50)}));
+    recordNow(store, usage(kNoon - 10, {window("claude-other", 50)}));
+    recordNow(store, usage(Date{std::numeric_limits<double>::quiet_NaN()}, {window("x", 1)}));
+    recordNow(store, usage(Date{std::numeric_limits<double>::infinity()}, {window("x", 1)}));
     EXPECT_EQ(store.archive(), before);
 
     // Another provider has its own clock.
-    store.record(usage(kNoon, {window("codex-session", 1)}, ProviderKind::codex));
+    recordNow(store, usage(kNoon, {window("codex-session", 1)}, ProviderKind::codex));
     EXPECT_EQ(store.archive().series.count("Codex|codex-session"), 1u);
 
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    store.record(usage(kNoon + 300, {
+    recordNow(store, usage(kNoon + 300, {
                                         window("claude-session", -0.0),
                                         window("claude-week", 100.0001),
                                         window("claude-nan", nan),
@@ -188,18 +189,18 @@ TEST(UsageHistoryStoreTest, IgnoresStaleSnapshotsAndInvalidWindows) {
 
 TEST(UsageHistoryStoreTest, SwitchingAccountsDiscardsOnlyThatProvidersHistory) {
     auto store = memoryStore();
-    store.record(usage(kNoon, {window("claude-session", 10)}));
-    store.record(usage(kNoon + 120, {window("claude-session", 11)}));
-    store.record(usage(kNoon, {window("codex-session", 10)}, ProviderKind::codex));
-    store.record(usage(kNoon + 120, {window("codex-session", 11)}, ProviderKind::codex));
+    recordNow(store, usage(kNoon, {window("claude-session", 10)}));
+    recordNow(store, usage(kNoon + 120, {window("claude-session", 11)}));
+    recordNow(store, usage(kNoon, {window("codex-session", 10)}, ProviderKind::codex));
+    recordNow(store, usage(kNoon + 120, {window("codex-session", 11)}, ProviderKind::codex));
     ASSERT_TRUE(store.archive().rhythms.contains("Claude|claude-session"));
 
     // The same account written differently is the same account.
-    store.record(usage(kNoon + 240, {window("claude-session", 12)}, ProviderKind::claude,
+    recordNow(store, usage(kNoon + 240, {window("claude-session", 12)}, ProviderKind::claude,
                        "  USER@example.com "));
     EXPECT_EQ(onlySeries(store, "Claude|claude-session").samples.size(), 3u);
 
-    store.record(usage(kNoon + 360, {window("claude-week", 1)}, ProviderKind::claude,
+    recordNow(store, usage(kNoon + 360, {window("claude-week", 1)}, ProviderKind::claude,
                        "user@example.com", "Max"));
     EXPECT_FALSE(store.archive().series.contains("Claude|claude-session"));
     EXPECT_FALSE(store.archive().rhythms.contains("Claude|claude-session"));
@@ -210,11 +211,11 @@ TEST(UsageHistoryStoreTest, SwitchingAccountsDiscardsOnlyThatProvidersHistory) {
 
 TEST(UsageHistoryStoreTest, ChangedWindowLengthRestartsSeriesAndRhythm) {
     auto store = memoryStore();
-    store.record(usage(kNoon, {window("claude-session", 10, std::nullopt, 300)}));
-    store.record(usage(kNoon + 300, {window("claude-session", 12, std::nullopt, 300)}));
+    recordNow(store, usage(kNoon, {window("claude-session", 10, std::nullopt, 300)}));
+    recordNow(store, usage(kNoon + 300, {window("claude-session", 12, std::nullopt, 300)}));
     ASSERT_FALSE(store.archive().rhythms.at("Claude|claude-session").hours.empty());
 
-    store.record(usage(kNoon + 600, {window("claude-session", 14, std::nullopt, std::nullopt)}));
+    recordNow(store, usage(kNoon + 600, {window("claude-session", 14, std::nullopt, std::nullopt)}));
     const auto& series = onlySeries(store, "Claude|claude-session");
     ASSERT_EQ(series.samples.size(), 1u);
     EXPECT_TRUE(series.samples[0].startsSegment);
@@ -228,8 +229,8 @@ TEST(UsageHistoryStoreTest, ChangedWindowLengthRestartsSeriesAndRhythm) {
 TEST(UsageHistoryStoreTest, RecordLearnsTheRhythmAcrossAnHourBoundary) {
     auto store = memoryStore("Europe/Moscow");  // UTC+3: from 11:55 to 12:05 local
     const Date start = kNoon - 3 * 3600 - 5 * 60;
-    store.record(usage(start, {window("claude-session", 10)}));
-    store.record(usage(start + 600, {window("claude-session", 12)}));
+    recordNow(store, usage(start, {window("claude-session", 10)}));
+    recordNow(store, usage(start + 600, {window("claude-session", 12)}));
     const auto& rhythm = store.archive().rhythms.at("Claude|claude-session");
     EXPECT_EQ(rhythm.timeZoneIdentifier, "Europe/Moscow");
     ASSERT_EQ(rhythm.hours.size(), 2u);
@@ -237,21 +238,21 @@ TEST(UsageHistoryStoreTest, RecordLearnsTheRhythmAcrossAnHourBoundary) {
     EXPECT_EQ(rhythm.hours[1], (RhythmHour{kNoon - 3 * 3600, 1, 300}));
 
     // A transition is never learned, and the rhythm is stored for every recorded window.
-    store.record(usage(start + 900, {window("claude-session", 1)}));
-    store.record(usage(start + 900, {window("claude-week", 1)}, ProviderKind::codex));
+    recordNow(store, usage(start + 900, {window("claude-session", 1)}));
+    recordNow(store, usage(start + 900, {window("claude-week", 1)}, ProviderKind::codex));
     EXPECT_EQ(store.archive().rhythms.at("Claude|claude-session").hours.size(), 2u);
     EXPECT_TRUE(store.archive().rhythms.at("Codex|claude-week").hours.empty());
 }
 
 TEST(UsageHistoryStoreTest, RhythmOfAnotherTimeZoneIsReplaced) {
     auto store = memoryStore("Europe/Moscow");
-    store.record(usage(kNoon, {window("claude-session", 10)}));
-    store.record(usage(kNoon + 300, {window("claude-session", 12)}));
+    recordNow(store, usage(kNoon, {window("claude-session", 10)}));
+    recordNow(store, usage(kNoon + 300, {window("claude-session", 12)}));
     EXPECT_TRUE(store.rhythm(ProviderKind::claude, window("claude-session", 0)));
 
     store.setCalendar(Calendar("Asia/Kolkata"));
     EXPECT_FALSE(store.rhythm(ProviderKind::claude, window("claude-session", 0)));
-    store.record(usage(kNoon + 600, {window("claude-session", 13)}));
+    recordNow(store, usage(kNoon + 600, {window("claude-session", 13)}));
     const auto rhythm = store.rhythm(ProviderKind::claude, window("claude-session", 0));
     ASSERT_TRUE(rhythm);
     EXPECT_EQ(rhythm->timeZoneIdentifier, "Asia/Kolkata");
@@ -334,7 +335,7 @@ TEST(UsageHistoryStoreTest, PruneAndTrimAroundTheCutOffs) {
         const Date now = kNoon + 30 * day;
         auto store = memoryStore();
         // Build the history through the store itself, one observation each.
-        for (const double age : c.ages) store.record(usage(now - age * day, {window("w", 1)}));
+        for (const double age : c.ages) recordNow(store, usage(now - age * day, {window("w", 1)}));
         store.pruneExpired(now);
         const auto found = store.archive().series.find("Claude|w");
         if (c.kept.empty()) {
@@ -354,8 +355,8 @@ TEST(UsageHistoryStoreTest, PruneDropsRhythmHoursAfterNinetyDays) {
     // Learn one hour 95 days ago and one 85 days ago (both series expire, rhythms stay).
     for (const double age : {95.0, 85.0}) {
         const Date at = kNoon - age * day;
-        store.record(usage(at, {window(age > 90 ? "old" : "young", 1)}));
-        store.record(usage(at + 600, {window(age > 90 ? "old" : "young", 2)}));
+        recordNow(store, usage(at, {window(age > 90 ? "old" : "young", 1)}));
+        recordNow(store, usage(at + 600, {window(age > 90 ? "old" : "young", 2)}));
     }
     store.pruneExpired(kNoon);
     EXPECT_TRUE(store.archive().series.empty());
@@ -369,7 +370,7 @@ TEST(UsageHistoryStoreTest, SeriesMustMatchTheWindowAndIsTrimmedOnACopy) {
     constexpr double day = 86'400;
     auto store = memoryStore();
     for (const double age : {10.0, 9.0, 3.0}) {
-        store.record(usage(kNoon - age * day, {window("w", 1, kNoon + 3600)}));
+        recordNow(store, usage(kNoon - age * day, {window("w", 1, kNoon + 3600)}));
     }
     const auto w = window("w", 5, kNoon + 3630);
     // Asked with a later "now", the copy is trimmed; the stored series is not.

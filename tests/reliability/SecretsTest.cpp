@@ -167,7 +167,8 @@ TEST_F(SecretsTest, HistoryFileOfFetchesWithSecretsHoldsNoneOfThem) {
     for (const auto& provider : testing::httpProviders()) {
         if (provider.everyFailureMessage) continue;  // no secret of ours goes to a local server
         SCOPED_TRACE(provider.name);
-        store.record(provider.fetch(server.origin(), {}, home.path()));
+        const auto fetched = provider.fetch(server.origin(), {}, home.path());
+        store.record(fetched, fetched.updatedAt);
     }
     ASSERT_EQ(store.persistenceError(), std::nullopt);
     ASSERT_TRUE(fs::exists(file));

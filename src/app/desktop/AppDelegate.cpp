@@ -99,6 +99,7 @@ void AppDelegate::applicationWillTerminate() {
 
 void AppDelegate::refresh() {
     const platform::Date now = dependencies_.clock.now();
+    followTimeZone();
     dependencies_.history.pruneExpired(now);
     if (refreshRunning_ || terminated_) return;
     const std::vector<ProviderKind> enabled = preferences_.enabledProviders();
@@ -127,6 +128,14 @@ void AppDelegate::refresh() {
             self->updatePopover();
         });
     updatePopover();
+}
+
+void AppDelegate::followTimeZone() {
+    const auto calendar = dependencies_.timeZone ? dependencies_.timeZone->check() : std::nullopt;
+    if (!calendar) return;
+    // Hours are learned, and the forecast reads them, in the zone the user lives in now.
+    dependencies_.history.setCalendar(*calendar);
+    if (popoverController_) popoverController_->setCalendar(*calendar);
 }
 
 void AppDelegate::workspaceDidWake() {
@@ -228,6 +237,7 @@ void AppDelegate::openPopover(bool asWindow) {
     popover_ = panel;
 
     auto* controller = new ui::QuotaPopoverViewController(dependencies_.defaults);
+    if (dependencies_.timeZone) controller->setCalendar(dependencies_.timeZone->calendar());
     controller->onRefresh = [self] {
         if (self) self->refresh();
     };

@@ -13,6 +13,7 @@
 
 #include "app/ConcurrentFetch.h"
 #include "app/ProviderPreferences.h"
+#include "app/TimeZoneWatch.h"
 #include "app/UsageHistory.h"
 #include "app/UsageNotifier.h"
 #include "app/desktop/BackgroundRunner.h"
@@ -70,6 +71,9 @@ class AppDelegate : public QObject {
         UsageNotifier* notifier = nullptr;
         // Milliseconds between background refreshes.
         int refreshInterval = backgroundInterval;
+        // Asked at every refresh whether the system's time zone changed; its calendar is the
+        // panel's. None: the zone of the start stays.
+        TimeZoneWatch* timeZone = nullptr;
     };
 
     static constexpr int backgroundInterval = 300'000;
@@ -121,6 +125,7 @@ class AppDelegate : public QObject {
     bool isLocalServiceActionRunning() const { return localServiceActionRunning_; }
 
   private:
+    void followTimeZone();
     void openPopover(bool asWindow);
     void closePopover();
     bool isPopoverVisible() const;

@@ -12,6 +12,7 @@
 
 #include "app/FetchProvider.h"
 #include "app/StoredUsageHistory.h"
+#include "app/TimeZoneWatch.h"
 #include "app/desktop/AppDelegate.h"
 #include "app/desktop/BackgroundRunner.h"
 #include "app/desktop/DesktopNotifications.h"
@@ -84,7 +85,8 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     SettingsPreferencesStore defaults;
     const auto historyFile = history::UsageHistoryStore::defaultFileURL(environment);
     history::UsageHistoryStore store(historyFile, clock.now(), platform::Calendar::current());
-    StoredUsageHistory history(store);
+    StoredUsageHistory history(store, clock);
+    TimeZoneWatch timeZone(store.calendar(), platform::Calendar::currentTimeZoneIdentifier);
     const DesktopNotifications desktopNotifications;
     UsageNotifier notifier(defaults, history, platform::Calendar::current(),
                            NotificationStateFile::besideHistory(historyFile),
@@ -105,6 +107,7 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
         .observesWake = true,
         .notifier = &notifier,
         .refreshInterval = refreshInterval(environment),
+        .timeZone = &timeZone,
     });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "app/StoredUsageHistory.h"
+#include "app/TimeZoneWatch.h"
 #include "history/UsageHistoryStore.h"
 #include "platform/Calendar.h"
 #include "platform/PreferencesStore.h"
@@ -74,8 +75,12 @@ class FakeHistory final : public UsageHistory {
                                                  const model::LimitWindow&) const override {
         return std::nullopt;
     }
+    void setCalendar(platform::Calendar calendar) override {
+        calendars.push_back(calendar.timeZoneIdentifier());
+    }
 
     int prunes = 0;
+    std::vector<std::string> calendars;
     std::vector<ProviderUsage> recorded;
     std::optional<std::string> error;
 };
@@ -452,7 +457,7 @@ TEST_F(AppDelegateTest, RefreshFinishingAfterTheDelegateIsGoneDoesNothing) {
 
 TEST_F(AppDelegateTest, SuccessesAreRecordedIntoTheStoreAndShownWithTheirSeries) {
     history::UsageHistoryStore store(std::nullopt, clock_.now(), platform::Calendar("UTC"));
-    StoredUsageHistory stored(store);
+    StoredUsageHistory stored(store, clock_);
     AppDelegate delegate(AppDelegate::Dependencies{
         .defaults = defaults_,
         .clock = clock_,
@@ -476,6 +481,51 @@ TEST_F(AppDelegateTest, SuccessesAreRecordedIntoTheStoreAndShownWithTheirSeries)
     const auto& codexState = delegate.popoverController()->states().front();
     ASSERT_EQ(codexState.history.count("Codex-0"), 1u);
     EXPECT_EQ(codexState.history.at("Codex-0"), *series);
+    delegate.togglePopover();
+}
+
+// A change of the system's time zone reaches the history (hours learned in the new zone) and
+// the open panel (dates and forecast in the new zone) at the next refresh.
+TEST_F(AppDelegateTest, TimeZoneChangeReachesTheStoreAndThePanelAtTheNextRefresh) {
+    testing::TempDirectory folder;
+    history::UsageHistoryStore store(folder.path() / "usage-history-v1.json", clock_.now(),
+                                     platform::Calendar("Europe/Moscow"));
+    StoredUsageHistory stored(store, clock_);
+    std::string zone = "Europe/Moscow";
+    TimeZoneWatch watch(store.calendar(), [&zone] { return zone; });
+    AppDelegate delegate(AppDelegate::Dependencies{
+        .defaults = defaults_,
+        .clock = clock_,
+        .history = stored,
+        .statusItem = statusItem_,
+        .fetch = [this](ProviderKind kind) { return fetch_(kind); },
+        .runInBackground = runner_.runner(),
+        .quit = [] {},
+        .timeZone = &watch,
+    });
+    const auto fetchAt = [&](double used) {
+        ProviderUsage codex = usage(ProviderKind::codex, {used});
+        codex.updatedAt = clock_.now();
+        fetch_.answer(FetchResult::success(codex));
+        delegate.refresh();
+        runner_.finishAll();
+    };
+    fetchAt(10);
+    delegate.togglePopover();
+    runner_.finishAll();
+    ASSERT_TRUE(delegate.popoverController());
+    EXPECT_EQ(delegate.popoverController()->calendar().timeZoneIdentifier(), "Europe/Moscow");
+
+    zone = "America/New_York";
+    clock_.advance(120);
+    fetchAt(12);
+    clock_.advance(120);
+    fetchAt(13);
+    EXPECT_EQ(store.calendar().timeZoneIdentifier(), "America/New_York");
+    const auto& rhythm = store.archive().rhythms.at("Codex|Codex-0");
+    EXPECT_EQ(rhythm.timeZoneIdentifier, "America/New_York");
+    EXPECT_FALSE(rhythm.hours.empty());
+    EXPECT_EQ(delegate.popoverController()->calendar().timeZoneIdentifier(), "America/New_York");
     delegate.togglePopover();
 }
 
