@@ -23,6 +23,9 @@ struct PanelActions {
     std::function<void()> refreshServices;
     std::function<void(const QString& serviceID)> stopService;
     std::function<void(model::ProviderKind, bool isOn)> providerToggled;
+    // Settings of the program on the desktop.
+    std::function<void(int segment)> trayIconStyleSelected;
+    std::function<void(bool isOn)> startAtLoginToggled;
 };
 
 // What a screen needs besides the state it shows. Screens only read; every change goes

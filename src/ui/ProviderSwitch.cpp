@@ -21,6 +21,17 @@ ProviderSwitch::ProviderSwitch(model::ProviderKind provider, QWidget* parent)
     setObjectName(QStringLiteral("provider-toggle-") + displayName);
 }
 
+ProviderSwitch::ProviderSwitch(const QString& accessibleName, const QString& objectName,
+                               QWidget* parent)
+    : QAbstractButton(parent), provider_(model::ProviderKind::codex) {
+    setCheckable(true);
+    setFixedSize(44, 32);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
+    setAccessibleName(accessibleName);
+    setObjectName(objectName);
+}
+
 QRectF ProviderSwitch::trackRect() const {
     return {(width() - 36) / 2.0, (height() - 20) / 2.0, 36, 20};
 }

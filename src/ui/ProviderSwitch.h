@@ -11,6 +11,9 @@ class ProviderSwitch : public QAbstractButton {
     Q_OBJECT
   public:
     explicit ProviderSwitch(model::ProviderKind provider, QWidget* parent = nullptr);
+    // The same switch for a setting of the program itself; provider() then means nothing.
+    ProviderSwitch(const QString& accessibleName, const QString& objectName,
+                   QWidget* parent = nullptr);
 
     model::ProviderKind provider() const { return provider_; }
 

@@ -1,6 +1,8 @@
 #include "ui/QuotaPopoverViewController.h"
 
 #include <algorithm>
+#include <exception>
+#include <iterator>
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -64,6 +66,7 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
         stored && stored->is_boolean() && stored->get<bool>()) {
         chartStyle_ = ChartStyle::burn;
     }
+    trayIconStyle_ = app::TrayIconPreference::read(defaults_);
     setAutoFillBackground(false);
     actions_ = {
         .toggleMode = [this] { toggleMode(); },
@@ -76,6 +79,8 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
         .stopService = [this](const QString& serviceID) { stopService(serviceID); },
         .providerToggled = [this](ProviderKind provider,
                                   bool isOn) { providerToggled(provider, isOn); },
+        .trayIconStyleSelected = [this](int segment) { trayIconStyleSelected(segment); },
+        .startAtLoginToggled = [this](bool isOn) { startAtLoginToggled(isOn); },
     };
 
     auto* layout = new QVBoxLayout(this);
@@ -195,6 +200,28 @@ void QuotaPopoverViewController::chartStyleSelected(int segment) {
     chartStyle_ = segment != 0 ? ChartStyle::burn : ChartStyle::remaining;
     defaults_.setValue(app::ProviderPreferences::chartShowsBurnKey,
                        chartStyle_ == ChartStyle::burn);
+    render();
+}
+
+void QuotaPopoverViewController::trayIconStyleSelected(int segment) {
+    static constexpr app::TrayIconStyle styles[] = {
+        app::TrayIconStyle::automatic, app::TrayIconStyle::light, app::TrayIconStyle::dark};
+    if (segment < 0 || segment >= static_cast<int>(std::size(styles))) return;
+    trayIconStyle_ = styles[segment];
+    app::TrayIconPreference::write(defaults_, trayIconStyle_);
+    if (onTrayIconStyleChange) onTrayIconStyleChange();
+    render();
+}
+
+void QuotaPopoverViewController::startAtLoginToggled(bool isOn) {
+    startAtLoginError_.reset();
+    if (setStartsAtLogin) {
+        try {
+            setStartsAtLogin(isOn);
+        } catch (const std::exception& error) {
+            startAtLoginError_ = error.what();
+        }
+    }
     render();
 }
 
@@ -320,7 +347,14 @@ QWidget* QuotaPopoverViewController::makeScreen() {
         case Mode::services:
             return LocalServicesScreen(localServices_, context).make();
         case Mode::settings:
-            return SettingsScreen(states_, context).make();
+        {
+            const DesktopSettingsState desktop{
+                .trayIconStyle = trayIconStyle_,
+                .startsAtLogin = startsAtLogin ? std::optional<bool>(startsAtLogin())
+                                               : std::nullopt,
+                .startAtLoginError = startAtLoginError_};
+            return SettingsScreen(states_, desktop, context).make();
+        }
     }
     return nullptr;
 }

@@ -1,7 +1,12 @@
 #pragma once
 
+#include <optional>
+#include <string>
 #include <vector>
 
+#include <QStringList>
+
+#include "app/TrayIconPreference.h"
 #include "ui/PanelScreenContext.h"
 #include "ui/ProviderViewState.h"
 
@@ -9,20 +14,35 @@ class QWidget;
 
 namespace kestrane::ui {
 
+// The rows about the program on the desktop, below the providers.
+struct DesktopSettingsState {
+    app::TrayIconStyle trayIconStyle = app::TrayIconStyle::automatic;
+    // Whether the program starts at login; nothing leaves the switch out.
+    std::optional<bool> startsAtLogin;
+    // Why the last change of that switch failed.
+    std::optional<std::string> startAtLoginError;
+};
+
 // The settings: one row per provider with its mark, name and the switch that shows it in the
-// tray, divided by hairlines.
+// tray, divided by hairlines; then the desktop rows (tray icon tint, start at login).
 class SettingsScreen {
   public:
-    SettingsScreen(const std::vector<ProviderViewState>& states, const PanelScreenContext& context)
-        : states_(states), context_(context) {}
+    // The labels of the tray icon tint, in segment order.
+    static QStringList trayIconStyleLabels();
+
+    SettingsScreen(const std::vector<ProviderViewState>& states,
+                   const DesktopSettingsState& desktop, const PanelScreenContext& context)
+        : states_(states), desktop_(desktop), context_(context) {}
 
     // The screen's document, parented to the context's owner.
     QWidget* make() const;
 
   private:
     QWidget* makeRow(const ProviderViewState& state, QWidget* parent) const;
+    QWidget* makeDesktopRows(QWidget* parent) const;
 
     const std::vector<ProviderViewState>& states_;
+    const DesktopSettingsState& desktop_;
     const PanelScreenContext& context_;
 };
 
