@@ -35,7 +35,7 @@ ColorSchemeWatcher::ColorSchemeWatcher(QObject* parent) : QObject(parent) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return;
     bus.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"),
-                this, SLOT(settingChanged(QString,QString,QDBusVariant)));
+                this, SLOT(settingChanged(QDBusMessage)));
     read(QStringLiteral("ReadOne"));
 }
 
@@ -65,10 +65,13 @@ void ColorSchemeWatcher::read(const QString& method) {
             });
 }
 
-void ColorSchemeWatcher::settingChanged(const QString& group, const QString& key,
-                                        const QDBusVariant& value) {
-    if (group != appearanceGroup || key != colorSchemeKey) return;
-    setScheme(schemeFromValue(value.variant()));
+void ColorSchemeWatcher::settingChanged(const QDBusMessage& message) {
+    const QList<QVariant> arguments = message.arguments();
+    if (arguments.size() != 3 || arguments[0].toString() != appearanceGroup ||
+        arguments[1].toString() != colorSchemeKey) {
+        return;
+    }
+    setScheme(schemeFromValue(arguments[2]));
 }
 
 void ColorSchemeWatcher::setScheme(std::optional<Scheme> scheme) {

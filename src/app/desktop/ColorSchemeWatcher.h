@@ -8,7 +8,7 @@
 
 #include "app/TrayIconPreference.h"
 
-class QDBusVariant;
+class QDBusMessage;
 
 namespace kestrane::app {
 
@@ -46,7 +46,9 @@ class ColorSchemeWatcher final : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private slots:
-    void settingChanged(const QString& group, const QString& key, const QDBusVariant& value);
+    // The signal's three arguments (group, key, value) read from the message itself: a slot
+    // taking them typed does not connect for a variant argument.
+    void settingChanged(const QDBusMessage& message);
 
   private:
     void read(const QString& method);
