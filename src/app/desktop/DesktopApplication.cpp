@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QTimer>
 
 #include "app/Autostart.h"
@@ -107,7 +108,11 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     // One program per session, and so one writer of the history file: a later start opens
     // the running program's panel and ends.
     const QString runtime = runtimeDirectory(environment);
-    QDir().mkpath(runtime);
+    if (!QDir(runtime).exists() && QDir().mkpath(runtime)) {
+        // Our own fallback folder under /tmp: for this user only.
+        QFile::setPermissions(runtime,
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
     SingleInstance instance(runtime);
     switch (instance.claim()) {
         case SingleInstance::Outcome::first:
