@@ -83,31 +83,47 @@ QImage make(const Content& content, qreal devicePixelRatio, const ProviderArtwor
     return image;
 }
 
+int trayIconMargin(int pixelSize) {
+    return std::max(1, static_cast<int>(std::lround(pixelSize / 11.0)));
+}
+
 QImage makeTrayIcon(const Entry& entry, int pixelSize, const ProviderArtwork::Set& artwork) {
     const double side = pixelSize;
     QImage image = transparentImage(QSize(pixelSize, pixelSize), 1);
     QPainter painter(&image);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
                            QPainter::SmoothPixmapTransform);
-    // The value gets the lower half and must stay readable at 22 pixels, so it is as tall as
-    // fits and squeezed horizontally rather than shrunk when it is too wide.
-    const QString value = toQString(entry.value);
-    const double textHeight = side * 0.5;
-    QFont font = valueFont(textHeight, QFont::Bold);
-    painter.setFont(font);
-    QFontMetricsF metrics(font);
-    const double capHeight = metrics.capHeight();
-    const double textWidth = metrics.horizontalAdvance(value);
-    const double markSide = std::max(1.0, side - capHeight - side * 0.16);
+    // The value gets the lower half and must stay readable at 22 pixels, so its digits are as
+    // tall as fits; the percent sign is smaller, since the digits are what is read. Columns at
+    // both sides stay empty, so the values of neighbouring icons never touch
+    // ("58% 88%", not "58%88%"); a value too wide is squeezed horizontally, not shrunk.
+    const double margin = trayIconMargin(pixelSize);
+    const double room = side - 2 * margin;
+    QString digits = toQString(entry.value);
+    QString suffix;
+    if (digits.size() > 1 && digits.endsWith(QLatin1Char('%'))) {
+        digits.chop(1);
+        suffix = QStringLiteral("%");
+    }
+    const QFont font = valueFont(side * 0.5, QFont::Bold);
+    const QFont suffixFont = valueFont(side * 0.5 * 0.62, QFont::Bold);
+    const QFontMetricsF metrics(font);
+    const double digitsWidth = metrics.horizontalAdvance(digits);
+    const double suffixWidth = QFontMetricsF(suffixFont).horizontalAdvance(suffix);
+    const double textWidth = digitsWidth + suffixWidth;
+    const double markSide = std::max(1.0, side - metrics.capHeight() - side * 0.16);
     if (const auto* mark = artwork.image(entry.provider)) {
         mark->paint(painter, QRectF((side - markSide) / 2, 0, markSide, markSide));
     }
-    const double scale = textWidth > side ? side / textWidth : 1.0;
+    const double scale = textWidth > room ? room / textWidth : 1.0;
     painter.save();
-    painter.translate((side - textWidth * scale) / 2, side - 0.5);
+    painter.translate(margin + (room - textWidth * scale) / 2, side - 0.5);
     painter.scale(scale, 1);
     painter.setPen(Qt::black);
-    painter.drawText(QPointF(0, 0), value);
+    painter.setFont(font);
+    painter.drawText(QPointF(0, 0), digits);
+    painter.setFont(suffixFont);
+    painter.drawText(QPointF(digitsWidth, 0), suffix);
     painter.restore();
     return image;
 }

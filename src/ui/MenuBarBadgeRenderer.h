@@ -21,6 +21,8 @@ struct Entry {
     model::ProviderKind provider = model::ProviderKind::codex;
     // "37%", "!" or "--", as the coordinator decides.
     std::string value;
+    // What the provider's own tray icon says on hover; empty for the accessibility wording.
+    std::string toolTip;
     bool operator==(const Entry&) const = default;
 };
 
@@ -53,8 +55,10 @@ QImage make(const Content& content, qreal devicePixelRatio = 1,
             const ProviderArtwork::Set& artwork = ProviderArtwork::shared());
 
 // One square tray icon of `pixelSize` pixels for one entry: the mark above, the value below,
-// both as large as the square allows. Trays that give every icon a square slot show one of
+// both as large as the square allows inside an empty margin of trayIconMargin columns at
+// each side. Trays that give every icon a square slot show one of
 // these per entry instead of squeezing the wide badge.
+int trayIconMargin(int pixelSize);
 QImage makeTrayIcon(const Entry& entry, int pixelSize,
                     const ProviderArtwork::Set& artwork = ProviderArtwork::shared());
 // The square icon shown when no provider is enabled: the app mark alone.

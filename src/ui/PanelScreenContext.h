@@ -26,6 +26,9 @@ struct PanelActions {
     std::function<void(bool isOn)> notificationsToggled;
     std::function<void(int percent)> notifyBelowSelected;
     std::function<void(int percent)> notifyCriticalSelected;
+    // Settings of the program on the desktop.
+    std::function<void(int segment)> trayIconStyleSelected;
+    std::function<void(bool isOn)> startAtLoginToggled;
 };
 
 // What a screen needs besides the state it shows. Screens only read; every change goes

@@ -41,7 +41,7 @@ QuotaPanel::QuotaPanel(Presentation presentation, std::unique_ptr<WindowComposit
     layout->addWidget(backdrop_);
     new QVBoxLayout(backdrop_);
     backdrop_->layout()->setContentsMargins(0, 0, 0, 0);
-    resize(initialWidth, initialHeight);
+    setContentSize(QSize(initialWidth, initialHeight));
 }
 
 QuotaPanel::~QuotaPanel() { removeTriggers(); }
@@ -98,7 +98,9 @@ void QuotaPanel::close() {
 }
 
 void QuotaPanel::setContentSize(QSize size) {
-    resize(size);
+    // A fixed size (minimum equal to maximum) is what tiling Wayland compositors take as
+    // "float this window": Wayland gives a client no other say in tiling.
+    setFixedSize(size);
     reposition();
 }
 

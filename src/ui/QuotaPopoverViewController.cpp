@@ -1,6 +1,8 @@
 #include "ui/QuotaPopoverViewController.h"
 
 #include <algorithm>
+#include <exception>
+#include <iterator>
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -65,6 +67,7 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
         stored && stored->is_boolean() && stored->get<bool>()) {
         chartStyle_ = ChartStyle::burn;
     }
+    trayIconStyle_ = app::TrayIconPreference::read(defaults_);
     setAutoFillBackground(false);
     actions_ = {
         .toggleMode = [this] { toggleMode(); },
@@ -92,6 +95,8 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
                 app::ProviderPreferences(defaults_).setNotifyCriticalPercent(percent);
                 render();
             },
+        .trayIconStyleSelected = [this](int segment) { trayIconStyleSelected(segment); },
+        .startAtLoginToggled = [this](bool isOn) { startAtLoginToggled(isOn); },
     };
 
     auto* layout = new QVBoxLayout(this);
@@ -211,6 +216,28 @@ void QuotaPopoverViewController::chartStyleSelected(int segment) {
     chartStyle_ = segment != 0 ? ChartStyle::burn : ChartStyle::remaining;
     defaults_.setValue(app::ProviderPreferences::chartShowsBurnKey,
                        chartStyle_ == ChartStyle::burn);
+    render();
+}
+
+void QuotaPopoverViewController::trayIconStyleSelected(int segment) {
+    static constexpr app::TrayIconStyle styles[] = {
+        app::TrayIconStyle::automatic, app::TrayIconStyle::light, app::TrayIconStyle::dark};
+    if (segment < 0 || segment >= static_cast<int>(std::size(styles))) return;
+    trayIconStyle_ = styles[segment];
+    app::TrayIconPreference::write(defaults_, trayIconStyle_);
+    if (onTrayIconStyleChange) onTrayIconStyleChange();
+    render();
+}
+
+void QuotaPopoverViewController::startAtLoginToggled(bool isOn) {
+    startAtLoginError_.reset();
+    if (setStartsAtLogin) {
+        try {
+            setStartsAtLogin(isOn);
+        } catch (const std::exception& error) {
+            startAtLoginError_ = error.what();
+        }
+    }
     render();
 }
 
@@ -337,10 +364,15 @@ QWidget* QuotaPopoverViewController::makeScreen() {
             return LocalServicesScreen(localServices_, context).make();
         case Mode::settings: {
             const app::ProviderPreferences preferences(defaults_);
+            const DesktopSettingsState desktop{
+                .trayIconStyle = trayIconStyle_,
+                .startsAtLogin =
+                    startsAtLogin ? std::optional<bool>(startsAtLogin()) : std::nullopt,
+                .startAtLoginError = startAtLoginError_};
             return SettingsScreen(
                        states_,
                        {preferences.notificationsEnabled(), preferences.notificationThresholds()},
-                       context)
+                       desktop, context)
                 .make();
         }
     }

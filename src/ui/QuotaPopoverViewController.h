@@ -17,6 +17,7 @@
 #include "ui/PanelScreenContext.h"
 #include "ui/PanelWidgetKit.h"
 #include "ui/ProviderViewState.h"
+#include "ui/SettingsScreen.h"
 #include "ui/UsageChartView.h"
 
 class QLabel;
@@ -56,6 +57,12 @@ class QuotaPopoverViewController : public QWidget {
     std::function<void(QSize)> onSizeChange;
     // Asks the user before a stop; true when confirmed. By default the modal warning alert.
     std::function<bool(const localservices::LocalService&)> confirmStop;
+    // The tray icons' tint was changed on the settings screen (it is already stored).
+    std::function<void()> onTrayIconStyleChange;
+    // Whether the program starts at login, and changing that (throws with the Russian
+    // sentence to show). Without them the settings screen offers no such switch.
+    std::function<bool()> startsAtLogin;
+    std::function<void(bool)> setStartsAtLogin;
     // Height of the visible area of the screen showing the panel; nothing when no screen is
     // known. By default the screen of the window (or the primary screen).
     std::function<std::optional<int>()> visibleFrameHeight;
@@ -98,6 +105,10 @@ class QuotaPopoverViewController : public QWidget {
     void refreshServices();
     void stopService(const QString& serviceID);
     void providerToggled(model::ProviderKind provider, bool isOn);
+    void trayIconStyleSelected(int segment);
+    void startAtLoginToggled(bool isOn);
+    app::TrayIconStyle trayIconStyle() const { return trayIconStyle_; }
+    const std::optional<std::string>& startAtLoginError() const { return startAtLoginError_; }
 
     // Builds the current screen and installs it.
     void render();
@@ -134,6 +145,8 @@ class QuotaPopoverViewController : public QWidget {
     std::optional<model::ProviderKind> selectedProvider_;
     std::map<model::ProviderKind, std::string> selectedWindowIDs_;
     ChartStyle chartStyle_ = ChartStyle::remaining;
+    app::TrayIconStyle trayIconStyle_ = app::TrayIconStyle::automatic;
+    std::optional<std::string> startAtLoginError_;
     bool showsAccountDetails_ = false;
     bool isRefreshing_ = false;
     std::optional<std::string> historyError_;

@@ -34,7 +34,68 @@ QWidget* SettingsScreen::make() const {
     }
     stack->addWidget(rows);
     stack->addWidget(makeNotificationsBlock(document));
+    stack->addWidget(makeDesktopRows(document));
     return document;
+}
+
+QStringList SettingsScreen::trayIconStyleLabels() {
+    return {QStringLiteral("автоматически"), QStringLiteral("светлые"), QStringLiteral("тёмные")};
+}
+
+// --- The program on the desktop ------------------------------------------------------------
+// The tray icons' tint (the desktop's scheme, or always light or dark for panels it does not
+// describe) and the XDG autostart entry.
+QWidget* SettingsScreen::makeDesktopRows(QWidget* parent) const {
+    auto* block = Kit::makeTransparent(parent);
+    block->setObjectName(QStringLiteral("desktopSettings"));
+    QVBoxLayout* stack = Kit::makeStack(block, 0);
+    stack->addWidget(Kit::makeDivider(block));
+
+    // The label above a control as wide as the document: "автоматически" needs the room.
+    auto* tint = Kit::makeTransparent(block);
+    tint->setFixedWidth(Kit::documentWidth);
+    auto* tintLayout = new QVBoxLayout(tint);
+    tintLayout->setContentsMargins(0, 10, 0, 10);
+    tintLayout->setSpacing(8);
+    tintLayout->addWidget(Kit::makeLabel(QStringLiteral("Значки в трее"), 12, QFont::Normal,
+                                         QuotaTheme::text(), tint));
+    auto* styles = new QuotaSegmentedControl(trayIconStyleLabels(), Kit::documentWidth,
+                                             context_.actions.trayIconStyleSelected, tint);
+    styles->setObjectName(QStringLiteral("trayIconStyle"));
+    styles->setAccessibleName(QStringLiteral("Значки в трее"));
+    styles->setSelectedSegment(static_cast<int>(desktop_.trayIconStyle));
+    tintLayout->addWidget(styles);
+    stack->addWidget(tint);
+
+    if (desktop_.startsAtLogin) {
+        stack->addWidget(Kit::makeDivider(block));
+        auto* login = Kit::makeTransparent(block);
+        login->setFixedSize(Kit::documentWidth, 44);
+        auto* loginLayout = new QHBoxLayout(login);
+        loginLayout->setContentsMargins(0, 0, 0, 0);
+        loginLayout->setSpacing(9);
+        loginLayout->addWidget(Kit::makeLabel(QStringLiteral("Запускать при входе"), 12,
+                                              QFont::Normal, QuotaTheme::text(), login));
+        loginLayout->addStretch();
+        auto* toggle = new PanelSwitch(QStringLiteral("Запускать при входе"), login);
+        toggle->setObjectName(QStringLiteral("startAtLoginToggle"));
+        toggle->setChecked(*desktop_.startsAtLogin);
+        QObject::connect(toggle, &QAbstractButton::clicked, &context_.owner,
+                         [action = context_.actions.startAtLoginToggled](bool checked) {
+                             action(checked);
+                         });
+        loginLayout->addWidget(toggle);
+        stack->addWidget(login);
+        if (desktop_.startAtLoginError) {
+            QLabel* error =
+                Kit::makeWrappingLabel(Kit::toQString(*desktop_.startAtLoginError), 11,
+                                       QFont::Normal, QuotaTheme::warning(),
+                                       Kit::documentWidth, block);
+            error->setObjectName(QStringLiteral("startAtLoginError"));
+            stack->addWidget(error);
+        }
+    }
+    return block;
 }
 
 QWidget* SettingsScreen::makeRow(const ProviderViewState& state, QWidget* parent) const {

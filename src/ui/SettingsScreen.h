@@ -1,8 +1,13 @@
 #pragma once
 
 #include <array>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include <QStringList>
+
+#include "app/TrayIconPreference.h"
 #include "app/UsageNotifications.h"
 #include "ui/PanelScreenContext.h"
 #include "ui/ProviderViewState.h"
@@ -11,8 +16,18 @@ class QWidget;
 
 namespace kestrane::ui {
 
+// The rows about the program on the desktop, below the providers.
+struct DesktopSettingsState {
+    app::TrayIconStyle trayIconStyle = app::TrayIconStyle::automatic;
+    // Whether the program starts at login; nothing leaves the switch out.
+    std::optional<bool> startsAtLogin;
+    // Why the last change of that switch failed.
+    std::optional<std::string> startAtLoginError;
+};
+
 // The settings: one row per provider with its mark, name and the switch that shows it in the
-// tray, divided by hairlines; below them the notification settings.
+// tray, divided by hairlines; below them the notification settings, then the desktop rows (tray
+// icon tint, start at login).
 class SettingsScreen {
   public:
     // The notification settings as stored.
@@ -23,10 +38,12 @@ class SettingsScreen {
     // The choices offered for the two thresholds, in percent.
     static constexpr std::array<int, 4> lowChoices{10, 20, 30, 50};
     static constexpr std::array<int, 3> criticalChoices{2, 5, 10};
+    // The labels of the tray icon tint, in segment order.
+    static QStringList trayIconStyleLabels();
 
     SettingsScreen(const std::vector<ProviderViewState>& states, Notifications notifications,
-                   const PanelScreenContext& context)
-        : states_(states), notifications_(notifications), context_(context) {}
+                   const DesktopSettingsState& desktop, const PanelScreenContext& context)
+        : states_(states), notifications_(notifications), desktop_(desktop), context_(context) {}
 
     // The screen's document, parented to the context's owner.
     QWidget* make() const;
@@ -35,9 +52,11 @@ class SettingsScreen {
     QWidget* makeRow(const ProviderViewState& state, QWidget* parent) const;
     // The "Уведомления" switch and, under it, the two thresholds.
     QWidget* makeNotificationsBlock(QWidget* parent) const;
+    QWidget* makeDesktopRows(QWidget* parent) const;
 
     const std::vector<ProviderViewState>& states_;
     Notifications notifications_;
+    const DesktopSettingsState& desktop_;
     const PanelScreenContext& context_;
 };
 

@@ -145,9 +145,17 @@ TEST(MenuBarBadgeRendererTest, TrayIconKeepsMarkAboveAndWholeValueInsideTheSquar
         const QImage icon =
             MenuBarBadgeRenderer::makeTrayIcon({ProviderKind::claude, "100%"}, size);
         ASSERT_EQ(icon.size(), QSize(size, size));
-        // Ink reaches near both side edges (the value fills the width) but not beyond.
-        EXPECT_TRUE(columnHasInk(icon, 0) || columnHasInk(icon, 1));
-        EXPECT_TRUE(columnHasInk(icon, size - 1) || columnHasInk(icon, size - 2));
+        // The value fills the width up to an empty margin at each side, which keeps it
+        // apart from the neighbouring icon's value.
+        const int margin = MenuBarBadgeRenderer::trayIconMargin(size);
+        EXPECT_GE(margin, size < 20 ? 1 : 2);
+        for (int x = 0; x < margin; ++x) {
+            EXPECT_FALSE(columnHasInk(icon, x)) << "column " << x;
+            EXPECT_FALSE(columnHasInk(icon, size - 1 - x)) << "column " << size - 1 - x;
+        }
+        EXPECT_TRUE(columnHasInk(icon, margin) || columnHasInk(icon, margin + 1));
+        EXPECT_TRUE(columnHasInk(icon, size - 1 - margin) ||
+                    columnHasInk(icon, size - 2 - margin));
         // Upper rows hold the mark.
         bool markInk = false;
         for (int x = 0; x < size; ++x) markInk = markInk || columnHasInk(icon, x, 0, size / 3);

@@ -10,9 +10,12 @@
 #include <QScrollArea>
 #include <QTextDocument>
 
+#include <stdexcept>
+
 #include <gtest/gtest.h>
 
 #include "app/ProviderPreferences.h"
+#include "app/TrayIconPreference.h"
 #include "support/FixedClock.h"
 #include "ui/LocalServiceStopButton.h"
 #include "ui/LocalServicesScreen.h"
@@ -484,6 +487,56 @@ TEST_F(QuotaPopoverViewControllerTest, NotificationSettingsAreStoredAsChosen) {
     // Rebuilt: the switch is off and the thresholds wait greyed out.
     EXPECT_FALSE(find<PanelSwitch>(QStringLiteral("notifications-toggle"))->isChecked());
     EXPECT_FALSE(find<QuotaSegmentedControl>(QStringLiteral("notifyBelow"))->isEnabled());
+TEST_F(QuotaPopoverViewControllerTest, DesktopRowsStoreTheIconTintAndSwitchStartAtLogin) {
+    app::TrayIconPreference::write(defaults_, app::TrayIconStyle::dark);
+    bool startsAtLogin = false;
+    std::vector<bool> requested;
+    std::optional<std::string> failure;
+    int tintChanges = 0;
+    controller().onTrayIconStyleChange = [&] { ++tintChanges; };
+    controller().startsAtLogin = [&] { return startsAtLogin; };
+    controller().setStartsAtLogin = [&](bool on) {
+        requested.push_back(on);
+        if (failure) throw std::runtime_error(*failure);
+        startsAtLogin = on;
+    };
+    show({usageState(ProviderKind::codex, {})});
+    controller().toggleMode();
+
+    auto* tint = find<QuotaSegmentedControl>("trayIconStyle");
+    ASSERT_TRUE(tint);
+    EXPECT_EQ(tint->segmentCount(), 3);
+    EXPECT_EQ(tint->displayedLabel(0), "автоматически");
+    EXPECT_EQ(tint->displayedLabel(1), "светлые");
+    EXPECT_EQ(tint->displayedLabel(2), "тёмные");
+    EXPECT_EQ(tint->selectedSegment(), 2);
+    EXPECT_TRUE(texts().contains("Значки в трее"));
+    controller().trayIconStyleSelected(1);
+    EXPECT_EQ(app::TrayIconPreference::read(defaults_), app::TrayIconStyle::light);
+    EXPECT_EQ(tintChanges, 1);
+    EXPECT_EQ(find<QuotaSegmentedControl>("trayIconStyle")->selectedSegment(), 1);
+
+    auto* login = find<PanelSwitch>("startAtLoginToggle");
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->accessibleName(), "Запускать при входе");
+    EXPECT_FALSE(login->isChecked());
+    login->click();
+    EXPECT_TRUE(find<PanelSwitch>("startAtLoginToggle")->isChecked());
+    EXPECT_FALSE(find<QLabel>("startAtLoginError"));
+
+    // A failure leaves the switch as it is and says why, in the setter's own words.
+    failure = "Не удалось записать файл автозапуска.";
+    find<PanelSwitch>("startAtLoginToggle")->click();
+    EXPECT_EQ(requested, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(find<PanelSwitch>("startAtLoginToggle")->isChecked());
+    EXPECT_EQ(text("startAtLoginError"), "Не удалось записать файл автозапуска.");
+}
+
+TEST_F(QuotaPopoverViewControllerTest, NoStartAtLoginSwitchWithoutAWayToTell) {
+    show({usageState(ProviderKind::codex, {})});
+    controller().toggleMode();
+    EXPECT_TRUE(find<QuotaSegmentedControl>("trayIconStyle"));
+    EXPECT_FALSE(find<PanelSwitch>("startAtLoginToggle"));
 }
 
 localservices::LocalService serviceRow(int pid, std::string name, std::vector<int> ports) {

@@ -5,6 +5,7 @@
 
 #include <QCursor>
 
+#include "app/desktop/TrayToolTip.h"
 #include "app/desktop/WakeObserver.h"
 #include "ui/QuotaPanel.h"
 #include "ui/QuotaPopoverViewController.h"
@@ -32,7 +33,9 @@ std::string describe(const std::exception_ptr& failure) {
 }  // namespace
 
 AppDelegate::AppDelegate(Dependencies dependencies)
-    : dependencies_(std::move(dependencies)), preferences_(dependencies_.defaults) {
+    : dependencies_(std::move(dependencies)),
+      preferences_(dependencies_.defaults),
+      calendar_(platform::Calendar::current()) {
     for (const ProviderKind kind : model::allProviderKinds) states_[kind] = ProviderState{};
     QPointer<AppDelegate> self(this);
     dependencies_.statusItem.onClick = [self] {
@@ -183,7 +186,10 @@ void AppDelegate::renderStatusItem() {
     }
     ui::MenuBarBadgeRenderer::Content content;
     for (const ProviderKind kind : preferences_.enabledProviders()) {
-        content.entries.push_back({kind, remainingText(kind)});
+        const ProviderState& state = states_.at(kind);
+        std::string value = remainingText(kind);
+        std::string toolTip = trayToolTip(kind, value, state.usage, state.error, calendar_);
+        content.entries.push_back({kind, std::move(value), std::move(toolTip)});
     }
     if (lastBadgeContent_ && *lastBadgeContent_ == content) return;
     lastBadgeContent_ = content;
@@ -214,8 +220,9 @@ void AppDelegate::panelDidClose() {
         shouldRenderBadgeAfterPopoverCloses_ = false;
         renderStatusItem();
     }
-    // With no tray the window was all there was of the program.
-    if (wasWindow && !terminated_) quitApplication();
+    // With no tray the window was all there was of the program; once a tray turned up, the
+    // program lives on there.
+    if (wasWindow && !terminated_ && !dependencies_.statusItem.isAvailable()) quitApplication();
 }
 
 void AppDelegate::togglePopover() {
@@ -224,6 +231,15 @@ void AppDelegate::togglePopover() {
         return;
     }
     openPopover(false);
+}
+
+void AppDelegate::activate() {
+    if (isPopoverVisible()) {
+        popover_->raise();
+        popover_->activateWindow();
+        return;
+    }
+    openPopover(!dependencies_.statusItem.isAvailable());
 }
 
 void AppDelegate::openPopover(bool asWindow) {
@@ -253,6 +269,9 @@ void AppDelegate::openPopover(bool asWindow) {
     controller->onStopService = [self](const LocalService& service) {
         if (self) self->stopLocalService(service);
     };
+    controller->onTrayIconStyleChange = dependencies_.trayIconStyleChanged;
+    controller->startsAtLogin = dependencies_.startsAtLogin;
+    controller->setStartsAtLogin = dependencies_.setStartsAtLogin;
     controller->onSizeChange = [self](QSize size) {
         if (self && self->popover_) self->popover_->setContentSize(size);
     };

@@ -22,6 +22,7 @@
 #include "model/FetchResult.h"
 #include "model/ProviderKind.h"
 #include "model/ProviderUsage.h"
+#include "platform/Calendar.h"
 #include "platform/Clock.h"
 #include "platform/Date.h"
 #include "platform/PreferencesStore.h"
@@ -74,6 +75,11 @@ class AppDelegate : public QObject {
         // Asked at every refresh whether the system's time zone changed; its calendar is the
         // panel's. None: the zone of the start stays.
         TimeZoneWatch* timeZone = nullptr;
+        // The settings screen's desktop rows: the tray icons' tint was changed; starting at
+        // login (no switch without them).
+        std::function<void()> trayIconStyleChanged;
+        std::function<bool()> startsAtLogin;
+        std::function<void(bool)> setStartsAtLogin;
     };
 
     static constexpr int backgroundInterval = 300'000;
@@ -103,6 +109,8 @@ class AppDelegate : public QObject {
     void showContextMenu();
     void quitApplication();
     void updatePopover();
+    // Another start of the program asked for us: the panel opens (or comes to the front).
+    void activate();
 
     // Local services: at most one scan or stop at a time.
     void loadLocalServices();
@@ -132,6 +140,8 @@ class AppDelegate : public QObject {
 
     Dependencies dependencies_;
     ProviderPreferences preferences_;
+    // The tray tool tips' reset times are in the user's zone.
+    platform::Calendar calendar_;
     std::map<model::ProviderKind, ProviderState> states_;
     QPointer<ui::QuotaPanel> popover_;
     QPointer<ui::QuotaPopoverViewController> popoverController_;

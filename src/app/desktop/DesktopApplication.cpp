@@ -7,16 +7,24 @@
 #include <memory>
 #include <thread>
 
+#include <unistd.h>
+
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QTimer>
 
+#include "app/Autostart.h"
 #include "app/FetchProvider.h"
+#include "app/TrayIconPreference.h"
 #include "app/StoredUsageHistory.h"
 #include "app/TimeZoneWatch.h"
 #include "app/desktop/AppDelegate.h"
 #include "app/desktop/BackgroundRunner.h"
+#include "app/desktop/ColorSchemeWatcher.h"
 #include "app/desktop/DesktopNotifications.h"
 #include "app/desktop/SettingsPreferencesStore.h"
+#include "app/desktop/SingleInstance.h"
 #include "app/desktop/TrayStatusItem.h"
 #include "history/UsageHistoryStore.h"
 #include "localservices/LocalServiceMonitor.h"
@@ -29,8 +37,38 @@ namespace kestrane::app {
 
 namespace {
 
-// The program writes nothing to standard error: Qt's own diagnostics go nowhere.
-void discardQtMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
+// The one line a start that cannot go on leaves on standard error.
+[[noreturn]] void startFailed(const char* line) {
+    std::cerr << line << std::endl;
+    std::_Exit(1);
+}
+
+// The program writes nothing to standard error: Qt's own diagnostics go nowhere, except the
+// fatal one (no display to connect to, no platform plugin), which ends the start. Qt would
+// abort with an English text; the user gets one Russian line and a plain exit status.
+void handleQtMessage(QtMsgType type, const QMessageLogContext&, const QString&) {
+    if (type != QtFatalMsg) return;
+    startFailed(
+        "Kestrane не удалось запустить: графический сеанс недоступен (нет связи с дисплеем или "
+        "нет модуля платформы Qt; для Wayland нужен пакет qt6-wayland).");
+}
+
+// Under Wayland the panel is a native Wayland window (a fixed size keeps tiling compositors
+// from tiling it); X11 through XWayland only when the Wayland plugin is missing.
+void preferWayland(const platform::Environment& environment) {
+    const auto wayland = environment.value("WAYLAND_DISPLAY");
+    const auto chosen = environment.value("QT_QPA_PLATFORM");
+    if (wayland && !wayland->empty() && (!chosen || chosen->empty())) {
+        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
+    }
+}
+
+QString runtimeDirectory(const platform::Environment& environment) {
+    if (const auto value = environment.value("XDG_RUNTIME_DIR"); value && !value->empty()) {
+        return QString::fromStdString(*value);
+    }
+    return QDir::tempPath() + QStringLiteral("/kestrane-") + QString::number(::getuid());
+}
 
 // The services list through lsof and ps, stopping with SIGTERM only after re-checking the row.
 LocalServicesBackend systemLocalServices() {
@@ -68,17 +106,36 @@ int refreshInterval(const platform::Environment& environment) {
 int runDesktopApplication(int argc, char** argv, const std::vector<std::string>& arguments) {
     const platform::ProcessEnvironment environment;
     if (!hasDisplay(environment)) {
-        std::cout << "Нет графического сеанса: Kestrane работает в области уведомлений. "
-                     "Для разовой проверки запустите kestrane --probe."
-                  << std::endl;
-        return 1;
+        startFailed(
+            "Нет графического сеанса: Kestrane работает в области уведомлений. "
+            "Для разовой проверки запустите kestrane --probe.");
     }
-    qInstallMessageHandler(discardQtMessage);
+    qInstallMessageHandler(handleQtMessage);
+    preferWayland(environment);
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Kestrane"));
     QApplication::setApplicationName(QStringLiteral("Kestrane"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.kestrane.Kestrane"));
     // Closing the panel leaves the program running in the tray.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // One program per session, and so one writer of the history file: a later start opens
+    // the running program's panel and ends.
+    const QString runtime = runtimeDirectory(environment);
+    if (!QDir(runtime).exists() && QDir().mkpath(runtime)) {
+        // Our own fallback folder under /tmp: for this user only.
+        QFile::setPermissions(runtime,
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    SingleInstance instance(runtime);
+    switch (instance.claim()) {
+        case SingleInstance::Outcome::first:
+            break;
+        case SingleInstance::Outcome::handedOver:
+            std::_Exit(0);
+        case SingleInstance::Outcome::unreachable:
+            startFailed("Kestrane уже запущен, но не отвечает.");
+    }
 
     const platform::SystemClock clock;
     const ProviderContext context{environment, clock, platform::systemKeychain()};
@@ -93,7 +150,15 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
                            [&desktopNotifications](const UsageNotification& notification) {
                                desktopNotifications.send(notification);
                            });
-    TrayStatusItem statusItem;
+    ColorSchemeWatcher colorScheme;
+    TrayStatusItem statusItem([&colorScheme, &defaults] {
+        return ColorSchemeWatcher::iconColor(TrayIconPreference::read(defaults),
+                                             colorScheme.portalScheme(), QApplication::palette());
+    });
+    QObject::connect(&colorScheme, &ColorSchemeWatcher::changed, &statusItem,
+                     [&statusItem] { statusItem.redraw(); });
+    const Autostart autostart = Autostart::forUser(
+        environment, QCoreApplication::applicationFilePath().toStdString());
     AppDelegate delegate(AppDelegate::Dependencies{
         .defaults = defaults,
         .clock = clock,
@@ -108,7 +173,12 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
         .notifier = &notifier,
         .refreshInterval = refreshInterval(environment),
         .timeZone = &timeZone,
+        .trayIconStyleChanged = [&statusItem] { statusItem.redraw(); },
+        .startsAtLogin = [&autostart] { return autostart.isEnabled(); },
+        .setStartsAtLogin = [&autostart](bool enabled) { autostart.setEnabled(enabled); },
     });
+    QObject::connect(&instance, &SingleInstance::activated, &delegate,
+                     [&delegate] { delegate.activate(); });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });

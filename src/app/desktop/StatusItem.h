@@ -19,7 +19,7 @@ class StatusItem {
     virtual void show(const ui::MenuBarBadgeRenderer::Content& content) = 0;
     // Where the item is on screen (global coordinates), when the system tells.
     virtual std::optional<QRect> geometry() const = 0;
-    // Whether the system shows status items at all.
+    // Whether a tray exists; it may turn up later, and then shows what was last given.
     virtual bool isAvailable() const = 0;
 
     // A left click.

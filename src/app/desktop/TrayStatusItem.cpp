@@ -18,9 +18,19 @@ namespace {
 // is drawn for itself so small ones stay sharp.
 constexpr int iconSizes[] = {16, 22, 24, 32, 48, 64};
 
+// Each icon speaks for its own provider; the app mark alone for all of them.
+std::string toolTip(const ui::MenuBarBadgeRenderer::Content& content, std::size_t index) {
+    if (index >= content.entries.size()) return content.accessibilityText();
+    const auto& entry = content.entries[index];
+    if (!entry.toolTip.empty()) return entry.toolTip;
+    return ui::MenuBarBadgeRenderer::Content{{entry}}.accessibilityText();
+}
+
 }  // namespace
 
-TrayStatusItem::TrayStatusItem() {
+TrayStatusItem::TrayStatusItem(std::function<QColor()> iconColor)
+    : iconColor_(std::move(iconColor)) {
+    connect(&tray_, &TrayAvailabilityWatcher::appeared, this, &TrayStatusItem::trayAppeared);
     QAction* quit = menu_.addAction(QStringLiteral("Выйти из Kestrane"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, this, [this] {
@@ -33,11 +43,13 @@ TrayStatusItem::TrayStatusItem() {
 
 TrayStatusItem::~TrayStatusItem() = default;
 
-bool TrayStatusItem::isAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool TrayStatusItem::isAvailable() const { return tray_.isAvailable(); }
 
-QColor TrayStatusItem::iconColor() const {
-    return QApplication::palette().color(QPalette::Active, QPalette::WindowText);
+void TrayStatusItem::trayAppeared() {
+    if (content_) show(*content_);
 }
+
+void TrayStatusItem::redraw() { apply(); }
 
 std::vector<QImage> TrayStatusItem::iconImages(const ui::MenuBarBadgeRenderer::Content& content,
                                                int pixelSize, const QColor& color) {
@@ -75,23 +87,25 @@ void TrayStatusItem::setIconCount(std::size_t count) {
 
 void TrayStatusItem::show(const ui::MenuBarBadgeRenderer::Content& content) {
     content_ = content;
+    // Making a tray icon before a tray exists would settle Qt on the wrong kind of tray.
+    if (!tray_.isAvailable()) return;
     setIconCount(std::max<std::size_t>(1, content.entries.size()));
     apply();
 }
 
 void TrayStatusItem::apply() {
-    if (!content_) return;
+    if (!content_ || icons_.empty()) return;
     const std::size_t count = icons_.size();
+    const QColor color = iconColor_ ? iconColor_() : QColor(Qt::black);
     std::vector<QIcon> icons(count);
     for (const int size : iconSizes) {
-        const auto images = iconImages(*content_, size, iconColor());
+        const auto images = iconImages(*content_, size, color);
         for (std::size_t i = 0; i < count; ++i) icons[i].addPixmap(QPixmap::fromImage(images[i]));
     }
-    const QString toolTip = QString::fromStdString(content_->accessibilityText());
     for (std::size_t i = 0; i < count; ++i) {
         QSystemTrayIcon& icon = *icons_[iconForEntry_[i]];
         icon.setIcon(icons[i]);
-        icon.setToolTip(toolTip);
+        icon.setToolTip(QString::fromStdString(toolTip(*content_, i)));
         icon.show();
     }
 }

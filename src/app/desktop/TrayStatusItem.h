@@ -7,21 +7,27 @@
 #include <QSystemTrayIcon>
 
 #include "app/desktop/StatusItem.h"
+#include "app/desktop/TrayAvailabilityWatcher.h"
 
 namespace kestrane::app {
 
 // The status item on Linux trays. A tray gives every icon a square slot and squeezes a wide
 // image into it, so each badge entry gets its own icon (mark above, value below), in badge
-// order; every icon has the same clicks, the same menu and the whole badge text as tool tip.
+// order; every icon has the same clicks and the same menu, and its own provider's tool tip.
+// Icons are made only once a tray exists (see TrayAvailabilityWatcher); until then the
+// content is kept, and shown when one appears.
 class TrayStatusItem final : public QObject, public StatusItem {
     Q_OBJECT
   public:
-    TrayStatusItem();
+    // `iconColor` is asked on every drawing: the colour that stands out on the panel.
+    explicit TrayStatusItem(std::function<QColor()> iconColor);
     ~TrayStatusItem() override;
 
     void show(const ui::MenuBarBadgeRenderer::Content& content) override;
     std::optional<QRect> geometry() const override;
     bool isAvailable() const override;
+    // Draws the icons again, for a new colour.
+    void redraw();
 
     // The icon images for one content, one per tray icon, at `pixelSize` (for tests).
     static std::vector<QImage> iconImages(const ui::MenuBarBadgeRenderer::Content& content,
@@ -33,9 +39,10 @@ class TrayStatusItem final : public QObject, public StatusItem {
     // Trays differ in where a new icon goes (trayer puts it first, others last): once the
     // tray has placed the icons, entries are handed out by the icons' actual positions.
     void matchEntriesToPositions(int attemptsLeft);
-    // Drawn in the palette's text colour: the tray follows the desktop palette as we do.
-    QColor iconColor() const;
+    void trayAppeared();
 
+    std::function<QColor()> iconColor_;
+    TrayAvailabilityWatcher tray_;
     QMenu menu_;
     std::vector<std::unique_ptr<QSystemTrayIcon>> icons_;
     std::optional<ui::MenuBarBadgeRenderer::Content> content_;

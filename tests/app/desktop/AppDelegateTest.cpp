@@ -448,6 +448,48 @@ TEST_F(AppDelegateTest, WithoutATrayThePanelOpensAsAWindowAndClosingItQuits) {
     EXPECT_EQ(quits_, 1);
 }
 
+TEST_F(AppDelegateTest, OnceATrayAppearedClosingTheWindowKeepsTheProgram) {
+    statusItem_.available = false;
+    delegate_->applicationDidFinishLaunching();
+    ASSERT_TRUE(delegate_->popover());
+    // The panel came up before the tray; now the tray is there and shows the icons.
+    statusItem_.available = true;
+    delegate_->popover()->close();
+    EXPECT_EQ(quits_, 0);
+    // From now on the panel opens as the floating panel.
+    statusItem_.onClick();
+    ASSERT_TRUE(delegate_->popover());
+    EXPECT_EQ(delegate_->popover()->presentation(), ui::QuotaPanel::Presentation::floating);
+}
+
+TEST_F(AppDelegateTest, ActivateOpensThePanelAndNeverClosesIt) {
+    delegate_->applicationDidFinishLaunching();
+    delegate_->activate();
+    ASSERT_TRUE(delegate_->popover());
+    ui::QuotaPanel* panel = delegate_->popover();
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_EQ(panel->presentation(), ui::QuotaPanel::Presentation::floating);
+    delegate_->activate();
+    EXPECT_EQ(delegate_->popover(), panel);
+    EXPECT_TRUE(panel->isVisible());
+}
+
+TEST_F(AppDelegateTest, EveryTrayEntryCarriesItsOwnProvidersToolTip) {
+    enableOnly({ProviderKind::codex, ProviderKind::claude});
+    fetch_.answer(FetchResult::success(usage(ProviderKind::codex, {63})));
+    fetch_.answer(FetchResult::failure(ProviderKind::claude, "Claude отвечает 429."));
+    delegate_->applicationDidFinishLaunching();
+    runner_.finishAll();
+    ASSERT_FALSE(statusItem_.shown.empty());
+    const Content& content = statusItem_.shown.back();
+    ASSERT_EQ(content.entries.size(), 2u);
+    EXPECT_TRUE(content.entries[0].toolTip.starts_with("Codex: осталось 37% (Сессия - 5 часов)"))
+        << content.entries[0].toolTip;
+    EXPECT_EQ(content.entries[1].toolTip, "Claude: Claude отвечает 429.");
+    // The accessibility text of the whole badge stays as it was.
+    EXPECT_EQ(content.accessibilityText(), "Codex 37% осталось, Claude ! осталось");
+}
+
 TEST_F(AppDelegateTest, RefreshFinishingAfterTheDelegateIsGoneDoesNothing) {
     delegate_->applicationDidFinishLaunching();
     delegate_.reset();

@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
-# The whole application in a real X session: Xvfb as the display and trayer (a tray host that
-# needs no window manager). Checks that the tray shows one icon per enabled provider, that a
-# click opens the panel under them, that Escape closes it and that the menu's only item ends
-# the process with status 0. Screenshots are left in the given folder.
+# The whole application in a real X session: Xvfb as the display and trayer (an XEmbed tray
+# host that needs no window manager). Two rounds:
+#  1. No session bus, a light tray: one icon per enabled provider, dark enough to read on it
+#     (measured in a screenshot); a click opens the panel under them, Escape closes it; a
+#     second start hands over through the local socket (status 0, the first one's panel
+#     opens); the menu's only item ends the process with status 0.
+#  2. A private session bus whose portal prefers dark, a dark tray started 3 s after the
+#     program: the program shows its window, moves into the tray when it appears, and a click
+#     on an icon closes the window without ending it; the icons are light on the dark tray;
+#     Activate on the bus opens the panel; a second start hands over (status 0).
+# Screenshots are left in the given folder.
 #
-# usage: tray_application_test.sh <kestrane executable> <screenshot folder>
+# usage: tray_application_test.sh <kestrane> <fake_settings_portal> <fixtures> <screenshots>
 set -u
 
 kestrane=$1
-shots=$2
-for tool in Xvfb trayer xdotool xwininfo import; do
+portal=$2
+fixtures=$3
+shots=$4
+here=$(cd "$(dirname "$0")" && pwd)
+for tool in Xvfb trayer xdotool xwininfo import dbus-daemon gdbus python3 convert; do
     if ! command -v "$tool" >/dev/null 2>&1; then
         echo "SKIPPED: $tool is not installed (scripts/setup installs it)"
         exit 77
@@ -23,6 +33,7 @@ pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
     wait 2>/dev/null
+    [ -n "${bus_pid:-}" ] && kill "$bus_pid" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -51,36 +62,67 @@ pids+=($!)
 wait_for 100 '[ -s "$work/display" ]' || fail "Xvfb did not start"
 export DISPLAY=":$(head -n1 "$work/display")"
 
-trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
-    --transparent false --tint 0xd6d6d6 >/dev/null 2>&1 &
-pids+=($!)
-wait_for 100 'xwininfo -root -tree 2>/dev/null | grep -q "\"panel\": (\"panel\" \"trayer\")"' ||
-    fail "trayer did not start"
+start_trayer() {  # <tint>
+    trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
+        --transparent true --alpha 0 --tint "$1" >/dev/null 2>&1 &
+    trayer_pid=$!
+    pids+=($trayer_pid)
+    wait_for 100 'xwininfo -root -tree 2>/dev/null | grep -q "\"panel\": (\"panel\" \"trayer\")"' ||
+        fail "trayer did not start"
+}
 
-# Three providers on: three tray icons. None of them can fetch here, so each shows "!".
+exec 4< <(python3 "$here/fake_quota_server.py" "$fixtures")
+pids+=($!)
+read -r -t 10 port <&4 || fail "the fake quota server did not start"
+
+# Three providers on: three tray icons. Claude answers from the fake server; Codex and
+# Cursor cannot fetch here and show "!".
 cat > "$work/home/.config/Kestrane/Kestrane.conf" <<'CONF'
 [General]
 providerTogglesV1="{\"Claude\":true,\"Codex\":true,\"Cursor\":true}"
 CONF
 
-# A clean environment: no session bus, so Qt docks its icons through XEmbed into trayer.
-env -i PATH=/usr/bin:/bin HOME="$work/home" DISPLAY="$DISPLAY" LANG=C.UTF-8 \
-    "$kestrane" >"$work/stdout" 2>"$work/stderr" &
+# A clean environment; without a session bus Qt docks its icons through XEmbed into trayer,
+# and a second start finds the first through the local socket in XDG_RUNTIME_DIR.
+mkdir -p "$work/run"
+chmod 700 "$work/run"
+run_kestrane() {
+    exec env -i PATH=/usr/bin:/bin HOME="$work/home" DISPLAY="$DISPLAY" LANG=C.UTF-8 \
+        XDG_RUNTIME_DIR="$work/run" KESTRANE_CLAUDE_API_ORIGIN="http://127.0.0.1:$port" \
+        KESTRANE_CLAUDE_OAUTH_TOKEN=test CODEX_PATH=/nonexistent "$@" "$kestrane"
+}
+# The icons' ink against the tray: "<ink pixels> <largest luma difference>".
+contrast() {  # <screenshot>
+    python3 "$here/ink_against_background.py" "$1" \
+        "$(( right - left + 8 ))x$(( bottom - top ))+$(( left - 4 ))+$top"
+}
+
+start_trayer 0xd6d6d6
+started=$(date +%s%3N)
+run_kestrane >"$work/stdout" 2>"$work/stderr" &
 app=$!
 pids+=($app)
 
 icons() { xwininfo -root -tree | grep -E '^ {11}0x[0-9a-f]+ "Kestrane": \("kestrane"' ; }
 wait_for 100 '[ "$(icons | wc -l)" -eq 3 ]' || fail "the tray does not show three icons"
-sleep 0.5  # lets the icons draw their first frame
+to_icons=$(( $(date +%s%3N) - started ))
+sleep 0.5  # lets the icons draw their first frame (the fake server has answered by now)
 import -window root "$shots/tray.png"
+resident_first=$(awk '/VmRSS/ { print $2 }' /proc/$app/status)
 
 # Geometry of the row of icons: x of the leftmost, x + width of the rightmost, bottom.
-read -r left right bottom < <(icons | awk '{
-    split($5, g, "+"); split(g[1], s, "x"); split($6, a, "+");
-    x = a[2]; y = a[3]; w = s[1]; h = s[2];
-    if (min == "" || x < min) min = x; if (x + w > max) max = x + w; b = y + h
-} END { print min, max, b }')
+icon_row() {
+    read -r left right top bottom < <(icons | awk '{
+        split($5, g, "+"); split(g[1], s, "x"); split($6, a, "+");
+        x = a[2]; y = a[3]; w = s[1]; h = s[2];
+        if (min == "" || x < min) min = x; if (x + w > max) max = x + w; t = y; b = y + h
+    } END { print min, max, t, b }')
+}
+icon_row
 center=$(( (left + right) / 2 ))
+read -r ink difference < <(contrast "$shots/tray.png")
+(( ink >= 40 && difference >= 150 )) ||
+    fail "icons do not stand out from the light tray: $ink pixels, difference $difference"
 
 xdotool mousemove $(( left + 8 )) $(( bottom - 8 )) click 1
 # The height follows the screen shown (the document plus the header, at most 744).
@@ -98,6 +140,18 @@ expected_x=$(( center - 224 ))
 xdotool key Escape
 wait_for 30 '! panel >/dev/null' || fail "Escape did not close the panel"
 
+# A second start: status 0 at once, and the first one's panel opens.
+run_kestrane >"$work/second.out" 2>&1 &
+second=$!
+wait_for 100 '! kill -0 $second 2>/dev/null' || fail "the second start did not end"
+wait $second
+status=$?
+(( status == 0 )) || fail "the second start ended with $status: $(cat "$work/second.out")"
+[ -s "$work/second.out" ] && fail "the second start printed: $(cat "$work/second.out")"
+wait_for 50 'panel >/dev/null' || fail "the second start did not open the first one's panel"
+xdotool key Escape
+wait_for 30 '! panel >/dev/null' || fail "Escape did not close the handed-over panel"
+
 xdotool mousemove $(( left + 8 )) $(( bottom - 8 )) click 3
 menu() { xwininfo -root -tree | grep -E '^ {5}0x[0-9a-f]+ "Kestrane": \("kestrane".* [0-9]+x2[0-9]\+' ; }
 wait_for 30 'menu >/dev/null' || fail "a right click did not show the menu"
@@ -112,5 +166,65 @@ wait "$app"
 status=$?
 (( status == 0 )) || fail "exit status $status"
 [ -s "$work/stderr" ] && fail "the program wrote to standard error: $(head -c 300 "$work/stderr")"
-echo "PASSED: three tray icons, panel at $px,$py under them, Escape closed it, menu quit with 0"
+first="three tray icons ${to_icons} ms after the start (ink $ink, resident ${resident_first} kB), panel at $px,$py under them, Escape closed it, socket hand-over, menu quit with 0"
+
+# --- Round 2: a session bus, a portal preferring dark, a dark tray that comes late ----------
+kill $trayer_pid
+wait $trayer_pid 2>/dev/null
+dbus-daemon --session --fork --address="unix:path=$work/run/bus" --print-pid=1 \
+    >"$work/bus.pid" || fail "dbus-daemon did not start"
+bus_pid=$(head -n1 "$work/bus.pid")
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/run/bus"
+"$portal" 1 >/dev/null 2>&1 &
+pids+=($!)
+wait_for 50 'gdbus call --session -d org.freedesktop.portal.Desktop \
+    -o /org/freedesktop/portal/desktop \
+    -m org.freedesktop.portal.Settings.ReadOne org.freedesktop.appearance color-scheme \
+    >/dev/null 2>&1' || fail "the fake portal did not start"
+
+started=$(date +%s%3N)
+run_kestrane DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS" \
+    >"$work/stdout" 2>"$work/stderr" &
+app=$!
+pids+=($app)
+wait_for 100 'panel >/dev/null' || fail "without a tray the program showed no window"
+sleep 3
+start_trayer 0x202020
+wait_for 100 '[ "$(icons | wc -l)" -eq 3 ]' || fail "the late tray does not show three icons"
+wait_for 100 'grep -q VmRSS /proc/$app/status' || true
+sleep 1
+resident=$(awk '/VmRSS/ { print $2 }' /proc/$app/status)
+icon_row
+
+# A click on an icon closes the window; the program stays, in the tray.
+xdotool mousemove $(( left + 8 )) $(( bottom - 8 )) click 1
+wait_for 50 '! panel >/dev/null' || fail "a click on the icon did not close the window"
+sleep 1
+kill -0 $app 2>/dev/null || fail "closing the window ended the program although a tray exists now"
+# The badge waited under the open window; now it shows the values.
+import -window root "$shots/tray-dark.png"
+read -r ink difference < <(contrast "$shots/tray-dark.png")
+(( ink >= 40 && difference >= 150 )) ||
+    fail "icons do not stand out from the dark tray: $ink pixels, difference $difference"
+
+gdbus call --session -d io.github.kestrane.Kestrane -o /io/github/kestrane/Kestrane \
+    -m io.github.kestrane.Kestrane.Activate >/dev/null || fail "Activate failed"
+wait_for 50 'panel >/dev/null' || fail "Activate did not open the panel"
+sleep 0.5
+import -window root "$shots/panel-dark.png"
+xdotool key Escape
+wait_for 30 '! panel >/dev/null' || fail "Escape did not close the activated panel"
+
+run_kestrane DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS" >"$work/second.out" 2>&1 &
+second=$!
+wait_for 100 '! kill -0 $second 2>/dev/null' || fail "the second start on the bus did not end"
+wait $second
+status=$?
+(( status == 0 )) || fail "the second start on the bus ended with $status"
+wait_for 50 'panel >/dev/null' || fail "the second start on the bus did not open the panel"
+[ -s "$work/stderr" ] && fail "the program wrote to standard error: $(head -c 300 "$work/stderr")"
+
+echo "PASSED: $first; late dark tray adopted, light icons on it (ink $ink), window closed" \
+    "by a click without ending the program, Activate and a second start opened the panel;" \
+    "resident ${resident} kB after the window was shown and closed"
 exit 0

@@ -1,0 +1,31 @@
+#!/usr/bin/env python3
+"""Answers the Claude and Kimi usage requests of the whole-application tray tests with the
+fixtures, on a free loopback port that it prints first. usage: fake_quota_server.py <fixtures>"""
+import http.server
+import pathlib
+import sys
+
+fixtures = pathlib.Path(sys.argv[1])
+answers = {
+    "/api/oauth/usage": fixtures / "claude" / "usage_full.json",
+    "/coding/v1/usages": fixtures / "kimi" / "usages.json",
+}
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        path = self.path.split("?")[0]
+        body = answers[path].read_bytes() if path in answers else b"{}"
+        self.send_response(200 if path in answers else 404)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+print(server.server_address[1], flush=True)
+server.serve_forever()
