@@ -110,16 +110,16 @@ std::variant<CommandLine, std::string> CommandLine::parse(
             std::string value;
             if (word == "--format") {
                 if (i + 1 == arguments.size()) {
-                    return failure("после «--format» нужно имя формата: text, json или waybar.");
+                    return failure("после «--format» нужно имя формата: waybar.");
                 }
                 value = arguments[++i];
             } else {
                 value = word.substr(9);
             }
-            if (value == "waybar") line.format = Format::waybar;
-            else if (value == "json") line.format = Format::json;
-            else if (value == "text") line.format = Format::text;
-            else return failure("неизвестный формат " + quoted(value) + ": есть text, json и waybar.");
+            if (value != "waybar") {
+                return failure("неизвестный формат " + quoted(value) + ": есть только waybar.");
+            }
+            line.format = Format::waybar;
             continue;
         }
         if (!word.empty() && word.front() == '-') {

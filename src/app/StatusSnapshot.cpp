@@ -1,9 +1,7 @@
 #include "app/StatusSnapshot.h"
 
-#include <algorithm>
 #include <exception>
 
-#include "app/WindowForecast.h"
 #include "platform/Iso8601.h"
 #include "platform/Json.h"
 
@@ -11,16 +9,6 @@ namespace kestrane::app {
 namespace {
 
 using platform::Json;
-
-std::string_view toneName(forecast::ForecastInsight::Tone tone) {
-    switch (tone) {
-        case forecast::ForecastInsight::Tone::spare: return "spare";
-        case forecast::ForecastInsight::Tone::steady: return "steady";
-        case forecast::ForecastInsight::Tone::caution: return "caution";
-        case forecast::ForecastInsight::Tone::shortage: return "shortage";
-    }
-    return "steady";
-}
 
 Json optionalDate(const std::optional<platform::Date>& date) {
     return date ? Json(platform::formatInternetDateTime(*date)) : Json(nullptr);
@@ -38,51 +26,6 @@ std::optional<platform::Date> dateMember(const Json& object, std::string_view ke
 }
 
 }  // namespace
-
-StatusSnapshot StatusSnapshot::make(const std::vector<model::ProviderKind>& enabled,
-                                    const std::map<model::ProviderKind, ProviderState>& states,
-                                    const UsageHistory& history, platform::Date now,
-                                    const platform::Calendar& calendar) {
-    StatusSnapshot snapshot;
-    snapshot.writtenAt = now;
-    for (const model::ProviderKind kind : model::allProviderKinds) {
-        ProviderStatus status;
-        status.provider = kind;
-        status.enabled = std::find(enabled.begin(), enabled.end(), kind) != enabled.end();
-        const auto found = states.find(kind);
-        const ProviderState state = found == states.end() ? ProviderState{} : found->second;
-        status.text = remainingText(state);
-        status.error = state.error;
-        if (state.usage) {
-            status.updatedAt = state.usage->updatedAt;
-            if (!state.usage->windows.empty()) {
-                const model::LimitWindow& window = state.usage->windows.front();
-                status.windowID = window.id;
-                status.windowTitle = window.periodTitle();
-                status.remainingPercent = std::clamp(100 - window.usedPercent, 0.0, 100.0);
-                status.resetsAt = window.resetsAt;
-                // Only for shown providers: the forecast costs a few hundred simulations.
-                if (status.enabled) {
-                    if (const auto made = WindowForecast::make(
-                            history.series(kind, window, now), history.rhythm(kind, window),
-                            window, now, state.error.has_value(), calendar)) {
-                        status.forecast = StatusForecast{
-                            std::string(toneName(made->insight.tone)),
-                            made->insight.title,
-                            made->insight.outcome,
-                            made->forecast.medianRemaining,
-                            made->forecast.lowerRemaining,
-                            made->forecast.upperRemaining,
-                            made->forecast.exhaustionFraction,
-                        };
-                    }
-                }
-            }
-        }
-        snapshot.providers.push_back(std::move(status));
-    }
-    return snapshot;
-}
 
 std::string StatusSnapshot::encode() const {
     Json providerList = Json::array();

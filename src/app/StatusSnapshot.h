@@ -1,16 +1,12 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/ProviderState.h"
-#include "app/UsageHistory.h"
 #include "model/ProviderKind.h"
-#include "platform/Calendar.h"
 #include "platform/Date.h"
 
 namespace kestrane::app {
@@ -62,11 +58,6 @@ struct StatusSnapshot {
     std::vector<ProviderStatus> providers;
 
     bool operator==(const StatusSnapshot&) const = default;
-
-    static StatusSnapshot make(const std::vector<model::ProviderKind>& enabled,
-                               const std::map<model::ProviderKind, ProviderState>& states,
-                               const UsageHistory& history, platform::Date now,
-                               const platform::Calendar& calendar);
 
     std::string encode() const;
     // Nothing for anything but a well-formed snapshot.

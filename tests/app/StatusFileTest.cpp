@@ -1,4 +1,5 @@
 #include "app/StatusFile.h"
+#include "app/StatusFileWriter.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,7 +53,7 @@ class StatusFileTest : public ::testing::Test {
 
     testing::TempDirectory runtime;
     EmptyHistory history;
-    StatusFile file{path(), platform::Calendar::current()};
+    StatusFileWriter file{path(), platform::Calendar::current()};
 };
 
 TEST_F(StatusFileTest, LocationNeedsAnAbsoluteRuntimeFolder) {

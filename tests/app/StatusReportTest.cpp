@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "model/ProviderUsage.h"
 #include "platform/Json.h"
 
 namespace kestrane::app {

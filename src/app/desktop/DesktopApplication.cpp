@@ -11,7 +11,7 @@
 #include <QTimer>
 
 #include "app/FetchProvider.h"
-#include "app/StatusFile.h"
+#include "app/StatusFileWriter.h"
 #include "app/StoredUsageHistory.h"
 #include "app/desktop/AppDelegate.h"
 #include "app/desktop/BackgroundRunner.h"
@@ -85,7 +85,7 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
         .arguments = arguments,
         .quit = [] { QCoreApplication::quit(); },
         .observesWake = true,
-        .status = StatusFile::forSession(environment),
+        .status = StatusFileWriter::forSession(environment),
     });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });

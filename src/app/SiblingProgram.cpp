@@ -1,13 +1,14 @@
-#include "app/DesktopLauncher.h"
+#include "app/SiblingProgram.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
+#include <string>
 
 #include "platform/ProcessIdentity.h"
 
-namespace kestrane::app::DesktopLauncher {
+namespace kestrane::app::SiblingProgram {
 namespace {
 
 bool isExecutableFile(const std::filesystem::path& path) {
@@ -17,26 +18,27 @@ bool isExecutableFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::optional<std::filesystem::path> desktopProgram(const std::filesystem::path& self) {
+std::optional<std::filesystem::path> locate(const std::filesystem::path& self,
+                                            std::string_view name) {
     const std::filesystem::path folder = self.parent_path();
+    // KESTRANE_LIBEXEC_FROM_BINDIR: the install's libexec folder relative to its bin folder.
     for (const std::filesystem::path& candidate :
-         {folder / KESTRANE_DESKTOP_FROM_BINDIR, folder / "kestrane-desktop"}) {
+         {folder / KESTRANE_LIBEXEC_FROM_BINDIR / name, folder / name}) {
         if (isExecutableFile(candidate)) return candidate.lexically_normal();
     }
     return std::nullopt;
 }
 
-int run(char** argv) {
+int replaceProcess(std::string_view name, char** argv) {
     const auto self = platform::currentExecutable();
-    const auto program = self ? desktopProgram(*self) : std::nullopt;
+    const auto program = self ? locate(*self, name) : std::nullopt;
     if (program) {
         std::fflush(nullptr);
         ::execv(program->c_str(), argv);
     }
-    std::cout << "Не найдена графическая часть Kestrane (kestrane-desktop): переустановите "
-                 "программу. Команды --probe, --status и --services работают и без неё."
+    std::cout << "Не найдена часть Kestrane (" << name << "): переустановите программу."
               << std::endl;
     return 1;
 }
 
-}  // namespace kestrane::app::DesktopLauncher
+}  // namespace kestrane::app::SiblingProgram
