@@ -93,12 +93,12 @@ TEST(StatusReportTest, WaybarWithoutAnyPercentageSaysUnknownAndShowsTheErrors) {
 TEST(StatusReportTest, WaybarTooltipNamesWindowResetAndForecast) {
     ProviderStatus claude = shown(ProviderKind::claude, 41);
     claude.resetsAt = platform::Date{1'765'000'000 + 2 * 3600 + 5 * 60};
-    claude.forecast = StatusForecast{.tone = "spare", .verdict = "Лимита хватит с запасом"};
+    claude.forecast = StatusForecast{.tone = "spare", .verdict = "Лимита должно хватить"};
     const auto module = platform::parseJson(
         StatusReport::waybar({claude}, platform::Date{1'765'000'000}));
     EXPECT_EQ(module.at("tooltip"),
               "Claude: осталось 41% (Сессия - 5 часов), сброс через 2 ч. 5 мин.\n"
-              "  Лимита хватит с запасом");
+              "  Лимита должно хватить");
 }
 
 }  // namespace
