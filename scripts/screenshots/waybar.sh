@@ -55,7 +55,7 @@ set -u
 B=$1
 export HOME=$B XDG_RUNTIME_DIR=$B/run XDG_CONFIG_HOME=$B/.config
 export WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman
-cd "$B/fake" && python3 -m http.server 0 --bind 127.0.0.1 >"$B/fake.log" 2>&1 &
+(cd "$B/fake" && exec python3 -m http.server 0 --bind 127.0.0.1 >"$B/fake.log" 2>&1) &
 pids=($!)
 for _ in $(seq 50); do grep -q " port " "$B/fake.log" && break; sleep 0.1; done
 port=$(sed -n 's/.* port \([0-9]*\) .*/\1/p' "$B/fake.log" | head -1)
