@@ -37,6 +37,7 @@ run: build
 bench: configure
 	@cmake --build --preset $(PRESET) --target benchmarks
 	@for program in $(BUILD_DIR)/bench/*Bench; do [ -x "$$program" ] && "$$program"; done; true
+	@$(BUILD_DIR)/bench/CommandLineVsCurl
 	@for script in bench/*.sh; do [ -f "$$script" ] && bash "$$script" "$(BUILD_DIR)"; done; true
 
 fuzz: setup

@@ -6,6 +6,9 @@ set(KESTRANE_APP_ID io.github.kestrane.Kestrane)
 set(KESTRANE_DATA_DIR ${PROJECT_SOURCE_DIR}/data)
 
 install(TARGETS kestrane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The command-line tools and the tray application are started by `kestrane` only, so they
+# stay out of PATH.
+install(TARGETS kestrane-cli kestrane-desktop RUNTIME DESTINATION ${KESTRANE_LIBEXEC_INSTALL_DIR})
 install(FILES ${KESTRANE_DATA_DIR}/${KESTRANE_APP_ID}.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${KESTRANE_DATA_DIR}/${KESTRANE_APP_ID}.metainfo.xml

@@ -1,44 +1,54 @@
-#include <algorithm>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <string>
+#include <variant>
 #include <vector>
 
-#include "app/FetchProvider.h"
-#include "app/ProbeRunner.h"
-#include "app/desktop/DesktopApplication.h"
+#include "app/CommandLine.h"
+#include "app/SiblingProgram.h"
+#include "app/StatusReport.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
-#include "platform/Keychain.h"
 
 namespace kestrane {
 
-// Process entry: the probe mode, or the status-bar application.
+// Process entry. Reads the command line and answers what needs nothing else (help, version,
+// the running application's state); the probe and the services list, and the tray
+// application, are programs of their own that replace this process (see SiblingProgram).
 struct KestraneApp {
     static int main(int argc, char** argv) {
         // A child or a peer that goes away must never end this process through SIGPIPE.
         std::signal(SIGPIPE, SIG_IGN);
-        const std::vector<std::string> arguments(argv, argv + argc);
-
-        if (std::find(arguments.begin(), arguments.end(), "--probe") != arguments.end()) {
-            const platform::ProcessEnvironment environment;
-            const platform::SystemClock clock;
-            const app::ProviderContext context{environment, clock, platform::systemKeychain()};
-            const int status = app::ProbeRunner::run(
-                arguments,
-                [&](model::ProviderKind kind) { return app::fetchProvider(kind, context); },
-                std::cout);
-            // A provider past its deadline may still be working on its own thread, using the
-            // context above and the clients' shared sessions: the process ends without
-            // unwinding this frame or running static destructors under it.
-            std::cout.flush();
-            std::fflush(nullptr);
-            std::_Exit(status);
+        const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+        const auto parsed = app::CommandLine::parse(arguments);
+        if (const auto* error = std::get_if<std::string>(&parsed)) {
+            std::cerr << *error << std::endl;
+            return 2;
         }
-
-        return app::runDesktopApplication(argc, argv, arguments);
+        const app::CommandLine& line = std::get<app::CommandLine>(parsed);
+        using Mode = app::CommandLine::Mode;
+        switch (line.mode) {
+            case Mode::help:
+                std::cout << app::CommandLine::helpText();
+                return 0;
+            case Mode::version:
+                std::cout << "kestrane " KESTRANE_VERSION "\n";
+                return 0;
+            case Mode::status: {
+                const platform::ProcessEnvironment environment;
+                const platform::SystemClock clock;
+                return app::StatusReport::run(line, environment, clock.now(), std::cout);
+            }
+            case Mode::probe:
+            case Mode::services:
+            case Mode::stop:
+                return app::SiblingProgram::replaceProcess(app::SiblingProgram::commandLineTools,
+                                                           argv);
+            case Mode::application:
+                return app::SiblingProgram::replaceProcess(app::SiblingProgram::desktopApplication,
+                                                           argv);
+        }
+        return 2;
     }
 };
 

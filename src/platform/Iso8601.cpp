@@ -1,7 +1,9 @@
 #include "platform/Iso8601.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 
 namespace kestrane::platform {
 namespace {
@@ -100,6 +102,27 @@ std::optional<Date> parseInternetDateTime(std::string_view text, bool fractional
 std::optional<Date> parseInternetDateTime(std::string_view text) {
     if (auto date = parseInternetDateTime(text, true)) return date;
     return parseInternetDateTime(text, false);
+}
+
+}  // namespace kestrane::platform
+
+namespace kestrane::platform {
+
+std::string formatInternetDateTime(Date date) {
+    using namespace std::chrono;
+    const auto seconds = static_cast<std::int64_t>(std::floor(date.secondsSince1970));
+    const sys_seconds instant{std::chrono::seconds(seconds)};
+    const auto day = floor<days>(instant);
+    const year_month_day calendarDay{day};
+    const hh_mm_ss time{instant - day};
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<int>(calendarDay.year()),
+                  static_cast<unsigned>(calendarDay.month()),
+                  static_cast<unsigned>(calendarDay.day()), static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
 }
 
 }  // namespace kestrane::platform

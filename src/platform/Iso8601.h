@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/Date.h"
@@ -14,5 +15,13 @@ std::optional<Date> parseInternetDateTime(std::string_view text, bool fractional
 
 // Tries with fractional seconds, then without.
 std::optional<Date> parseInternetDateTime(std::string_view text);
+
+}  // namespace kestrane::platform
+
+namespace kestrane::platform {
+
+// "2025-01-01T10:00:00Z": the instant in UTC, whole seconds (a fraction is dropped toward the
+// past), as every reader of RFC 3339 accepts it.
+std::string formatInternetDateTime(Date date);
 
 }  // namespace kestrane::platform

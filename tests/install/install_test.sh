@@ -43,6 +43,14 @@ for file in "$prefix/bin/kestrane" "$desktop" "$metainfo" "$icon" "$manual" \
     [ -f "$file" ] || fail "not installed: ${file#"$prefix"/}"
 done
 [ -x "$prefix/bin/kestrane" ] || fail "bin/kestrane is not executable"
+# `kestrane` hands the probe, the services list and the tray over to these two, found
+# relative to its own folder: the installed copy must find them.
+for program in kestrane-cli kestrane-desktop; do
+    [ -x "$prefix/libexec/kestrane/$program" ] || fail "libexec/kestrane/$program is not installed"
+done
+output=$(env -i PATH=/usr/bin:/bin HOME="$work" "$prefix/bin/kestrane" --stop 1)
+[ "$output" = "Kestrane не может остановить этот процесс." ] ||
+    fail "the installed kestrane does not reach kestrane-cli: $output"
 
 # Hints count too: a clean file gives no output at all.
 if ! output=$(desktop-file-validate "$desktop" 2>&1) || [ -n "$output" ]; then

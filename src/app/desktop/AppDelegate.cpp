@@ -61,6 +61,7 @@ AppDelegate::~AppDelegate() {
 
 void AppDelegate::applicationDidFinishLaunching() {
     renderStatusItem();
+    publishStatus();
 
     refreshTimer_ = std::make_unique<QTimer>();
     refreshTimer_->setInterval(dependencies_.refreshInterval);
@@ -98,6 +99,7 @@ void AppDelegate::applicationWillTerminate() {
     localServiceActionRunning_ = false;
     closePopover();
     wakeObserver_.reset();
+    if (dependencies_.status) dependencies_.status->withdraw();
 }
 
 void AppDelegate::refresh() {
@@ -128,6 +130,7 @@ void AppDelegate::refresh() {
             for (const FetchResult& result : *results) self->apply(result);
             self->refreshRunning_ = false;
             self->renderStatusItem();
+            self->publishStatus();
             self->updatePopover();
         });
     updatePopover();
@@ -165,15 +168,7 @@ void AppDelegate::apply(const FetchResult& result) {
 std::string AppDelegate::remainingText(ProviderKind kind) const {
     const auto found = states_.find(kind);
     if (found == states_.end()) return "--";
-    const ProviderState& state = found->second;
-    if (state.usage && !state.usage->windows.empty()) {
-        const double remaining = 100 - state.usage->windows.front().usedPercent;
-        const long long value =
-            remaining < 100 ? model::roundedPercent(std::max(remaining, 0.0)) : 100;
-        return std::to_string(value) + "%";
-    }
-    if (state.error) return "!";
-    return "--";
+    return app::remainingText(found->second);
 }
 
 bool AppDelegate::isPopoverVisible() const { return popover_ && popover_->isVisible(); }
@@ -196,9 +191,16 @@ void AppDelegate::renderStatusItem() {
     dependencies_.statusItem.show(content);
 }
 
+void AppDelegate::publishStatus() {
+    if (!dependencies_.status) return;
+    dependencies_.status->publish(preferences_.enabledProviders(), states_, dependencies_.history,
+                                  dependencies_.clock.now());
+}
+
 void AppDelegate::setProvider(ProviderKind kind, bool enabled) {
     preferences_.setEnabled(enabled, kind);
     renderStatusItem();
+    publishStatus();
     QTimer::singleShot(0, this, [this, enabled] {
         updatePopover();
         if (enabled) refresh();

@@ -13,6 +13,9 @@
 
 #include "app/ConcurrentFetch.h"
 #include "app/ProviderPreferences.h"
+#include "app/ProviderState.h"
+#include "app/ServicesCommand.h"
+#include "app/StatusPublisher.h"
 #include "app/TimeZoneWatch.h"
 #include "app/UsageHistory.h"
 #include "app/UsageNotifier.h"
@@ -33,15 +36,6 @@
 namespace kestrane::app {
 
 class WakeObserver;
-
-// What the coordinator knows about one provider.
-struct ProviderState {
-    // The last successful fetch.
-    std::optional<model::ProviderUsage> usage;
-    // The failure text of the last fetch if it failed.
-    std::optional<std::string> error;
-    bool operator==(const ProviderState&) const = default;
-};
 
 // The single owner of the running application's state: fetches the enabled providers on
 // launch, on the timers and on wake, merges the results, draws the badge and drives the
@@ -80,14 +74,15 @@ class AppDelegate : public QObject {
         std::function<void()> trayIconStyleChanged;
         std::function<bool()> startsAtLogin;
         std::function<void(bool)> setStartsAtLogin;
+        // Told the state after each refresh and switch, for `kestrane --status`; unset in tests.
+        std::shared_ptr<StatusPublisher> status;
     };
 
     static constexpr int backgroundInterval = 300'000;
     static constexpr int visibleInterval = 60'000;
     static constexpr int previewDelay = 350;
     static constexpr double localServiceStopPause = 0.6;
-    static constexpr std::string_view stillRunningMessage =
-        "SIGTERM отправлен, но процесс пока продолжает работать.";
+    static constexpr std::string_view stillRunningMessage = ServicesCommand::stillRunningMessage;
 
     explicit AppDelegate(Dependencies dependencies);
     ~AppDelegate() override;
@@ -135,6 +130,7 @@ class AppDelegate : public QObject {
   private:
     void followTimeZone();
     void openPopover(bool asWindow);
+    void publishStatus();
     void closePopover();
     bool isPopoverVisible() const;
 

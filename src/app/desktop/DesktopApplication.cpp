@@ -16,9 +16,10 @@
 
 #include "app/Autostart.h"
 #include "app/FetchProvider.h"
-#include "app/TrayIconPreference.h"
+#include "app/StatusFileWriter.h"
 #include "app/StoredUsageHistory.h"
 #include "app/TimeZoneWatch.h"
+#include "app/TrayIconPreference.h"
 #include "app/desktop/AppDelegate.h"
 #include "app/desktop/BackgroundRunner.h"
 #include "app/desktop/ColorSchemeWatcher.h"
@@ -176,6 +177,7 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
         .trayIconStyleChanged = [&statusItem] { statusItem.redraw(); },
         .startsAtLogin = [&autostart] { return autostart.isEnabled(); },
         .setStartsAtLogin = [&autostart](bool enabled) { autostart.setEnabled(enabled); },
+        .status = StatusFileWriter::forSession(environment),
     });
     QObject::connect(&instance, &SingleInstance::activated, &delegate,
                      [&delegate] { delegate.activate(); });

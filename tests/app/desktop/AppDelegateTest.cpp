@@ -85,6 +85,21 @@ class FakeHistory final : public UsageHistory {
     std::optional<std::string> error;
 };
 
+// Keeps what the delegate leaves for `kestrane --status`.
+class RecordingPublisher final : public StatusPublisher {
+  public:
+    void publish(const std::vector<ProviderKind>& enabled,
+                 const std::map<ProviderKind, ProviderState>& states, const UsageHistory&,
+                 platform::Date) override {
+        published.push_back({enabled, states});
+    }
+    void withdraw() override { ++withdrawals; }
+
+    std::vector<std::pair<std::vector<ProviderKind>, std::map<ProviderKind, ProviderState>>>
+        published;
+    int withdrawals = 0;
+};
+
 // Answers each provider with what the test set; called on the fetch threads.
 class FakeFetch {
   public:
@@ -146,6 +161,7 @@ class AppDelegateTest : public ::testing::Test {
                               .pause = [this](double seconds) { pauses_.push_back(seconds); }},
             .arguments = std::move(arguments),
             .quit = [this] { ++quits_; },
+            .status = publisher_,
         });
     }
 
@@ -185,6 +201,7 @@ class AppDelegateTest : public ::testing::Test {
     FakeStatusItem statusItem_;
     FakeFetch fetch_;
     ManualRunner runner_;
+    std::shared_ptr<RecordingPublisher> publisher_ = std::make_shared<RecordingPublisher>();
     std::unique_ptr<AppDelegate> delegate_;
     int quits_ = 0;
 
@@ -223,6 +240,30 @@ TEST_F(AppDelegateTest, LaunchDrawsDashesThenTheFetchedValues) {
     ASSERT_TRUE(delegate_->refreshTimer());
     EXPECT_EQ(delegate_->refreshTimer()->interval(), 300'000);
     EXPECT_TRUE(delegate_->refreshTimer()->isActive());
+}
+
+TEST_F(AppDelegateTest, LeavesItsStateAfterLaunchEachRefreshAndSwitchAndWithdrawsAtTheEnd) {
+    enableOnly({ProviderKind::codex, ProviderKind::claude});
+    fetch_.answer(FetchResult::success(usage(ProviderKind::codex, {20})));
+    fetch_.answer(FetchResult::failure(ProviderKind::claude, "Сессия Claude истекла."));
+    delegate_->applicationDidFinishLaunching();
+    ASSERT_EQ(publisher_->published.size(), 1u);
+    EXPECT_FALSE(publisher_->published.back().second.at(ProviderKind::codex).usage);
+
+    runner_.finishAll();
+    ASSERT_EQ(publisher_->published.size(), 2u);
+    const auto& [enabled, states] = publisher_->published.back();
+    EXPECT_EQ(enabled, (std::vector{ProviderKind::codex, ProviderKind::claude}));
+    EXPECT_EQ(remainingText(states.at(ProviderKind::codex)), "80%");
+    EXPECT_EQ(states.at(ProviderKind::claude).error, "Сессия Claude истекла.");
+
+    delegate_->setProvider(ProviderKind::codex, false);
+    ASSERT_EQ(publisher_->published.size(), 3u);
+    EXPECT_EQ(publisher_->published.back().first, std::vector{ProviderKind::claude});
+
+    EXPECT_EQ(publisher_->withdrawals, 0);
+    delegate_->applicationWillTerminate();
+    EXPECT_EQ(publisher_->withdrawals, 1);
 }
 
 TEST_F(AppDelegateTest, TicksDuringASlowRefreshAreDropped) {

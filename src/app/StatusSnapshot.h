@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/ProviderKind.h"
+#include "platform/Date.h"
+
+namespace kestrane::app {
+
+// The forecast of a provider's badge window, as the panel states it.
+struct StatusForecast {
+    // "spare", "steady", "caution" or "shortage".
+    std::string tone;
+    // The panel's verdict and its one-line outcome.
+    std::string verdict;
+    std::string outcome;
+    // Remaining percent expected at the reset: median, pessimistic, optimistic.
+    double expectedRemaining = 0;
+    double lowerRemaining = 0;
+    double upperRemaining = 0;
+    // Share of simulated futures that run out before the reset, 0...1.
+    double exhaustionChance = 0;
+
+    bool operator==(const StatusForecast&) const = default;
+};
+
+// One provider as its tray icon shows it.
+struct ProviderStatus {
+    model::ProviderKind provider = model::ProviderKind::codex;
+    bool enabled = false;
+    // The icon's text: "59%", "!" or "--".
+    std::string text;
+    // The icon's window (the provider's first one), when a usage is known.
+    std::optional<std::string> windowID;
+    std::optional<std::string> windowTitle;
+    std::optional<double> remainingPercent;
+    std::optional<platform::Date> resetsAt;
+    // When the provider last answered.
+    std::optional<platform::Date> updatedAt;
+    // The last fetch's failure.
+    std::optional<std::string> error;
+    std::optional<StatusForecast> forecast;
+
+    bool operator==(const ProviderStatus&) const = default;
+};
+
+// What the running application knows, left for `kestrane --status`: no secrets, no e-mail.
+struct StatusSnapshot {
+    // The writing process, and its start token: a pid reused by another program is not it.
+    std::int64_t pid = 0;
+    std::string processStart;
+    platform::Date writtenAt;
+    // All five providers in canonical order.
+    std::vector<ProviderStatus> providers;
+
+    bool operator==(const StatusSnapshot&) const = default;
+
+    std::string encode() const;
+    // Nothing for anything but a well-formed snapshot.
+    static std::optional<StatusSnapshot> decode(std::string_view text);
+};
+
+}  // namespace kestrane::app
