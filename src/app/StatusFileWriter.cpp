@@ -10,6 +10,7 @@
 #include "app/StatusFile.h"
 #include "app/StatusSnapshot.h"
 #include "app/WindowForecast.h"
+#include "forecast/ServiceRecommendation.h"
 #include "platform/Files.h"
 #include "platform/ProcessIdentity.h"
 
@@ -24,6 +25,36 @@ std::string_view toneName(forecast::ForecastInsight::Tone tone) {
         case forecast::ForecastInsight::Tone::shortage: return "shortage";
     }
     return "steady";
+}
+
+// The overview's "which service next" line, from the same outlooks the panel builds.
+std::optional<StatusRecommendation> recommendationOf(
+    const std::vector<model::ProviderKind>& enabled,
+    const std::map<model::ProviderKind, ProviderState>& states, const UsageHistory& history,
+    platform::Date now, const platform::Calendar& calendar) {
+    std::vector<forecast::ServiceOutlook> outlooks;
+    for (const model::ProviderKind kind : model::allProviderKinds) {
+        if (std::find(enabled.begin(), enabled.end(), kind) == enabled.end()) continue;
+        const auto found = states.find(kind);
+        const ProviderState state = found == states.end() ? ProviderState{} : found->second;
+        std::map<std::string, history::UsageSeries> series;
+        std::map<std::string, history::RhythmHistory> rhythms;
+        if (state.usage) {
+            for (const model::LimitWindow& window : state.usage->windows) {
+                if (auto found = history.series(kind, window, now)) {
+                    series.emplace(window.id, std::move(*found));
+                }
+                if (auto found = history.rhythm(kind, window)) {
+                    rhythms.emplace(window.id, std::move(*found));
+                }
+            }
+        }
+        outlooks.push_back(forecast::ServiceOutlook::make(
+            kind, state.usage, state.error.has_value(), series, rhythms, now, calendar));
+    }
+    const auto chosen = forecast::recommendService(outlooks, now);
+    if (!chosen) return std::nullopt;
+    return StatusRecommendation{chosen->provider, chosen->text};
 }
 
 // What the icons show, with the forecast of each shown provider's icon window.
@@ -69,6 +100,7 @@ StatusSnapshot snapshotOf(const std::vector<model::ProviderKind>& enabled,
         }
         snapshot.providers.push_back(std::move(status));
     }
+    snapshot.recommendation = recommendationOf(enabled, states, history, now, calendar);
     return snapshot;
 }
 

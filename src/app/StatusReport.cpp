@@ -121,10 +121,16 @@ std::string json(const StatusSnapshot& snapshot, const std::vector<ProviderStatu
              {"error", optionalValue(status.error)},
              {"forecast", forecast}});
     }
+    Json recommendation = nullptr;
+    if (snapshot.recommendation) {
+        recommendation = {{"provider", model::rawValue(snapshot.recommendation->provider)},
+                          {"text", snapshot.recommendation->text}};
+    }
     return dump({{"running", true},
                  {"pid", snapshot.pid},
                  {"writtenAt", platform::formatInternetDateTime(snapshot.writtenAt)},
-                 {"providers", list}});
+                 {"providers", list},
+                 {"recommendation", recommendation}});
 }
 
 std::string waybar(const std::vector<ProviderStatus>& providers, platform::Date now) {

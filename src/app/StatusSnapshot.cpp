@@ -52,11 +52,17 @@ std::string StatusSnapshot::encode() const {
                                 {"error", optionalValue(status.error)},
                                 {"forecast", forecastValue}});
     }
+    Json recommendationValue = nullptr;
+    if (recommendation) {
+        recommendationValue = {{"provider", model::rawValue(recommendation->provider)},
+                               {"text", recommendation->text}};
+    }
     const Json document = {{"version", 1},
                            {"pid", pid},
                            {"processStart", processStart},
                            {"writtenAt", platform::formatInternetDateTime(writtenAt)},
-                           {"providers", providerList}};
+                           {"providers", providerList},
+                           {"recommendation", recommendationValue}};
     return document.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
@@ -101,6 +107,12 @@ std::optional<StatusSnapshot> StatusSnapshot::decode(std::string_view text) {
                 };
             }
             snapshot.providers.push_back(std::move(status));
+        }
+        if (const Json* r = platform::objectMember(document, "recommendation")) {
+            const auto name = platform::stringMember(*r, "provider");
+            const auto kind = name ? model::providerKindFromRawValue(*name) : std::nullopt;
+            const auto text = platform::stringMember(*r, "text");
+            if (kind && text) snapshot.recommendation = StatusRecommendation{*kind, *text};
         }
         return snapshot;
     } catch (const std::exception&) {

@@ -48,6 +48,14 @@ struct ProviderStatus {
     bool operator==(const ProviderStatus&) const = default;
 };
 
+// The service the overview names to use now, and why.
+struct StatusRecommendation {
+    model::ProviderKind provider = model::ProviderKind::codex;
+    std::string text;
+
+    bool operator==(const StatusRecommendation&) const = default;
+};
+
 // What the running application knows, left for `kestrane --status`: no secrets, no e-mail.
 struct StatusSnapshot {
     // The writing process, and its start token: a pid reused by another program is not it.
@@ -56,6 +64,8 @@ struct StatusSnapshot {
     platform::Date writtenAt;
     // All five providers in canonical order.
     std::vector<ProviderStatus> providers;
+    // As the overview's line says it; nothing when there is nothing to choose.
+    std::optional<StatusRecommendation> recommendation;
 
     bool operator==(const StatusSnapshot&) const = default;
 

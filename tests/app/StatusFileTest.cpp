@@ -15,15 +15,26 @@ namespace {
 
 using model::ProviderKind;
 
-// A history without any observations: no forecast can be made.
+// A history without any observations: no forecast can be made. With `recentAt`, every window
+// has one sample then, so its figures count as fresh.
 class EmptyHistory final : public UsageHistory {
   public:
+    std::optional<platform::Date> recentAt;
+
     void pruneExpired(platform::Date) override {}
     void record(const model::ProviderUsage&) override {}
+    void setCalendar(platform::Calendar) override {}
     std::optional<std::string> persistenceError() const override { return std::nullopt; }
-    std::optional<history::UsageSeries> series(ProviderKind, const model::LimitWindow&,
+    std::optional<history::UsageSeries> series(ProviderKind provider,
+                                               const model::LimitWindow& window,
                                                platform::Date) const override {
-        return std::nullopt;
+        if (!recentAt) return std::nullopt;
+        return history::UsageSeries{provider,
+                                    window.id,
+                                    std::string(64, 'a'),
+                                    window.durationMinutes,
+                                    window.resetsAt,
+                                    {{*recentAt, window.usedPercent, true, std::nullopt}}};
     }
     std::optional<history::RhythmHistory> rhythm(ProviderKind,
                                                  const model::LimitWindow&) const override {
@@ -97,6 +108,42 @@ TEST_F(StatusFileTest, PublishesWhatTheIconsShowReadableByTheUserAlone) {
     EXPECT_EQ(claude.forecast, std::nullopt);
     EXPECT_FALSE(snapshot->providers[1].enabled);
     EXPECT_EQ(snapshot->providers[1].text, "--");
+}
+
+TEST_F(StatusFileTest, CarriesTheServiceToUseNowOnlyWhenThereIsAChoice) {
+    const platform::Date now{1'765'000'100};
+    const auto usage = [&](ProviderKind provider, std::string id, double used) {
+        return model::ProviderUsage{.provider = provider,
+                                    .windows = {{.id = std::move(id),
+                                                 .usedPercent = used,
+                                                 .durationMinutes = 300,
+                                                 .resetsAt = now + 3 * 3600}},
+                                    .updatedAt = now - 60};
+    };
+    history.recentAt = now - 60;
+    std::map<ProviderKind, ProviderState> states;
+    states[ProviderKind::claude] = ProviderState{usage(ProviderKind::claude, "claude-session", 41),
+                                                 std::nullopt};
+    states[ProviderKind::codex] =
+        ProviderState{usage(ProviderKind::codex, "codex-session", 98), std::nullopt};
+    const std::vector<ProviderKind> enabled{ProviderKind::codex, ProviderKind::claude};
+
+    // Codex is nearly spent and Claude has room: the overview's line names Claude.
+    file.publish(enabled, states, history, now);
+    auto snapshot = StatusFile::readLive(path());
+    ASSERT_TRUE(snapshot);
+    ASSERT_TRUE(snapshot->recommendation);
+    EXPECT_EQ(snapshot->recommendation->provider, ProviderKind::claude);
+    EXPECT_EQ(snapshot->recommendation->text.rfind("Сейчас лучше Claude", 0), 0u)
+        << snapshot->recommendation->text;
+
+    // Both fine: nothing to choose, nothing said.
+    states[ProviderKind::codex] =
+        ProviderState{usage(ProviderKind::codex, "codex-session", 30), std::nullopt};
+    file.publish(enabled, states, history, now);
+    snapshot = StatusFile::readLive(path());
+    ASSERT_TRUE(snapshot);
+    EXPECT_EQ(snapshot->recommendation, std::nullopt);
 }
 
 TEST_F(StatusFileTest, AFileOfAGoneOrDifferentProcessMeansNoInstance) {
