@@ -396,7 +396,7 @@ TEST(PanelScreensSnapshotTest, OverviewNamesTheServiceToUseNowAboveTheSwitch) {
     platform::MemoryPreferencesStore defaults;
     defaults.setValue("selectedProvider", "Claude");
     QuotaPanel panel(QuotaPanel::Presentation::floating);
-    panel.setPalette(palette(false));
+    panel.setPalette(testing::lightPalette());
     auto* controller = new QuotaPopoverViewController(defaults, clock, moscow);
     controller->visibleFrameHeight = [] { return std::optional<int>(1080); };
     panel.setContentView(controller);

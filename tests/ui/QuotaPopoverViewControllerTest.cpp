@@ -487,6 +487,8 @@ TEST_F(QuotaPopoverViewControllerTest, NotificationSettingsAreStoredAsChosen) {
     // Rebuilt: the switch is off and the thresholds wait greyed out.
     EXPECT_FALSE(find<PanelSwitch>(QStringLiteral("notifications-toggle"))->isChecked());
     EXPECT_FALSE(find<QuotaSegmentedControl>(QStringLiteral("notifyBelow"))->isEnabled());
+}
+
 TEST_F(QuotaPopoverViewControllerTest, DesktopRowsStoreTheIconTintAndSwitchStartAtLogin) {
     app::TrayIconPreference::write(defaults_, app::TrayIconStyle::dark);
     bool startsAtLogin = false;
