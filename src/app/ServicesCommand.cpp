@@ -28,16 +28,6 @@ using localservices::LocalService;
 using localservices::LocalServiceMonitorError;
 using platform::Json;
 
-std::string describe(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception& error) {
-        return error.what();
-    } catch (...) {
-        return LocalServiceMonitorError::scanFailed().what();
-    }
-}
-
 std::string abbreviatedHome(const std::string& path, const std::filesystem::path& home) {
     const std::string prefix = home.string();
     if (prefix.size() > 1 && (path == prefix || path.rfind(prefix + "/", 0) == 0)) {
@@ -95,20 +85,20 @@ Json serviceValue(const LocalService& service) {
     if (service.project) {
         project = {{"name", service.project->name}, {"path", service.project->path}};
     }
-    return {{"pid", service.pid},
-            {"name", service.name},
-            {"state", "running"},
-            {"ports", service.ports},
-            {"project", project},
-            {"workingDirectory",
-             service.workingDirectory ? Json(*service.workingDirectory) : Json(nullptr)},
-            {"cpuPercent", service.cpuPercent ? Json(*service.cpuPercent) : Json(nullptr)},
-            {"memoryBytes", service.memoryBytes ? Json(*service.memoryBytes) : Json(nullptr)},
-            {"startedAt", service.startedAt
-                              ? Json(platform::formatInternetDateTime(*service.startedAt))
-                              : Json(nullptr)},
-            {"command", service.command},
-            {"stoppable", service.startToken.has_value() && service.pid >= 2}};
+    return {
+        {"pid", service.pid},
+        {"name", service.name},
+        {"state", "running"},
+        {"ports", service.ports},
+        {"project", project},
+        {"workingDirectory",
+         service.workingDirectory ? Json(*service.workingDirectory) : Json(nullptr)},
+        {"cpuPercent", service.cpuPercent ? Json(*service.cpuPercent) : Json(nullptr)},
+        {"memoryBytes", service.memoryBytes ? Json(*service.memoryBytes) : Json(nullptr)},
+        {"startedAt", service.startedAt ? Json(platform::formatInternetDateTime(*service.startedAt))
+                                        : Json(nullptr)},
+        {"command", service.command},
+        {"stoppable", service.startToken.has_value() && service.pid >= 2}};
 }
 
 std::string dump(const Json& value) {
@@ -122,11 +112,12 @@ int list(const System& system, bool json, std::ostream& out) {
     try {
         state.apply(system.scan(), system.now);
     } catch (...) {
-        state.error = describe(std::current_exception());
+        state.error = localservices::describeServicesFailure(std::current_exception());
     }
     if (json) {
         Json services = Json::array();
-        for (const LocalService& service : state.services) services.push_back(serviceValue(service));
+        for (const LocalService& service : state.services)
+            services.push_back(serviceValue(service));
         out << dump({{"ok", !state.error},
                      {"error", state.error ? Json(*state.error) : Json(nullptr)},
                      {"notice", state.notice ? Json(*state.notice) : Json(nullptr)},
@@ -157,11 +148,12 @@ int stop(const System& system, std::int32_t pid, std::ostream& out) {
     try {
         scan = system.scan();
     } catch (...) {
-        out << describe(std::current_exception()) << '\n';
+        out << localservices::describeServicesFailure(std::current_exception()) << '\n';
         return 1;
     }
-    const auto row = std::find_if(scan.services.begin(), scan.services.end(),
-                                  [pid](const LocalService& service) { return service.pid == pid; });
+    const auto row =
+        std::find_if(scan.services.begin(), scan.services.end(),
+                     [pid](const LocalService& service) { return service.pid == pid; });
     if (row == scan.services.end()) {
         // Only rows of the list can be stopped, as in the panel.
         out << (system.exists(pid) ? LocalServiceMonitorError::protectedProcess().what()
@@ -185,7 +177,7 @@ int stop(const System& system, std::int32_t pid, std::ostream& out) {
                         [pid](const LocalService& listed) { return listed.pid == pid; });
         if (stillListed) error = std::string(stillRunningMessage);
     } catch (...) {
-        error = describe(std::current_exception());
+        error = localservices::describeServicesFailure(std::current_exception());
     }
     if (error) {
         out << *error << '\n';

@@ -33,4 +33,14 @@ LocalServiceMonitorError LocalServiceMonitorError::toolTimedOut(const std::strin
                                     " не ответил за " + std::to_string(seconds) + " с."};
 }
 
+std::string describeServicesFailure(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return LocalServiceMonitorError::scanFailed().what();
+    }
+}
+
 }  // namespace kestrane::localservices

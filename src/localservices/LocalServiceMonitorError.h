@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <string>
 
 #include "platform/LocalizedError.h"
@@ -42,5 +43,9 @@ class LocalServiceMonitorError : public platform::LocalizedError {
 
     Kind kind_;
 };
+
+// What the user reads for anything a scan or a stop threw: its own Russian text, else the
+// scan's general failure.
+std::string describeServicesFailure(const std::exception_ptr& failure);
 
 }  // namespace kestrane::localservices

@@ -7,6 +7,7 @@
 
 #include "app/desktop/TrayToolTip.h"
 #include "app/desktop/WakeObserver.h"
+#include "localservices/LocalServiceMonitorError.h"
 #include "ui/QuotaPanel.h"
 #include "ui/QuotaPopoverViewController.h"
 
@@ -19,16 +20,6 @@ using model::ProviderKind;
 
 constexpr double visibleRefreshAge = 60;
 constexpr double wakeRefreshAge = 300;
-
-std::string describe(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception& error) {
-        return error.what();
-    } catch (...) {
-        return "Не удалось получить список локальных TCP-сервисов.";
-    }
-}
 
 }  // namespace
 
@@ -360,7 +351,7 @@ void AppDelegate::loadLocalServices() {
             if (!self || self->terminated_) return;
             LocalServicesViewState& state = self->localServicesState_;
             if (outcome->failure) {
-                state.error = describe(outcome->failure);
+                state.error = localservices::describeServicesFailure(outcome->failure);
             } else {
                 state.apply(std::move(outcome->scan), self->dependencies_.clock.now());
             }
@@ -395,7 +386,7 @@ void AppDelegate::stopLocalService(const LocalService& service) {
                                 [&](const LocalService& row) { return row.pid == service.pid; });
                 if (stillListed) outcome->error = std::string(stillRunningMessage);
             } catch (...) {
-                outcome->error = describe(std::current_exception());
+                outcome->error = localservices::describeServicesFailure(std::current_exception());
                 // The list is refreshed even after a refusal; the first message is the one
                 // the user needs, so a failing rescan adds nothing.
                 try {
