@@ -16,6 +16,9 @@
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "platform/Keychain.h"
+#ifdef KESTRANE_ICU_CODE_LINKED_IN
+#include "platform/IcuSystemData.h"
+#endif
 
 namespace kestrane {
 namespace {
@@ -43,6 +46,14 @@ namespace {
 int main(int argc, char** argv) {
     using namespace kestrane;
     std::signal(SIGPIPE, SIG_IGN);
+#ifdef KESTRANE_ICU_CODE_LINKED_IN
+    // Without its data ICU formats no dates; the rest works, so say so and go on.
+    if (!platform::attachSystemIcuData()) {
+        std::cerr << "Kestrane: не найдены данные ICU (libicudata), даты и время не будут "
+                     "показаны. Переустановите программу."
+                  << std::endl;
+    }
+#endif
     const std::vector<std::string> arguments(argv, argv + argc);
     const auto parsed =
         app::CommandLine::parse(std::vector<std::string>(arguments.begin() + 1, arguments.end()));

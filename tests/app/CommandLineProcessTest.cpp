@@ -328,6 +328,15 @@ TEST_F(CommandLineProcessTest, ServicesListsAndStopsARealServerButNeverPidOne) {
               std::string::npos);
     EXPECT_NE(list.standardOutput.find("Команда: " + std::string(python) + " -u -m http.server"),
               std::string::npos);
+    // The start time in Russian ("Старт 10 дек., 14:05"): a Latin or numbered month would mean
+    // ICU's locale data is missing from the program.
+    const std::string startLabel = "Старт ";
+    const auto started = list.standardOutput.find(startLabel);
+    ASSERT_NE(started, std::string::npos) << list.standardOutput;
+    const auto month = list.standardOutput.find(' ', started + startLabel.size());
+    ASSERT_NE(month, std::string::npos);
+    const auto lead = static_cast<unsigned char>(list.standardOutput[month + 1]);
+    EXPECT_TRUE(lead == 0xD0 || lead == 0xD1) << list.standardOutput;
 
     const auto json = kestrane({"--services", "--json"});
     EXPECT_EQ(json.exitStatus, 0);
@@ -379,6 +388,15 @@ TEST_F(CommandLineProcessTest, CommandLineModesMapNoQtLibrary) {
     for (const char* library : {"libcurl", "libicu", "libsqlite3", "libcrypto"}) {
         EXPECT_EQ(status.standardError.find(library), std::string::npos) << library;
     }
+#ifdef KESTRANE_CLI_LINKS_STATICALLY
+    // The probe carries ICU's code and the C++ runtime linked in: the loader binds neither,
+    // and ICU's data is the system's library opened at start.
+    const auto probe = kestrane({"--probe", "claude"}, {{"LD_DEBUG", "libs"}});
+    for (const char* library : {"libicuuc", "libicui18n", "libstdc++"}) {
+        EXPECT_EQ(probe.standardError.find(library), std::string::npos) << library;
+    }
+    EXPECT_NE(probe.standardError.find("libicudata"), std::string::npos);
+#endif
     // The same check finds Qt where it is: in the tray program beside it.
     const auto desktop = std::filesystem::path(testing::kestraneExecutable()).parent_path() /
                          "kestrane-desktop";
