@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/StatusSnapshot.h"
+#include "app/status/StatusSnapshot.h"
 #include "platform/Files.h"
 #include "platform/ProcessIdentity.h"
 #include "support/FakeHttpServer.h"

@@ -15,7 +15,7 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
-#include "app/ProviderPreferences.h"
+#include "app/settings/ProviderPreferences.h"
 #include "model/DateFormatting.h"
 #include "platform/PlatformWords.h"
 #include "ui/LocalServicesScreen.h"

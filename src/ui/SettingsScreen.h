@@ -7,8 +7,8 @@
 
 #include <QStringList>
 
-#include "app/TrayIconPreference.h"
-#include "app/UsageNotifications.h"
+#include "app/settings/TrayIconPreference.h"
+#include "app/settings/NotificationThresholds.h"
 #include "ui/PanelScreenContext.h"
 #include "ui/ProviderViewState.h"
 

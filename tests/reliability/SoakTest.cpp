@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "app/FetchProvider.h"
+#include "providers/FetchProvider.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "platform/Keychain.h"
@@ -52,11 +52,11 @@ TEST(SoakTest, AThousandFetchCyclesKeepResidentMemoryFlat) {
          {"KIMI_CODE_HOME", (home.path() / ".kimi-code").string()}},
         home.path());
     const platform::SystemClock clock;
-    const app::ProviderContext context{environment, clock, platform::systemKeychain()};
+    const providers::ProviderContext context{environment, clock, platform::systemKeychain()};
     const auto cycle = [&] {
         for (const auto kind : {model::ProviderKind::claude, model::ProviderKind::cursor,
                                 model::ProviderKind::kimi}) {
-            const auto result = app::fetchProvider(kind, context);
+            const auto result = providers::fetchProvider(kind, context);
             ASSERT_TRUE(result.isSuccess()) << result.failureValue().message;
         }
     };

@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ProviderPreferences.h"
-#include "app/TrayIconPreference.h"
+#include "app/settings/ProviderPreferences.h"
+#include "app/settings/TrayIconPreference.h"
 #include "support/FixedClock.h"
 #include "ui/LocalServiceStopButton.h"
 #include "ui/LocalServicesScreen.h"

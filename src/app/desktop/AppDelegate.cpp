@@ -112,7 +112,7 @@ void AppDelegate::refresh() {
     QPointer<AppDelegate> self(this);
     dependencies_.runInBackground(
         [fetch = dependencies_.fetch, deadline = dependencies_.fetchDeadline, enabled, results] {
-            *results = fetchConcurrently(fetch, enabled, deadline);
+            *results = providers::fetchConcurrently(fetch, enabled, deadline);
         },
         [self, results] {
             if (!self || self->terminated_) return;
@@ -368,32 +368,11 @@ void AppDelegate::stopLocalService(const LocalService& service) {
     updatePopover();
     localServiceActionRunning_ = true;
 
-    struct Outcome {
-        std::optional<LocalServiceScan> scan;
-        std::optional<std::string> error;
-    };
-    auto outcome = std::make_shared<Outcome>();
+    auto outcome = std::make_shared<localservices::LocalServiceStopOutcome>();
     QPointer<AppDelegate> self(this);
     dependencies_.runInBackground(
         [backend = dependencies_.localServices, service, outcome] {
-            try {
-                backend.stop(service);
-                backend.pause(localServiceStopPause);
-                outcome->scan = backend.scan();
-                const auto& rows = outcome->scan->services;
-                const bool stillListed =
-                    std::any_of(rows.begin(), rows.end(),
-                                [&](const LocalService& row) { return row.pid == service.pid; });
-                if (stillListed) outcome->error = std::string(stillRunningMessage);
-            } catch (...) {
-                outcome->error = localservices::describeServicesFailure(std::current_exception());
-                // The list is refreshed even after a refusal; the first message is the one
-                // the user needs, so a failing rescan adds nothing.
-                try {
-                    outcome->scan = backend.scan();
-                } catch (...) {
-                }
-            }
+            *outcome = localservices::stopAndRescan(backend, service);
         },
         [self, outcome, id = service.id()] {
             if (!self || self->terminated_) return;

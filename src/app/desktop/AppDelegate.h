@@ -11,14 +11,13 @@
 #include <QPointer>
 #include <QTimer>
 
-#include "app/ConcurrentFetch.h"
-#include "app/ProviderPreferences.h"
-#include "app/ProviderState.h"
-#include "app/ServicesCommand.h"
-#include "app/StatusPublisher.h"
-#include "app/TimeZoneWatch.h"
-#include "app/UsageHistory.h"
-#include "app/UsageNotifier.h"
+#include "providers/ConcurrentFetch.h"
+#include "app/settings/ProviderPreferences.h"
+#include "app/board/ProviderState.h"
+#include "app/status/StatusPublisher.h"
+#include "app/board/TimeZoneWatch.h"
+#include "app/board/UsageHistory.h"
+#include "app/board/UsageNotifier.h"
 #include "app/desktop/BackgroundRunner.h"
 #include "app/desktop/LocalServicesBackend.h"
 #include "app/desktop/StatusItem.h"
@@ -51,7 +50,7 @@ class AppDelegate : public QObject {
         StatusItem& statusItem;
         // Blocking; runs on worker threads, one call per provider and refresh. A call still
         // running at its deadline is left to finish on its own (see fetchConcurrently).
-        Fetch fetch;
+        providers::Fetch fetch;
         BackgroundRunner runInBackground;
         LocalServicesBackend localServices;
         // The process arguments (for --preview).
@@ -61,7 +60,7 @@ class AppDelegate : public QObject {
         // Refresh on wake from sleep through logind (the application; tests call the slot).
         bool observesWake = false;
         // How long a refresh waits for each provider (tests shorten it).
-        FetchDeadline fetchDeadline = providerFetchDeadline;
+        providers::FetchDeadline fetchDeadline = providers::providerFetchDeadline;
         // Told about every fresh usage (desktop notifications); none in most tests.
         UsageNotifier* notifier = nullptr;
         // Milliseconds between background refreshes.
@@ -81,8 +80,6 @@ class AppDelegate : public QObject {
     static constexpr int backgroundInterval = 300'000;
     static constexpr int visibleInterval = 60'000;
     static constexpr int previewDelay = 350;
-    static constexpr double localServiceStopPause = 0.6;
-    static constexpr std::string_view stillRunningMessage = ServicesCommand::stillRunningMessage;
 
     explicit AppDelegate(Dependencies dependencies);
     ~AppDelegate() override;

@@ -6,7 +6,7 @@
 #include <QObject>
 #include <QPalette>
 
-#include "app/TrayIconPreference.h"
+#include "app/settings/TrayIconPreference.h"
 
 class QDBusMessage;
 

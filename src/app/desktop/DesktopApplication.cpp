@@ -14,12 +14,12 @@
 #include <QFile>
 #include <QTimer>
 
-#include "app/Autostart.h"
-#include "app/FetchProvider.h"
-#include "app/StatusFileWriter.h"
-#include "app/StoredUsageHistory.h"
-#include "app/TimeZoneWatch.h"
-#include "app/TrayIconPreference.h"
+#include "app/settings/Autostart.h"
+#include "providers/FetchProvider.h"
+#include "app/status/StatusFileWriter.h"
+#include "app/board/StoredUsageHistory.h"
+#include "app/board/TimeZoneWatch.h"
+#include "app/settings/TrayIconPreference.h"
 #include "app/desktop/AppDelegate.h"
 #include "app/desktop/BackgroundRunner.h"
 #include "app/desktop/ColorSchemeWatcher.h"
@@ -139,7 +139,7 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     }
 
     const platform::SystemClock clock;
-    const ProviderContext context{environment, clock, platform::systemKeychain()};
+    const providers::ProviderContext context{environment, clock, platform::systemKeychain()};
     SettingsPreferencesStore defaults;
     const auto historyFile = history::UsageHistoryStore::defaultFileURL(environment);
     history::UsageHistoryStore store(historyFile, clock.now(), platform::Calendar::current());
@@ -165,7 +165,7 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
         .clock = clock,
         .history = history,
         .statusItem = statusItem,
-        .fetch = [&context](model::ProviderKind kind) { return fetchProvider(kind, context); },
+        .fetch = [&context](model::ProviderKind kind) { return providers::fetchProvider(kind, context); },
         .runInBackground = threadRunner(),
         .localServices = systemLocalServices(),
         .arguments = arguments,

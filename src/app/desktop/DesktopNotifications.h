@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/UsageNotifications.h"
+#include "app/board/UsageNotifications.h"
 
 namespace kestrane::app {
 

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/StoredUsageHistory.h"
-#include "app/TimeZoneWatch.h"
+#include "app/board/StoredUsageHistory.h"
+#include "app/board/TimeZoneWatch.h"
 #include "history/UsageHistoryStore.h"
 #include "platform/Calendar.h"
 #include "platform/PreferencesStore.h"

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/settings/NotificationThresholds.h"
+#include "model/ProviderKind.h"
+#include "platform/PreferencesStore.h"
+
+namespace kestrane::app {
+
+// Which providers the user has switched on. Caches nothing: every query reads the store, so
+// a toggle made through one value is seen at once through every other.
+class ProviderPreferences {
+  public:
+    static constexpr std::string_view togglesKey = "providerTogglesV1";
+    static constexpr std::string_view selectedProviderKey = "selectedProvider";
+    static constexpr std::string_view chartShowsBurnKey = "chartShowsBurn";
+    static constexpr std::string_view notificationsEnabledKey = "notificationsEnabled";
+    static constexpr std::string_view notifyBelowPercentKey = "notifyBelowPercent";
+    static constexpr std::string_view notifyCriticalPercentKey = "notifyCriticalPercent";
+
+    explicit ProviderPreferences(platform::PreferencesStore& defaults) : defaults_(&defaults) {}
+
+    bool isEnabled(model::ProviderKind kind) const;
+    // Canonical provider order, whatever order the toggles were made in. May be empty.
+    std::vector<model::ProviderKind> enabledProviders() const;
+    void setEnabled(bool enabled, model::ProviderKind kind);
+
+    // Desktop notifications: on unless switched off.
+    bool notificationsEnabled() const;
+    void setNotificationsEnabled(bool enabled);
+    // The two remaining shares that are told about (defaults 20 and 5); a stored value that
+    // is not a whole number from 1 to 99 reads as the default.
+    NotificationThresholds notificationThresholds() const;
+    void setNotifyBelowPercent(int percent);
+    void setNotifyCriticalPercent(int percent);
+
+    // The enabled state of a provider that was never toggled.
+    static bool isEnabledByDefault(model::ProviderKind kind);
+
+  private:
+    // The stored toggles; anything but a whole string-to-boolean object reads as empty.
+    std::map<std::string, bool> toggles() const;
+
+    platform::PreferencesStore* defaults_;
+};
+
+}  // namespace kestrane::app

@@ -1,0 +1,123 @@
+#include "app/status/StatusSnapshot.h"
+
+#include <exception>
+
+#include "platform/Iso8601.h"
+#include "platform/Json.h"
+
+namespace kestrane::app {
+namespace {
+
+using platform::Json;
+
+Json optionalDate(const std::optional<platform::Date>& date) {
+    return date ? Json(platform::formatInternetDateTime(*date)) : Json(nullptr);
+}
+
+template <typename T>
+Json optionalValue(const std::optional<T>& value) {
+    return value ? Json(*value) : Json(nullptr);
+}
+
+std::optional<platform::Date> dateMember(const Json& object, std::string_view key) {
+    const auto text = platform::stringMember(object, key);
+    if (!text) return std::nullopt;
+    return platform::parseInternetDateTime(*text);
+}
+
+}  // namespace
+
+std::string StatusSnapshot::encode() const {
+    Json providerList = Json::array();
+    for (const ProviderStatus& status : providers) {
+        Json forecastValue = nullptr;
+        if (status.forecast) {
+            const StatusForecast& f = *status.forecast;
+            forecastValue = {{"tone", f.tone},
+                             {"verdict", f.verdict},
+                             {"outcome", f.outcome},
+                             {"expectedRemaining", f.expectedRemaining},
+                             {"lowerRemaining", f.lowerRemaining},
+                             {"upperRemaining", f.upperRemaining},
+                             {"exhaustionChance", f.exhaustionChance}};
+        }
+        providerList.push_back({{"provider", model::rawValue(status.provider)},
+                                {"enabled", status.enabled},
+                                {"text", status.text},
+                                {"windowID", optionalValue(status.windowID)},
+                                {"windowTitle", optionalValue(status.windowTitle)},
+                                {"remainingPercent", optionalValue(status.remainingPercent)},
+                                {"resetsAt", optionalDate(status.resetsAt)},
+                                {"updatedAt", optionalDate(status.updatedAt)},
+                                {"error", optionalValue(status.error)},
+                                {"forecast", forecastValue}});
+    }
+    Json recommendationValue = nullptr;
+    if (recommendation) {
+        recommendationValue = {{"provider", model::rawValue(recommendation->provider)},
+                               {"text", recommendation->text}};
+    }
+    const Json document = {{"version", 1},
+                           {"pid", pid},
+                           {"processStart", processStart},
+                           {"writtenAt", platform::formatInternetDateTime(writtenAt)},
+                           {"providers", providerList},
+                           {"recommendation", recommendationValue}};
+    return document.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::optional<StatusSnapshot> StatusSnapshot::decode(std::string_view text) {
+    try {
+        const Json document = platform::parseJson(text);
+        platform::requireObject(document);
+        if (platform::integerMember(document, "version") != 1) return std::nullopt;
+        StatusSnapshot snapshot;
+        const auto pid = platform::integerMember(document, "pid");
+        const auto start = platform::stringMember(document, "processStart");
+        const auto written = dateMember(document, "writtenAt");
+        const Json* list = platform::arrayMember(document, "providers");
+        if (!pid || !start || !written || !list) return std::nullopt;
+        snapshot.pid = *pid;
+        snapshot.processStart = *start;
+        snapshot.writtenAt = *written;
+        for (const Json& entry : *list) {
+            platform::requireObject(entry);
+            const auto name = platform::stringMember(entry, "provider");
+            const auto kind = name ? model::providerKindFromRawValue(*name) : std::nullopt;
+            if (!kind) continue;
+            ProviderStatus status;
+            status.provider = *kind;
+            status.enabled = platform::boolMember(entry, "enabled").value_or(false);
+            status.text = platform::stringMember(entry, "text").value_or("--");
+            status.windowID = platform::stringMember(entry, "windowID");
+            status.windowTitle = platform::stringMember(entry, "windowTitle");
+            status.remainingPercent = platform::numberMember(entry, "remainingPercent");
+            status.resetsAt = dateMember(entry, "resetsAt");
+            status.updatedAt = dateMember(entry, "updatedAt");
+            status.error = platform::stringMember(entry, "error");
+            if (const Json* f = platform::objectMember(entry, "forecast")) {
+                status.forecast = StatusForecast{
+                    platform::stringMember(*f, "tone").value_or("steady"),
+                    platform::stringMember(*f, "verdict").value_or(""),
+                    platform::stringMember(*f, "outcome").value_or(""),
+                    platform::numberMember(*f, "expectedRemaining").value_or(0),
+                    platform::numberMember(*f, "lowerRemaining").value_or(0),
+                    platform::numberMember(*f, "upperRemaining").value_or(0),
+                    platform::numberMember(*f, "exhaustionChance").value_or(0),
+                };
+            }
+            snapshot.providers.push_back(std::move(status));
+        }
+        if (const Json* r = platform::objectMember(document, "recommendation")) {
+            const auto name = platform::stringMember(*r, "provider");
+            const auto kind = name ? model::providerKindFromRawValue(*name) : std::nullopt;
+            const auto text = platform::stringMember(*r, "text");
+            if (kind && text) snapshot.recommendation = StatusRecommendation{*kind, *text};
+        }
+        return snapshot;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace kestrane::app

@@ -1,0 +1,52 @@
+#include "providers/FetchProvider.h"
+
+#include <new>
+
+#include "model/QuotaError.h"
+#include "providers/antigravity/AntigravityClient.h"
+#include "providers/claude/ClaudeClient.h"
+#include "providers/codex/CodexClient.h"
+#include "providers/cursor/CursorClient.h"
+#include "providers/kimi/KimiClient.h"
+
+namespace kestrane::providers {
+namespace {
+
+model::ProviderUsage fetchUsage(model::ProviderKind kind, const ProviderContext& context) {
+    switch (kind) {
+        case model::ProviderKind::codex:
+            return providers::CodexClient(context.environment, context.clock).fetch();
+        case model::ProviderKind::cursor:
+            return providers::CursorClient(context.environment, context.clock).fetch();
+        case model::ProviderKind::claude:
+            return providers::ClaudeClient(context.environment, context.clock, context.keychain)
+                .fetch();
+        case model::ProviderKind::kimi:
+            return providers::KimiClient(context.environment, context.clock).fetch();
+        case model::ProviderKind::antigravity:
+            return providers::AntigravityClient(context.clock).fetch();
+    }
+    throw model::QuotaError::unavailable("Провайдер пока не поддерживается.");
+}
+
+}  // namespace
+
+model::FetchResult fetchProvider(model::ProviderKind kind, const ProviderContext& context) {
+    return guardedFetch(kind,
+                        [&] { return model::FetchResult::success(fetchUsage(kind, context)); });
+}
+
+model::FetchResult guardedFetch(model::ProviderKind kind,
+                                const std::function<model::FetchResult()>& fetch) {
+    try {
+        return fetch();
+    } catch (const platform::LocalizedError& error) {
+        return model::FetchResult::failure(kind, error.what());
+    } catch (const std::bad_alloc&) {
+        return model::FetchResult::failure(kind, "Недостаточно памяти.");
+    } catch (...) {
+        return model::FetchResult::failure(kind, "Произошла непредвиденная ошибка.");
+    }
+}
+
+}  // namespace kestrane::providers

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <functional>
+
+#include "model/FetchResult.h"
+#include "model/ProviderKind.h"
+#include "platform/Clock.h"
+#include "platform/Environment.h"
+#include "platform/Keychain.h"
+
+namespace kestrane::providers {
+
+// What every provider client is built from. The defaults are wired once, at start-up.
+struct ProviderContext {
+    const platform::Environment& environment;
+    const platform::Clock& clock;
+    const platform::Keychain& keychain;
+};
+
+// Runs the matching client's fetch once and turns its outcome into a FetchResult: the
+// usage, or the Russian description of whatever went wrong. Blocks; safe on any thread.
+model::FetchResult fetchProvider(model::ProviderKind kind, const ProviderContext& context);
+
+// Runs `fetch` and turns anything it throws into a failed result for `kind`: a client's own
+// Russian message, else a plain Russian one (library errors carry English texts).
+model::FetchResult guardedFetch(model::ProviderKind kind,
+                                const std::function<model::FetchResult()>& fetch);
+
+}  // namespace kestrane::providers

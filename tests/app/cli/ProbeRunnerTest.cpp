@@ -1,0 +1,122 @@
+#include "app/cli/ProbeRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <sstream>
+
+#include "support/Gate.h"
+
+namespace kestrane::app {
+namespace {
+
+using model::FetchResult;
+using providers::FetchDeadline;
+using model::ProviderKind;
+
+TEST(ProbeRunnerTest, RequestedProvidersFollowTheArgumentsAfterProbe) {
+    using enum ProviderKind;
+    const std::vector<ProviderKind> all(model::allProviderKinds.begin(),
+                                        model::allProviderKinds.end());
+    struct Case {
+        std::vector<std::string> arguments;
+        std::vector<ProviderKind> providers;
+    };
+    const Case cases[] = {
+        {{"kestrane", "--probe"}, all},
+        {{"kestrane"}, all},
+        {{"kestrane", "--probe", "KIMI", "claude"}, {kimi, claude}},
+        {{"kestrane", "--probe", "nothing", "here"}, all},
+        {{"kestrane", "--probe", "claude", "bogus"}, {claude}},
+        {{"kestrane", "--probe", "claude", "Claude"}, {claude, claude}},
+        {{"kestrane", "codex", "--probe", "AntiGravity", "--probe", "cursor"}, {antigravity, cursor}},
+        {{"kestrane", "--PROBE", "claude"}, all},
+        {{"kestrane", "--probe", "kimi code"}, all},
+    };
+    for (const auto& c : cases) {
+        std::string joined;
+        for (const auto& a : c.arguments) joined += a + " ";
+        SCOPED_TRACE(joined);
+        EXPECT_EQ(ProbeRunner::requestedProviders(c.arguments), c.providers);
+    }
+}
+
+model::ProviderUsage usageOf(ProviderKind kind, std::vector<model::LimitWindow> windows) {
+    return {.provider = kind, .windows = std::move(windows)};
+}
+
+TEST(ProbeRunnerTest, PrintsInRequestedOrderWhateverTheCompletionOrder) {
+    // Kimi is held back until Claude has finished, so Claude completes first.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool claudeDone = false;
+    const auto fetch = [&](ProviderKind kind) {
+        if (kind == ProviderKind::kimi) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return claudeDone; });
+            return FetchResult::failure(kind, "Kimi не авторизован.");
+        }
+        auto result = FetchResult::success(usageOf(
+            kind, {{.id = "claude-session", .name = "Сессия", .usedPercent = 12.5,
+                    .durationMinutes = 300},
+                   {.id = "claude-week", .name = "Все модели", .usedPercent = 0.4,
+                    .durationMinutes = 10080}}));
+        {
+            const std::lock_guard lock(mutex);
+            claudeDone = true;
+        }
+        changed.notify_all();
+        return result;
+    };
+    std::ostringstream out;
+    EXPECT_EQ(ProbeRunner::run({"kestrane", "--probe", "kimi", "claude"}, fetch, out), 1);
+    EXPECT_EQ(out.str(),
+              "Kimi ERROR: Kimi не авторизован.\n"
+              "Claude OK: Сессия - 5 часов=13%, Все модели - Недельный=0%\n");
+}
+
+TEST(ProbeRunnerTest, SuccessLinesRecentModelsAndExitStatus) {
+    const auto fetch = [](ProviderKind kind) {
+        auto usage = usageOf(kind, {});
+        if (kind == ProviderKind::codex) {
+            usage.windows = {{.id = "Codex-primary-300", .name = "Codex", .usedPercent = 99.5,
+                              .durationMinutes = 300}};
+            usage.recentModels = {{.model = "gpt-5", .sessionCount = 2},
+                                  {.model = "o3", .sessionCount = 1}};
+        }
+        return FetchResult::success(usage);
+    };
+    std::ostringstream out;
+    EXPECT_EQ(ProbeRunner::run({"k", "--probe", "codex", "cursor", "codex"}, fetch, out), 0);
+    EXPECT_EQ(out.str(),
+              "Codex OK: Codex - 5 часов=100%\n"
+              "Recent configured models: gpt-5, o3\n"
+              "Cursor OK: \n"
+              "Codex OK: Codex - 5 часов=100%\n"
+              "Recent configured models: gpt-5, o3\n");
+}
+
+TEST(ProbeRunnerTest, AProviderThatNeverAnswersPrintsATimeOutAndTheOthersTheirLines) {
+    // The stuck fetch owns what it waits on: it outlives this test's frame.
+    const auto gate = std::make_shared<testing::Gate>();
+    const auto fetch = [gate](ProviderKind kind) {
+        if (kind == ProviderKind::antigravity) gate->wait();
+        return FetchResult::success(usageOf(kind, {}));
+    };
+    const FetchDeadline deadline = [](ProviderKind kind) {
+        return kind == ProviderKind::antigravity ? std::chrono::milliseconds(0)
+                                                 : std::chrono::milliseconds(600'000);
+    };
+    std::ostringstream out;
+    EXPECT_EQ(ProbeRunner::run({"k", "--probe", "antigravity", "kimi"}, fetch, out, deadline), 1);
+    gate->open();
+    EXPECT_EQ(out.str(),
+              "Antigravity ERROR: Провайдер не ответил вовремя.\n"
+              "Kimi OK: \n");
+}
+
+}  // namespace
+}  // namespace kestrane::app

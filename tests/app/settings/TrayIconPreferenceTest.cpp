@@ -1,0 +1,40 @@
+#include "app/settings/TrayIconPreference.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrane::app {
+namespace {
+
+TEST(TrayIconPreferenceTest, OnlyTheTwoFixedTintsAreReadAsSuch) {
+    const struct {
+        const char* name;
+        std::optional<platform::Json> stored;
+        TrayIconStyle expected;
+    } cases[] = {
+        {"never set", std::nullopt, TrayIconStyle::automatic},
+        {"light", platform::Json("light"), TrayIconStyle::light},
+        {"dark", platform::Json("dark"), TrayIconStyle::dark},
+        {"automatic", platform::Json("automatic"), TrayIconStyle::automatic},
+        {"other case", platform::Json("Dark"), TrayIconStyle::automatic},
+        {"not a string", platform::Json(1), TrayIconStyle::automatic},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        platform::MemoryPreferencesStore defaults;
+        if (testCase.stored) defaults.setValue(TrayIconPreference::key, *testCase.stored);
+        EXPECT_EQ(TrayIconPreference::read(defaults), testCase.expected);
+    }
+}
+
+TEST(TrayIconPreferenceTest, WrittenChoiceReadsBack) {
+    platform::MemoryPreferencesStore defaults;
+    for (const TrayIconStyle style :
+         {TrayIconStyle::dark, TrayIconStyle::light, TrayIconStyle::automatic}) {
+        TrayIconPreference::write(defaults, style);
+        EXPECT_EQ(TrayIconPreference::read(defaults), style);
+    }
+    EXPECT_EQ(defaults.value("trayIconStyle"), platform::Json("automatic"));
+}
+
+}  // namespace
+}  // namespace kestrane::app
