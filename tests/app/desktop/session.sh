@@ -14,12 +14,14 @@
 #   end_session               the EXIT trap: a script with more to clean sets its own trap
 #                             and calls end_session from it
 #
-# and the pieces of a session, each returning non-zero when it did not come up in time:
+# and the pieces of a session, each returning non-zero when it did not come up within
+# session_start_tenths tenths of a second: generous, since on a loaded machine a program's
+# start can take many seconds, and a quick start does not wait for it.
 #
 #   start_xvfb WxHxD          an X server on a free display; exports DISPLAY
 #   start_session_bus SOCKET  a private session bus; exports DBUS_SESSION_BUS_ADDRESS
 #   start_trayer OPTION...    trayer (an XEmbed tray) with these options, until its panel
-#                             window exists; sets trayer_pid
+#                             window exists; sets trayer_pid, logs to $work/trayer.log
 #   start_fake_portal PROGRAM SCHEME
 #                             the fake settings portal on the session bus preferring SCHEME
 #                             (0 none, 1 dark, 2 light), until it answers
@@ -27,6 +29,7 @@
 #                             fake_quota_server.py; sets port
 
 session_helpers=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+session_start_tenths=300
 pids=()
 if [ -n "${KESTRANE_SESSION_WORK:-}" ]; then
     work=$KESTRANE_SESSION_WORK
@@ -83,7 +86,7 @@ start_xvfb() {
     number=$(mktemp "$work/display.XXXXXX")
     Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp 3>"$number" >/dev/null 2>&1 &
     pids+=($!)
-    wait_for 100 '[ -s "$number" ]' || return 1
+    wait_for $session_start_tenths '[ -s "$number" ]' || return 1
     export DISPLAY=":$(head -n1 "$number")"
 }
 
@@ -94,21 +97,22 @@ start_session_bus() {
     dbus-daemon --session --nofork --nopidfile --address="unix:path=$1" --print-address=3 \
         3>"$address" >/dev/null 2>&1 &
     pids+=($!)
-    wait_for 100 '[ -s "$address" ]' || return 1
+    wait_for $session_start_tenths '[ -s "$address" ]' || return 1
     export DBUS_SESSION_BUS_ADDRESS="unix:path=$1"
 }
 
 start_trayer() {
-    trayer "$@" >/dev/null 2>&1 &
+    trayer "$@" >>"$work/trayer.log" 2>&1 &
     trayer_pid=$!
     pids+=($trayer_pid)
-    wait_for 100 'xwininfo -root -tree 2>/dev/null | grep -q "\"panel\": (\"panel\" \"trayer\")"'
+    wait_for $session_start_tenths \
+        'xwininfo -root -tree 2>/dev/null | grep -q "\"panel\": (\"panel\" \"trayer\")"'
 }
 
 start_fake_portal() {
     "$1" "$2" >/dev/null 2>&1 &
     pids+=($!)
-    wait_for 50 'gdbus call --session -d org.freedesktop.portal.Desktop \
+    wait_for $session_start_tenths 'gdbus call --session -d org.freedesktop.portal.Desktop \
         -o /org/freedesktop/portal/desktop \
         -m org.freedesktop.portal.Settings.ReadOne org.freedesktop.appearance color-scheme \
         >/dev/null 2>&1'
@@ -118,5 +122,5 @@ start_fake_portal() {
 start_fake_quota_server() {
     exec 4< <(python3 "$session_helpers/fake_quota_server.py" "$1")
     pids+=($!)
-    read -r -t 10 port <&4
+    read -r -t $(( session_start_tenths / 10 )) port <&4
 }

@@ -24,7 +24,10 @@ require_tools Xvfb trayer xdotool xwininfo import dbus-daemon gdbus python3 conv
 
 rm -rf "$shots"
 mkdir -p "$shots" "$work/home/.config/Kestrane"
-on_failure() { xwininfo -root -tree 2>/dev/null | grep -i kestrane; }
+on_failure() {
+    xwininfo -root -tree 2>/dev/null | grep -i kestrane
+    tail -n 5 "$work/trayer.log" 2>/dev/null
+}
 
 start_xvfb 1280x800x24 || fail "Xvfb did not start"
 
