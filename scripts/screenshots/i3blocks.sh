@@ -8,7 +8,7 @@
 set -euo pipefail
 output=${2:-docs/images/i3blocks.png}
 source "$(dirname "$0")/xvfb-session.sh"
-kestrane_session i3blocks "${1:-build/dev}"
+kestrane_session "${1:-build/dev}"
 mkdir -p "$home/.config/i3blocks" "$home/.config/i3"
 cat >"$home/.config/i3blocks/config" <<CONF
 [kestrane]
@@ -27,7 +27,7 @@ bar {
     status_command i3blocks -c $home/.config/i3blocks/config
 }
 CONF
-start_xvfb
+start_xvfb 1000x300x24 || fail "Xvfb did not start"
 i3 -c "$home/.config/i3/config" >"$home/i3.log" 2>&1 &
 pids+=($!)
 sleep 4  # i3bar starts and i3blocks runs the block once

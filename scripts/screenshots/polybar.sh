@@ -7,7 +7,7 @@
 set -euo pipefail
 output=${2:-docs/images/polybar.png}
 source "$(dirname "$0")/xvfb-session.sh"
-kestrane_session polybar "${1:-build/dev}"
+kestrane_session "${1:-build/dev}"
 mkdir -p "$home/.config/polybar"
 cat >"$home/.config/polybar/config.ini" <<CONF
 [bar/main]
@@ -31,7 +31,7 @@ format-prefix = "AI "
 type = internal/date
 date = %H:%M
 CONF
-start_xvfb
+start_xvfb 1000x300x24 || fail "Xvfb did not start"
 polybar --config="$home/.config/polybar/config.ini" main >"$home/polybar.log" 2>&1 &
 pids+=($!)
 sleep 4  # polybar starts and runs the module once

@@ -10,51 +10,23 @@ set -u
 
 kestrane=$1
 server=$2
-for tool in dbus-daemon python3; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "SKIPPED: $tool is not installed (scripts/setup installs it)"
-        exit 77
-    fi
-done
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/session.sh"
+require_tools dbus-daemon python3
 
-work=$(mktemp -d)
 mkdir -p "$work/home/.config/Kestrane"
-pids=()
+# The program is started and stopped on its own, outside pids.
 app=
-cleanup() {
-    [ -n "$app" ] && kill "$app" 2>/dev/null
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAILED: $*"
+trap '[ -z "$app" ] || kill "$app" 2>/dev/null; end_session' EXIT
+on_failure() {
     echo "--- notifications recorded:"
     cat "$work/notifications" 2>/dev/null
     echo "--- program stderr:"
     head -c 2000 "$work/stderr" 2>/dev/null
-    exit 1
 }
 
-# Polls `condition` (a shell command) every 0.1 s for at most `tenths` tenths of a second.
-wait_for() {
-    local tenths=$1
-    shift
-    for _ in $(seq 1 "$tenths"); do
-        if eval "$@"; then return 0; fi
-        sleep 0.1
-    done
-    return 1
-}
-
-# A private session bus; it reports its address on the descriptor given.
-exec 3<> "$work/bus"
-dbus-daemon --session --nofork --nopidfile --print-address=3 >/dev/null 2>&1 &
-pids+=($!)
-wait_for 100 '[ -s "$work/bus" ]' || fail "dbus-daemon did not start"
-bus=$(head -n1 "$work/bus")
+start_session_bus "$work/bus" || fail "dbus-daemon did not start"
+bus=$DBUS_SESSION_BUS_ADDRESS
 
 : > "$work/notifications"
 DBUS_SESSION_BUS_ADDRESS=$bus "$server" "$work/notifications" > "$work/server.out" 2>&1 &

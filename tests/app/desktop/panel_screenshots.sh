@@ -11,12 +11,9 @@ set -u
 
 kestrane=$1
 shots=$2
-for tool in Xvfb openbox xcompmgr trayer xwininfo import xsetroot convert; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "SKIPPED: $tool is not installed (scripts/setup installs it)"
-        exit 77
-    fi
-done
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/session.sh"
+require_tools Xvfb openbox xcompmgr trayer xwininfo import xsetroot convert
 if [ ! -e /usr/lib/x86_64-linux-gnu/qt6/plugins/platformthemes/libqt6ct.so ] &&
     ! ls /usr/lib/*/qt6/plugins/platformthemes/libqt6ct.so >/dev/null 2>&1; then
     echo "SKIPPED: qt6ct is not installed (scripts/setup installs it)"
@@ -24,24 +21,6 @@ if [ ! -e /usr/lib/x86_64-linux-gnu/qt6/plugins/platformthemes/libqt6ct.so ] &&
 fi
 
 mkdir -p "$shots"
-work=$(mktemp -d)
-pids=()
-stop_all() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    pids=()
-}
-trap 'stop_all; rm -rf "$work"' EXIT
-
-wait_for() {
-    local tenths=$1
-    shift
-    for _ in $(seq 1 "$tenths"); do
-        if eval "$@"; then return 0; fi
-        sleep 0.1
-    done
-    return 1
-}
 
 panel() { xwininfo -root -tree | grep -E '^ +0x[0-9a-f]+ "Kestrane": \("kestrane".* 448x[0-9]+\+' ; }
 
@@ -63,12 +42,7 @@ custom_palette=true
 style=Fusion
 CONF
 
-    exec 3<> "$work/display-$name"
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-    pids+=($!)
-    wait_for 100 '[ -s "$work/display-$name" ]' || { echo "FAILED: Xvfb did not start"; return 1; }
-    export DISPLAY=":$(head -n1 "$work/display-$name")"
-    exec 3<&-
+    start_xvfb 1280x800x24 || { echo "FAILED: Xvfb did not start"; return 1; }
     openbox --sm-disable >/dev/null 2>&1 &
     pids+=($!)
     if [ "$compositor" = xcompmgr ]; then
@@ -78,10 +52,8 @@ CONF
     sleep 0.5
     # A desktop colour, so clear corners and square ones tell apart.
     xsetroot -solid '#6f8aa3'
-    trayer --edge "$edge" --align right --widthtype request --height 24 --SetDockType true \
-        --SetPartialStrut false --transparent false --tint 0xd6d6d6 >/dev/null 2>&1 &
-    pids+=($!)
-    wait_for 100 'xwininfo -root -tree 2>/dev/null | grep -q "\"panel\": (\"panel\" \"trayer\")"' ||
+    start_trayer --edge "$edge" --align right --widthtype request --height 24 --SetDockType true \
+        --SetPartialStrut false --transparent false --tint 0xd6d6d6 ||
         { echo "FAILED: trayer did not start"; return 1; }
 
     env -i PATH=/usr/bin:/bin HOME="$home" DISPLAY="$DISPLAY" LANG=C.UTF-8 \
@@ -90,7 +62,7 @@ CONF
     pids+=($!)
     if ! wait_for 100 'panel >/dev/null'; then
         echo "FAILED: $name: the panel did not open"
-        stop_all
+        stop_processes
         return 1
     fi
     sleep 1.5  # the first fetches fail at once here; let the panel settle
@@ -99,7 +71,7 @@ CONF
     read -r geometry < <(panel | awk '{ split($5, s, "+"); split($6, a, "+"); print s[1] "+" a[2] "+" a[3] }')
     convert "$shots/$name.png" -crop "$(echo "$geometry" | awk -F'[x+]' '{ printf "%dx%d+%d+%d", $1 + 40, $2 + 40, $3 - 20, $4 - 20 }')" +repage "$shots/$name-panel.png"
     echo "$name: panel at $geometry"
-    stop_all
+    stop_processes
 }
 
 status=0

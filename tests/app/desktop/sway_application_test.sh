@@ -20,69 +20,32 @@ portal=$2
 fixtures=$3
 shots=$4
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/session.sh"
+require_tools sway swaymsg waybar grim dbus-daemon gdbus python3 convert
 
-for tool in sway swaymsg waybar grim dbus-daemon gdbus python3 convert; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "SKIPPED: $tool is not installed (scripts/setup installs it)"
-        exit 77
-    fi
-done
-
-if [ "$(id -u)" -eq 0 ] && [ -z "${KESTRANE_SWAY_TEST_WORK:-}" ]; then
+# As root: the same script as nobody, in this run's folder (which it leaves to this run).
+if [ "$(id -u)" -eq 0 ] && [ -z "${KESTRANE_SESSION_WORK:-}" ]; then
     if ! command -v runuser >/dev/null 2>&1 || ! id nobody >/dev/null 2>&1; then
         echo "SKIPPED: running as root without runuser or the user nobody"
         exit 77
     fi
-    work=$(mktemp -d)
     rm -rf "$shots"
     mkdir -p "$shots"
     chown nobody "$work" "$shots"
-    runuser -u nobody -- env -i PATH=/usr/bin:/bin LANG=C.UTF-8 KESTRANE_SWAY_TEST_WORK="$work" \
+    runuser -u nobody -- env -i PATH=/usr/bin:/bin LANG=C.UTF-8 KESTRANE_SESSION_WORK="$work" \
         bash "$0" "$@"
-    status=$?
-    rm -rf "$work"
-    exit $status
+    exit $?
 fi
 
-work=${KESTRANE_SWAY_TEST_WORK:-$(mktemp -d)}
-[ -n "${KESTRANE_SWAY_TEST_WORK:-}" ] || { rm -rf "$shots"; mkdir -p "$shots"; }
+[ -n "${KESTRANE_SESSION_WORK:-}" ] || { rm -rf "$shots"; mkdir -p "$shots"; }
 export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/home/.config"
 mkdir -p "$HOME/.config/Kestrane" "$XDG_RUNTIME_DIR" "$work/kimi"
 chmod 700 "$XDG_RUNTIME_DIR"
 unset DISPLAY WAYLAND_DISPLAY
 export LANG=C.UTF-8 NO_AT_BRIDGE=1
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    [ -n "${bus_pid:-}" ] && kill "$bus_pid" 2>/dev/null
-    [ -n "${KESTRANE_SWAY_TEST_WORK:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
+on_failure() { tail -n 5 "$work/sway.log" "$work/waybar.log" 2>/dev/null; }
 
-fail() {
-    echo "FAILED: $*"
-    tail -n 5 "$work/sway.log" "$work/waybar.log" 2>/dev/null
-    exit 1
-}
-
-wait_for() {
-    local tenths=$1
-    shift
-    for _ in $(seq 1 "$tenths"); do
-        if eval "$@"; then return 0; fi
-        sleep 0.1
-    done
-    return 1
-}
-
-now_ms() { date +%s%3N; }
-
-# A private session bus.
-dbus-daemon --session --fork --address="unix:path=$XDG_RUNTIME_DIR/bus" --print-pid=1 \
-    >"$work/bus.pid" || fail "dbus-daemon did not start"
-bus_pid=$(head -n1 "$work/bus.pid")
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
+start_session_bus "$XDG_RUNTIME_DIR/bus" || fail "dbus-daemon did not start"
 
 cat >"$work/sway.conf" <<'CONF'
 output HEADLESS-1 resolution 1280x800 bg #52606b solid_color
@@ -98,20 +61,13 @@ SWAYSOCK=$(ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock | head -n1)
 WAYLAND_DISPLAY=$(basename "$(ls "$XDG_RUNTIME_DIR"/wayland-[0-9] | head -n1)")
 export SWAYSOCK WAYLAND_DISPLAY
 
-"$portal" 1 >/dev/null 2>&1 &
-pids+=($!)
-wait_for 50 'gdbus call --session -d org.freedesktop.portal.Desktop \
-    -o /org/freedesktop/portal/desktop \
-    -m org.freedesktop.portal.Settings.ReadOne org.freedesktop.appearance color-scheme \
-    >/dev/null 2>&1' || fail "the fake portal did not start"
+start_fake_portal "$portal" 1 || fail "the fake portal did not start"
 set_scheme() {
     gdbus call --session -d org.freedesktop.portal.Desktop -o /org/freedesktop/portal/desktop \
         -m io.github.kestrane.FakePortal.SetColorScheme "uint32 $1" >/dev/null
 }
 
-exec 4< <(python3 "$here/fake_quota_server.py" "$fixtures")
-pids+=($!)
-read -r -t 10 port <&4 || fail "the fake quota server did not start"
+start_fake_quota_server "$fixtures" || fail "the fake quota server did not start"
 
 # Claude, Kimi and Codex on; Cursor off.
 cat >"$HOME/.config/Kestrane/Kestrane.conf" <<'CONF'

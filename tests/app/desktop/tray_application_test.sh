@@ -19,61 +19,24 @@ portal=$2
 fixtures=$3
 shots=$4
 here=$(cd "$(dirname "$0")" && pwd)
-for tool in Xvfb trayer xdotool xwininfo import dbus-daemon gdbus python3 convert; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "SKIPPED: $tool is not installed (scripts/setup installs it)"
-        exit 77
-    fi
-done
+source "$here/session.sh"
+require_tools Xvfb trayer xdotool xwininfo import dbus-daemon gdbus python3 convert
 
-work=$(mktemp -d)
 rm -rf "$shots"
 mkdir -p "$shots" "$work/home/.config/Kestrane"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    [ -n "${bus_pid:-}" ] && kill "$bus_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAILED: $*"
+on_failure() {
     xwininfo -root -tree 2>/dev/null | grep -i kestrane
-    exit 1
+    tail -n 5 "$work/trayer.log" 2>/dev/null
 }
 
-# Polls `condition` (a shell command) every 0.1 s for at most `tenths` tenths of a second.
-wait_for() {
-    local tenths=$1
-    shift
-    for _ in $(seq 1 "$tenths"); do
-        if eval "$@"; then return 0; fi
-        sleep 0.1
-    done
-    return 1
+start_xvfb 1280x800x24 || fail "Xvfb did not start"
+
+tray() {  # <tint>
+    start_trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
+        --transparent true --alpha 0 --tint "$1" || fail "trayer did not start"
 }
 
-# Xvfb picks a free display number itself and reports it on the descriptor given.
-exec 3<> "$work/display"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-wait_for 100 '[ -s "$work/display" ]' || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
-
-start_trayer() {  # <tint>
-    trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
-        --transparent true --alpha 0 --tint "$1" >/dev/null 2>&1 &
-    trayer_pid=$!
-    pids+=($trayer_pid)
-    wait_for 100 'xwininfo -root -tree 2>/dev/null | grep -q "\"panel\": (\"panel\" \"trayer\")"' ||
-        fail "trayer did not start"
-}
-
-exec 4< <(python3 "$here/fake_quota_server.py" "$fixtures")
-pids+=($!)
-read -r -t 10 port <&4 || fail "the fake quota server did not start"
+start_fake_quota_server "$fixtures" || fail "the fake quota server did not start"
 
 # Three providers on: three tray icons. Claude answers from the fake server; Codex and
 # Cursor cannot fetch here and show "!".
@@ -97,15 +60,15 @@ contrast() {  # <screenshot>
         "$(( right - left + 8 ))x$(( bottom - top ))+$(( left - 4 ))+$top"
 }
 
-start_trayer 0xd6d6d6
-started=$(date +%s%3N)
+tray 0xd6d6d6
+started=$(now_ms)
 run_kestrane >"$work/stdout" 2>"$work/stderr" &
 app=$!
 pids+=($app)
 
 icons() { xwininfo -root -tree | grep -E '^ {11}0x[0-9a-f]+ "Kestrane": \("kestrane"' ; }
 wait_for 100 '[ "$(icons | wc -l)" -eq 3 ]' || fail "the tray does not show three icons"
-to_icons=$(( $(date +%s%3N) - started ))
+to_icons=$(( $(now_ms) - started ))
 sleep 0.5  # lets the icons draw their first frame (the fake server has answered by now)
 import -window root "$shots/tray.png"
 resident_first=$(awk '/VmRSS/ { print $2 }' /proc/$app/status)
@@ -171,25 +134,17 @@ first="three tray icons ${to_icons} ms after the start (ink $ink, resident ${res
 # --- Round 2: a session bus, a portal preferring dark, a dark tray that comes late ----------
 kill $trayer_pid
 wait $trayer_pid 2>/dev/null
-dbus-daemon --session --fork --address="unix:path=$work/run/bus" --print-pid=1 \
-    >"$work/bus.pid" || fail "dbus-daemon did not start"
-bus_pid=$(head -n1 "$work/bus.pid")
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/run/bus"
-"$portal" 1 >/dev/null 2>&1 &
-pids+=($!)
-wait_for 50 'gdbus call --session -d org.freedesktop.portal.Desktop \
-    -o /org/freedesktop/portal/desktop \
-    -m org.freedesktop.portal.Settings.ReadOne org.freedesktop.appearance color-scheme \
-    >/dev/null 2>&1' || fail "the fake portal did not start"
+start_session_bus "$work/run/bus" || fail "dbus-daemon did not start"
+start_fake_portal "$portal" 1 || fail "the fake portal did not start"
 
-started=$(date +%s%3N)
+started=$(now_ms)
 run_kestrane DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS" \
     >"$work/stdout" 2>"$work/stderr" &
 app=$!
 pids+=($app)
 wait_for 100 'panel >/dev/null' || fail "without a tray the program showed no window"
 sleep 3
-start_trayer 0x202020
+tray 0x202020
 wait_for 100 '[ "$(icons | wc -l)" -eq 3 ]' || fail "the late tray does not show three icons"
 wait_for 100 'grep -q VmRSS /proc/$app/status' || true
 sleep 1
