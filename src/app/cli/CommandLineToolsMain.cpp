@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "app/launcher/CommandLine.h"
+#include "app/commandline/CommandLine.h"
 #include "providers/FetchProvider.h"
 #include "app/cli/ProbeJson.h"
 #include "app/cli/ProbeRunner.h"

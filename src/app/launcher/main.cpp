@@ -4,7 +4,7 @@
 #include <variant>
 #include <vector>
 
-#include "app/launcher/CommandLine.h"
+#include "app/commandline/CommandLine.h"
 #include "app/launcher/SiblingProgram.h"
 #include "app/status/StatusReport.h"
 #include "platform/Clock.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/launcher/CommandLine.h"
+#include "app/commandline/CommandLine.h"
 #include "app/status/StatusSnapshot.h"
 #include "model/ProviderKind.h"
 #include "platform/Date.h"

@@ -1,4 +1,4 @@
-#include "app/launcher/CommandLine.h"
+#include "app/commandline/CommandLine.h"
 
 #include <gtest/gtest.h>
 
