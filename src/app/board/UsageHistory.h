@@ -14,7 +14,7 @@
 
 namespace kestrane::app {
 
-// What the coordinator needs of the usage history.
+// What the board needs of the usage history.
 class UsageHistory {
   public:
     virtual ~UsageHistory() = default;

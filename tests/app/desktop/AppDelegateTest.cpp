@@ -124,7 +124,7 @@ ProviderUsage usage(ProviderKind kind, std::vector<double> usedPercents) {
 }
 
 // What a test changes of the delegate's dependencies; everything else is the fixture's fakes.
-struct Setup {
+struct Changes {
     std::vector<std::string> arguments;
     // The fixture's FakeHistory when none.
     UsageHistory* history = nullptr;
@@ -143,7 +143,7 @@ class AppDelegateTest : public ::testing::Test {
     }
 
     // The one way a delegate is made here: over the fixture's fakes, with what `setup` changes.
-    std::unique_ptr<AppDelegate> build(Setup setup = {}) {
+    std::unique_ptr<AppDelegate> build(Changes setup = {}) {
         return std::make_unique<AppDelegate>(AppDelegate::Dependencies{
             .defaults = defaults_,
             .clock = clock_,
