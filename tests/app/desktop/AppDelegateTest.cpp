@@ -142,23 +142,23 @@ class AppDelegateTest : public ::testing::Test {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    // The one way a delegate is made here: over the fixture's fakes, with what `setup` changes.
-    std::unique_ptr<AppDelegate> build(Changes setup = {}) {
+    // The one way a delegate is made here: over the fixture's fakes, with what `changes` says.
+    std::unique_ptr<AppDelegate> build(Changes changes = {}) {
         return std::make_unique<AppDelegate>(AppDelegate::Dependencies{
             .defaults = defaults_,
             .clock = clock_,
-            .history = setup.history ? *setup.history : history_,
+            .history = changes.history ? *changes.history : history_,
             .statusItem = statusItem_,
             .fetch = [this](ProviderKind kind) { return fetch_(kind); },
             .runInBackground = runner_.runner(),
             .localServices = {.scan = [this] { return LocalServiceScan{.services = listed_}; },
                               .stop = [](const LocalService&) {},
                               .pause = [](double) {}},
-            .arguments = std::move(setup.arguments),
+            .arguments = std::move(changes.arguments),
             .quit = [this] { ++quits_; },
-            .notifier = setup.notifier,
-            .timeZone = setup.timeZone,
-            .trayIconStyleChanged = std::move(setup.trayIconStyleChanged),
+            .notifier = changes.notifier,
+            .timeZone = changes.timeZone,
+            .trayIconStyleChanged = std::move(changes.trayIconStyleChanged),
             .status = publisher_,
         });
     }
