@@ -45,9 +45,9 @@ ServiceOutlook ServiceOutlook::make(model::ProviderKind provider,
                                     const std::map<std::string, history::UsageSeries>& series,
                                     const std::map<std::string, history::RhythmHistory>& rhythms,
                                     platform::Date now, const platform::Calendar& calendar) {
-    ServiceOutlook outlook;
-    outlook.provider = provider;
-    if (!usage || usage->windows.empty()) return outlook;
+    if (!usage || usage->windows.empty()) {
+        return make(provider, usage, lastFetchFailed, nullptr, now);
+    }
     const model::LimitWindow& badge = usage->windows.front();
     const auto stored = series.find(badge.id);
     const auto rhythm = rhythms.find(badge.id);
@@ -55,12 +55,23 @@ ServiceOutlook ServiceOutlook::make(model::ProviderKind provider,
         badge, stored == series.end() ? std::nullopt : std::optional(stored->second),
         rhythm == rhythms.end() ? std::nullopt : std::optional(rhythm->second), now,
         lastFetchFailed, calendar);
-    outlook.isFresh = !lastFetchFailed && !window.analytics.isStale();
+    return make(provider, usage, lastFetchFailed, &window, now);
+}
+
+ServiceOutlook ServiceOutlook::make(model::ProviderKind provider,
+                                    const std::optional<model::ProviderUsage>& usage,
+                                    bool lastFetchFailed, const WindowOutlook* window,
+                                    platform::Date now) {
+    ServiceOutlook outlook;
+    outlook.provider = provider;
+    if (!usage || usage->windows.empty() || !window) return outlook;
+    const model::LimitWindow& badge = usage->windows.front();
+    outlook.isFresh = !lastFetchFailed && !window->analytics.isStale();
     outlook.remaining = clampedRemaining(badge);
     outlook.resetsAt = badge.resetsAt;
-    if (window.forecast) {
-        outlook.remainingAtReset = window.forecast->medianRemaining;
-        outlook.runsOutBeforeReset = window.forecast->medianExhaustionDate.has_value();
+    if (window->forecast) {
+        outlook.remainingAtReset = window->forecast->medianRemaining;
+        outlook.runsOutBeforeReset = window->forecast->medianExhaustionDate.has_value();
     }
     for (const model::LimitWindow& each : usage->windows) {
         if (each.resetsAt && *each.resetsAt <= now) continue;

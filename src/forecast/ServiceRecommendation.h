@@ -14,6 +14,8 @@
 
 namespace kestrane::forecast {
 
+struct WindowOutlook;
+
 // What the recommendation reads of one enabled provider. Its figures are those of the window
 // its badge shows (the first one); `leastRemaining` looks at all of them, so a nearly spent
 // weekly cap behind a roomy session still counts.
@@ -39,6 +41,12 @@ struct ServiceOutlook {
                                const std::map<std::string, history::UsageSeries>& series,
                                const std::map<std::string, history::RhythmHistory>& rhythms,
                                platform::Date now, const platform::Calendar& calendar);
+    // The same from the badge window's outlook already made (none without a usage or a
+    // window), so the window is not read twice.
+    static ServiceOutlook make(model::ProviderKind provider,
+                               const std::optional<model::ProviderUsage>& usage,
+                               bool lastFetchFailed, const WindowOutlook* badge,
+                               platform::Date now);
 
     bool operator==(const ServiceOutlook&) const = default;
 };

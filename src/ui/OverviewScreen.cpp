@@ -8,8 +8,6 @@
 #include <QVBoxLayout>
 
 #include "forecast/ForecastInsight.h"
-#include "forecast/ServiceRecommendation.h"
-#include "forecast/WindowOutlook.h"
 #include "history/RecentUsageInsight.h"
 #include "model/DateFormatting.h"
 #include "ui/PanelButton.h"
@@ -94,14 +92,8 @@ QWidget* OverviewScreen::make() const {
 }
 
 QLabel* OverviewScreen::makeRecommendation(QWidget* parent) const {
-    std::vector<forecast::ServiceOutlook> outlooks;
-    for (const ProviderViewState& state : state_.states) {
-        if (!state.isEnabled) continue;
-        outlooks.push_back(forecast::ServiceOutlook::make(
-            state.provider, state.usage, state.error.has_value(), state.history, state.rhythms,
-            context_.now, context_.calendar));
-    }
-    const auto recommendation = forecast::recommendService(outlooks, context_.now);
+    if (!state_.outlooks) return nullptr;
+    const auto& recommendation = state_.outlooks->recommendation;
     if (!recommendation) return nullptr;
     QLabel* line = Kit::makeWrappingLabel(Kit::toQString(recommendation->text), 11, QFont::Normal,
                                           QuotaTheme::text(), Kit::documentWidth, parent);
@@ -160,15 +152,20 @@ QWidget* OverviewScreen::makeUsageCard(const ProviderViewState& state, QWidget* 
     }
 
     const model::LimitWindow& window = usage.windows.at(state_.selectedWindow);
-    const auto series = state.history.find(window.id);
-    const history::UsageAnalytics analytics = history::UsageAnalytics::make(
-        series == state.history.end() ? std::nullopt
-                                      : std::optional<history::UsageSeries>(series->second),
-        window, context_.now, state.error.has_value());
+    const app::BoardProvider* outlook =
+        state_.outlooks ? state_.outlooks->find(state.provider) : nullptr;
+    const app::BoardWindow* read =
+        outlook ? outlook->window(state_.selectedWindow, window.id) : nullptr;
+    // A window the board has not read (nothing yet) shows its own figures without history.
+    const history::UsageAnalytics unread =
+        read ? history::UsageAnalytics{}
+             : history::UsageAnalytics::make(std::nullopt, window, context_.now,
+                                             state.error.has_value());
+    const history::UsageAnalytics& analytics = read ? read->outlook.analytics : unread;
 
     stack->addWidget(makeTopRow(state, card));
     addFigure(stack, card, window, analytics);
-    if (QWidget* forecast = makeForecast(state, window, analytics, card)) {
+    if (QWidget* forecast = makeForecast(read, card)) {
         stack->addWidget(forecast);
         stack->addWidget(Kit::makeDivider(card));
     }
@@ -277,17 +274,10 @@ void OverviewScreen::addFigure(QVBoxLayout* stack, QWidget* card, const model::L
     stack->addWidget(resetLine);
 }
 
-QWidget* OverviewScreen::makeForecast(const ProviderViewState& state,
-                                      const model::LimitWindow& window,
-                                      const history::UsageAnalytics& analytics,
-                                      QWidget* parent) const {
-    const auto rhythm = state.rhythms.find(window.id);
-    if (rhythm == state.rhythms.end()) return nullptr;
-    const auto forecast = forecast::WindowOutlook::forecastFor(analytics, rhythm->second,
-                                                               window.resetsAt, context_.calendar);
-    if (!forecast) return nullptr;
-    const forecast::ForecastInsight insight = forecast::ForecastInsight::make(
-        *forecast, analytics.remainingPercent, analytics.now, context_.calendar);
+QWidget* OverviewScreen::makeForecast(const app::BoardWindow* read, QWidget* parent) const {
+    if (!read || !read->outlook.forecast || !read->insight) return nullptr;
+    const forecast::RhythmForecast* forecast = &*read->outlook.forecast;
+    const forecast::ForecastInsight& insight = *read->insight;
 
     auto* block = Kit::makeTransparent(parent);
     block->setObjectName(QStringLiteral("usage-forecast"));

@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include "app/board/ProviderBoard.h"
 #include "history/UsageAnalytics.h"
 #include "model/ProviderKind.h"
 #include "model/ProviderUsage.h"
@@ -34,6 +35,9 @@ class OverviewScreen {
         UsageChartView::Style chartStyle = UsageChartView::Style::remaining;
         bool showsAccountDetails = false;
         const std::optional<std::string>& historyError;
+        // The board's outlooks: each window's history and forecast, and the service to use
+        // now. None: no history and no forecast.
+        const app::BoardOutlooks* outlooks = nullptr;
     };
 
     OverviewScreen(const State& state, const PanelScreenContext& context)
@@ -57,8 +61,8 @@ class OverviewScreen {
     // The big figure with its caption, the bar and the reset time.
     void addFigure(QVBoxLayout* stack, QWidget* card, const model::LimitWindow& window,
                    const history::UsageAnalytics& analytics) const;
-    QWidget* makeForecast(const ProviderViewState& state, const model::LimitWindow& window,
-                          const history::UsageAnalytics& analytics, QWidget* parent) const;
+    // The board's forecast of the shown window, when it made one.
+    QWidget* makeForecast(const app::BoardWindow* read, QWidget* parent) const;
     // The chart with the choice of its style above it.
     void addChart(QVBoxLayout* stack, QWidget* card,
                   const history::UsageAnalytics& analytics) const;

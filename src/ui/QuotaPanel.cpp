@@ -94,7 +94,7 @@ void QuotaPanel::reposition() {
 void QuotaPanel::close() {
     removeTriggers();
     hide();
-    if (onClose) onClose();
+    emit closed();
 }
 
 void QuotaPanel::setContentSize(QSize size) {

@@ -35,9 +35,6 @@ class QuotaPanel : public QWidget {
                         std::unique_ptr<WindowCompositing> compositing = nullptr);
     ~QuotaPanel() override;
 
-    // Called after every close.
-    std::function<void()> onClose;
-
     Presentation presentation() const { return presentation_; }
     // Whether the corners are rounded over a translucent window.
     bool hasRoundedCorners() const { return rounded_; }
@@ -49,7 +46,7 @@ class QuotaPanel : public QWidget {
     // installs the close triggers.
     void show(Anchor anchor);
     void reposition();
-    // Removes the triggers, hides the window and calls onClose; safe to call twice.
+    // Removes the triggers, hides the window and tells `closed`; safe to call twice.
     void close();
     void setContentSize(QSize size);
 
@@ -60,6 +57,10 @@ class QuotaPanel : public QWidget {
     // it (or above the bottom of the visible area), keeping 8 from the top. The margin away
     // from the anchor wins when the screen is too short.
     static QPoint origin(const QRectF& anchor, const QSizeF& size, const QRectF& visibleFrame);
+
+  signals:
+    // After every close.
+    void closed();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

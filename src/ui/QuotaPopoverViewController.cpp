@@ -80,21 +80,9 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
         .stopService = [this](const QString& serviceID) { stopService(serviceID); },
         .providerToggled = [this](ProviderKind provider,
                                   bool isOn) { providerToggled(provider, isOn); },
-        .notificationsToggled =
-            [this](bool isOn) {
-                app::ProviderPreferences(defaults_).setNotificationsEnabled(isOn);
-                render();
-            },
-        .notifyBelowSelected =
-            [this](int percent) {
-                app::ProviderPreferences(defaults_).setNotifyBelowPercent(percent);
-                render();
-            },
-        .notifyCriticalSelected =
-            [this](int percent) {
-                app::ProviderPreferences(defaults_).setNotifyCriticalPercent(percent);
-                render();
-            },
+        .notificationsToggled = [this](bool isOn) { notificationsToggled(isOn); },
+        .notifyBelowSelected = [this](int percent) { notifyBelowSelected(percent); },
+        .notifyCriticalSelected = [this](int percent) { notifyCriticalSelected(percent); },
         .trayIconStyleSelected = [this](int segment) { trayIconStyleSelected(segment); },
         .startAtLoginToggled = [this](bool isOn) { startAtLoginToggled(isOn); },
     };
@@ -171,7 +159,7 @@ QuotaPopoverViewController::~QuotaPopoverViewController() = default;
 // ---- actions -----------------------------------------------------------------------------
 
 void QuotaPopoverViewController::refreshUsage() {
-    if (onRefresh) onRefresh();
+    emit refreshRequested();
     render();
 }
 
@@ -183,7 +171,7 @@ void QuotaPopoverViewController::toggleMode() {
 void QuotaPopoverViewController::showServices() {
     mode_ = Mode::services;
     render();
-    if (onOpenServices) onOpenServices();
+    emit servicesOpened();
 }
 
 void QuotaPopoverViewController::providerSelected(int segment) {
@@ -224,8 +212,7 @@ void QuotaPopoverViewController::trayIconStyleSelected(int segment) {
         app::TrayIconStyle::automatic, app::TrayIconStyle::light, app::TrayIconStyle::dark};
     if (segment < 0 || segment >= static_cast<int>(std::size(styles))) return;
     trayIconStyle_ = styles[segment];
-    app::TrayIconPreference::write(defaults_, trayIconStyle_);
-    if (onTrayIconStyleChange) onTrayIconStyleChange();
+    emit trayIconStyleChosen(trayIconStyle_);
     render();
 }
 
@@ -246,9 +233,7 @@ void QuotaPopoverViewController::toggleAccountDetails() {
     render();
 }
 
-void QuotaPopoverViewController::refreshServices() {
-    if (onRefreshServices) onRefreshServices();
-}
+void QuotaPopoverViewController::refreshServices() { emit servicesRefreshRequested(); }
 
 void QuotaPopoverViewController::stopService(const QString& serviceID) {
     const auto& rows = localServices_.services;
@@ -272,11 +257,26 @@ void QuotaPopoverViewController::stopService(const QString& serviceID) {
     // The panel may have been closed (and this controller dropped) while the alert was open.
     if (!self) return;
     if (!confirmStop) window()->activateWindow();
-    if (confirmed && onStopService) onStopService(row);
+    if (confirmed) emit serviceStopRequested(row);
 }
 
 void QuotaPopoverViewController::providerToggled(ProviderKind provider, bool isOn) {
-    if (onToggle) onToggle(provider, isOn);
+    emit providerToggleRequested(provider, isOn);
+}
+
+void QuotaPopoverViewController::notificationsToggled(bool isOn) {
+    emit notificationsEnabledChosen(isOn);
+    render();
+}
+
+void QuotaPopoverViewController::notifyBelowSelected(int percent) {
+    emit notifyBelowPercentChosen(percent);
+    render();
+}
+
+void QuotaPopoverViewController::notifyCriticalSelected(int percent) {
+    emit notifyCriticalPercentChosen(percent);
+    render();
 }
 
 // ---- rendering ---------------------------------------------------------------------------
@@ -357,7 +357,8 @@ QWidget* QuotaPopoverViewController::makeScreen() {
                                               .selectedWindow = window,
                                               .chartStyle = chartStyle_,
                                               .showsAccountDetails = showsAccountDetails_,
-                                              .historyError = historyError_};
+                                              .historyError = historyError_,
+                                              .outlooks = outlooks_.get()};
             return OverviewScreen(state, context).make();
         }
         case Mode::services:
@@ -437,7 +438,7 @@ void QuotaPopoverViewController::installDocument(QWidget* document) {
 
     preferredContentSize_ = QSize(panelWidth, visible + headerHeight);
     if (!parentWidget()) resize(preferredContentSize_);
-    if (onSizeChange) onSizeChange(preferredContentSize_);
+    emit contentSizeChanged(preferredContentSize_);
 }
 
 }  // namespace kestrane::ui

@@ -2,12 +2,14 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <QWidget>
 
+#include "app/board/ProviderBoard.h"
 #include "localservices/LocalService.h"
 #include "localservices/LocalServicesViewState.h"
 #include "model/ProviderKind.h"
@@ -49,16 +51,8 @@ class QuotaPopoverViewController : public QWidget {
                                platform::Calendar calendar, QWidget* parent = nullptr);
     ~QuotaPopoverViewController() override;
 
-    std::function<void()> onRefresh;
-    std::function<void(model::ProviderKind, bool)> onToggle;
-    std::function<void()> onOpenServices;
-    std::function<void()> onRefreshServices;
-    std::function<void(const localservices::LocalService&)> onStopService;
-    std::function<void(QSize)> onSizeChange;
     // Asks the user before a stop; true when confirmed. By default the modal warning alert.
     std::function<bool(const localservices::LocalService&)> confirmStop;
-    // The tray icons' tint was changed on the settings screen (it is already stored).
-    std::function<void()> onTrayIconStyleChange;
     // Whether the program starts at login, and changing that (throws with the Russian
     // sentence to show). Without them the settings screen offers no such switch.
     std::function<bool()> startsAtLogin;
@@ -72,6 +66,10 @@ class QuotaPopoverViewController : public QWidget {
     // Dates, the chart and the forecast in this calendar's zone from the next render on.
     void setCalendar(platform::Calendar calendar) { calendar_ = std::move(calendar); }
     void setStates(std::vector<ProviderViewState> states) { states_ = std::move(states); }
+    // The board's outlooks of the enabled providers' windows and the service to use now.
+    void setOutlooks(std::shared_ptr<const app::BoardOutlooks> outlooks) {
+        outlooks_ = std::move(outlooks);
+    }
     void setLocalServices(localservices::LocalServicesViewState state) {
         localServices_ = std::move(state);
     }
@@ -80,6 +78,7 @@ class QuotaPopoverViewController : public QWidget {
     const platform::Calendar& calendar() const { return calendar_; }
     const std::optional<std::string>& historyError() const { return historyError_; }
     const std::vector<ProviderViewState>& states() const { return states_; }
+    const app::BoardOutlooks* outlooks() const { return outlooks_.get(); }
     const localservices::LocalServicesViewState& localServices() const { return localServices_; }
     std::optional<model::ProviderKind> selectedProvider() const { return selectedProvider_; }
     const std::map<model::ProviderKind, std::string>& selectedWindowIDs() const {
@@ -105,6 +104,9 @@ class QuotaPopoverViewController : public QWidget {
     void refreshServices();
     void stopService(const QString& serviceID);
     void providerToggled(model::ProviderKind provider, bool isOn);
+    void notificationsToggled(bool isOn);
+    void notifyBelowSelected(int percent);
+    void notifyCriticalSelected(int percent);
     void trayIconStyleSelected(int segment);
     void startAtLoginToggled(bool isOn);
     app::TrayIconStyle trayIconStyle() const { return trayIconStyle_; }
@@ -118,6 +120,25 @@ class QuotaPopoverViewController : public QWidget {
     void installDocument(QWidget* document);
     // The tallest the document area may be on a screen whose visible frame is that high.
     static int maximumVisibleHeight(std::optional<int> visibleFrameHeight);
+
+  signals:
+    // "Обновить лимиты" was pressed.
+    void refreshRequested();
+    // A provider's switch on the settings screen.
+    void providerToggleRequested(model::ProviderKind provider, bool isOn);
+    // The services screen was opened, or its list asked to be scanned again.
+    void servicesOpened();
+    void servicesRefreshRequested();
+    // The user confirmed stopping this service.
+    void serviceStopRequested(const localservices::LocalService& service);
+    // The panel's preferred size changed.
+    void contentSizeChanged(QSize size);
+    // Settings chosen on the settings screen; the owner stores them (the panel shows what the
+    // store holds at its next render).
+    void notificationsEnabledChosen(bool isOn);
+    void notifyBelowPercentChosen(int percent);
+    void notifyCriticalPercentChosen(int percent);
+    void trayIconStyleChosen(app::TrayIconStyle style);
 
   protected:
     void changeEvent(QEvent* event) override;
@@ -152,6 +173,7 @@ class QuotaPopoverViewController : public QWidget {
     std::optional<std::string> historyError_;
     Mode mode_ = Mode::overview;
     std::vector<ProviderViewState> states_;
+    std::shared_ptr<const app::BoardOutlooks> outlooks_;
     localservices::LocalServicesViewState localServices_;
     QSize preferredContentSize_{panelWidth, 600};
     // What the screens' controls call; built once, so their connections can hold copies.

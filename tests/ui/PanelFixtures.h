@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "app/board/ProviderBoard.h"
+#include "app/board/UsageHistory.h"
 #include "history/RhythmHistory.h"
 #include "history/UsageSeries.h"
 #include "model/ProviderUsage.h"
@@ -13,6 +18,82 @@
 
 // Prepared panel states shared by the screen tests and the panel benchmark.
 namespace kestrane::testing::panel {
+
+// A provider as a panel test prepares it: what the panel shows of it, and the stored history
+// of its windows (keyed by window id) that the board reads.
+struct PanelProvider : ui::ProviderViewState {
+    std::map<std::string, history::UsageSeries> history;
+    std::map<std::string, history::RhythmHistory> rhythms;
+};
+
+// The providers' histories, as the board reads them from the store.
+class FixtureHistory final : public app::UsageHistory {
+  public:
+    explicit FixtureHistory(const std::vector<PanelProvider>& providers) : providers_(providers) {}
+
+    void pruneExpired(platform::Date) override {}
+    void record(const std::vector<model::ProviderUsage>&) override {}
+    std::optional<std::string> persistenceError() const override { return std::nullopt; }
+    std::optional<history::UsageSeries> series(model::ProviderKind provider,
+                                               const model::LimitWindow& window,
+                                               platform::Date) const override {
+        return find(provider, &PanelProvider::history, window.id);
+    }
+    std::optional<history::RhythmHistory> rhythm(model::ProviderKind provider,
+                                                 const model::LimitWindow& window) const override {
+        return find(provider, &PanelProvider::rhythms, window.id);
+    }
+    void setCalendar(platform::Calendar) override {}
+
+  private:
+    template <typename Value>
+    std::optional<Value> find(model::ProviderKind provider,
+                              std::map<std::string, Value> PanelProvider::*member,
+                              const std::string& id) const {
+        for (const PanelProvider& each : providers_) {
+            if (each.provider != provider) continue;
+            const auto found = (each.*member).find(id);
+            if (found != (each.*member).end()) return found->second;
+        }
+        return std::nullopt;
+    }
+
+    const std::vector<PanelProvider>& providers_;
+};
+
+// The board's outlooks of the enabled providers at `now`, made as the running application
+// makes them: their last usage (and failure) handed to a board over their histories.
+inline std::shared_ptr<const app::BoardOutlooks> outlooksOf(
+    const std::vector<PanelProvider>& providers, const platform::Calendar& calendar,
+    platform::Date now) {
+    FixtureHistory history(providers);
+    std::vector<model::ProviderKind> enabled;
+    for (const model::ProviderKind kind : model::allProviderKinds) {
+        for (const PanelProvider& each : providers) {
+            if (each.provider == kind && each.isEnabled) enabled.push_back(kind);
+        }
+    }
+    app::ProviderBoard board(history, calendar, enabled);
+    std::vector<model::FetchResult> usages;
+    std::vector<model::FetchResult> failures;
+    for (const PanelProvider& each : providers) {
+        if (each.usage) usages.push_back(model::FetchResult::success(*each.usage));
+        if (each.error) failures.push_back(model::FetchResult::failure(each.provider, *each.error));
+    }
+    // A failure after a success keeps the usage beside the message.
+    if (!usages.empty()) board.applyRefresh(usages, now);
+    board.applyRefresh(failures, now);
+    return board.sharedOutlooks();
+}
+
+// Shows `providers` in `controller` as the application would: their states and the board's
+// outlooks of them.
+inline void showProviders(ui::QuotaPopoverViewController& controller,
+                          const std::vector<PanelProvider>& providers,
+                          const platform::Calendar& calendar, platform::Date now) {
+    controller.setStates({providers.begin(), providers.end()});
+    controller.setOutlooks(outlooksOf(providers, calendar, now));
+}
 
 // 2025-03-10 (a Monday) 10:30 in Moscow.
 inline constexpr platform::Date kMorning{1'741'591'800};
@@ -87,9 +168,9 @@ inline history::UsageSeries weekSeries(model::ProviderKind provider, const std::
 // Claude with a weekly window that has a week of history and a rhythm learned over `rhythmDays`
 // days (spending `rate` points an hour in working hours), `used` percent used and resetting
 // `resetIn` seconds after `now`, and a five-hour session window.
-inline ui::ProviderViewState forecastState(const platform::Calendar& calendar, platform::Date now,
-                                           int sampleCount, int rhythmDays, double resetIn,
-                                           double used = 41.2, double rate = 0.6) {
+inline PanelProvider forecastState(const platform::Calendar& calendar, platform::Date now,
+                                   int sampleCount, int rhythmDays, double resetIn,
+                                   double used = 41.2, double rate = 0.6) {
     model::ProviderUsage usage;
     usage.provider = model::ProviderKind::claude;
     usage.plan = "Max 5x";
@@ -107,7 +188,7 @@ inline ui::ProviderViewState forecastState(const platform::Calendar& calendar, p
          .resetsAt = now + 2 * kHour + 10 * 60},
     };
     usage.recentModels = {{"claude-opus-4", 12, now - 600}, {"claude-sonnet-4", 3, now - 7200}};
-    ui::ProviderViewState state{model::ProviderKind::claude, true, usage, std::nullopt, {}, {}};
+    PanelProvider state{{model::ProviderKind::claude, true, usage, std::nullopt}, {}, {}};
     state.history.emplace("claude-week", weekSeries(model::ProviderKind::claude, "claude-week", now,
                                                     sampleCount, used));
     state.rhythms.emplace("claude-week", workdayRhythm(calendar, now, rhythmDays, rate));

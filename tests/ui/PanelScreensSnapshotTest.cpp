@@ -26,10 +26,11 @@ namespace {
 using model::ProviderKind;
 using testing::panel::kHour;
 using testing::panel::kMorning;
+using testing::panel::PanelProvider;
 
 struct Screen {
     const char* name;
-    std::vector<ProviderViewState> states;
+    std::vector<PanelProvider> states;
     QuotaPopoverViewController::Mode mode = QuotaPopoverViewController::Mode::overview;
     bool burn = false;
     localservices::LocalServicesViewState services;
@@ -53,14 +54,13 @@ std::vector<Screen> screens(const platform::Calendar& calendar) {
     model::ProviderUsage codexUsage;
     codexUsage.provider = ProviderKind::codex;
     codexUsage.windows = {{.id = "codex-session", .usedPercent = 63, .durationMinutes = 300}};
-    const ProviderViewState codex{ProviderKind::codex, true, codexUsage, std::nullopt, {}, {}};
-    const ProviderViewState cursorFailed{
-        ProviderKind::cursor, true, std::nullopt, "Не удалось подключиться к серверу.", {}, {}};
-    const ProviderViewState kimiOff{ProviderKind::kimi, false, std::nullopt, std::nullopt, {}, {}};
-    const ProviderViewState antigravityOff{
-        ProviderKind::antigravity, false, std::nullopt, std::nullopt, {}, {}};
-    const std::vector<ProviderViewState> all = {codex, cursorFailed, forecast, kimiOff,
-                                                antigravityOff};
+    const PanelProvider codex{{ProviderKind::codex, true, codexUsage, std::nullopt}, {}, {}};
+    const PanelProvider cursorFailed{
+        {ProviderKind::cursor, true, std::nullopt, "Не удалось подключиться к серверу."}, {}, {}};
+    const PanelProvider kimiOff{{ProviderKind::kimi, false, std::nullopt, std::nullopt}, {}, {}};
+    const PanelProvider antigravityOff{
+        {ProviderKind::antigravity, false, std::nullopt, std::nullopt}, {}, {}};
+    const std::vector<PanelProvider> all = {codex, cursorFailed, forecast, kimiOff, antigravityOff};
 
     auto web = row(41'230, "node", {3000, 9229},
                    "node /home/dev/src/shop/node_modules/.bin/vite --port 3000");
@@ -94,7 +94,7 @@ std::vector<Screen> screens(const platform::Calendar& calendar) {
     error.states[0].isEnabled = false;
     list.push_back(error);
     list.push_back({"overview-empty",
-                    {{ProviderKind::codex, false, std::nullopt, std::nullopt, {}, {}}, kimiOff}});
+                    {{{ProviderKind::codex, false, std::nullopt, std::nullopt}, {}, {}}, kimiOff}});
     list.push_back({"settings", all, QuotaPopoverViewController::Mode::settings});
     list.push_back({"services",
                     all,
@@ -129,8 +129,9 @@ class ShownPanel {
         controller_ = new QuotaPopoverViewController(defaults_, clock, calendar);
         controller_->visibleFrameHeight = [] { return std::optional<int>(1080); };
         panel_.setContentView(controller_);
-        controller_->onSizeChange = [this](QSize size) { panel_.resize(size); };
-        controller_->setStates(screen.states);
+        QObject::connect(controller_, &QuotaPopoverViewController::contentSizeChanged, &panel_,
+                         [this](QSize size) { panel_.resize(size); });
+        testing::panel::showProviders(*controller_, screen.states, calendar, clock.now());
         controller_->setLocalServices(screen.services);
         if (screen.mode == QuotaPopoverViewController::Mode::settings) controller_->toggleMode();
         if (screen.mode == QuotaPopoverViewController::Mode::services) {
@@ -371,8 +372,7 @@ TEST(PanelScreensSnapshotTest, WindowChooserListIsDrawnInsideThePanel) {
 TEST(PanelScreensSnapshotTest, OverviewNamesTheServiceToUseNowAboveTheSwitch) {
     const platform::Calendar moscow("Europe/Moscow");
     const testing::FixedClock clock(kMorning);
-    ProviderViewState claude =
-        testing::panel::forecastState(moscow, kMorning, 3000, 10, 30 * kHour);
+    PanelProvider claude = testing::panel::forecastState(moscow, kMorning, 3000, 10, 30 * kHour);
     claude.usage->windows[0].usedPercent = 80;
     claude.history["claude-week"] =
         testing::panel::weekSeries(ProviderKind::claude, "claude-week", kMorning, 3000, 80);
@@ -385,13 +385,13 @@ TEST(PanelScreensSnapshotTest, OverviewNamesTheServiceToUseNowAboveTheSwitch) {
                            .usedPercent = 30,
                            .durationMinutes = 300,
                            .resetsAt = kMorning + 3 * kHour}};
-    ProviderViewState codex{ProviderKind::codex, true, codexUsage, std::nullopt, {}, {}};
+    PanelProvider codex{{ProviderKind::codex, true, codexUsage, std::nullopt}, {}, {}};
     history::UsageSeries series{ProviderKind::codex,  "codex-session",
                                 std::string(64, 'a'), 300,
                                 kMorning + 3 * kHour, {{kMorning - 60, 30, true, std::nullopt}}};
     codex.history.emplace("codex-session", series);
-    const ProviderViewState cursorFailed{
-        ProviderKind::cursor, true, std::nullopt, "Не удалось подключиться к серверу.", {}, {}};
+    const PanelProvider cursorFailed{
+        {ProviderKind::cursor, true, std::nullopt, "Не удалось подключиться к серверу."}, {}, {}};
 
     platform::MemoryPreferencesStore defaults;
     defaults.setValue("selectedProvider", "Claude");
@@ -400,8 +400,9 @@ TEST(PanelScreensSnapshotTest, OverviewNamesTheServiceToUseNowAboveTheSwitch) {
     auto* controller = new QuotaPopoverViewController(defaults, clock, moscow);
     controller->visibleFrameHeight = [] { return std::optional<int>(1080); };
     panel.setContentView(controller);
-    controller->onSizeChange = [&panel](QSize size) { panel.resize(size); };
-    controller->setStates({codex, cursorFailed, claude});
+    QObject::connect(controller, &QuotaPopoverViewController::contentSizeChanged, &panel,
+                     [&panel](QSize size) { panel.resize(size); });
+    testing::panel::showProviders(*controller, {codex, cursorFailed, claude}, moscow, clock.now());
     controller->render();
     panel.resize(controller->preferredContentSize());
     panel.QWidget::show();
@@ -426,7 +427,7 @@ TEST(PanelScreensSnapshotTest, OverviewNamesTheServiceToUseNowAboveTheSwitch) {
     // Once Claude is fine again there is nothing to choose between.
     claude.usage->windows[0].usedPercent = 10;
     claude.rhythms["claude-week"] = testing::panel::workdayRhythm(moscow, kMorning, 10, 0.2);
-    controller->setStates({codex, cursorFailed, claude});
+    testing::panel::showProviders(*controller, {codex, cursorFailed, claude}, moscow, clock.now());
     controller->render();
     EXPECT_EQ(controller->scrollView()->widget()->findChild<QLabel*>(
                   QStringLiteral("service-recommendation")),

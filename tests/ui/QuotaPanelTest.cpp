@@ -70,7 +70,7 @@ TEST(QuotaPanelTest, ContentSizeChangeKeepsThePanelCentredUnderTheAnchor) {
 TEST(QuotaPanelTest, EscapeClosesAndEveryCloseReports) {
     QuotaPanel panel;
     int closes = 0;
-    panel.onClose = [&] { ++closes; };
+    QObject::connect(&panel, &QuotaPanel::closed, [&] { ++closes; });
     panel.show([] { return std::optional<QRect>(QRect(10, 0, 20, 20)); });
     ASSERT_TRUE(panel.isVisible());
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);

@@ -35,6 +35,7 @@ using model::LimitWindow;
 using model::ProviderKind;
 using testing::panel::kHour;
 using testing::panel::kMorning;
+using testing::panel::PanelProvider;
 
 // Wrapped labels carry invisible break opportunities; what a person reads is without them.
 QString shown(const QLabel* label) {
@@ -43,17 +44,16 @@ QString shown(const QLabel* label) {
     return text;
 }
 
-ProviderViewState usageState(ProviderKind kind, std::vector<LimitWindow> windows,
-                             bool enabled = true) {
+PanelProvider usageState(ProviderKind kind, std::vector<LimitWindow> windows, bool enabled = true) {
     model::ProviderUsage usage;
     usage.provider = kind;
     usage.windows = std::move(windows);
     usage.updatedAt = kMorning - 120;
-    return {kind, enabled, usage, std::nullopt, {}, {}};
+    return {{kind, enabled, usage, std::nullopt}, {}, {}};
 }
 
-ProviderViewState emptyState(ProviderKind kind, bool enabled) {
-    return {kind, enabled, std::nullopt, std::nullopt, {}, {}};
+PanelProvider emptyState(ProviderKind kind, bool enabled) {
+    return {{kind, enabled, std::nullopt, std::nullopt}, {}, {}};
 }
 
 class QuotaPopoverViewControllerTest : public ::testing::Test {
@@ -66,8 +66,8 @@ class QuotaPopoverViewControllerTest : public ::testing::Test {
         return *controller_;
     }
 
-    QuotaPopoverViewController& show(std::vector<ProviderViewState> states) {
-        controller().setStates(std::move(states));
+    QuotaPopoverViewController& show(const std::vector<PanelProvider>& states) {
+        testing::panel::showProviders(controller(), states, moscow_, clock_.now());
         controller().render();
         return controller();
     }
@@ -340,7 +340,7 @@ TEST_F(QuotaPopoverViewControllerTest, HeaderFollowsTheScreen) {
     EXPECT_FALSE(refresh->isEnabled());
 
     int opened = 0;
-    c.onOpenServices = [&] { ++opened; };
+    QObject::connect(&c, &QuotaPopoverViewController::servicesOpened, [&] { ++opened; });
     c.showServices();
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(title->text(), "Локальные сервисы");
@@ -416,7 +416,9 @@ TEST_F(QuotaPopoverViewControllerTest, HeightRule) {
         auto& controller = this->controller();
         controller.visibleFrameHeight = [screen = c.screen] { return std::optional<int>(screen); };
         std::optional<QSize> asked;
-        controller.onSizeChange = [&](QSize size) { asked = size; };
+        const auto connection =
+            QObject::connect(&controller, &QuotaPopoverViewController::contentSizeChanged,
+                             [&](QSize size) { asked = size; });
         auto* document = new QWidget;
         document->setMinimumHeight(c.fitting);
         document->setMaximumHeight(c.fitting);
@@ -426,6 +428,7 @@ TEST_F(QuotaPopoverViewControllerTest, HeightRule) {
         EXPECT_EQ(controller.scrollView()->widget()->height(), c.fitting + 24);
         EXPECT_EQ(controller.scrollView()->verticalScrollBarPolicy(),
                   c.scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+        QObject::disconnect(connection);
     }
 }
 
@@ -446,7 +449,8 @@ TEST_F(QuotaPopoverViewControllerTest, SettingsSwitchesReportToggles) {
     EXPECT_DOUBLE_EQ(switches[0]->knobRect().left(), switches[0]->trackRect().right() - 17);
 
     std::vector<std::pair<ProviderKind, bool>> toggles;
-    controller().onToggle = [&](ProviderKind kind, bool on) { toggles.emplace_back(kind, on); };
+    QObject::connect(&controller(), &QuotaPopoverViewController::providerToggleRequested,
+                     [&](ProviderKind kind, bool on) { toggles.emplace_back(kind, on); });
     switches[1]->click();
     switches[0]->click();
     EXPECT_EQ(toggles, (std::vector<std::pair<ProviderKind, bool>>{{ProviderKind::cursor, true},
@@ -454,6 +458,14 @@ TEST_F(QuotaPopoverViewControllerTest, SettingsSwitchesReportToggles) {
 }
 
 TEST_F(QuotaPopoverViewControllerTest, NotificationSettingsAreStoredAsChosen) {
+    // The panel tells its choices; the coordinator stores them, as here.
+    app::ProviderPreferences preferences(defaults_);
+    QObject::connect(&controller(), &QuotaPopoverViewController::notificationsEnabledChosen,
+                     [&](bool isOn) { preferences.setNotificationsEnabled(isOn); });
+    QObject::connect(&controller(), &QuotaPopoverViewController::notifyBelowPercentChosen,
+                     [&](int percent) { preferences.setNotifyBelowPercent(percent); });
+    QObject::connect(&controller(), &QuotaPopoverViewController::notifyCriticalPercentChosen,
+                     [&](int percent) { preferences.setNotifyCriticalPercent(percent); });
     show({usageState(ProviderKind::codex, {}), emptyState(ProviderKind::cursor, true)});
     controller().toggleMode();
     auto* toggle = find<PanelSwitch>(QStringLiteral("notifications-toggle"));
@@ -495,7 +507,12 @@ TEST_F(QuotaPopoverViewControllerTest, DesktopRowsStoreTheIconTintAndSwitchStart
     std::vector<bool> requested;
     std::optional<std::string> failure;
     int tintChanges = 0;
-    controller().onTrayIconStyleChange = [&] { ++tintChanges; };
+    // The coordinator stores the tint and redraws the icons.
+    QObject::connect(&controller(), &QuotaPopoverViewController::trayIconStyleChosen,
+                     [&](app::TrayIconStyle style) {
+                         app::TrayIconPreference::write(defaults_, style);
+                         ++tintChanges;
+                     });
     controller().startsAtLogin = [&] { return startsAtLogin; };
     controller().setStartsAtLogin = [&](bool on) {
         requested.push_back(on);
@@ -586,7 +603,8 @@ TEST_F(ServicesScreenTest, LoadingAndErrors) {
     EXPECT_EQ(text("message"), "Остановка недоступна: /bin/ps не запускается.");
 
     int refreshed = 0;
-    controller().onRefreshServices = [&] { ++refreshed; };
+    QObject::connect(&controller(), &QuotaPopoverViewController::servicesRefreshRequested,
+                     [&] { ++refreshed; });
     static_cast<QAbstractButton*>(find("refreshServices"))->click();
     EXPECT_EQ(refreshed, 1);
 }
@@ -656,9 +674,8 @@ TEST_F(ServicesScreenTest, StopAsksFirstAndFindsTheRowAgain) {
         asked.push_back(row.id());
         return answer;
     };
-    controller().onStopService = [&](const localservices::LocalService& row) {
-        stopped.push_back(row.id());
-    };
+    QObject::connect(&controller(), &QuotaPopoverViewController::serviceStopRequested,
+                     [&](const localservices::LocalService& row) { stopped.push_back(row.id()); });
 
     document()->findChild<LocalServiceStopButton*>()->click();
     EXPECT_EQ(asked.size(), 1u);

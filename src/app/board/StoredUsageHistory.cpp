@@ -4,8 +4,9 @@ namespace kestrane::app {
 
 void StoredUsageHistory::pruneExpired(platform::Date now) { store_.pruneExpired(now); }
 
-void StoredUsageHistory::record(const model::ProviderUsage& usage) {
-    store_.record(usage, clock_.now());
+void StoredUsageHistory::record(const std::vector<model::ProviderUsage>& usages) {
+    const platform::Date now = clock_.now();
+    for (const model::ProviderUsage& usage : usages) store_.record(usage, now);
 }
 
 std::optional<std::string> StoredUsageHistory::persistenceError() const {

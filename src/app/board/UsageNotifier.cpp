@@ -1,30 +1,29 @@
 #include "app/board/UsageNotifier.h"
 
-#include "forecast/WindowOutlook.h"
-
 namespace kestrane::app {
 
-UsageNotifier::UsageNotifier(platform::PreferencesStore& defaults, const UsageHistory& history,
-                             platform::Calendar calendar, NotificationStateFile file, Send send)
+UsageNotifier::UsageNotifier(platform::PreferencesStore& defaults, NotificationStateFile file,
+                             Send send)
     : preferences_(defaults),
-      history_(history),
-      calendar_(std::move(calendar)),
       file_(std::move(file)),
       send_(std::move(send)),
       state_(file_.load()) {}
 
-void UsageNotifier::observe(const model::ProviderUsage& usage, platform::Date now) {
+void UsageNotifier::observe(const ProviderBoard& board, model::ProviderKind provider,
+                            platform::Date now) {
+    const ProviderState& state = board.state(provider);
+    if (!state.usage) return;
     std::optional<forecast::RhythmForecast> badgeForecast;
-    if (!usage.windows.empty()) {
-        const model::LimitWindow& badge = usage.windows.front();
-        badgeForecast = forecast::WindowOutlook::make(
-                            badge, history_.series(usage.provider, badge, now),
-                            history_.rhythm(usage.provider, badge), now, false, calendar_)
-                            .forecast;
+    if (const BoardProvider* outlook = board.outlook(provider)) {
+        const BoardWindow* badge = state.usage->windows.empty()
+                                       ? nullptr
+                                       : outlook->window(0, state.usage->windows.front().id);
+        if (badge) badgeForecast = badge->outlook.forecast;
     }
     const NotifiedState before = state_;
-    const std::vector<UsageNotification> notifications = notificationsFor(
-        usage, badgeForecast, preferences_.notificationThresholds(), now, calendar_, state_);
+    const std::vector<UsageNotification> notifications =
+        notificationsFor(*state.usage, badgeForecast, preferences_.notificationThresholds(), now,
+                         board.calendar(), state_);
     if (state_ != before) file_.save(state_);
     if (!preferences_.notificationsEnabled() || !send_) return;
     for (const UsageNotification& notification : notifications) send_(notification);

@@ -3,11 +3,10 @@
 #include <functional>
 
 #include "app/board/NotificationStateFile.h"
-#include "app/settings/ProviderPreferences.h"
-#include "app/board/UsageHistory.h"
+#include "app/board/ProviderBoard.h"
 #include "app/board/UsageNotifications.h"
-#include "model/ProviderUsage.h"
-#include "platform/Calendar.h"
+#include "app/settings/ProviderPreferences.h"
+#include "model/ProviderKind.h"
 #include "platform/Date.h"
 #include "platform/PreferencesStore.h"
 
@@ -15,23 +14,20 @@ namespace kestrane::app {
 
 // Tells the user about each fresh usage as the notification rule says, and keeps what was
 // told on disk. The state is tracked while notifications are switched off too, so switching
-// them on does not bring old news.
+// them on does not bring old news. The forecast and the calendar are the board's.
 class UsageNotifier {
   public:
     using Send = std::function<void(const UsageNotification&)>;
 
-    UsageNotifier(platform::PreferencesStore& defaults, const UsageHistory& history,
-                  platform::Calendar calendar, NotificationStateFile file, Send send);
+    UsageNotifier(platform::PreferencesStore& defaults, NotificationStateFile file, Send send);
 
-    // After a successful fetch was recorded into the history.
-    void observe(const model::ProviderUsage& usage, platform::Date now);
+    // After the board took a refresh in which `provider`'s fetch succeeded.
+    void observe(const ProviderBoard& board, model::ProviderKind provider, platform::Date now);
 
     const NotifiedState& state() const { return state_; }
 
   private:
     ProviderPreferences preferences_;
-    const UsageHistory& history_;
-    platform::Calendar calendar_;
     NotificationStateFile file_;
     Send send_;
     NotifiedState state_;

@@ -1,13 +1,11 @@
 #include "app/desktop/AppDelegate.h"
 
 #include <algorithm>
-#include <exception>
 
 #include <QCursor>
 
 #include "app/desktop/TrayToolTip.h"
 #include "app/desktop/WakeObserver.h"
-#include "localservices/LocalServiceMonitorError.h"
 #include "ui/QuotaPanel.h"
 #include "ui/QuotaPopoverViewController.h"
 
@@ -26,31 +24,28 @@ constexpr double wakeRefreshAge = 300;
 AppDelegate::AppDelegate(Dependencies dependencies)
     : dependencies_(std::move(dependencies)),
       preferences_(dependencies_.defaults),
-      calendar_(platform::Calendar::current()) {
-    for (const ProviderKind kind : model::allProviderKinds) states_[kind] = ProviderState{};
-    QPointer<AppDelegate> self(this);
-    dependencies_.statusItem.onClick = [self] {
-        if (self) self->togglePopover();
-    };
-    dependencies_.statusItem.onMenuWillShow = [self] {
-        if (self) self->showContextMenu();
-    };
-    dependencies_.statusItem.onQuit = [self] {
-        if (self) self->quitApplication();
-    };
+      board_(dependencies_.history,
+             dependencies_.timeZone ? dependencies_.timeZone->calendar()
+                                    : platform::Calendar::current(),
+             preferences_.enabledProviders()),
+      localServices_(dependencies_.localServices, dependencies_.runInBackground,
+                     dependencies_.clock) {
+    StatusItem& item = dependencies_.statusItem;
+    connect(&item, &StatusItem::clicked, this, &AppDelegate::togglePopover);
+    connect(&item, &StatusItem::menuWillShow, this, &AppDelegate::showContextMenu);
+    connect(&item, &StatusItem::quitRequested, this, &AppDelegate::quitApplication);
+    connect(&localServices_, &LocalServicesController::changed, this, &AppDelegate::updatePopover);
 }
 
 AppDelegate::~AppDelegate() {
-    dependencies_.statusItem.onClick = nullptr;
-    dependencies_.statusItem.onMenuWillShow = nullptr;
-    dependencies_.statusItem.onQuit = nullptr;
     if (popover_) {
-        popover_->onClose = nullptr;
+        disconnect(popover_, nullptr, this, nullptr);
         delete popover_;
     }
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
+    board_.setEnabled(preferences_.enabledProviders(), dependencies_.clock.now());
     renderStatusItem();
     publishStatus();
 
@@ -86,8 +81,7 @@ void AppDelegate::applicationWillTerminate() {
     // Work on worker threads cannot be interrupted; what it hands back is dropped.
     terminated_ = true;
     refreshRunning_ = false;
-    localServicesTaskRunning_ = false;
-    localServiceActionRunning_ = false;
+    localServices_.shutDown();
     closePopover();
     wakeObserver_.reset();
     if (dependencies_.status) dependencies_.status->withdraw();
@@ -95,18 +89,19 @@ void AppDelegate::applicationWillTerminate() {
 
 void AppDelegate::refresh() {
     const platform::Date now = dependencies_.clock.now();
-    followTimeZone();
+    followTimeZone(now);
     dependencies_.history.pruneExpired(now);
     if (refreshRunning_ || terminated_) return;
-    const std::vector<ProviderKind> enabled = preferences_.enabledProviders();
+    board_.setEnabled(preferences_.enabledProviders(), now);
+    const std::vector<ProviderKind> enabled = board_.enabled();
     if (enabled.empty()) {
         renderStatusItem();
         updatePopover();
         return;
     }
     lastAttemptAt_ = now;
-    updatePopover();
     refreshRunning_ = true;
+    updatePopover();
 
     auto results = std::make_shared<std::vector<FetchResult>>();
     QPointer<AppDelegate> self(this);
@@ -118,21 +113,21 @@ void AppDelegate::refresh() {
             if (!self || self->terminated_) return;
             // Everything of one refresh is merged together, once its slowest provider
             // answered or ran out of time.
-            for (const FetchResult& result : *results) self->apply(result);
+            self->applyResults(*results);
             self->refreshRunning_ = false;
             self->renderStatusItem();
             self->publishStatus();
             self->updatePopover();
         });
-    updatePopover();
 }
 
-void AppDelegate::followTimeZone() {
+void AppDelegate::followTimeZone(platform::Date now) {
     const auto calendar = dependencies_.timeZone ? dependencies_.timeZone->check() : std::nullopt;
     if (!calendar) return;
-    // Hours are learned, and the forecast reads them, in the zone the user lives in now.
-    dependencies_.history.setCalendar(*calendar);
-    if (popoverController_) popoverController_->setCalendar(*calendar);
+    // Hours are learned, forecasts made and dates shown in the zone the user lives in now:
+    // the board tells the history, and every reader takes the board's calendar.
+    board_.setCalendar(*calendar, now);
+    if (popoverController_) popoverController_->setCalendar(board_.calendar());
 }
 
 void AppDelegate::workspaceDidWake() {
@@ -142,24 +137,19 @@ void AppDelegate::workspaceDidWake() {
 }
 
 void AppDelegate::apply(const FetchResult& result) {
-    if (result.isSuccess()) {
-        const model::ProviderUsage& usage = result.usage();
-        // Switched off while the fetch ran: neither recorded nor shown.
-        if (!preferences_.isEnabled(usage.provider)) return;
-        dependencies_.history.record(usage);
-        if (dependencies_.notifier)
-            dependencies_.notifier->observe(usage, dependencies_.clock.now());
-        states_[usage.provider] = ProviderState{usage, std::nullopt};
-        return;
-    }
-    // The last good numbers survive a failed fetch.
-    states_[result.failureValue().provider].error = result.failureValue().message;
+    board_.setEnabled(preferences_.enabledProviders(), dependencies_.clock.now());
+    applyResults({result});
+}
+
+void AppDelegate::applyResults(const std::vector<FetchResult>& results) {
+    const platform::Date now = dependencies_.clock.now();
+    const std::vector<ProviderKind> fresh = board_.applyRefresh(results, now);
+    if (!dependencies_.notifier) return;
+    for (const ProviderKind kind : fresh) dependencies_.notifier->observe(board_, kind, now);
 }
 
 std::string AppDelegate::remainingText(ProviderKind kind) const {
-    const auto found = states_.find(kind);
-    if (found == states_.end()) return "--";
-    return app::remainingText(found->second);
+    return app::remainingText(board_.state(kind));
 }
 
 bool AppDelegate::isPopoverVisible() const { return popover_ && popover_->isVisible(); }
@@ -171,10 +161,10 @@ void AppDelegate::renderStatusItem() {
         return;
     }
     ui::MenuBarBadgeRenderer::Content content;
-    for (const ProviderKind kind : preferences_.enabledProviders()) {
-        const ProviderState& state = states_.at(kind);
+    for (const ProviderKind kind : board_.enabled()) {
+        const ProviderState& state = board_.state(kind);
         std::string value = remainingText(kind);
-        std::string toolTip = trayToolTip(kind, value, state.usage, state.error, calendar_);
+        std::string toolTip = trayToolTip(kind, value, state.usage, state.error, board_.calendar());
         content.entries.push_back({kind, std::move(value), std::move(toolTip)});
     }
     if (lastBadgeContent_ && *lastBadgeContent_ == content) return;
@@ -184,12 +174,12 @@ void AppDelegate::renderStatusItem() {
 
 void AppDelegate::publishStatus() {
     if (!dependencies_.status) return;
-    dependencies_.status->publish(preferences_.enabledProviders(), states_, dependencies_.history,
-                                  dependencies_.clock.now());
+    dependencies_.status->publish(board_, dependencies_.clock.now());
 }
 
 void AppDelegate::setProvider(ProviderKind kind, bool enabled) {
     preferences_.setEnabled(enabled, kind);
+    board_.setEnabled(preferences_.enabledProviders(), dependencies_.clock.now());
     renderStatusItem();
     publishStatus();
     QTimer::singleShot(0, this, [this, enabled] {
@@ -203,7 +193,7 @@ void AppDelegate::panelDidClose() {
     const bool wasWindow =
         popover_ && popover_->presentation() == ui::QuotaPanel::Presentation::window;
     if (popover_) {
-        popover_->onClose = nullptr;
+        disconnect(popover_, nullptr, this, nullptr);
         // Closing runs inside the panel's own event handlers: it goes once they return.
         popover_->deleteLater();
     }
@@ -239,35 +229,14 @@ void AppDelegate::openPopover(bool asWindow) {
     if (popover_) closePopover();
     auto* panel = new ui::QuotaPanel(asWindow ? ui::QuotaPanel::Presentation::window
                                               : ui::QuotaPanel::Presentation::floating);
-    QPointer<AppDelegate> self(this);
-    panel->onClose = [self] {
-        if (self) self->panelDidClose();
-    };
+    connect(panel, &ui::QuotaPanel::closed, this, &AppDelegate::panelDidClose);
     popover_ = panel;
 
     auto* controller = new ui::QuotaPopoverViewController(dependencies_.defaults);
-    if (dependencies_.timeZone) controller->setCalendar(dependencies_.timeZone->calendar());
-    controller->onRefresh = [self] {
-        if (self) self->refresh();
-    };
-    controller->onToggle = [self](ProviderKind kind, bool enabled) {
-        if (self) self->setProvider(kind, enabled);
-    };
-    controller->onOpenServices = [self] {
-        if (self) self->loadLocalServices();
-    };
-    controller->onRefreshServices = [self] {
-        if (self) self->loadLocalServices();
-    };
-    controller->onStopService = [self](const LocalService& service) {
-        if (self) self->stopLocalService(service);
-    };
-    controller->onTrayIconStyleChange = dependencies_.trayIconStyleChanged;
+    controller->setCalendar(board_.calendar());
+    connectPanel(controller);
     controller->startsAtLogin = dependencies_.startsAtLogin;
     controller->setStartsAtLogin = dependencies_.setStartsAtLogin;
-    controller->onSizeChange = [self](QSize size) {
-        if (self && self->popover_) self->popover_->setContentSize(size);
-    };
     popoverController_ = controller;
     panel->setContentView(controller);
     updatePopover();
@@ -275,6 +244,7 @@ void AppDelegate::openPopover(bool asWindow) {
     // Under the tray icons while the tray tells where they are; otherwise under the mouse
     // where the click happened.
     const QRect pointer(QCursor::pos(), QSize(1, 1));
+    QPointer<AppDelegate> self(this);
     panel->show([self, pointer]() -> std::optional<QRect> {
         if (!self) return std::nullopt;
         return self->dependencies_.statusItem.geometry().value_or(pointer);
@@ -290,6 +260,32 @@ void AppDelegate::openPopover(bool asWindow) {
     visibleRefreshTimer_->start();
 }
 
+void AppDelegate::connectPanel(ui::QuotaPopoverViewController* controller) {
+    using Controller = ui::QuotaPopoverViewController;
+    connect(controller, &Controller::refreshRequested, this, &AppDelegate::refresh);
+    connect(controller, &Controller::providerToggleRequested, this, &AppDelegate::setProvider);
+    connect(controller, &Controller::servicesOpened, &localServices_,
+            &LocalServicesController::load);
+    connect(controller, &Controller::servicesRefreshRequested, &localServices_,
+            &LocalServicesController::load);
+    connect(controller, &Controller::serviceStopRequested, &localServices_,
+            &LocalServicesController::stop);
+    connect(controller, &Controller::contentSizeChanged, this, [this](QSize size) {
+        if (popover_) popover_->setContentSize(size);
+    });
+    // The settings screen's choices are stored here, not by the panel.
+    connect(controller, &Controller::notificationsEnabledChosen, this,
+            [this](bool isOn) { preferences_.setNotificationsEnabled(isOn); });
+    connect(controller, &Controller::notifyBelowPercentChosen, this,
+            [this](int percent) { preferences_.setNotifyBelowPercent(percent); });
+    connect(controller, &Controller::notifyCriticalPercentChosen, this,
+            [this](int percent) { preferences_.setNotifyCriticalPercent(percent); });
+    connect(controller, &Controller::trayIconStyleChosen, this, [this](TrayIconStyle style) {
+        TrayIconPreference::write(dependencies_.defaults, style);
+        if (dependencies_.trayIconStyleChanged) dependencies_.trayIconStyleChanged();
+    });
+}
+
 void AppDelegate::closePopover() {
     if (popover_) popover_->close();
 }
@@ -302,88 +298,17 @@ void AppDelegate::quitApplication() {
 
 void AppDelegate::updatePopover() {
     if (!popoverController_) return;
-    const platform::Date now = dependencies_.clock.now();
     std::vector<ui::ProviderViewState> list;
     for (const ProviderKind kind : model::allProviderKinds) {
-        const ProviderState& state = states_.at(kind);
-        ui::ProviderViewState view{kind, preferences_.isEnabled(kind), state.usage, state.error};
-        if (state.usage) {
-            for (const model::LimitWindow& window : state.usage->windows) {
-                if (auto rhythm = dependencies_.history.rhythm(kind, window)) {
-                    view.rhythms.emplace(window.id, std::move(*rhythm));
-                }
-                if (auto series = dependencies_.history.series(kind, window, now)) {
-                    view.history.emplace(window.id, std::move(*series));
-                }
-            }
-        }
-        list.push_back(std::move(view));
+        const ProviderState& state = board_.state(kind);
+        list.push_back({kind, board_.isEnabled(kind), state.usage, state.error});
     }
     popoverController_->setIsRefreshing(refreshRunning_);
     popoverController_->setHistoryError(dependencies_.history.persistenceError());
     popoverController_->setStates(std::move(list));
-    popoverController_->setLocalServices(localServicesState_);
+    popoverController_->setOutlooks(board_.sharedOutlooks());
+    popoverController_->setLocalServices(localServices_.state());
     popoverController_->render();
-}
-
-void AppDelegate::loadLocalServices() {
-    if (localServicesTaskRunning_ || localServiceActionRunning_ || terminated_) return;
-    localServicesState_.isLoading = true;
-    localServicesState_.error.reset();
-    updatePopover();
-    localServicesTaskRunning_ = true;
-
-    struct Outcome {
-        LocalServiceScan scan;
-        std::exception_ptr failure;
-    };
-    auto outcome = std::make_shared<Outcome>();
-    QPointer<AppDelegate> self(this);
-    dependencies_.runInBackground(
-        [scan = dependencies_.localServices.scan, outcome] {
-            try {
-                outcome->scan = scan();
-            } catch (...) {
-                outcome->failure = std::current_exception();
-            }
-        },
-        [self, outcome] {
-            if (!self || self->terminated_) return;
-            LocalServicesViewState& state = self->localServicesState_;
-            if (outcome->failure) {
-                state.error = localservices::describeServicesFailure(outcome->failure);
-            } else {
-                state.apply(std::move(outcome->scan), self->dependencies_.clock.now());
-            }
-            state.isLoading = false;
-            self->localServicesTaskRunning_ = false;
-            self->updatePopover();
-        });
-}
-
-void AppDelegate::stopLocalService(const LocalService& service) {
-    if (localServiceActionRunning_ || localServicesTaskRunning_ || terminated_) return;
-    localServicesState_.stoppingServiceIDs.insert(service.id());
-    localServicesState_.error.reset();
-    updatePopover();
-    localServiceActionRunning_ = true;
-
-    auto outcome = std::make_shared<localservices::LocalServiceStopOutcome>();
-    QPointer<AppDelegate> self(this);
-    dependencies_.runInBackground(
-        [backend = dependencies_.localServices, service, outcome] {
-            *outcome = localservices::stopAndRescan(backend, service);
-        },
-        [self, outcome, id = service.id()] {
-            if (!self || self->terminated_) return;
-            LocalServicesViewState& state = self->localServicesState_;
-            if (outcome->scan)
-                state.apply(std::move(*outcome->scan), self->dependencies_.clock.now());
-            if (outcome->error) state.error = outcome->error;
-            state.stoppingServiceIDs.erase(id);
-            self->localServiceActionRunning_ = false;
-            self->updatePopover();
-        });
 }
 
 }  // namespace kestrane::app

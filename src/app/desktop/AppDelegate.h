@@ -11,16 +11,18 @@
 #include <QPointer>
 #include <QTimer>
 
-#include "providers/ConcurrentFetch.h"
-#include "app/settings/ProviderPreferences.h"
+#include "app/board/ProviderBoard.h"
 #include "app/board/ProviderState.h"
-#include "app/status/StatusPublisher.h"
 #include "app/board/TimeZoneWatch.h"
 #include "app/board/UsageHistory.h"
 #include "app/board/UsageNotifier.h"
 #include "app/desktop/BackgroundRunner.h"
 #include "app/desktop/LocalServicesBackend.h"
+#include "app/desktop/LocalServicesController.h"
 #include "app/desktop/StatusItem.h"
+#include "app/settings/ProviderPreferences.h"
+#include "app/settings/TrayIconPreference.h"
+#include "app/status/StatusPublisher.h"
 #include "model/FetchResult.h"
 #include "model/ProviderKind.h"
 #include "model/ProviderUsage.h"
@@ -28,6 +30,7 @@
 #include "platform/Clock.h"
 #include "platform/Date.h"
 #include "platform/PreferencesStore.h"
+#include "providers/ConcurrentFetch.h"
 #include "ui/MenuBarBadgeRenderer.h"
 #include "ui/QuotaPanel.h"
 #include "ui/QuotaPopoverViewController.h"
@@ -36,10 +39,12 @@ namespace kestrane::app {
 
 class WakeObserver;
 
-// The single owner of the running application's state: fetches the enabled providers on
-// launch, on the timers and on wake, merges the results, draws the badge and drives the
-// panel. Everything here runs on the main thread; only the fetches and the services work
-// run on worker threads, and what they hand back is merged here.
+// The running application's coordinator: fetches the enabled providers on launch, on the
+// timers and on wake, hands each refresh to the board in one step, then lets every reader
+// (badge, notifications, status file, panel) read the board. It owns the panel while it is
+// open and stores what the panel's settings screen chooses. Everything here runs on the main
+// thread; only the fetches and the services work run on worker threads, and what they hand
+// back is merged here.
 class AppDelegate : public QObject {
     Q_OBJECT
   public:
@@ -66,7 +71,7 @@ class AppDelegate : public QObject {
         // Milliseconds between background refreshes.
         int refreshInterval = backgroundInterval;
         // Asked at every refresh whether the system's time zone changed; its calendar is the
-        // panel's. None: the zone of the start stays.
+        // board's, which every reader uses. None: the zone of the start stays.
         TimeZoneWatch* timeZone = nullptr;
         // The settings screen's desktop rows: the tray icons' tint was changed; starting at
         // login (no switch without them).
@@ -90,6 +95,7 @@ class AppDelegate : public QObject {
     void refresh();
     void backgroundRefresh() { refresh(); }
     void workspaceDidWake();
+    // Results that arrive outside a refresh (tests): handed to the board like a refresh's.
     void apply(const model::FetchResult& result);
     std::string remainingText(model::ProviderKind kind) const;
     void renderStatusItem();
@@ -104,12 +110,9 @@ class AppDelegate : public QObject {
     // Another start of the program asked for us: the panel opens (or comes to the front).
     void activate();
 
-    // Local services: at most one scan or stop at a time.
-    void loadLocalServices();
-    void stopLocalService(const LocalService& service);
-
-    // State, for the panel and for tests.
-    const std::map<model::ProviderKind, ProviderState>& states() const { return states_; }
+    // State, for tests.
+    const ProviderBoard& board() const { return board_; }
+    const std::map<model::ProviderKind, ProviderState>& states() const { return board_.states(); }
     const ProviderPreferences& preferences() const { return preferences_; }
     bool isRefreshing() const { return refreshRunning_; }
     std::optional<platform::Date> lastAttemptAt() const { return lastAttemptAt_; }
@@ -120,12 +123,12 @@ class AppDelegate : public QObject {
     const QTimer* visibleRefreshTimer() const { return visibleRefreshTimer_.get(); }
     ui::QuotaPanel* popover() const { return popover_; }
     ui::QuotaPopoverViewController* popoverController() const { return popoverController_; }
-    const LocalServicesViewState& localServicesState() const { return localServicesState_; }
-    bool isLocalServicesTaskRunning() const { return localServicesTaskRunning_; }
-    bool isLocalServiceActionRunning() const { return localServiceActionRunning_; }
+    LocalServicesController& localServices() { return localServices_; }
 
   private:
-    void followTimeZone();
+    void applyResults(const std::vector<model::FetchResult>& results);
+    void followTimeZone(platform::Date now);
+    void connectPanel(ui::QuotaPopoverViewController* controller);
     void openPopover(bool asWindow);
     void publishStatus();
     void closePopover();
@@ -133,15 +136,11 @@ class AppDelegate : public QObject {
 
     Dependencies dependencies_;
     ProviderPreferences preferences_;
-    // The tray tool tips' reset times are in the user's zone.
-    platform::Calendar calendar_;
-    std::map<model::ProviderKind, ProviderState> states_;
+    ProviderBoard board_;
+    LocalServicesController localServices_;
     QPointer<ui::QuotaPanel> popover_;
     QPointer<ui::QuotaPopoverViewController> popoverController_;
     bool refreshRunning_ = false;
-    bool localServicesTaskRunning_ = false;
-    bool localServiceActionRunning_ = false;
-    LocalServicesViewState localServicesState_;
     std::unique_ptr<QTimer> refreshTimer_;
     std::unique_ptr<QTimer> visibleRefreshTimer_;
     std::optional<platform::Date> lastAttemptAt_;

@@ -11,7 +11,7 @@ using localservices::LocalService;
 using localservices::LocalServiceScan;
 using localservices::LocalServicesViewState;
 
-// The blocking services operations, run by the coordinator on worker threads.
+// The blocking services operations, run by LocalServicesController on worker threads.
 using LocalServicesBackend = localservices::LocalServiceOperations;
 
 }  // namespace kestrane::app

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 
+#include <QObject>
 #include <QRect>
 
 #include "ui/MenuBarBadgeRenderer.h"
@@ -11,9 +11,10 @@ namespace kestrane::app {
 
 // The status item as the coordinator sees it: something that shows the badge, reports where
 // it is, and tells about clicks.
-class StatusItem {
+class StatusItem : public QObject {
+    Q_OBJECT
   public:
-    virtual ~StatusItem() = default;
+    ~StatusItem() override = default;
 
     // Draws the badge and sets the tool tip and accessibility label.
     virtual void show(const ui::MenuBarBadgeRenderer::Content& content) = 0;
@@ -22,12 +23,13 @@ class StatusItem {
     // Whether a tray exists; it may turn up later, and then shows what was last given.
     virtual bool isAvailable() const = 0;
 
+  signals:
     // A left click.
-    std::function<void()> onClick;
+    void clicked();
     // The context menu (right click) is about to show.
-    std::function<void()> onMenuWillShow;
+    void menuWillShow();
     // "Выйти из Kestrane" was chosen.
-    std::function<void()> onQuit;
+    void quitRequested();
 };
 
 }  // namespace kestrane::app

@@ -33,12 +33,8 @@ TrayStatusItem::TrayStatusItem(std::function<QColor()> iconColor)
     connect(&tray_, &TrayAvailabilityWatcher::appeared, this, &TrayStatusItem::trayAppeared);
     QAction* quit = menu_.addAction(QStringLiteral("Выйти из Kestrane"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    connect(quit, &QAction::triggered, this, [this] {
-        if (onQuit) onQuit();
-    });
-    connect(&menu_, &QMenu::aboutToShow, this, [this] {
-        if (onMenuWillShow) onMenuWillShow();
-    });
+    connect(quit, &QAction::triggered, this, &StatusItem::quitRequested);
+    connect(&menu_, &QMenu::aboutToShow, this, &StatusItem::menuWillShow);
 }
 
 TrayStatusItem::~TrayStatusItem() = default;
@@ -79,7 +75,7 @@ void TrayStatusItem::setIconCount(std::size_t count) {
         icon->setContextMenu(&menu_);
         connect(icon.get(), &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason == QSystemTrayIcon::Trigger && onClick) onClick();
+                    if (reason == QSystemTrayIcon::Trigger) emit clicked();
                 });
         icons_.push_back(std::move(icon));
     }

@@ -16,7 +16,7 @@ namespace kestrane::app {
 // order; every icon has the same clicks and the same menu, and its own provider's tool tip.
 // Icons are made only once a tray exists (see TrayAvailabilityWatcher); until then the
 // content is kept, and shown when one appears.
-class TrayStatusItem final : public QObject, public StatusItem {
+class TrayStatusItem final : public StatusItem {
     Q_OBJECT
   public:
     // `iconColor` is asked on every drawing: the colour that stands out on the panel.

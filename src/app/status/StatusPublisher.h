@@ -1,11 +1,6 @@
 #pragma once
 
-#include <map>
-#include <vector>
-
-#include "app/board/ProviderState.h"
-#include "app/board/UsageHistory.h"
-#include "model/ProviderKind.h"
+#include "app/board/ProviderBoard.h"
 #include "platform/Date.h"
 
 namespace kestrane::app {
@@ -14,10 +9,9 @@ namespace kestrane::app {
 class StatusPublisher {
   public:
     virtual ~StatusPublisher() = default;
-    // After every refresh and every switch of a provider. `history` gives the forecasts.
-    virtual void publish(const std::vector<model::ProviderKind>& enabled,
-                         const std::map<model::ProviderKind, ProviderState>& states,
-                         const UsageHistory& history, platform::Date now) = 0;
+    // After every refresh and every switch of a provider: what the board holds now, with its
+    // forecasts.
+    virtual void publish(const ProviderBoard& board, platform::Date now) = 0;
     // At the end: no instance runs any more.
     virtual void withdraw() = 0;
 };

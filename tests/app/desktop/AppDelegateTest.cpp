@@ -1,8 +1,6 @@
 #include "app/desktop/AppDelegate.h"
 
-#include <deque>
 #include <mutex>
-#include <stdexcept>
 
 #include <QCoreApplication>
 
@@ -10,6 +8,8 @@
 
 #include "app/board/StoredUsageHistory.h"
 #include "app/board/TimeZoneWatch.h"
+#include "app/desktop/ManualRunner.h"
+#include "app/settings/TrayIconPreference.h"
 #include "history/UsageHistoryStore.h"
 #include "platform/Calendar.h"
 #include "platform/PreferencesStore.h"
@@ -25,29 +25,7 @@ using model::FetchResult;
 using model::ProviderKind;
 using model::ProviderUsage;
 using Content = ui::MenuBarBadgeRenderer::Content;
-
-// Background work waits until the test lets it run, then runs right here.
-class ManualRunner {
-  public:
-    BackgroundRunner runner() {
-        return [this](std::function<void()> work, std::function<void()> done) {
-            jobs_.push_back({std::move(work), std::move(done)});
-        };
-    }
-    std::size_t pending() const { return jobs_.size(); }
-    void finishOne() {
-        auto job = std::move(jobs_.front());
-        jobs_.pop_front();
-        job.first();
-        job.second();
-    }
-    void finishAll() {
-        while (!jobs_.empty()) finishOne();
-    }
-
-  private:
-    std::deque<std::pair<std::function<void()>, std::function<void()>>> jobs_;
-};
+using testing::ManualRunner;
 
 class FakeStatusItem final : public StatusItem {
   public:
@@ -62,7 +40,10 @@ class FakeStatusItem final : public StatusItem {
 class FakeHistory final : public UsageHistory {
   public:
     void pruneExpired(platform::Date) override { ++prunes; }
-    void record(const ProviderUsage& usage) override { recorded.push_back(usage); }
+    void record(const std::vector<ProviderUsage>& usages) override {
+        ++records;
+        recorded.insert(recorded.end(), usages.begin(), usages.end());
+    }
     std::optional<std::string> persistenceError() const override { return error; }
     std::optional<history::UsageSeries> series(ProviderKind provider,
                                                const model::LimitWindow& window,
@@ -80,6 +61,8 @@ class FakeHistory final : public UsageHistory {
     }
 
     int prunes = 0;
+    // Calls of record: one per refresh with successes.
+    int records = 0;
     std::vector<std::string> calendars;
     std::vector<ProviderUsage> recorded;
     std::optional<std::string> error;
@@ -88,15 +71,16 @@ class FakeHistory final : public UsageHistory {
 // Keeps what the delegate leaves for `kestrane --status`.
 class RecordingPublisher final : public StatusPublisher {
   public:
-    void publish(const std::vector<ProviderKind>& enabled,
-                 const std::map<ProviderKind, ProviderState>& states, const UsageHistory&,
-                 platform::Date) override {
-        published.push_back({enabled, states});
+    void publish(const ProviderBoard& board, platform::Date) override {
+        published.push_back({board.enabled(), board.states()});
+        zones.push_back(board.calendar().timeZoneIdentifier());
     }
     void withdraw() override { ++withdrawals; }
 
     std::vector<std::pair<std::vector<ProviderKind>, std::map<ProviderKind, ProviderState>>>
         published;
+    // The zone of the board's calendar at each publication.
+    std::vector<std::string> zones;
     int withdrawals = 0;
 };
 
@@ -139,28 +123,42 @@ ProviderUsage usage(ProviderKind kind, std::vector<double> usedPercents) {
     return result;
 }
 
+// What a test changes of the delegate's dependencies; everything else is the fixture's fakes.
+struct Changes {
+    std::vector<std::string> arguments;
+    // The fixture's FakeHistory when none.
+    UsageHistory* history = nullptr;
+    UsageNotifier* notifier = nullptr;
+    TimeZoneWatch* timeZone = nullptr;
+    std::function<void()> trayIconStyleChanged;
+};
+
 class AppDelegateTest : public ::testing::Test {
   protected:
-    void SetUp() override { makeDelegate(); }
+    void SetUp() override { delegate_ = build(); }
     void TearDown() override {
         delegate_.reset();
         // Panels closed during a test go on the next turn of the event loop.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    void makeDelegate(std::vector<std::string> arguments = {}) {
-        delegate_ = std::make_unique<AppDelegate>(AppDelegate::Dependencies{
+    // The one way a delegate is made here: over the fixture's fakes, with what `changes` says.
+    std::unique_ptr<AppDelegate> build(Changes changes = {}) {
+        return std::make_unique<AppDelegate>(AppDelegate::Dependencies{
             .defaults = defaults_,
             .clock = clock_,
-            .history = history_,
+            .history = changes.history ? *changes.history : history_,
             .statusItem = statusItem_,
             .fetch = [this](ProviderKind kind) { return fetch_(kind); },
             .runInBackground = runner_.runner(),
-            .localServices = {.scan = [this] { return LocalServiceScan{.services = scan()}; },
-                              .stop = [this](const LocalService& service) { stop(service); },
-                              .pause = [this](double seconds) { pauses_.push_back(seconds); }},
-            .arguments = std::move(arguments),
+            .localServices = {.scan = [this] { return LocalServiceScan{.services = listed_}; },
+                              .stop = [](const LocalService&) {},
+                              .pause = [](double) {}},
+            .arguments = std::move(changes.arguments),
             .quit = [this] { ++quits_; },
+            .notifier = changes.notifier,
+            .timeZone = changes.timeZone,
+            .trayIconStyleChanged = std::move(changes.trayIconStyleChanged),
             .status = publisher_,
         });
     }
@@ -173,27 +171,15 @@ class AppDelegateTest : public ::testing::Test {
         }
     }
     // One refresh through to its end.
-    void refreshNow() {
-        delegate_->refresh();
+    void refreshNow(AppDelegate& delegate) {
+        delegate.refresh();
         runner_.finishAll();
     }
+    void refreshNow() { refreshNow(*delegate_); }
     std::string badge() const {
         return statusItem_.shown.empty() ? "" : statusItem_.shown.back().accessibilityText();
     }
     void nextTurn() { QCoreApplication::processEvents(); }
-
-    std::vector<LocalService> scan() {
-        if (scanFailures_ > 0) {
-            --scanFailures_;
-            throw std::runtime_error("Не удалось получить список локальных TCP-сервисов.");
-        }
-        return listed_;
-    }
-    void stop(const LocalService& service) {
-        stopped_.push_back(service);
-        if (stopError_) throw std::runtime_error(*stopError_);
-        if (!ignoresSigterm_) std::erase(listed_, service);
-    }
 
     platform::MemoryPreferencesStore defaults_;
     testing::FixedClock clock_;
@@ -204,13 +190,7 @@ class AppDelegateTest : public ::testing::Test {
     std::shared_ptr<RecordingPublisher> publisher_ = std::make_shared<RecordingPublisher>();
     std::unique_ptr<AppDelegate> delegate_;
     int quits_ = 0;
-
     std::vector<LocalService> listed_;
-    std::vector<LocalService> stopped_;
-    std::vector<double> pauses_;
-    int scanFailures_ = 0;
-    std::optional<std::string> stopError_;
-    bool ignoresSigterm_ = false;
 };
 
 TEST_F(AppDelegateTest, EveryProviderDisabledStartsNoFetch) {
@@ -426,23 +406,33 @@ TEST_F(AppDelegateTest, PanelGetsFiveProviderStatesInCanonicalOrder) {
     fetch_.answer(FetchResult::success(usage(ProviderKind::codex, {10})));
     delegate_->applicationDidFinishLaunching();
     runner_.finishAll();
-    delegate_->setProvider(ProviderKind::codex, false);
     history_.error = "История доступна в этой сессии, но не сохраняется на диск.";
     clock_.advance(5);
     delegate_->togglePopover();
     const auto* controller = delegate_->popoverController();
     ASSERT_TRUE(controller);
+    // The board's reading of every window of the enabled providers, with the history of the
+    // windows that have one.
+    ASSERT_TRUE(controller->outlooks());
+    const app::BoardProvider* codex = controller->outlooks()->find(ProviderKind::codex);
+    ASSERT_TRUE(codex);
+    ASSERT_EQ(codex->windows.size(), 1u);
+    EXPECT_EQ(codex->windows.front().windowID, "Codex-0");
+    EXPECT_TRUE(codex->windows.front().series);
+    const app::BoardProvider* cursor = controller->outlooks()->find(ProviderKind::cursor);
+    ASSERT_TRUE(cursor);
+    EXPECT_TRUE(cursor->windows.empty());
+
+    delegate_->setProvider(ProviderKind::codex, false);
+    nextTurn();
     ASSERT_EQ(controller->states().size(), 5u);
     for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(controller->states()[i].provider, model::allProviderKinds[i]);
     }
-    // Disabled, with its last usage kept.
+    // Disabled, with its last usage kept; the board reads nothing of it any more.
     EXPECT_FALSE(controller->states()[0].isEnabled);
     EXPECT_TRUE(controller->states()[0].usage);
-    // The history maps are keyed by window id, for the windows that have history.
-    ASSERT_EQ(controller->states()[0].history.size(), 1u);
-    EXPECT_EQ(controller->states()[0].history.begin()->first, "Codex-0");
-    EXPECT_TRUE(controller->states()[1].history.empty());
+    EXPECT_FALSE(controller->outlooks()->find(ProviderKind::codex));
     EXPECT_TRUE(controller->states()[1].isEnabled);
     EXPECT_EQ(controller->historyError(), history_.error);
 }
@@ -470,12 +460,12 @@ TEST_F(AppDelegateTest, MenuClosesThePanelAndItsItemQuits) {
     delegate_->applicationDidFinishLaunching();
     delegate_->togglePopover();
     ASSERT_TRUE(delegate_->popover());
-    statusItem_.onMenuWillShow();
+    emit statusItem_.menuWillShow();
     EXPECT_FALSE(delegate_->popover());
-    statusItem_.onQuit();
+    emit statusItem_.quitRequested();
     EXPECT_EQ(quits_, 1);
     // A left click on the item toggles the panel.
-    statusItem_.onClick();
+    emit statusItem_.clicked();
     EXPECT_TRUE(delegate_->popover());
 }
 
@@ -498,7 +488,7 @@ TEST_F(AppDelegateTest, OnceATrayAppearedClosingTheWindowKeepsTheProgram) {
     delegate_->popover()->close();
     EXPECT_EQ(quits_, 0);
     // From now on the panel opens as the floating panel.
-    statusItem_.onClick();
+    emit statusItem_.clicked();
     ASSERT_TRUE(delegate_->popover());
     EXPECT_EQ(delegate_->popover()->presentation(), ui::QuotaPanel::Presentation::floating);
 }
@@ -541,63 +531,61 @@ TEST_F(AppDelegateTest, RefreshFinishingAfterTheDelegateIsGoneDoesNothing) {
 TEST_F(AppDelegateTest, SuccessesAreRecordedIntoTheStoreAndShownWithTheirSeries) {
     history::UsageHistoryStore store(std::nullopt, clock_.now(), platform::Calendar("UTC"));
     StoredUsageHistory stored(store, clock_);
-    AppDelegate delegate(AppDelegate::Dependencies{
-        .defaults = defaults_,
-        .clock = clock_,
-        .history = stored,
-        .statusItem = statusItem_,
-        .fetch = [this](ProviderKind kind) { return fetch_(kind); },
-        .runInBackground = runner_.runner(),
-        .quit = [] {},
-    });
+    const auto delegate = build({.history = &stored});
     ProviderUsage codex = usage(ProviderKind::codex, {25});
     codex.updatedAt = clock_.now();
     fetch_.answer(FetchResult::success(codex));
-    delegate.refresh();
-    runner_.finishAll();
+    refreshNow(*delegate);
     const auto series = store.series(ProviderKind::codex, codex.windows.front(), clock_.now());
     ASSERT_TRUE(series);
     EXPECT_EQ(series->samples.size(), 1u);
 
-    delegate.togglePopover();
-    ASSERT_TRUE(delegate.popoverController());
-    const auto& codexState = delegate.popoverController()->states().front();
-    ASSERT_EQ(codexState.history.count("Codex-0"), 1u);
-    EXPECT_EQ(codexState.history.at("Codex-0"), *series);
-    delegate.togglePopover();
+    delegate->togglePopover();
+    ASSERT_TRUE(delegate->popoverController());
+    ASSERT_TRUE(delegate->popoverController()->outlooks());
+    const app::BoardProvider* codexOutlook =
+        delegate->popoverController()->outlooks()->find(ProviderKind::codex);
+    ASSERT_TRUE(codexOutlook);
+    const app::BoardWindow* window = codexOutlook->window(0, "Codex-0");
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(window->series);
+    EXPECT_EQ(*window->series, *series);
+    delegate->togglePopover();
 }
 
-// A change of the system's time zone reaches the history (hours learned in the new zone) and
-// the open panel (dates and forecast in the new zone) at the next refresh.
-TEST_F(AppDelegateTest, TimeZoneChangeReachesTheStoreAndThePanelAtTheNextRefresh) {
+// A change of the system's time zone reaches the history (hours learned in the new zone), the
+// open panel (dates and forecast in the new zone), the tray's tool tips and the status file
+// at the next refresh: all of them read the board's one calendar.
+TEST_F(AppDelegateTest, TimeZoneChangeReachesEveryReaderAtTheNextRefresh) {
     testing::TempDirectory folder;
     history::UsageHistoryStore store(folder.path() / "usage-history-v1.json", clock_.now(),
                                      platform::Calendar("Europe/Moscow"));
     StoredUsageHistory stored(store, clock_);
     std::string zone = "Europe/Moscow";
     TimeZoneWatch watch(store.calendar(), [&zone] { return zone; });
-    AppDelegate delegate(AppDelegate::Dependencies{
-        .defaults = defaults_,
-        .clock = clock_,
-        .history = stored,
-        .statusItem = statusItem_,
-        .fetch = [this](ProviderKind kind) { return fetch_(kind); },
-        .runInBackground = runner_.runner(),
-        .quit = [] {},
-        .timeZone = &watch,
-    });
+    enableOnly({ProviderKind::codex});
+    const auto delegate = build({.history = &stored, .timeZone = &watch});
+    // The window resets at 09:00 UTC: 12:00 in Moscow, 04:00 in New York.
+    const platform::Date reset =
+        *platform::Calendar("UTC").startOfDay(clock_.now()) + 86400 + 9 * 3600;
     const auto fetchAt = [&](double used) {
         ProviderUsage codex = usage(ProviderKind::codex, {used});
         codex.updatedAt = clock_.now();
+        codex.windows.front().resetsAt = reset;
         fetch_.answer(FetchResult::success(codex));
-        delegate.refresh();
-        runner_.finishAll();
+        refreshNow(*delegate);
+    };
+    const auto toolTip = [&] {
+        return statusItem_.shown.empty() || statusItem_.shown.back().entries.empty()
+                   ? std::string()
+                   : statusItem_.shown.back().entries.front().toolTip;
     };
     fetchAt(10);
-    delegate.togglePopover();
+    EXPECT_NE(toolTip().find("12:00"), std::string::npos) << toolTip();
+    delegate->togglePopover();
     runner_.finishAll();
-    ASSERT_TRUE(delegate.popoverController());
-    EXPECT_EQ(delegate.popoverController()->calendar().timeZoneIdentifier(), "Europe/Moscow");
+    ASSERT_TRUE(delegate->popoverController());
+    EXPECT_EQ(delegate->popoverController()->calendar().timeZoneIdentifier(), "Europe/Moscow");
 
     zone = "America/New_York";
     clock_.advance(120);
@@ -608,88 +596,79 @@ TEST_F(AppDelegateTest, TimeZoneChangeReachesTheStoreAndThePanelAtTheNextRefresh
     const auto& rhythm = store.archive().rhythms.at("Codex|Codex-0");
     EXPECT_EQ(rhythm.timeZoneIdentifier, "America/New_York");
     EXPECT_FALSE(rhythm.hours.empty());
-    EXPECT_EQ(delegate.popoverController()->calendar().timeZoneIdentifier(), "America/New_York");
-    delegate.togglePopover();
+    EXPECT_EQ(delegate->popoverController()->calendar().timeZoneIdentifier(), "America/New_York");
+    EXPECT_EQ(delegate->board().calendar().timeZoneIdentifier(), "America/New_York");
+    ASSERT_FALSE(publisher_->zones.empty());
+    EXPECT_EQ(publisher_->zones.back(), "America/New_York");
+    // The badge waited under the open panel; closed, it tells the reset in New York's time.
+    delegate->togglePopover();
+    EXPECT_NE(toolTip().find("04:00"), std::string::npos) << toolTip();
+    EXPECT_EQ(toolTip().find("12:00"), std::string::npos) << toolTip();
 }
 
-LocalService service(std::int32_t pid, std::string name) {
-    return {.pid = pid, .name = std::move(name), .ports = {3000}, .startToken = "Mon Jan  1"};
+// However many readers there are (badge, notifications, status file, open panel), each window
+// of a refresh is forecast once, by the board, and the history is written once.
+TEST_F(AppDelegateTest, EachWindowIsForecastOncePerRefresh) {
+    testing::TempDirectory folder;
+    UsageNotifier notifier(defaults_, NotificationStateFile(folder.path() / "state.json"),
+                           [](const UsageNotification&) {});
+    enableOnly({ProviderKind::codex, ProviderKind::claude});
+    const auto delegate = build({.notifier = &notifier});
+    fetch_.answer(FetchResult::success(usage(ProviderKind::codex, {20, 40})));
+    fetch_.answer(FetchResult::success(usage(ProviderKind::claude, {50})));
+    delegate->applicationDidFinishLaunching();
+    delegate->togglePopover();
+    ASSERT_TRUE(delegate->popoverController());
+    const std::size_t before = delegate->board().outlooksComputed();
+    runner_.finishAll();
+    EXPECT_EQ(delegate->board().outlooksComputed(), before + 3);
+    EXPECT_EQ(history_.records, 1);
+    EXPECT_EQ(history_.recorded.size(), 2u);
+    EXPECT_EQ(publisher_->published.size(), 2u);
+    EXPECT_EQ(notifier.state().size(), 3u);
+
+    // The panel renders again on its own: it reads the same outlooks.
+    delegate->popoverController()->toggleMode();
+    delegate->popoverController()->toggleMode();
+    clock_.advance(60);
+    refreshNow(*delegate);
+    EXPECT_EQ(delegate->board().outlooksComputed(), before + 6);
+    EXPECT_EQ(history_.records, 2);
+    delegate->togglePopover();
 }
 
-TEST_F(AppDelegateTest, ScanAndStopExcludeEachOther) {
-    listed_ = {service(100, "node"), service(200, "vite")};
-    delegate_->loadLocalServices();
-    EXPECT_TRUE(delegate_->localServicesState().isLoading);
-    delegate_->stopLocalService(listed_[0]);  // ignored: a scan runs
-    delegate_->loadLocalServices();           // ignored too
-    EXPECT_EQ(runner_.pending(), 1u);
-    runner_.finishAll();
-    EXPECT_TRUE(stopped_.empty());
-    EXPECT_EQ(delegate_->localServicesState().services, listed_);
-    EXPECT_EQ(delegate_->localServicesState().updatedAt, clock_.now());
-    EXPECT_FALSE(delegate_->localServicesState().isLoading);
-
-    const LocalService first = listed_[0];
-    delegate_->stopLocalService(first);
-    EXPECT_EQ(delegate_->localServicesState().stoppingServiceIDs,
-              std::set<std::string>{first.id()});
-    delegate_->stopLocalService(listed_[1]);  // a second stop while one runs: ignored
-    delegate_->loadLocalServices();           // and a scan as well
-    EXPECT_EQ(runner_.pending(), 1u);
-    runner_.finishAll();
-    EXPECT_EQ(stopped_, std::vector{first});
-    EXPECT_EQ(pauses_, std::vector{0.6});
-    EXPECT_EQ(delegate_->localServicesState().services, std::vector{service(200, "vite")});
-    EXPECT_FALSE(delegate_->localServicesState().error);
-    EXPECT_TRUE(delegate_->localServicesState().stoppingServiceIDs.empty());
+// The settings screen only tells what was chosen; the coordinator stores it.
+TEST_F(AppDelegateTest, SettingsChosenInThePanelAreStoredByTheCoordinator) {
+    int tintChanges = 0;
+    const auto delegate = build({.trayIconStyleChanged = [&tintChanges] { ++tintChanges; }});
+    delegate->togglePopover();
+    auto* controller = delegate->popoverController();
+    ASSERT_TRUE(controller);
+    controller->notificationsToggled(false);
+    controller->notifyBelowSelected(30);
+    controller->notifyCriticalSelected(10);
+    controller->trayIconStyleSelected(2);
+    const ProviderPreferences preferences(defaults_);
+    EXPECT_FALSE(preferences.notificationsEnabled());
+    EXPECT_EQ(preferences.notificationThresholds(), (NotificationThresholds{30, 10}));
+    EXPECT_EQ(TrayIconPreference::read(defaults_), TrayIconStyle::dark);
+    EXPECT_EQ(tintChanges, 1);
+    delegate->togglePopover();
 }
 
-TEST_F(AppDelegateTest, StopMessagesSurviveTheFollowUpRescan) {
-    const std::string changed =
-        "PID теперь принадлежит другому процессу. Список обновлен без остановки.";
-    const struct {
-        const char* name;
-        std::optional<std::string> stopError;
-        bool ignoresSigterm;
-        int scanFailures;
-        std::string message;
-        std::size_t listedAfter;
-    } cases[] = {
-        {"refused, rescan works", changed, false, 0, changed, 2},
-        {"refused, rescan fails too", changed, false, 1, changed, 0},
-        {"process ignores SIGTERM", std::nullopt, true, 0,
-         "SIGTERM отправлен, но процесс пока продолжает работать.", 2},
-        {"rescan after the signal fails", std::nullopt, false, 1,
-         "Не удалось получить список локальных TCP-сервисов.", 1},
-    };
-    for (const auto& testCase : cases) {
-        SCOPED_TRACE(testCase.name);
-        makeDelegate();
-        listed_ = {service(100, "node"), service(200, "vite")};
-        stopError_ = testCase.stopError;
-        ignoresSigterm_ = testCase.ignoresSigterm;
-        scanFailures_ = testCase.scanFailures;
-        delegate_->stopLocalService(listed_[0]);
-        runner_.finishAll();
-        const auto& state = delegate_->localServicesState();
-        EXPECT_EQ(state.error, testCase.message);
-        EXPECT_EQ(state.services.size(), testCase.listedAfter);
-        EXPECT_TRUE(state.stoppingServiceIDs.empty());
-        EXPECT_FALSE(delegate_->isLocalServiceActionRunning());
-    }
-}
-
-TEST_F(AppDelegateTest, ScanFailureKeepsTheListAndShowsTheMessage) {
-    listed_ = {service(100, "node")};
-    delegate_->loadLocalServices();
+// The services screen's requests reach its controller, and what it finds reaches the panel.
+TEST_F(AppDelegateTest, ServicesScreenIsServedByItsController) {
+    listed_ = {{.pid = 100, .name = "node", .ports = {3000}, .startToken = "Mon Jan  1"}};
+    delegate_->togglePopover();
+    auto* controller = delegate_->popoverController();
+    ASSERT_TRUE(controller);
+    controller->showServices();
+    EXPECT_TRUE(delegate_->localServices().isScanRunning());
+    EXPECT_TRUE(controller->localServices().isLoading);
     runner_.finishAll();
-    scanFailures_ = 1;
-    delegate_->loadLocalServices();
-    runner_.finishAll();
-    EXPECT_EQ(delegate_->localServicesState().error,
-              "Не удалось получить список локальных TCP-сервисов.");
-    EXPECT_EQ(delegate_->localServicesState().services.size(), 1u);
-    EXPECT_FALSE(delegate_->localServicesState().isLoading);
+    EXPECT_EQ(controller->localServices().services, listed_);
+    EXPECT_FALSE(controller->localServices().isLoading);
+    delegate_->togglePopover();
 }
 
 // Only fresh usage of an enabled provider reaches the notifications; a failed fetch, whose
@@ -697,36 +676,27 @@ TEST_F(AppDelegateTest, ScanFailureKeepsTheListAndShowsTheMessage) {
 TEST_F(AppDelegateTest, FreshUsageOfEnabledProvidersReachesTheNotifications) {
     testing::TempDirectory folder;
     std::vector<std::string> told;
-    UsageNotifier notifier(defaults_, history_, platform::Calendar("Europe/Moscow"),
-                           NotificationStateFile(folder.path() / "state.json"),
+    UsageNotifier notifier(defaults_, NotificationStateFile(folder.path() / "state.json"),
                            [&told](const UsageNotification& each) { told.push_back(each.title); });
-    delegate_ = std::make_unique<AppDelegate>(AppDelegate::Dependencies{
-        .defaults = defaults_,
-        .clock = clock_,
-        .history = history_,
-        .statusItem = statusItem_,
-        .fetch = [this](ProviderKind kind) { return fetch_(kind); },
-        .runInBackground = runner_.runner(),
-        .notifier = &notifier,
-    });
+    const auto delegate = build({.notifier = &notifier});
     enableOnly({ProviderKind::claude});
     fetch_.answer(FetchResult::success(usage(ProviderKind::claude, {70})));
-    refreshNow();
+    refreshNow(*delegate);
     fetch_.answer(FetchResult::success(usage(ProviderKind::claude, {85})));
-    refreshNow();
+    refreshNow(*delegate);
     EXPECT_EQ(told, (std::vector<std::string>{"Claude: осталось меньше 20%"}));
 
     fetch_.answer(FetchResult::failure(ProviderKind::claude, "Не удалось подключиться к серверу."));
-    refreshNow();
+    refreshNow(*delegate);
     EXPECT_EQ(told.size(), 1u);
 
     ProviderPreferences(defaults_).setNotificationsEnabled(false);
     fetch_.answer(FetchResult::success(usage(ProviderKind::claude, {97})));
-    refreshNow();
+    refreshNow(*delegate);
     EXPECT_EQ(told.size(), 1u);
     // Tracked while off: switching on again brings no old news.
     ProviderPreferences(defaults_).setNotificationsEnabled(true);
-    refreshNow();
+    refreshNow(*delegate);
     EXPECT_EQ(told.size(), 1u);
     EXPECT_EQ(notifier.state().at("Claude/Claude-0").level, NotifiedWindowState::Level::critical);
 }

@@ -22,7 +22,7 @@ class EmptyHistory final : public UsageHistory {
     std::optional<platform::Date> recentAt;
 
     void pruneExpired(platform::Date) override {}
-    void record(const model::ProviderUsage&) override {}
+    void record(const std::vector<model::ProviderUsage>&) override {}
     void setCalendar(platform::Calendar) override {}
     std::optional<std::string> persistenceError() const override { return std::nullopt; }
     std::optional<history::UsageSeries> series(ProviderKind provider,
@@ -46,8 +46,15 @@ class StatusFileTest : public ::testing::Test {
   protected:
     std::filesystem::path path() const { return runtime.path() / "kestrane" / "status.json"; }
 
+    // The board after one refresh with these results, the given providers enabled.
+    ProviderBoard board(const std::vector<ProviderKind>& enabled,
+                        const std::vector<model::FetchResult>& results, platform::Date now) {
+        ProviderBoard made(history, platform::Calendar::current(), enabled);
+        made.applyRefresh(results, now);
+        return made;
+    }
+
     void publish() {
-        std::map<ProviderKind, ProviderState> states;
         model::ProviderUsage usage{.provider = ProviderKind::claude,
                                    .email = "someone@example.com",
                                    .windows = {{.id = "claude-session",
@@ -56,15 +63,18 @@ class StatusFileTest : public ::testing::Test {
                                                 .durationMinutes = 300,
                                                 .resetsAt = platform::Date{1'765'010'000}}},
                                    .updatedAt = platform::Date{1'765'000'000}};
-        states[ProviderKind::claude] = ProviderState{usage, std::nullopt};
-        states[ProviderKind::codex] = ProviderState{std::nullopt, "Codex не ответил вовремя."};
-        file.publish({ProviderKind::codex, ProviderKind::claude}, states, history,
-                     platform::Date{1'765'000'100});
+        const platform::Date now{1'765'000'100};
+        file.publish(
+            board({ProviderKind::codex, ProviderKind::claude},
+                  {model::FetchResult::success(usage),
+                   model::FetchResult::failure(ProviderKind::codex, "Codex не ответил вовремя.")},
+                  now),
+            now);
     }
 
     testing::TempDirectory runtime;
     EmptyHistory history;
-    StatusFileWriter file{path(), platform::Calendar::current()};
+    StatusFileWriter file{path()};
 };
 
 TEST_F(StatusFileTest, LocationNeedsAnAbsoluteRuntimeFolder) {
@@ -121,15 +131,17 @@ TEST_F(StatusFileTest, CarriesTheServiceToUseNowOnlyWhenThereIsAChoice) {
                                     .updatedAt = now - 60};
     };
     history.recentAt = now - 60;
-    std::map<ProviderKind, ProviderState> states;
-    states[ProviderKind::claude] = ProviderState{usage(ProviderKind::claude, "claude-session", 41),
-                                                 std::nullopt};
-    states[ProviderKind::codex] =
-        ProviderState{usage(ProviderKind::codex, "codex-session", 98), std::nullopt};
     const std::vector<ProviderKind> enabled{ProviderKind::codex, ProviderKind::claude};
+    const auto claude =
+        model::FetchResult::success(usage(ProviderKind::claude, "claude-session", 41));
 
     // Codex is nearly spent and Claude has room: the overview's line names Claude.
-    file.publish(enabled, states, history, now);
+    file.publish(
+        board(
+            enabled,
+            {model::FetchResult::success(usage(ProviderKind::codex, "codex-session", 98)), claude},
+            now),
+        now);
     auto snapshot = StatusFile::readLive(path());
     ASSERT_TRUE(snapshot);
     ASSERT_TRUE(snapshot->recommendation);
@@ -138,9 +150,12 @@ TEST_F(StatusFileTest, CarriesTheServiceToUseNowOnlyWhenThereIsAChoice) {
         << snapshot->recommendation->text;
 
     // Both fine: nothing to choose, nothing said.
-    states[ProviderKind::codex] =
-        ProviderState{usage(ProviderKind::codex, "codex-session", 30), std::nullopt};
-    file.publish(enabled, states, history, now);
+    file.publish(
+        board(
+            enabled,
+            {model::FetchResult::success(usage(ProviderKind::codex, "codex-session", 30)), claude},
+            now),
+        now);
     snapshot = StatusFile::readLive(path());
     ASSERT_TRUE(snapshot);
     EXPECT_EQ(snapshot->recommendation, std::nullopt);
@@ -168,9 +183,9 @@ TEST_F(StatusFileTest, AFileOfAGoneOrDifferentProcessMeansNoInstance) {
         StatusSnapshot changed = *snapshot;
         changed.pid = c.pid;
         changed.processStart = c.start;
-        ASSERT_EQ(platform::writeFileAtomically(path(), changed.encode(),
-                                                std::filesystem::perms::owner_read |
-                                                    std::filesystem::perms::owner_write),
+        ASSERT_EQ(platform::writeFileAtomically(
+                      path(), changed.encode(),
+                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write),
                   0);
         EXPECT_EQ(StatusFile::readLive(path()), std::nullopt);
     }

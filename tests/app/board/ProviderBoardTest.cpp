@@ -1,0 +1,221 @@
+#include "app/board/ProviderBoard.h"
+
+#include <gtest/gtest.h>
+
+#include "app/board/UsageNotifier.h"
+#include "app/status/StatusFile.h"
+#include "app/status/StatusFileWriter.h"
+#include "platform/PreferencesStore.h"
+#include "support/TempDirectory.h"
+
+namespace kestrane::app {
+namespace {
+
+using model::FetchResult;
+using model::ProviderKind;
+using model::ProviderUsage;
+
+// 2025-03-10 (a Monday) 10:30 in Moscow.
+constexpr platform::Date kNow{1'741'591'800};
+constexpr double kHour = 3600;
+
+// A history that behaves like the store where the board is concerned: every window has one
+// fresh sample, and the rhythm (a steady point an hour, ten whole days) is learned in the
+// zone it was last told, so a forecast needs the board to pass the user's zone on.
+class ZoneHistory final : public UsageHistory {
+  public:
+    explicit ZoneHistory(platform::Calendar calendar) : calendar_(std::move(calendar)) {}
+
+    void pruneExpired(platform::Date) override {}
+    void record(const std::vector<ProviderUsage>& usages) override { recorded.push_back(usages); }
+    std::optional<std::string> persistenceError() const override { return std::nullopt; }
+    std::optional<history::UsageSeries> series(ProviderKind provider,
+                                               const model::LimitWindow& window,
+                                               platform::Date now) const override {
+        return history::UsageSeries{provider,
+                                    window.id,
+                                    std::string(64, 'a'),
+                                    window.durationMinutes,
+                                    window.resetsAt,
+                                    {{now - 60, window.usedPercent, true, std::nullopt}}};
+    }
+    std::optional<history::RhythmHistory> rhythm(ProviderKind,
+                                                 const model::LimitWindow&) const override {
+        history::RhythmHistory rhythm{
+            std::string(64, 'a'), 10080, calendar_.timeZoneIdentifier(), {}};
+        const platform::Date today = *calendar_.startOfDay(kNow);
+        for (platform::Date hour = *calendar_.addingDays(today, -10); hour < today;) {
+            const auto interval = *calendar_.hourInterval(hour);
+            rhythm.hours.push_back(history::RhythmHour{interval.start, 1, 3600});
+            hour = interval.end;
+        }
+        return rhythm;
+    }
+    void setCalendar(platform::Calendar calendar) override {
+        zones.push_back(calendar.timeZoneIdentifier());
+        calendar_ = std::move(calendar);
+    }
+
+    std::vector<std::vector<ProviderUsage>> recorded;
+    std::vector<std::string> zones;
+
+  private:
+    platform::Calendar calendar_;
+};
+
+model::LimitWindow window(std::string id, double used, double resetIn = 30 * kHour) {
+    return {.id = std::move(id),
+            .name = "Неделя",
+            .usedPercent = used,
+            .durationMinutes = 10080,
+            .resetsAt = kNow + resetIn};
+}
+
+ProviderUsage usage(ProviderKind provider, std::vector<model::LimitWindow> windows) {
+    return {.provider = provider, .windows = std::move(windows), .updatedAt = kNow - 60};
+}
+
+class ProviderBoardTest : public ::testing::Test {
+  protected:
+    platform::Calendar moscow_{"Europe/Moscow"};
+    ZoneHistory history_{moscow_};
+    ProviderBoard board_{history_, moscow_, {ProviderKind::codex, ProviderKind::claude}};
+};
+
+TEST_F(ProviderBoardTest, TakesAWholeRefreshInOneStep) {
+    const ProviderUsage codex =
+        usage(ProviderKind::codex, {window("five", 10), window("week", 30)});
+    const auto fresh = board_.applyRefresh(
+        {FetchResult::success(codex), FetchResult::failure(ProviderKind::claude, "Нет сети."),
+         // Switched off while it was fetched: neither recorded nor kept.
+         FetchResult::success(usage(ProviderKind::cursor, {window("cursor", 5)}))},
+        kNow);
+    EXPECT_EQ(fresh, std::vector{ProviderKind::codex});
+    ASSERT_EQ(history_.recorded.size(), 1u);
+    EXPECT_EQ(history_.recorded.front(), std::vector{codex});
+    EXPECT_EQ(board_.state(ProviderKind::codex), (ProviderState{codex, std::nullopt}));
+    EXPECT_EQ(board_.state(ProviderKind::claude), (ProviderState{std::nullopt, "Нет сети."}));
+    EXPECT_EQ(board_.state(ProviderKind::cursor), ProviderState{});
+
+    // Every window of the enabled providers, in the usage's order; nothing of the others.
+    const BoardProvider* codexOutlook = board_.outlook(ProviderKind::codex);
+    ASSERT_TRUE(codexOutlook);
+    ASSERT_EQ(codexOutlook->windows.size(), 2u);
+    EXPECT_EQ(codexOutlook->window(1, "week"), &codexOutlook->windows[1]);
+    EXPECT_EQ(codexOutlook->window(1, "five"), nullptr);
+    EXPECT_TRUE(codexOutlook->windows[0].series);
+    EXPECT_TRUE(codexOutlook->windows[0].rhythm);
+    ASSERT_TRUE(codexOutlook->windows[0].outlook.forecast);
+    EXPECT_TRUE(codexOutlook->windows[0].insight);
+    EXPECT_TRUE(codexOutlook->service.isFresh);
+    ASSERT_TRUE(board_.outlook(ProviderKind::claude));
+    EXPECT_TRUE(board_.outlook(ProviderKind::claude)->windows.empty());
+    EXPECT_FALSE(board_.outlook(ProviderKind::cursor));
+
+    // A failure keeps the last good usage beside its message; its figures are old, so no
+    // forecast, and the history is not written.
+    board_.applyRefresh({FetchResult::failure(ProviderKind::codex, "Сервис недоступен.")},
+                        kNow + 60);
+    EXPECT_EQ(history_.recorded.size(), 1u);
+    EXPECT_EQ(board_.state(ProviderKind::codex).usage, codex);
+    EXPECT_EQ(board_.state(ProviderKind::codex).error, "Сервис недоступен.");
+    ASSERT_EQ(board_.outlook(ProviderKind::codex)->windows.size(), 2u);
+    EXPECT_FALSE(board_.outlook(ProviderKind::codex)->windows[0].outlook.forecast);
+    EXPECT_FALSE(board_.outlook(ProviderKind::codex)->service.isFresh);
+}
+
+// The board forecasts each window once per refresh; its readers only read.
+TEST_F(ProviderBoardTest, EachWindowIsForecastOncePerRefresh) {
+    testing::TempDirectory folder;
+    platform::MemoryPreferencesStore defaults;
+    UsageNotifier notifier(defaults, NotificationStateFile(folder.path() / "state.json"), {});
+    StatusFileWriter status(folder.path() / "status.json");
+
+    const auto refresh = [&](platform::Date now) {
+        const auto fresh = board_.applyRefresh(
+            {FetchResult::success(
+                 usage(ProviderKind::codex, {window("five", 10), window("week", 30)})),
+             FetchResult::success(usage(ProviderKind::claude, {window("week", 95)}))},
+            now);
+        for (const ProviderKind kind : fresh) notifier.observe(board_, kind, now);
+        status.publish(board_, now);
+    };
+    refresh(kNow);
+    EXPECT_EQ(board_.outlooksComputed(), 3u);
+    EXPECT_EQ(history_.recorded.size(), 1u);
+    // Claude is nearly spent and Codex is not: the line every reader shows is made once too.
+    ASSERT_TRUE(board_.recommendation());
+    EXPECT_EQ(board_.recommendation()->provider, ProviderKind::codex);
+    const auto written = StatusFile::readLive(folder.path() / "status.json");
+    ASSERT_TRUE(written);
+    ASSERT_TRUE(written->recommendation);
+    EXPECT_EQ(written->recommendation->text, board_.recommendation()->text);
+    ASSERT_TRUE(written->providers[0].forecast);
+    EXPECT_EQ(written->providers[0].forecast->verdict,
+              board_.outlook(ProviderKind::codex)->windows[0].insight->title);
+    EXPECT_EQ(notifier.state().size(), 3u);
+
+    refresh(kNow + 120);
+    EXPECT_EQ(board_.outlooksComputed(), 6u);
+
+    // The same enabled set changes nothing; another one is read again at once.
+    board_.setEnabled({ProviderKind::codex, ProviderKind::claude}, kNow + 120);
+    EXPECT_EQ(board_.outlooksComputed(), 6u);
+    board_.setEnabled({ProviderKind::claude}, kNow + 120);
+    EXPECT_EQ(board_.outlooksComputed(), 7u);
+    EXPECT_FALSE(board_.outlook(ProviderKind::codex));
+    EXPECT_FALSE(board_.recommendation());
+}
+
+// After a change of the system's zone, the history learns in it and the notifications and the
+// status file say the moment the limit may run out in it, at the next refresh.
+TEST_F(ProviderBoardTest, TimeZoneChangeReachesTheNotificationsAndTheStatusFile) {
+    testing::TempDirectory folder;
+    platform::MemoryPreferencesStore defaults;
+    std::vector<UsageNotification> told;
+    UsageNotifier notifier(defaults, NotificationStateFile(folder.path() / "state.json"),
+                           [&told](const UsageNotification& each) { told.push_back(each); });
+    StatusFileWriter status(folder.path() / "status.json");
+    const auto refresh = [&](double used, platform::Date now) {
+        for (const ProviderKind kind : board_.applyRefresh(
+                 {FetchResult::success(usage(ProviderKind::claude, {window("week", used)}))},
+                 now)) {
+            notifier.observe(board_, kind, now);
+        }
+        status.publish(board_, now);
+    };
+    // Plenty left: seen, nothing told.
+    refresh(0, kNow);
+    EXPECT_TRUE(told.empty());
+
+    const platform::Calendar newYork("America/New_York");
+    board_.setCalendar(newYork, kNow + 60);
+    EXPECT_EQ(history_.zones, std::vector<std::string>{"America/New_York"});
+    EXPECT_EQ(board_.calendar().timeZoneIdentifier(), "America/New_York");
+
+    // Most of it spent at the usual pace: the limit runs out before the reset.
+    refresh(80, kNow + 120);
+    const BoardWindow* week = board_.outlook(ProviderKind::claude)->badge();
+    ASSERT_TRUE(week);
+    ASSERT_TRUE(week->outlook.forecast);
+    ASSERT_TRUE(week->outlook.forecast->medianExhaustionDate);
+    const platform::Date runsOut = *week->outlook.forecast->medianExhaustionDate;
+    const std::string there = newYork.format(runsOut, "HH:mm");
+    const std::string before = moscow_.format(runsOut, "HH:mm");
+    ASSERT_NE(there, before);
+
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told.front().kind, UsageNotification::Kind::shortage);
+    EXPECT_NE(told.front().title.find(there), std::string::npos) << told.front().title;
+    EXPECT_EQ(told.front().title.find(before), std::string::npos) << told.front().title;
+
+    const auto written = StatusFile::readLive(folder.path() / "status.json");
+    ASSERT_TRUE(written);
+    ASSERT_TRUE(written->providers[2].forecast);
+    const std::string& outcome = written->providers[2].forecast->outcome;
+    EXPECT_NE(outcome.find(there), std::string::npos) << outcome;
+    EXPECT_EQ(outcome.find(before), std::string::npos) << outcome;
+}
+
+}  // namespace
+}  // namespace kestrane::app
