@@ -15,7 +15,9 @@
 #include <QTimer>
 
 #include "app/settings/Autostart.h"
+#include "app/settings/FirstStartToggles.h"
 #include "providers/FetchProvider.h"
+#include "providers/StoredSignIn.h"
 #include "app/status/StatusFileWriter.h"
 #include "app/board/StoredUsageHistory.h"
 #include "app/board/TimeZoneWatch.h"
@@ -141,6 +143,10 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     const platform::SystemClock clock;
     const providers::ProviderContext context{environment, clock, platform::systemKeychain()};
     SettingsPreferencesStore defaults;
+    // A first start switches on the providers this machine is already signed in to.
+    storeFirstStartToggles(defaults, [&context](model::ProviderKind kind) {
+        return providers::hasStoredSignIn(kind, context);
+    });
     const auto historyFile = history::UsageHistoryStore::defaultFileURL(environment);
     history::UsageHistoryStore store(historyFile, clock.now(), platform::Calendar::current());
     StoredUsageHistory history(store, clock);
