@@ -6,32 +6,14 @@
 
 namespace kestrane::providers {
 
+// The time given to the rest of a fetch besides its longest wait: reading files, starting a
+// child, a second request.
+inline constexpr std::chrono::seconds fetchDeadlineMargin{10};
+
 // How long a refresh waits for one provider before it shows a time-out instead. A blocking
 // fetch cannot be cancelled, and one stuck provider (a stalled server, a file that never
-// ends) must not hold back the figures of the others. Each is the longest single limit of
-// that provider's client plus a margin for the rest of its work (reading files, starting a
-// child, a second request); a fetch that takes longer has stopped making progress.
-constexpr std::chrono::milliseconds providerFetchDeadline(model::ProviderKind kind) {
-    using std::chrono::seconds;
-    constexpr seconds margin{10};
-    switch (kind) {
-        case model::ProviderKind::codex:
-            // Each answer of the app server: 15 s.
-            return seconds{15} + margin;
-        case model::ProviderKind::cursor:
-            // Each request, whole exchange: 15 s (summary and account run side by side).
-            return seconds{15} + margin;
-        case model::ProviderKind::claude:
-            // Each request, whole exchange: 20 s.
-            return seconds{20} + margin;
-        case model::ProviderKind::kimi:
-            // Each request, whole exchange: 20 s.
-            return seconds{20} + margin;
-        case model::ProviderKind::antigravity:
-            // The process listing: 10 s (socket listings 5 s, requests 3 s).
-            return seconds{10} + margin;
-    }
-    return seconds{20} + margin;
-}
+// ends) must not hold back the figures of the others. Each is the longest single time limit
+// its client declares plus the margin; a fetch that takes longer has stopped making progress.
+std::chrono::milliseconds providerFetchDeadline(model::ProviderKind kind);
 
 }  // namespace kestrane::providers

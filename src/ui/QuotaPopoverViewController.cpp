@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "app/settings/ProviderPreferences.h"
+#include "app/settings/Settings.h"
 #include "model/DateFormatting.h"
 #include "platform/PlatformWords.h"
 #include "ui/LocalServicesScreen.h"
@@ -58,15 +59,8 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
                                                        const platform::Clock& clock,
                                                        platform::Calendar calendar, QWidget* parent)
     : QWidget(parent), defaults_(defaults), clock_(clock), calendar_(std::move(calendar)) {
-    // A stored name that is not exactly a provider's raw value selects nothing.
-    if (const auto stored = defaults_.value(app::ProviderPreferences::selectedProviderKey);
-        stored && stored->is_string()) {
-        selectedProvider_ = model::providerKindFromRawValue(stored->get<std::string>());
-    }
-    if (const auto stored = defaults_.value(app::ProviderPreferences::chartShowsBurnKey);
-        stored && stored->is_boolean() && stored->get<bool>()) {
-        chartStyle_ = ChartStyle::burn;
-    }
+    selectedProvider_ = app::read(defaults_, app::settings::selectedProvider);
+    if (app::read(defaults_, app::settings::chartShowsBurn)) chartStyle_ = ChartStyle::burn;
     trayIconStyle_ = app::TrayIconPreference::read(defaults_);
     setAutoFillBackground(false);
     actions_ = {
@@ -181,8 +175,7 @@ void QuotaPopoverViewController::providerSelected(int segment) {
     }
     if (segment < 0 || segment >= static_cast<int>(enabled.size())) return;
     selectedProvider_ = enabled[static_cast<std::size_t>(segment)];
-    defaults_.setValue(app::ProviderPreferences::selectedProviderKey,
-                       std::string(model::rawValue(*selectedProvider_)));
+    app::write(defaults_, app::settings::selectedProvider, selectedProvider_);
     render();
 }
 
@@ -202,8 +195,7 @@ void QuotaPopoverViewController::selectWindow(int index) {
 
 void QuotaPopoverViewController::chartStyleSelected(int segment) {
     chartStyle_ = segment != 0 ? ChartStyle::burn : ChartStyle::remaining;
-    defaults_.setValue(app::ProviderPreferences::chartShowsBurnKey,
-                       chartStyle_ == ChartStyle::burn);
+    app::write(defaults_, app::settings::chartShowsBurn, chartStyle_ == ChartStyle::burn);
     render();
 }
 

@@ -24,6 +24,7 @@
 #include "app/desktop/SingleInstance.h"
 #include "app/desktop/TrayStatusItem.h"
 #include "app/settings/Autostart.h"
+#include "app/settings/FirstStartToggles.h"
 #include "app/settings/TrayIconPreference.h"
 #include "app/status/StatusFileWriter.h"
 #include "history/UsageHistoryStore.h"
@@ -33,6 +34,7 @@
 #include "platform/Environment.h"
 #include "platform/Keychain.h"
 #include "providers/FetchProvider.h"
+#include "providers/StoredSignIn.h"
 
 namespace kestrane::app {
 
@@ -140,6 +142,10 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     const platform::SystemClock clock;
     const providers::ProviderContext context{environment, clock, platform::systemKeychain()};
     SettingsPreferencesStore defaults;
+    // A first start switches on the providers this machine is already signed in to.
+    storeFirstStartToggles(defaults, [&context](model::ProviderKind kind) {
+        return providers::hasStoredSignIn(kind, context);
+    });
     const auto historyFile = history::UsageHistoryStore::defaultFileURL(environment);
     history::UsageHistoryStore store(historyFile, clock.now(), platform::Calendar::current());
     StoredUsageHistory history(store, clock);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/settings/NotificationThresholds.h"
+#include "app/settings/Settings.h"
 #include "model/ProviderKind.h"
 #include "platform/PreferencesStore.h"
 
@@ -14,12 +15,14 @@ namespace kestrane::app {
 // a toggle made through one value is seen at once through every other.
 class ProviderPreferences {
   public:
-    static constexpr std::string_view togglesKey = "providerTogglesV1";
-    static constexpr std::string_view selectedProviderKey = "selectedProvider";
-    static constexpr std::string_view chartShowsBurnKey = "chartShowsBurn";
-    static constexpr std::string_view notificationsEnabledKey = "notificationsEnabled";
-    static constexpr std::string_view notifyBelowPercentKey = "notifyBelowPercent";
-    static constexpr std::string_view notifyCriticalPercentKey = "notifyCriticalPercent";
+    // The stored keys, as listed in Settings.h.
+    static constexpr std::string_view togglesKey = settings::providerToggles.key;
+    static constexpr std::string_view selectedProviderKey = settings::selectedProvider.key;
+    static constexpr std::string_view chartShowsBurnKey = settings::chartShowsBurn.key;
+    static constexpr std::string_view notificationsEnabledKey = settings::notificationsEnabled.key;
+    static constexpr std::string_view notifyBelowPercentKey = settings::notifyBelowPercent.key;
+    static constexpr std::string_view notifyCriticalPercentKey =
+        settings::notifyCriticalPercent.key;
 
     explicit ProviderPreferences(platform::PreferencesStore& defaults) : defaults_(&defaults) {}
 
@@ -41,9 +44,6 @@ class ProviderPreferences {
     static bool isEnabledByDefault(model::ProviderKind kind);
 
   private:
-    // The stored toggles; anything but a whole string-to-boolean object reads as empty.
-    std::map<std::string, bool> toggles() const;
-
     platform::PreferencesStore* defaults_;
 };
 

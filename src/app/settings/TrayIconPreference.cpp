@@ -3,26 +3,11 @@
 namespace kestrane::app::TrayIconPreference {
 
 TrayIconStyle read(const platform::PreferencesStore& defaults) {
-    const auto stored = defaults.value(key);
-    if (!stored || !stored->is_string()) return TrayIconStyle::automatic;
-    const auto& text = stored->get_ref<const std::string&>();
-    if (text == "light") return TrayIconStyle::light;
-    if (text == "dark") return TrayIconStyle::dark;
-    return TrayIconStyle::automatic;
+    return app::read(defaults, settings::trayIconStyle);
 }
 
 void write(platform::PreferencesStore& defaults, TrayIconStyle style) {
-    switch (style) {
-        case TrayIconStyle::automatic:
-            defaults.setValue(key, "automatic");
-            return;
-        case TrayIconStyle::light:
-            defaults.setValue(key, "light");
-            return;
-        case TrayIconStyle::dark:
-            defaults.setValue(key, "dark");
-            return;
-    }
+    app::write(defaults, settings::trayIconStyle, style);
 }
 
 }  // namespace kestrane::app::TrayIconPreference

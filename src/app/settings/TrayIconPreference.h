@@ -2,18 +2,15 @@
 
 #include <string_view>
 
+#include "app/settings/Settings.h"
 #include "platform/PreferencesStore.h"
 
 namespace kestrane::app {
 
-// Which tint the tray icons take: following the desktop, or always light (for dark panels)
-// or always dark (for light ones). Panels that the desktop's colour scheme does not describe
-// (a dark bar on a light desktop) need the user's word.
-enum class TrayIconStyle { automatic, light, dark };
-
+// The tray icons' tint (TrayIconStyle, in Settings.h), read and written through its row there.
 namespace TrayIconPreference {
 
-inline constexpr std::string_view key = "trayIconStyle";
+inline constexpr std::string_view key = settings::trayIconStyle.key;
 
 // The stored choice; anything but "light" or "dark" is automatic.
 TrayIconStyle read(const platform::PreferencesStore& defaults);

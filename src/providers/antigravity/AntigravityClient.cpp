@@ -12,6 +12,7 @@
 
 #include "model/OutsideText.h"
 #include "model/QuotaError.h"
+#include "platform/ConfigurationDirectory.h"
 #include "platform/Environment.h"
 #include "platform/HttpClient.h"
 #include "platform/Iso8601.h"
@@ -135,6 +136,15 @@ Json parseAnswer(std::string_view data) {
 }
 
 }  // namespace
+
+std::filesystem::path AntigravityClient::stateDirectory(const platform::Environment& environment) {
+    return platform::configurationDirectory(environment) / "Antigravity";
+}
+
+bool AntigravityClient::hasStoredSignIn(const platform::Environment& environment) {
+    std::error_code error;
+    return std::filesystem::is_directory(stateDirectory(environment), error);
+}
 
 AntigravityClient::AntigravityClient(const platform::Clock& clock)
     : AntigravityClient(clock, Options{}) {}

@@ -14,6 +14,7 @@
 #include "model/ProviderUsage.h"
 #include "platform/Clock.h"
 #include "platform/Date.h"
+#include "platform/Environment.h"
 #include "platform/Json.h"
 
 namespace kestrane::providers {
@@ -50,12 +51,20 @@ class AntigravityClient {
         bool operator==(const Endpoint&) const = default;
     };
 
+    // Time limits: the process listing and each socket listing (neither takes more than a
+    // fraction of a second, but a stuck one must not hold the fetch), and each request to a
+    // server unless Options say otherwise. The fetch's deadline (FetchDeadlines) is counted
+    // from the longest.
+    static constexpr std::chrono::seconds processListingLimit{10};
+    static constexpr std::chrono::seconds socketListingLimit{5};
+    static constexpr std::chrono::seconds defaultRequestLimit{3};
+
     struct Options {
         // How servers are found; the real process and socket listings when empty.
         std::function<std::vector<AntigravityProcess>()> runningProcesses;
         std::function<std::vector<int>(int pid)> listeningPorts;
         // Limit of every request (connection, idle and whole exchange).
-        std::chrono::milliseconds requestLimit{3000};
+        std::chrono::milliseconds requestLimit{defaultRequestLimit};
     };
 
     static constexpr std::string_view summaryPath =
@@ -64,6 +73,12 @@ class AntigravityClient {
         "/exa.language_server_pb.LanguageServerService/GetUserStatus";
     static constexpr std::string_view modelConfigsPath =
         "/exa.language_server_pb.LanguageServerService/GetCommandModelConfigs";
+
+    // The editor's own folder of settings and state (its sign-in among them).
+    static std::filesystem::path stateDirectory(const platform::Environment& environment);
+    // Whether that folder is there. Finding the running server would take ps and lsof, and
+    // the folder stays while the editor is closed; it is there once the editor has been used.
+    static bool hasStoredSignIn(const platform::Environment& environment);
 
     explicit AntigravityClient(const platform::Clock& clock);
     AntigravityClient(const platform::Clock& clock, Options options);

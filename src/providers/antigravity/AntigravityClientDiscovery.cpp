@@ -28,9 +28,6 @@ using model::QuotaError;
 constexpr std::size_t kMaxProcessListingBytes = 16 * 1024 * 1024;
 constexpr std::size_t kMaxCommandLineBytes = 64 * 1024;
 constexpr std::size_t kMaxSocketListingBytes = 1024 * 1024;
-// Neither listing takes more than a fraction of a second; a stuck one must not hold the fetch.
-constexpr std::chrono::seconds kProcessListingLimit{10};
-constexpr std::chrono::seconds kSocketListingLimit{5};
 
 // The executable is language_server or language-server with optional platform suffixes,
 // at the start of the command line or after a path separator, and followed by a space or
@@ -172,7 +169,7 @@ std::string AntigravityClient::processOutput(const std::filesystem::path& execut
 std::vector<AntigravityProcess> AntigravityClient::runningProcesses() {
     const std::string listing =
         processOutput(platform::psExecutable(), {"-ax", "-o", "pid=,uid=,command="},
-                      kMaxProcessListingBytes, kProcessListingLimit);
+                      kMaxProcessListingBytes, processListingLimit);
     return parseOwnedProcessListing(listing, ::getuid());
 }
 
@@ -245,7 +242,7 @@ std::vector<int> AntigravityClient::listeningPorts(int pid) {
     try {
         const std::string listing =
             processOutput(lister, {"-nP", "-iTCP", "-sTCP:LISTEN", "-a", "-p", std::to_string(pid)},
-                          kMaxSocketListingBytes, kSocketListingLimit);
+                          kMaxSocketListingBytes, socketListingLimit);
         return parseListeningPorts(listing);
     } catch (...) {
         // lsof also fails when the process has no listening socket: simply no ports.

@@ -23,7 +23,6 @@ constexpr std::string_view kDefaultApiOrigin = "https://api.anthropic.com";
 constexpr std::string_view kKeychainService = "Claude Code-credentials";
 // A credentials file is a few hundred bytes; anything this large is not one.
 constexpr std::size_t kMaxCredentialsFileBytes = 1024 * 1024;
-constexpr std::chrono::seconds kRequestTimeout{60};
 
 const char* const kSessionExpired = "Сессия Claude истекла. Выполните `claude login`.";
 const char* const kStoredSessionExpired =
@@ -46,6 +45,20 @@ std::string lowercased(std::string text) {
 }
 
 double clampedPercent(double value) { return std::clamp(value, 0.0, 100.0); }
+
+// The keychain item (never with a prompt); nullopt when there is none.
+std::optional<std::string> readKeychainWithoutPrompt(const platform::Keychain& keychain) {
+    auto lookup = keychain.genericPassword(kKeychainService);
+    switch (lookup.status) {
+        case platform::Keychain::Status::found:
+            return std::move(lookup.data);
+        case platform::Keychain::Status::notFound:
+            return std::nullopt;
+        case platform::Keychain::Status::failed:
+            break;
+    }
+    throw QuotaError::unavailable("Не удалось прочитать локальную сессию Claude.");
+}
 
 }  // namespace
 
@@ -74,7 +87,7 @@ ClaudeClient::ClaudeClient(const platform::Environment& environment, const platf
 
 const platform::HttpClient& ClaudeClient::sharedSession() {
     static const platform::CurlHttpClient session(
-        platform::HttpSessionLimits{std::chrono::seconds(15), std::chrono::seconds(20)});
+        platform::HttpSessionLimits{requestIdleLimit, requestExchangeLimit});
     return session;
 }
 
@@ -91,7 +104,7 @@ model::ProviderUsage ClaudeClient::fetch() const {
 
     platform::HttpRequest request;
     request.url = apiOrigin_.origin + "/api/oauth/usage";
-    request.timeout = kRequestTimeout;
+    request.timeout = requestIdleLimit;
     request.headers = {
         {"Authorization", "Bearer " + credentials.accessToken},
         {"Accept", "application/json"},
@@ -116,7 +129,22 @@ model::ProviderUsage ClaudeClient::fetch() const {
 }
 
 ClaudeClient::Credentials ClaudeClient::loadCredentials() const {
-    if (const auto token = environment_.value(tokenVariable)) {
+    return loadCredentials(environment_, keychain_);
+}
+
+bool ClaudeClient::hasStoredSignIn(const platform::Environment& environment,
+                                   const platform::Keychain& keychain) {
+    try {
+        loadCredentials(environment, keychain);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+ClaudeClient::Credentials ClaudeClient::loadCredentials(const platform::Environment& environment,
+                                                        const platform::Keychain& keychain) {
+    if (const auto token = environment.value(tokenVariable)) {
         std::string trimmed = platform::trimmedWhitespace(*token);
         if (!trimmed.empty()) {
             if (!isHeaderSafe(trimmed)) throw QuotaError::unavailable(kNoOAuthAccess);
@@ -124,7 +152,7 @@ ClaudeClient::Credentials ClaudeClient::loadCredentials() const {
         }
     }
 
-    const auto file = credentialsFile(environment_);
+    const auto file = credentialsFile(environment);
     if (const auto data = platform::readFile(file, kMaxCredentialsFileBytes)) {
         try {
             return decodeCredentials(*data);
@@ -133,21 +161,8 @@ ClaudeClient::Credentials ClaudeClient::loadCredentials() const {
         }
     }
 
-    if (const auto data = readKeychainWithoutPrompt()) return decodeCredentials(*data);
+    if (const auto data = readKeychainWithoutPrompt(keychain)) return decodeCredentials(*data);
     throw QuotaError::unavailable("Claude не авторизован. Выполните `claude login`.");
-}
-
-std::optional<std::string> ClaudeClient::readKeychainWithoutPrompt() const {
-    auto lookup = keychain_.genericPassword(kKeychainService);
-    switch (lookup.status) {
-        case platform::Keychain::Status::found:
-            return std::move(lookup.data);
-        case platform::Keychain::Status::notFound:
-            return std::nullopt;
-        case platform::Keychain::Status::failed:
-            break;
-    }
-    throw QuotaError::unavailable("Не удалось прочитать локальную сессию Claude.");
 }
 
 ClaudeClient::Credentials ClaudeClient::decodeCredentials(std::string_view data) {

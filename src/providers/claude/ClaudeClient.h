@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -39,13 +40,26 @@ public:
     // Claude Code's own setting for the folder that holds .credentials.json.
     static constexpr std::string_view configDirectoryVariable = "CLAUDE_CONFIG_DIR";
 
-    // `http` defaults to the shared Claude session (15 s request, 20 s resource limits).
+    // Time limits of every request: connecting or waiting for the next bytes of the answer,
+    // and the whole exchange. The whole exchange is the shorter, so it is what ends a stalled
+    // request; the fetch's deadline (FetchDeadlines) is counted from it.
+    static constexpr std::chrono::seconds requestIdleLimit{60};
+    static constexpr std::chrono::seconds requestExchangeLimit{20};
+
+    // `http` defaults to the shared Claude session (the limits above).
     ClaudeClient(const platform::Environment& environment, const platform::Clock& clock,
                  const platform::Keychain& keychain, const platform::HttpClient* http = nullptr);
 
     model::ProviderUsage fetch() const;
 
+    // The first usable session: the token variable, the credentials file, then the keychain
+    // item. Throws QuotaError when there is none.
     Credentials loadCredentials() const;
+    static Credentials loadCredentials(const platform::Environment& environment,
+                                       const platform::Keychain& keychain);
+    // Whether loadCredentials would find a session; reads only local files and the keychain.
+    static bool hasStoredSignIn(const platform::Environment& environment,
+                                const platform::Keychain& keychain);
     // $CLAUDE_CONFIG_DIR/.credentials.json, else ~/.claude/.credentials.json.
     static std::filesystem::path credentialsFile(const platform::Environment& environment);
 
@@ -59,9 +73,7 @@ public:
     // The shared session all Claude requests go through, created on first use.
     static const platform::HttpClient& sharedSession();
 
-private:
-    std::optional<std::string> readKeychainWithoutPrompt() const;
-
+  private:
     const platform::Environment& environment_;
     const platform::Clock& clock_;
     const platform::Keychain& keychain_;

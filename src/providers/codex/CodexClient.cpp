@@ -151,6 +151,19 @@ CodexClient::CodexClient(const platform::Environment& environment, const platfor
                          const platform::Workspace& workspace, Limits limits)
     : environment_(environment), clock_(clock), workspace_(workspace), limits_(limits) {}
 
+std::filesystem::path CodexClient::authFile(const platform::Environment& environment) {
+    if (const auto home = environment.value("CODEX_HOME")) {
+        const std::string trimmed = platform::trimmedWhitespace(*home);
+        if (!trimmed.empty()) return std::filesystem::path(trimmed) / "auth.json";
+    }
+    return environment.homeDirectory() / ".codex" / "auth.json";
+}
+
+bool CodexClient::hasStoredSignIn(const platform::Environment& environment) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(authFile(environment), error);
+}
+
 ProviderUsage CodexClient::fetch() const {
     const auto applications = CodexExecutableLocator::installedApplications(workspace_);
     const auto executables = CodexExecutableLocator::executables(

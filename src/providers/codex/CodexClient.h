@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -23,11 +24,20 @@ class CodexRPC;
 
 // How long each answer of the Codex app server may take. Tests scale these down.
 struct CodexLimits {
-    std::chrono::milliseconds initialize{15000};
-    std::chrono::milliseconds accountRead{15000};
-    std::chrono::milliseconds rateLimitsRead{15000};
+    // The answers the quota needs.
+    static constexpr std::chrono::seconds answerLimit{15};
     // Recent sessions are a nicety; a slow answer must not hold up the quota.
-    std::chrono::milliseconds threadList{2000};
+    static constexpr std::chrono::seconds threadListLimit{2};
+
+    std::chrono::milliseconds initialize{answerLimit};
+    std::chrono::milliseconds accountRead{answerLimit};
+    std::chrono::milliseconds rateLimitsRead{answerLimit};
+    std::chrono::milliseconds threadList{threadListLimit};
+
+    // The longest single wait; the fetch's deadline (FetchDeadlines) is counted from it.
+    constexpr std::chrono::milliseconds longest() const {
+        return std::max({initialize, accountRead, rateLimitsRead, threadList});
+    }
 };
 
 // Fetches the Codex quota by starting the user's own `codex` executable as an app server
@@ -41,6 +51,12 @@ class CodexClient {
     CodexClient(const platform::Environment& environment, const platform::Clock& clock,
                 const platform::Workspace& workspace = platform::systemWorkspace(),
                 Limits limits = {});
+
+    // The file the `codex` executable keeps its login in: $CODEX_HOME/auth.json, else
+    // ~/.codex/auth.json. The client never reads it (the app server does).
+    static std::filesystem::path authFile(const platform::Environment& environment);
+    // Whether that file is there; starts nothing.
+    static bool hasStoredSignIn(const platform::Environment& environment);
 
     // Looks for the executables and runs the exchange with the first one that answers.
     // Blocks; throws QuotaError (or a platform error) on failure.

@@ -28,7 +28,6 @@ using model::QuotaError;
 using platform::Json;
 
 constexpr std::string_view kDefaultOrigin = "https://cursor.com";
-constexpr std::chrono::seconds kRequestTimeout{60};
 // A JSON Web Token is a few kilobytes; a value this large is not one and is never copied.
 constexpr int kMaxTokenBytes = 64 * 1024;
 
@@ -104,7 +103,7 @@ CursorClient::CursorClient(const platform::Environment& environment, const platf
 
 const platform::HttpClient& CursorClient::sharedSession() {
     static const platform::CurlHttpClient session(
-        platform::HttpSessionLimits{std::chrono::seconds(10), std::chrono::seconds(15)});
+        platform::HttpSessionLimits{requestIdleLimit, requestExchangeLimit});
     return session;
 }
 
@@ -166,6 +165,14 @@ std::string CursorClient::readAccessToken(const std::filesystem::path& database)
     return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
 }
 
+bool CursorClient::hasStoredSignIn(const platform::Environment& environment) {
+    try {
+        return !readAccessToken(stateDatabasePath(environment)).empty();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 model::ProviderUsage CursorClient::fetch() const {
     if (origin_.error) throw QuotaError::unavailable(*origin_.error);
 
@@ -208,7 +215,7 @@ std::string CursorClient::get(std::string_view path, const std::string& cookie,
     if (origin_.origin.empty()) throw QuotaError::invalidResponse("Некорректный адрес Cursor API.");
     platform::HttpRequest request;
     request.url = origin_.origin + std::string(path);
-    request.timeout = kRequestTimeout;
+    request.timeout = requestIdleLimit;
     request.headers = {{"Accept", "application/json"}, {"Cookie", cookie}};
     request.cancellation = cancellation;
     auto response = http_.send(request);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -24,7 +25,14 @@ class CursorClient {
   public:
     static constexpr std::string_view originVariable = "KESTRANE_CURSOR_ORIGIN";
 
-    // `http` defaults to the shared Cursor session (10 s request, 15 s resource limits).
+    // Time limits of every request (the summary and the account run side by side): connecting
+    // or waiting for the next bytes of the answer, and the whole exchange. The whole exchange
+    // is the shorter, so it is what ends a stalled request; the fetch's deadline
+    // (FetchDeadlines) is counted from it.
+    static constexpr std::chrono::seconds requestIdleLimit{60};
+    static constexpr std::chrono::seconds requestExchangeLimit{15};
+
+    // `http` defaults to the shared Cursor session (the limits above).
     CursorClient(const platform::Environment& environment, const platform::Clock& clock,
                  const platform::HttpClient* http = nullptr);
 
@@ -34,6 +42,8 @@ class CursorClient {
     static std::filesystem::path stateDatabasePath(const platform::Environment& environment);
     // The stored access token; opens the database read-only and never changes it.
     static std::string readAccessToken(const std::filesystem::path& database);
+    // Whether the editor's state database holds a session (expired or not); only reads it.
+    static bool hasStoredSignIn(const platform::Environment& environment);
 
     // Turns the usage summary (and the account's e-mail, when known) into the usage.
     // A summary that is not the expected JSON throws DecodingError.

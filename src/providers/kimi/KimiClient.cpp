@@ -24,7 +24,6 @@ using model::QuotaError;
 using platform::Json;
 
 constexpr std::string_view kDefaultOrigin = "https://api.kimi.com";
-constexpr std::chrono::seconds kRequestTimeout{60};
 // The credential and device id files are tiny; anything this large is not one of them.
 constexpr std::size_t kMaxCredentialFileBytes = 1024 * 1024;
 constexpr std::size_t kMaxDeviceIdFileBytes = 64 * 1024;
@@ -128,6 +127,15 @@ bool createPrivateDirectories(const std::filesystem::path& directory) {
     return std::filesystem::is_directory(directory, error);
 }
 
+// A key that loadCredential takes: set, and not blank once trimmed.
+std::optional<std::string> apiKey(const platform::Environment& environment) {
+    const auto key = environment.value(KimiClient::apiKeyVariable);
+    if (!key) return std::nullopt;
+    std::string trimmed = platform::trimmedWhitespace(*key);
+    if (trimmed.empty()) return std::nullopt;
+    return trimmed;
+}
+
 }  // namespace
 
 KimiClient::KimiClient(const platform::Environment& environment, const platform::Clock& clock,
@@ -139,7 +147,7 @@ KimiClient::KimiClient(const platform::Environment& environment, const platform:
 
 const platform::HttpClient& KimiClient::sharedSession() {
     static const platform::CurlHttpClient session(
-        platform::HttpSessionLimits{std::chrono::seconds(15), std::chrono::seconds(20)});
+        platform::HttpSessionLimits{requestIdleLimit, requestExchangeLimit});
     return session;
 }
 
@@ -149,7 +157,7 @@ model::ProviderUsage KimiClient::fetch() const {
 
     platform::HttpRequest request;
     request.url = origin_.origin + "/coding/v1/usages";
-    request.timeout = kRequestTimeout;
+    request.timeout = requestIdleLimit;
     request.headers = {{"Authorization", "Bearer " + credential}, {"Accept", "application/json"}};
     for (auto& header : identityHeaders(platform::currentHost(), KESTRANE_VERSION, deviceID())) {
         request.headers.push_back(std::move(header));
@@ -173,25 +181,33 @@ model::ProviderUsage KimiClient::fetch() const {
     }
 }
 
-std::filesystem::path KimiClient::kimiHome() const {
-    if (const auto configured = environment_.value(homeVariable)) {
+std::filesystem::path KimiClient::kimiHome() const { return kimiHome(environment_); }
+
+std::filesystem::path KimiClient::kimiHome(const platform::Environment& environment) {
+    if (const auto configured = environment.value(homeVariable)) {
         const std::string trimmed = platform::trimmedWhitespace(*configured);
         if (!trimmed.empty()) return trimmed;
     }
-    return environment_.homeDirectory() / ".kimi-code";
+    return environment.homeDirectory() / ".kimi-code";
+}
+
+std::filesystem::path KimiClient::credentialsFile(const platform::Environment& environment) {
+    return kimiHome(environment) / "credentials" / "kimi-code.json";
+}
+
+bool KimiClient::hasStoredSignIn(const platform::Environment& environment) {
+    if (apiKey(environment)) return true;
+    std::error_code error;
+    return std::filesystem::is_regular_file(credentialsFile(environment), error);
 }
 
 std::string KimiClient::loadCredential() const {
-    if (const auto key = environment_.value(apiKeyVariable)) {
-        std::string trimmed = platform::trimmedWhitespace(*key);
-        if (!trimmed.empty()) {
-            if (!isHeaderSafe(trimmed)) throw QuotaError::unavailable(kNotSignedIn);
-            return trimmed;
-        }
+    if (auto key = apiKey(environment_)) {
+        if (!isHeaderSafe(*key)) throw QuotaError::unavailable(kNotSignedIn);
+        return std::move(*key);
     }
 
-    const auto data =
-        platform::readFile(kimiHome() / "credentials" / "kimi-code.json", kMaxCredentialFileBytes);
+    const auto data = platform::readFile(credentialsFile(environment_), kMaxCredentialFileBytes);
     if (!data) throw QuotaError::unavailable(kNotSignedIn);
     std::string token;
     std::optional<double> expiresAt;

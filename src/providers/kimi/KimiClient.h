@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -29,7 +30,13 @@ class KimiClient {
     static constexpr std::string_view apiKeyVariable = "KIMI_CODE_API_KEY";
     static constexpr std::string_view homeVariable = "KIMI_CODE_HOME";
 
-    // `http` defaults to the shared Kimi session (15 s request, 20 s resource limits).
+    // Time limits of every request: connecting or waiting for the next bytes of the answer,
+    // and the whole exchange. The whole exchange is the shorter, so it is what ends a stalled
+    // request; the fetch's deadline (FetchDeadlines) is counted from it.
+    static constexpr std::chrono::seconds requestIdleLimit{60};
+    static constexpr std::chrono::seconds requestExchangeLimit{20};
+
+    // `http` defaults to the shared Kimi session (the limits above).
     KimiClient(const platform::Environment& environment, const platform::Clock& clock,
                const platform::HttpClient* http = nullptr);
 
@@ -39,6 +46,12 @@ class KimiClient {
     std::string loadCredential() const;
     // $KIMI_CODE_HOME, else ~/.kimi-code.
     std::filesystem::path kimiHome() const;
+    static std::filesystem::path kimiHome(const platform::Environment& environment);
+    // The tool's stored OAuth session: <kimiHome>/credentials/kimi-code.json.
+    static std::filesystem::path credentialsFile(const platform::Environment& environment);
+    // Whether an API key is set or the tool's session file is there (expired or not: the tool
+    // renews it when it next runs). Reads no file.
+    static bool hasStoredSignIn(const platform::Environment& environment);
     // The tool's persistent device id; created (and stored when possible) when missing.
     std::string deviceID() const;
 

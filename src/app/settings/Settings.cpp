@@ -1,0 +1,76 @@
+#include "app/settings/Settings.h"
+
+#include <cstdint>
+
+namespace kestrane::app::settings {
+
+using platform::Json;
+
+std::optional<ProviderToggles> decodeToggles(const Json& stored) {
+    if (!stored.is_object()) return std::nullopt;
+    ProviderToggles toggles;
+    for (const auto& [name, value] : stored.items()) {
+        // One value of another type makes the whole dictionary unreadable, not just its entry.
+        if (!value.is_boolean()) return std::nullopt;
+        toggles[name] = value.get<bool>();
+    }
+    return toggles;
+}
+
+std::optional<std::optional<model::ProviderKind>> decodeProvider(const Json& stored) {
+    if (!stored.is_string()) return std::nullopt;
+    const auto kind = model::providerKindFromRawValue(stored.get_ref<const std::string&>());
+    if (!kind) return std::nullopt;
+    return kind;
+}
+
+std::optional<bool> decodeBoolean(const Json& stored) {
+    if (!stored.is_boolean()) return std::nullopt;
+    return stored.get<bool>();
+}
+
+std::optional<int> decodePercent(const Json& stored) {
+    if (!stored.is_number_integer()) return std::nullopt;
+    if (stored.is_number_unsigned()) {
+        const auto value = stored.get<std::uint64_t>();
+        if (value < 1 || value > 99) return std::nullopt;
+        return static_cast<int>(value);
+    }
+    const auto value = stored.get<std::int64_t>();
+    if (value < 1 || value > 99) return std::nullopt;
+    return static_cast<int>(value);
+}
+
+std::optional<TrayIconStyle> decodeTrayIconStyle(const Json& stored) {
+    if (!stored.is_string()) return std::nullopt;
+    const auto& text = stored.get_ref<const std::string&>();
+    if (text == "automatic") return TrayIconStyle::automatic;
+    if (text == "light") return TrayIconStyle::light;
+    if (text == "dark") return TrayIconStyle::dark;
+    return std::nullopt;
+}
+
+Json encodeToggles(const ProviderToggles& toggles) {
+    Json object = Json::object();
+    for (const auto& [name, enabled] : toggles) object[name] = enabled;
+    return object;
+}
+
+Json encodeProvider(const std::optional<model::ProviderKind>& provider) {
+    if (!provider) return Json(nullptr);
+    return Json(std::string(model::rawValue(*provider)));
+}
+
+Json encodeTrayIconStyle(const TrayIconStyle& style) {
+    switch (style) {
+        case TrayIconStyle::light:
+            return Json("light");
+        case TrayIconStyle::dark:
+            return Json("dark");
+        case TrayIconStyle::automatic:
+            break;
+    }
+    return Json("automatic");
+}
+
+}  // namespace kestrane::app::settings

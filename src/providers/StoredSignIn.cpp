@@ -1,0 +1,31 @@
+#include "providers/StoredSignIn.h"
+
+#include "providers/antigravity/AntigravityClient.h"
+#include "providers/claude/ClaudeClient.h"
+#include "providers/codex/CodexClient.h"
+#include "providers/cursor/CursorClient.h"
+#include "providers/kimi/KimiClient.h"
+
+namespace kestrane::providers {
+
+bool hasStoredSignIn(model::ProviderKind kind, const ProviderContext& context) {
+    try {
+        switch (kind) {
+            case model::ProviderKind::codex:
+                return CodexClient::hasStoredSignIn(context.environment);
+            case model::ProviderKind::cursor:
+                return CursorClient::hasStoredSignIn(context.environment);
+            case model::ProviderKind::claude:
+                return ClaudeClient::hasStoredSignIn(context.environment, context.keychain);
+            case model::ProviderKind::kimi:
+                return KimiClient::hasStoredSignIn(context.environment);
+            case model::ProviderKind::antigravity:
+                return AntigravityClient::hasStoredSignIn(context.environment);
+        }
+    } catch (...) {
+        // Out of memory, or a home folder that cannot be named: nothing found.
+    }
+    return false;
+}
+
+}  // namespace kestrane::providers
