@@ -14,12 +14,8 @@
 #include <QFile>
 #include <QTimer>
 
-#include "app/settings/Autostart.h"
-#include "providers/FetchProvider.h"
-#include "app/status/StatusFileWriter.h"
 #include "app/board/StoredUsageHistory.h"
 #include "app/board/TimeZoneWatch.h"
-#include "app/settings/TrayIconPreference.h"
 #include "app/desktop/AppDelegate.h"
 #include "app/desktop/BackgroundRunner.h"
 #include "app/desktop/ColorSchemeWatcher.h"
@@ -27,12 +23,16 @@
 #include "app/desktop/SettingsPreferencesStore.h"
 #include "app/desktop/SingleInstance.h"
 #include "app/desktop/TrayStatusItem.h"
+#include "app/settings/Autostart.h"
+#include "app/settings/TrayIconPreference.h"
+#include "app/status/StatusFileWriter.h"
 #include "history/UsageHistoryStore.h"
 #include "localservices/LocalServiceMonitor.h"
 #include "platform/Calendar.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "platform/Keychain.h"
+#include "providers/FetchProvider.h"
 
 namespace kestrane::app {
 
@@ -105,6 +105,10 @@ int refreshInterval(const platform::Environment& environment) {
 }  // namespace
 
 int runDesktopApplication(int argc, char** argv, const std::vector<std::string>& arguments) {
+    // Every screen shows dates and times; without ICU's data they would be blank.
+    if (!platform::Calendar::hasLocaleData()) {
+        startFailed(platform::Calendar::missingLocaleDataMessage().c_str());
+    }
     const platform::ProcessEnvironment environment;
     if (!hasDisplay(environment)) {
         startFailed(
@@ -125,8 +129,7 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     const QString runtime = runtimeDirectory(environment);
     if (!QDir(runtime).exists() && QDir().mkpath(runtime)) {
         // Our own fallback folder under /tmp: for this user only.
-        QFile::setPermissions(runtime,
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     SingleInstance instance(runtime);
     switch (instance.claim()) {
@@ -158,14 +161,15 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     });
     QObject::connect(&colorScheme, &ColorSchemeWatcher::changed, &statusItem,
                      [&statusItem] { statusItem.redraw(); });
-    const Autostart autostart = Autostart::forUser(
-        environment, QCoreApplication::applicationFilePath().toStdString());
+    const Autostart autostart =
+        Autostart::forUser(environment, QCoreApplication::applicationFilePath().toStdString());
     AppDelegate delegate(AppDelegate::Dependencies{
         .defaults = defaults,
         .clock = clock,
         .history = history,
         .statusItem = statusItem,
-        .fetch = [&context](model::ProviderKind kind) { return providers::fetchProvider(kind, context); },
+        .fetch = [&context](
+                     model::ProviderKind kind) { return providers::fetchProvider(kind, context); },
         .runInBackground = threadRunner(),
         .localServices = systemLocalServices(),
         .arguments = arguments,
