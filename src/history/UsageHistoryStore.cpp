@@ -1,9 +1,6 @@
 #include "history/UsageHistoryStore.h"
 
 #include <openssl/evp.h>
-#include <unicode/locid.h>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +10,7 @@
 
 #include "platform/Files.h"
 #include "platform/LocalizedError.h"
+#include "platform/UnicodeText.h"
 
 namespace kestrane::history {
 namespace {
@@ -24,26 +22,6 @@ using platform::Date;
 constexpr std::size_t kMaximumFileBytes = 128u * 1024 * 1024;
 constexpr double kSegmentGap = 900;
 constexpr double kMergeInterval = 60;
-
-// Leading and trailing white space and line breaks (Unicode), then lower case.
-std::string normalisedEmail(const std::string& email) {
-    const auto text = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(email.data(), static_cast<int32_t>(email.size())));
-    int32_t begin = 0;
-    int32_t end = text.length();
-    const auto isSpace = [](UChar32 c) { return u_isUWhiteSpace(c) || (c >= 0x0A && c <= 0x0D); };
-    while (begin < end && isSpace(text.char32At(begin))) begin = text.moveIndex32(begin, 1);
-    while (end > begin) {
-        const int32_t previous = text.moveIndex32(end, -1);
-        if (!isSpace(text.char32At(previous))) break;
-        end = previous;
-    }
-    icu::UnicodeString trimmed(text, begin, end - begin);
-    trimmed.toLower(icu::Locale::getRoot());
-    std::string result;
-    trimmed.toUTF8String(result);
-    return result;
-}
 
 std::size_t entryCount(const UsageArchive& archive) {
     std::size_t count = 0;
@@ -139,7 +117,7 @@ void UsageHistoryStore::rebuildMissingRhythms() {
 
 std::string UsageHistoryStore::accountDigest(const model::ProviderUsage& usage) {
     const std::string text =
-        (usage.email ? normalisedEmail(*usage.email) : std::string("anonymous")) + "|" +
+        (usage.email ? platform::normalisedEmail(*usage.email) : std::string("anonymous")) + "|" +
         usage.plan.value_or("");
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -232,9 +210,9 @@ bool UsageHistoryStore::dropFutureEntries(Date now) {
     const Date limit = now + futureTolerance;
     bool dropped = false;
     for (auto& [key, series] : archive_.series) {
-        dropped |= std::erase_if(series.samples,
-                                 [&](const UsageSample& sample) { return sample.date > limit; }) >
-                   0;
+        dropped |= std::erase_if(series.samples, [&](const UsageSample& sample) {
+                       return sample.date > limit;
+                   }) > 0;
     }
     for (auto& [key, rhythm] : archive_.rhythms) {
         dropped |= std::erase_if(rhythm.hours,
@@ -255,7 +233,7 @@ std::string UsageHistoryStore::settleAccount(const model::ProviderUsage& usage) 
         });
     };
     const std::string digest = accountDigest(usage);
-    const bool namesAccount = usage.email && !normalisedEmail(*usage.email).empty();
+    const bool namesAccount = usage.email && !platform::normalisedEmail(*usage.email).empty();
     const auto lastKnown = archive_.lastKnownAccounts.find(provider);
 
     if (!namesAccount) {

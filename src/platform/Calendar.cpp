@@ -4,6 +4,8 @@
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
+#include <unicode/utf8.h>
+#include <unicode/uvernum.h>
 
 #include <cmath>
 #include <memory>
@@ -50,17 +52,27 @@ std::optional<double> offsetAt(const icu::TimeZone& zone, double millis) {
 
 }  // namespace
 
+struct Calendar::Zone {
+    std::unique_ptr<const icu::TimeZone> timeZone;
+    // Building an ICU calendar looks up locale week data, which costs far more than the
+    // arithmetic itself; every operation clones this one instead. Null when ICU could not
+    // build it.
+    std::unique_ptr<const icu::Calendar> prototype;
+};
+
 Calendar::Calendar(std::string_view timeZoneIdentifier) {
     const auto id = icu::UnicodeString::fromUTF8(icu::StringPiece(
         timeZoneIdentifier.data(), static_cast<int32_t>(timeZoneIdentifier.size())));
-    zone_.reset(icu::TimeZone::createTimeZone(id));
+    auto zone = std::make_shared<Zone>();
+    zone->timeZone.reset(icu::TimeZone::createTimeZone(id));
     icu::UnicodeString resolved;
-    zone_->getID(resolved);
+    zone->timeZone->getID(resolved);
     resolved.toUTF8String(identifier_);
     UErrorCode status = U_ZERO_ERROR;
     auto prototype =
-        std::make_shared<icu::GregorianCalendar>(*zone_, icu::Locale::getRoot(), status);
-    if (U_SUCCESS(status)) prototype_ = std::move(prototype);
+        std::make_unique<icu::GregorianCalendar>(*zone->timeZone, icu::Locale::getRoot(), status);
+    if (U_SUCCESS(status)) zone->prototype = std::move(prototype);
+    zone_ = std::move(zone);
 }
 
 Calendar Calendar::current() { return Calendar(currentTimeZoneIdentifier()); }
@@ -79,7 +91,7 @@ std::optional<Calendar::Interval> Calendar::hourInterval(Date date) const {
     if (!std::isfinite(date.secondsSince1970)) return std::nullopt;
     constexpr double hour = 3'600'000.0;
     const double millis = date.secondsSince1970 * kMillis;
-    const auto offset = offsetAt(*zone_, millis);
+    const auto offset = offsetAt(*zone_->timeZone, millis);
     if (!offset) return std::nullopt;
     // Wall-clock hours start where local time is a whole hour; map that back to an instant.
     const double start = std::floor((millis + *offset) / hour) * hour - *offset;
@@ -88,7 +100,7 @@ std::optional<Calendar::Interval> Calendar::hourInterval(Date date) const {
 
 std::optional<Date> Calendar::startOfDay(Date date) const {
     if (!std::isfinite(date.secondsSince1970)) return std::nullopt;
-    auto calendar = makeCalendar(prototype_.get(), date);
+    auto calendar = makeCalendar(zone_->prototype.get(), date);
     if (!calendar) return std::nullopt;
     calendar->set(UCAL_HOUR_OF_DAY, 0);
     calendar->set(UCAL_MINUTE, 0);
@@ -99,7 +111,7 @@ std::optional<Date> Calendar::startOfDay(Date date) const {
 
 std::optional<Date> Calendar::addingDays(Date date, int days) const {
     if (!std::isfinite(date.secondsSince1970)) return std::nullopt;
-    auto calendar = makeCalendar(prototype_.get(), date);
+    auto calendar = makeCalendar(zone_->prototype.get(), date);
     if (!calendar) return std::nullopt;
     UErrorCode status = U_ZERO_ERROR;
     calendar->add(UCAL_DATE, days, status);
@@ -107,9 +119,13 @@ std::optional<Date> Calendar::addingDays(Date date, int days) const {
     return timeOf(*calendar);
 }
 
-int Calendar::weekday(Date date) const { return field(prototype_.get(), date, UCAL_DAY_OF_WEEK); }
+int Calendar::weekday(Date date) const {
+    return field(zone_->prototype.get(), date, UCAL_DAY_OF_WEEK);
+}
 
-int Calendar::hour(Date date) const { return field(prototype_.get(), date, UCAL_HOUR_OF_DAY); }
+int Calendar::hour(Date date) const {
+    return field(zone_->prototype.get(), date, UCAL_HOUR_OF_DAY);
+}
 
 bool Calendar::isSameDay(Date a, Date b) const {
     const auto dayA = startOfDay(a);
@@ -119,7 +135,7 @@ bool Calendar::isSameDay(Date a, Date b) const {
 
 std::optional<double> Calendar::secondsFromGMT(Date date) const {
     if (!std::isfinite(date.secondsSince1970)) return std::nullopt;
-    const auto offset = offsetAt(*zone_, date.secondsSince1970 * kMillis);
+    const auto offset = offsetAt(*zone_->timeZone, date.secondsSince1970 * kMillis);
     if (!offset) return std::nullopt;
     return *offset / kMillis;
 }
@@ -131,12 +147,43 @@ std::string Calendar::format(Date date, std::string_view pattern, std::string_vi
     const std::string localeName(locale);
     icu::SimpleDateFormat formatter(icuPattern, icu::Locale(localeName.c_str()), status);
     if (U_FAILURE(status)) return {};
-    formatter.setTimeZone(*zone_);
+    formatter.setTimeZone(*zone_->timeZone);
     icu::UnicodeString text;
     formatter.format(date.secondsSince1970 * kMillis, text);
     std::string result;
     text.toUTF8String(result);
     return result;
+}
+
+bool Calendar::hasLocaleData() {
+    // January in the nominative; the pattern needs both the Russian names and the calendar
+    // data under them.
+    return looksLikeRussianMonthName(Calendar("GMT").format(Date{0}, "LLLL", "ru_RU"));
+}
+
+bool Calendar::looksLikeRussianMonthName(std::string_view monthName) {
+    if (monthName.empty()) return false;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(monthName.data());
+    const auto length = static_cast<int32_t>(monthName.size());
+    for (int32_t i = 0; i < length;) {
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        // Without Russian data ICU falls back to other names ("January", "M01") or to none.
+        if (c < 0x0400 || c > 0x04FF) return false;
+    }
+    return true;
+}
+
+std::string Calendar::missingLocaleDataMessage() {
+#ifdef __APPLE__
+    const std::string package = "icu4c";
+#else
+    // The data comes with the ICU library this program was built against.
+    const std::string package = "libicu" + std::to_string(U_ICU_VERSION_MAJOR_NUM);
+#endif
+    return "Kestrane: данные ICU недоступны (libicudata): даты и время показать нельзя. "
+           "Переустановите пакет " +
+           package + ".";
 }
 
 }  // namespace kestrane::platform

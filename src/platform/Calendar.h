@@ -5,14 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include <unicode/uversion.h>
-
 #include "platform/Date.h"
-
-U_NAMESPACE_BEGIN
-class Calendar;
-class TimeZone;
-U_NAMESPACE_END
 
 namespace kestrane::platform {
 
@@ -53,11 +46,20 @@ class Calendar {
     std::string format(Date date, std::string_view pattern,
                        std::string_view locale = "ru_RU") const;
 
+    // Whether ICU's data (month names, time zones) can be read. Without it every date text
+    // would come out blank and every zone would be GMT, so a program about to show dates
+    // checks this first and ends with missingLocaleDataMessage() instead. Costs one date
+    // format.
+    static bool hasLocaleData();
+    // Whether `monthName` is what a Russian month name looks like: Cyrillic letters only.
+    static bool looksLikeRussianMonthName(std::string_view monthName);
+    // The line a program prints on standard error before ending when the data is missing.
+    static std::string missingLocaleDataMessage();
+
   private:
-    std::shared_ptr<const icu::TimeZone> zone_;
-    // Building an ICU calendar looks up locale week data, which costs far more than the
-    // arithmetic itself; every operation clones this one instead.
-    std::shared_ptr<const icu::Calendar> prototype_;
+    // The ICU time zone and a prototype calendar in it, shared by every copy.
+    struct Zone;
+    std::shared_ptr<const Zone> zone_;
     std::string identifier_;
 };
 

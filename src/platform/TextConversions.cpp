@@ -1,10 +1,18 @@
 #include "platform/TextConversions.h"
 
-#include <cctype>
 #include <charconv>
 #include <cmath>
 
 namespace kestrane::platform {
+namespace {
+
+// ASCII only: the C library's versions follow the locale, and in some a byte of a UTF-8
+// sequence is a letter or a space.
+bool isAsciiSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
 
 std::optional<double> parseDecimalNumber(std::string_view text) {
     // Checked by hand first: std::from_chars would also take "inf", "nan" and a bare "1e".
@@ -42,14 +50,19 @@ std::string capitalisedWords(std::string_view text) {
     std::string result(text);
     bool wordStart = true;
     for (char& c : result) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isspace(byte)) {
+        if (isAsciiSpace(c)) {
             wordStart = true;
             continue;
         }
-        c = static_cast<char>(wordStart ? std::toupper(byte) : std::tolower(byte));
+        c = wordStart ? asciiUpper(c) : asciiLower(c);
         wordStart = false;
     }
+    return result;
+}
+
+std::string asciiUppercased(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) c = asciiUpper(c);
     return result;
 }
 

@@ -20,4 +20,9 @@ std::optional<std::int64_t> wholeInteger(double value);
 // case ("team premium" → "Team Premium"); plan names are ASCII, other bytes stay as they are.
 std::string capitalisedWords(std::string_view text);
 
+// ASCII letters in upper case, every other byte as it is: for words of a protocol (currency
+// codes, enumeration names). Unlike std::toupper it does not follow the C library's locale,
+// which the desktop program takes from the user.
+std::string asciiUppercased(std::string_view text);
+
 }  // namespace kestrane::platform

@@ -1,14 +1,15 @@
 #include "platform/UnicodeText.h"
 
 #include <algorithm>
+#include <memory>
 
 #include <unicode/brkiter.h>
 #include <unicode/coll.h>
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
 #include <unicode/locid.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utext.h>
+#include <unicode/utf8.h>
 
 namespace kestrane::platform {
 namespace {
@@ -42,6 +43,17 @@ std::size_t sequenceLength(std::string_view s, std::size_t i) {
         if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
     }
     return length;
+}
+
+// Bytes of the well-formed start of `bytes`.
+std::size_t validPrefixLength(std::string_view bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const std::size_t length = sequenceLength(bytes, i);
+        if (length == 0) break;
+        i += length;
+    }
+    return i;
 }
 
 struct UTextCloser {
@@ -104,13 +116,10 @@ std::pair<std::size_t, std::size_t> nextWord(std::string_view text, std::size_t 
     return {start, end};
 }
 
+bool isValidUtf8(std::string_view bytes) { return validPrefixLength(bytes) == bytes.size(); }
+
 std::string decodeUtf8Leniently(std::string_view bytes) {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const std::size_t length = sequenceLength(bytes, i);
-        if (length == 0) break;
-        i += length;
-    }
+    std::size_t i = validPrefixLength(bytes);
     if (i == bytes.size()) return std::string(bytes);
 
     std::string result(bytes.substr(0, i));
@@ -152,6 +161,49 @@ std::string lowercased(std::string_view text) {
     return result;
 }
 
+std::string normalisedEmail(std::string_view email) {
+    const auto text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(email.data(), static_cast<int32_t>(email.size())));
+    int32_t begin = 0;
+    int32_t end = text.length();
+    const auto isSpace = [](UChar32 c) { return u_isUWhiteSpace(c) || (c >= 0x0A && c <= 0x0D); };
+    while (begin < end && isSpace(text.char32At(begin))) begin = text.moveIndex32(begin, 1);
+    while (end > begin) {
+        const int32_t previous = text.moveIndex32(end, -1);
+        if (!isSpace(text.char32At(previous))) break;
+        end = previous;
+    }
+    icu::UnicodeString trimmed(text, begin, end - begin);
+    trimmed.toLower(icu::Locale::getRoot());
+    std::string result;
+    trimmed.toUTF8String(result);
+    return result;
+}
+
+std::string slugged(std::string_view text) {
+    icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    unicode.toLower(icu::Locale::getRoot());
+    icu::UnicodeString result;
+    bool previousKept = false;
+    for (int32_t i = 0; i < unicode.length(); i = unicode.moveIndex32(i, 1)) {
+        const UChar32 c = unicode.char32At(i);
+        const uint32_t category = U_GET_GC_MASK(c);
+        // A combining mark belongs to the letter before it ("é" written as e + accent).
+        const bool keep = (category & (U_GC_L_MASK | U_GC_N_MASK)) != 0 ||
+                          (previousKept && (category & U_GC_M_MASK) != 0);
+        if (keep) {
+            result.append(c);
+        } else if (result.isEmpty() || result.charAt(result.length() - 1) != u'-') {
+            result.append(u'-');
+        }
+        previousKept = keep;
+    }
+    std::string utf8;
+    result.toUTF8String(utf8);
+    return utf8;
+}
+
 std::size_t characterCount(std::string_view text, std::size_t stopAfter) {
     return advanceCharacters(text, stopAfter).second;
 }
@@ -161,29 +213,31 @@ std::string characterPrefix(std::string_view text, std::size_t count) {
     return valid.substr(0, advanceCharacters(valid, count).first);
 }
 
+struct CaseInsensitiveCollator::Impl {
+    std::unique_ptr<icu::Collator> collator;
+};
+
 CaseInsensitiveCollator::CaseInsensitiveCollator() {
     UErrorCode status = U_ZERO_ERROR;
     // A process started with LANG=C gets ICU's POSIX locale, whose collation orders by ASCII
     // code and so puts every capital before every small letter; use the root order instead.
     icu::Locale locale = icu::Locale::getDefault();
     if (std::string_view(locale.getName()) == "en_US_POSIX") locale = icu::Locale::getRoot();
-    collator_.reset(icu::Collator::createInstance(locale, status));
-    if (U_FAILURE(status)) {
-        collator_.reset();
-        return;
-    }
+    std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(locale, status));
+    if (U_FAILURE(status) || !collator) return;
     // Secondary strength: letters and accents count, letter case does not.
-    collator_->setStrength(icu::Collator::SECONDARY);
+    collator->setStrength(icu::Collator::SECONDARY);
+    impl_ = std::make_unique<Impl>(Impl{std::move(collator)});
 }
 
 CaseInsensitiveCollator::~CaseInsensitiveCollator() = default;
 
 int CaseInsensitiveCollator::compare(std::string_view a, std::string_view b) const {
-    if (!collator_) return a.compare(b);
+    if (!impl_) return a.compare(b);
     UErrorCode status = U_ZERO_ERROR;
-    const auto result =
-        collator_->compareUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())),
-                               icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), status);
+    const auto result = impl_->collator->compareUTF8(
+        icu::StringPiece(a.data(), static_cast<int32_t>(a.size())),
+        icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), status);
     if (U_FAILURE(status)) return a.compare(b);
     return static_cast<int>(result);
 }

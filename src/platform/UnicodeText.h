@@ -7,17 +7,14 @@
 #include <string_view>
 #include <utility>
 
-#include <unicode/uversion.h>
-
-U_NAMESPACE_BEGIN
-class Collator;
-U_NAMESPACE_END
-
 namespace kestrane::platform {
 
 // Text from other programs may hold invalid UTF-8; every ill-formed sequence becomes U+FFFD
 // so that the rest stays readable. Valid input comes back unchanged.
 std::string decodeUtf8Leniently(std::string_view bytes);
+// Whether `bytes` holds no ill-formed sequence: no stray or cut-off bytes, overlong forms,
+// surrogates or code points past U+10FFFF.
+bool isValidUtf8(std::string_view bytes);
 
 // Unicode White_Space: the ASCII blanks and also the no-break, ideographic, en, em and the
 // other typographic spaces, which command lines of other programs may carry.
@@ -28,8 +25,18 @@ bool isWhiteSpace(char32_t c);
 // belong to words.
 std::pair<std::size_t, std::size_t> nextWord(std::string_view text, std::size_t from);
 
-// Unicode lower case (locale-independent).
+// Unicode lower case, the same in every locale ("İ" and "I" too): texts from services and
+// other programs are compared with it, never with the C library's tolower.
 std::string lowercased(std::string_view text);
+
+// An account's e-mail as accounts are told apart: without the white space and line breaks
+// around it, in lower case. Account digests in the history file are made from it, so its
+// result must never change for a given input.
+std::string normalisedEmail(std::string_view email);
+
+// Letters and digits in lower case (with the accents that follow them), every other run of
+// characters as one "-": an identifier made from a display name ("Café Ñ 2" → "café-ñ-2").
+std::string slugged(std::string_view text);
 
 // User-perceived characters (grapheme clusters), so that a cut never splits a letter, a
 // Cyrillic one included, or a letter from its accents. Counting stops at `stopAfter`.
@@ -51,7 +58,8 @@ class CaseInsensitiveCollator {
     int compare(std::string_view a, std::string_view b) const;
 
   private:
-    std::unique_ptr<icu::Collator> collator_;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace kestrane::platform

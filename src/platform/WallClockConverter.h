@@ -3,14 +3,8 @@
 #include <memory>
 #include <optional>
 
-#include <unicode/uversion.h>
-
 #include "platform/Calendar.h"
 #include "platform/Date.h"
-
-U_NAMESPACE_BEGIN
-class GregorianCalendar;
-U_NAMESPACE_END
 
 namespace kestrane::platform {
 
@@ -30,7 +24,8 @@ class WallClockConverter {
     std::optional<Date> date(int year, int month, int day, int hour, int minute, int second);
 
   private:
-    std::unique_ptr<icu::GregorianCalendar> calendar_;
+    struct Strict;  // ICU's calendar in the zone, not lenient
+    std::unique_ptr<Strict> calendar_;
 };
 
 }  // namespace kestrane::platform

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace kestrane::platform {
 namespace {
 
@@ -42,6 +44,20 @@ TEST(CalendarTest, DaysAndWeekdaysInTheZone) {
     EXPECT_TRUE(moscow.isSameDay(date, date + 3600));
     EXPECT_FALSE(moscow.isSameDay(date, date + 36000));
     EXPECT_EQ(moscow.format(date, "EEE, d MMM 'в' HH:mm"), "чт, 10 дек. в 14:05");
+}
+
+// The check the programs make before showing any date: here, with the system's ICU data, it
+// passes. (A process test runs them against a data library without data.)
+TEST(CalendarTest, LocaleDataIsThereAndOnlyCyrillicMonthNamesPass) {
+    EXPECT_TRUE(Calendar::hasLocaleData());
+    const std::pair<const char*, bool> names[] = {
+        {"январь", true}, {"Январь", true},   {"", false},        {" ", false},
+        {"M01", false},   {"January", false}, {"январь ", false}, {"\xD1", false},
+    };
+    for (const auto& [name, passes] : names) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(Calendar::looksLikeRussianMonthName(name), passes);
+    }
 }
 
 }  // namespace

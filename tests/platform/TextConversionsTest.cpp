@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 namespace kestrane::platform {
 namespace {
@@ -83,6 +84,20 @@ TEST(TextConversionsTest, CapitalisedWords) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(capitalisedWords(c.text), c.capitalised);
+    }
+}
+
+TEST(TextConversionsTest, AsciiUpperCaseLeavesOtherBytesAlone) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"time_unit_minute", "TIME_UNIT_MINUTE"},
+        {"usd", "USD"},
+        {"ёж i", "ёж I"},
+        {"\xff", "\xff"},
+        {"", ""},
+    };
+    for (const auto& [text, upper] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(asciiUppercased(text), upper);
     }
 }
 

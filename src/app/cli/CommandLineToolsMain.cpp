@@ -13,6 +13,7 @@
 #include "app/cli/ProbeJson.h"
 #include "app/cli/ProbeRunner.h"
 #include "app/cli/ServicesCommand.h"
+#include "platform/Calendar.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "platform/Keychain.h"
@@ -56,6 +57,12 @@ int main(int argc, char** argv) {
         case app::CommandLine::Mode::probe:
             probe(arguments, json);
         case app::CommandLine::Mode::services:
+            // The list shows start times and reads ps's times in the local zone; without ICU's
+            // data both would come out blank or in GMT. (The probe shows no such texts.)
+            if (!platform::Calendar::hasLocaleData()) {
+                std::cerr << platform::Calendar::missingLocaleDataMessage() << std::endl;
+                return 1;
+            }
             return app::ServicesCommand::list(app::ServicesCommand::currentSystem(), json,
                                               std::cout);
         case app::CommandLine::Mode::stop:

@@ -107,6 +107,10 @@ int refreshInterval(const platform::Environment& environment) {
 }  // namespace
 
 int runDesktopApplication(int argc, char** argv, const std::vector<std::string>& arguments) {
+    // Every screen shows dates and times; without ICU's data they would be blank.
+    if (!platform::Calendar::hasLocaleData()) {
+        startFailed(platform::Calendar::missingLocaleDataMessage().c_str());
+    }
     const platform::ProcessEnvironment environment;
     if (!hasDisplay(environment)) {
         startFailed(

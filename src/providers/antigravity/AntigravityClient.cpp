@@ -1,9 +1,5 @@
 #include "providers/antigravity/AntigravityClient.h"
 
-#include <unicode/locid.h>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -17,6 +13,7 @@
 #include "platform/HttpClient.h"
 #include "platform/Iso8601.h"
 #include "platform/TextConversions.h"
+#include "platform/UnicodeText.h"
 
 namespace kestrane::providers {
 namespace {
@@ -74,21 +71,12 @@ std::optional<std::string> stringValue(const Json* value) {
     return trimmed;
 }
 
-std::string lowercased(std::string_view text) {
-    icu::UnicodeString unicode =
-        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), text.size()));
-    unicode.toLower(icu::Locale::getRoot());
-    std::string result;
-    unicode.toUTF8String(result);
-    return result;
-}
-
 bool isTrue(const Json* value) {
     if (!value) return false;
     if (value->is_boolean()) return value->get<bool>();
     if (value->is_number()) return value->get<double>() != 0;
     if (value->is_string()) {
-        const std::string lower = lowercased(value->get_ref<const std::string&>());
+        const std::string lower = platform::lowercased(value->get_ref<const std::string&>());
         return lower == "true" || lower == "1";
     }
     return false;
@@ -226,7 +214,7 @@ void AntigravityClient::validateCode(const platform::Json& object) {
     if (!code) return;
     if (const auto number = doubleValue(code); number && *number == 0) return;
     if (const auto text = stringValue(code)) {
-        const std::string lower = lowercased(*text);
+        const std::string lower = platform::lowercased(*text);
         if (lower == "ok" || lower == "success" || lower == "0") return;
     }
     throw QuotaError::invalidResponse("Antigravity отклонил запрос квоты.");
@@ -245,7 +233,7 @@ model::ProviderUsage AntigravityClient::parseQuotaSummary(
     std::set<std::string> usedIds;
     for (const Json& group : *groups) {
         std::string label = stringValue(member(&group, "displayName")).value_or("Лимит");
-        const std::string lowerLabel = lowercased(label);
+        const std::string lowerLabel = platform::lowercased(label);
         if (contains(lowerLabel, "gemini")) {
             label = "Gemini";
         } else if (contains(lowerLabel, "claude") || contains(lowerLabel, "gpt")) {
@@ -304,7 +292,7 @@ model::ProviderUsage AntigravityClient::parseLegacyUsage(std::string_view data,
         const Json& entry = (*configs)[n];
         auto model = stringValue(member(objectMember(&entry, "modelOrAlias"), "model"));
         if (!model) model = stringValue(member(&entry, "label"));
-        const std::string m = lowercased(model.value_or("model-" + std::to_string(n)));
+        const std::string m = platform::lowercased(model.value_or("model-" + std::to_string(n)));
         if (contains(m, "image") || contains(m, "autocomplete") || contains(m, "lite")) continue;
         const Json* quotaInfo = objectMember(&entry, "quotaInfo");
         const auto fraction = doubleValue(member(quotaInfo, "remainingFraction"));
@@ -358,7 +346,8 @@ std::optional<AntigravityIdentity> AntigravityClient::identity(std::string_view 
 
 std::optional<std::int64_t> AntigravityClient::durationMinutes(std::string_view bucketID,
                                                                std::string_view displayName) {
-    const std::string t = lowercased(std::string(bucketID) + " " + std::string(displayName));
+    const std::string t =
+        platform::lowercased(std::string(bucketID) + " " + std::string(displayName));
     if (contains(t, "weekly") || contains(t, "week") || contains(t, "7d")) return 10080;
     if (contains(t, "five") || contains(t, "5h") || contains(t, "5-hour") ||
         contains(t, "session")) {
@@ -367,29 +356,7 @@ std::optional<std::int64_t> AntigravityClient::durationMinutes(std::string_view 
     return std::nullopt;
 }
 
-std::string AntigravityClient::slug(std::string_view text) {
-    icu::UnicodeString unicode =
-        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), text.size()));
-    unicode.toLower(icu::Locale::getRoot());
-    icu::UnicodeString result;
-    bool previousKept = false;
-    for (int32_t i = 0; i < unicode.length(); i = unicode.moveIndex32(i, 1)) {
-        const UChar32 c = unicode.char32At(i);
-        const uint32_t category = U_GET_GC_MASK(c);
-        // A combining mark belongs to the letter before it ("é" written as e + accent).
-        const bool keep = (category & (U_GC_L_MASK | U_GC_N_MASK)) != 0 ||
-                          (previousKept && (category & U_GC_M_MASK) != 0);
-        if (keep) {
-            result.append(c);
-        } else if (result.isEmpty() || result.charAt(result.length() - 1) != u'-') {
-            result.append(u'-');
-        }
-        previousKept = keep;
-    }
-    std::string utf8;
-    result.toUTF8String(utf8);
-    return utf8;
-}
+std::string AntigravityClient::slug(std::string_view text) { return platform::slugged(text); }
 
 bool AntigravityClient::windowOrder(const model::LimitWindow& a, const model::LimitWindow& b) {
     const double left = remainingPercent(a);

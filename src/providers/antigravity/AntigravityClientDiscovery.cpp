@@ -3,21 +3,17 @@
 
 #include "providers/antigravity/AntigravityClient.h"
 
-#include <unicode/locid.h>
-#include <unicode/regex.h>
-#include <unicode/unistr.h>
-#include <unicode/utf8.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
-#include <memory>
 #include <set>
 
 #include "model/QuotaError.h"
 #include "platform/ChildProcess.h"
+#include "platform/RegularExpression.h"
 #include "platform/SystemTools.h"
+#include "platform/UnicodeText.h"
 
 namespace kestrane::providers {
 namespace {
@@ -32,46 +28,19 @@ constexpr std::size_t kMaxSocketListingBytes = 1024 * 1024;
 // The executable is language_server or language-server with optional platform suffixes,
 // at the start of the command line or after a path separator, and followed by a space or
 // the end: a wrapper script such as language_server_wrapper.sh is not the server.
-constexpr char16_t kServerPattern[] = u"(^|[/\\\\])language(?:_|-)server(?:[_-][a-z0-9]+)*($|\\s)";
-constexpr char16_t kListeningPattern[] = u":(\\d+)\\s+\\(LISTEN\\)";
+constexpr std::string_view kServerPattern =
+    R"((^|[/\\])language(?:_|-)server(?:[_-][a-z0-9]+)*($|\s))";
+constexpr std::string_view kListeningPattern = R"(:(\d+)\s+\(LISTEN\))";
 
-std::unique_ptr<icu::RegexPattern> compile(const icu::UnicodeString& pattern, uint32_t flags) {
-    UErrorCode status = U_ZERO_ERROR;
-    UParseError parseError;
-    std::unique_ptr<icu::RegexPattern> compiled(
-        icu::RegexPattern::compile(pattern, flags, parseError, status));
-    if (U_FAILURE(status)) return nullptr;
-    return compiled;
+// Compiled once; a compiled expression is immutable and may be shared between threads.
+const platform::RegularExpression* serverPattern() {
+    static const auto pattern = platform::RegularExpression::compile(kServerPattern);
+    return pattern ? &*pattern : nullptr;
 }
 
-// Compiled once; a compiled pattern is immutable and may be shared between threads.
-const icu::RegexPattern* serverPattern() {
-    static const auto pattern = compile(icu::UnicodeString(kServerPattern), 0);
-    return pattern.get();
-}
-
-const icu::RegexPattern* listeningPattern() {
-    static const auto pattern = compile(icu::UnicodeString(kListeningPattern), 0);
-    return pattern.get();
-}
-
-bool matches(const icu::RegexPattern& pattern, const icu::UnicodeString& text) {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(text, status));
-    if (U_FAILURE(status)) return false;
-    const bool found = matcher->find(status);
-    return U_SUCCESS(status) && found;
-}
-
-bool isValidUtf8(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    const auto length = static_cast<int32_t>(text.size());
-    for (int32_t i = 0; i < length;) {
-        UChar32 c;
-        U8_NEXT(bytes, i, length, c);
-        if (c < 0) return false;
-    }
-    return true;
+const platform::RegularExpression* listeningPattern() {
+    static const auto pattern = platform::RegularExpression::compile(kListeningPattern);
+    return pattern ? &*pattern : nullptr;
 }
 
 // A decimal integer with an optional sign, nothing else.
@@ -94,9 +63,10 @@ bool contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
 }
 
+// `part` is lower-case ASCII. Only ASCII letters are folded, whatever the C library's locale.
 bool containsIgnoringAsciiCase(std::string_view text, std::string_view part) {
     const auto lower = [](char c) {
-        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     };
     return std::search(text.begin(), text.end(), part.begin(), part.end(),
                        [&](char a, char b) { return lower(a) == lower(b); }) != text.end();
@@ -121,14 +91,9 @@ std::optional<AntigravityProcess> parseListingLine(std::string_view line) {
     // (No non-ASCII letter lower-cases to one of the letters of "language".)
     if (!containsIgnoringAsciiCase(command, "language")) return std::nullopt;
 
-    const icu::UnicodeString unicodeCommand =
-        icu::UnicodeString::fromUTF8(icu::StringPiece(command.data(), command.size()));
-    icu::UnicodeString lowered = unicodeCommand;
-    lowered.toLower(icu::Locale::getRoot());
-    const icu::RegexPattern* pattern = serverPattern();
-    if (!pattern || !matches(*pattern, lowered)) return std::nullopt;
-    std::string lower;
-    lowered.toUTF8String(lower);
+    const std::string lower = platform::lowercased(command);
+    const platform::RegularExpression* pattern = serverPattern();
+    if (!pattern || !pattern->isFoundIn(lower)) return std::nullopt;
     const bool isAntigravity =
         contains(lower, "antigravity.app/") ||
         (contains(lower, "--app_data_dir") && contains(lower, "antigravity"));
@@ -162,7 +127,7 @@ std::string AntigravityClient::processOutput(const std::filesystem::path& execut
         const auto lastBreak = result.output.find_last_of('\n');
         result.output.resize(lastBreak == std::string::npos ? 0 : lastBreak + 1);
     }
-    if (!isValidUtf8(result.output)) return {};
+    if (!platform::isValidUtf8(result.output)) return {};
     return std::move(result.output);
 }
 
@@ -209,31 +174,19 @@ std::vector<AntigravityProcess> AntigravityClient::parseProcessListing(std::stri
 
 std::optional<std::string> AntigravityClient::flag(std::string_view name,
                                                    std::string_view command) {
-    // Every character that is not a letter or digit is quoted, so the name matches literally.
-    icu::UnicodeString pattern;
-    const icu::UnicodeString unicodeName =
-        icu::UnicodeString::fromUTF8(icu::StringPiece(name.data(), name.size()));
-    for (int32_t i = 0; i < unicodeName.length(); ++i) {
-        const char16_t c = unicodeName.charAt(i);
-        const bool plain =
-            (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
-        if (!plain) pattern.append(u'\\');
-        pattern.append(c);
+    // Every ASCII character but letters and digits is quoted (no other one is special), so
+    // the name matches literally.
+    std::string pattern = "(?i)";
+    for (const char c : name) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || static_cast<unsigned char>(c) >= 0x80;
+        if (!plain) pattern += '\\';
+        pattern += c;
     }
-    pattern.append(u"(?:=|\\s+)([^\\s]+)");
-    const auto compiled = compile(pattern, UREGEX_CASE_INSENSITIVE);
+    pattern += R"((?:=|\s+)([^\s]+))";
+    const auto compiled = platform::RegularExpression::compile(pattern);
     if (!compiled) return std::nullopt;
-
-    const icu::UnicodeString text =
-        icu::UnicodeString::fromUTF8(icu::StringPiece(command.data(), command.size()));
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> matcher(compiled->matcher(text, status));
-    if (U_FAILURE(status) || !matcher->find(status) || U_FAILURE(status)) return std::nullopt;
-    const icu::UnicodeString value = matcher->group(1, status);
-    if (U_FAILURE(status)) return std::nullopt;
-    std::string result;
-    value.toUTF8String(result);
-    return result;
+    return compiled->firstMatch(command, 1);
 }
 
 std::vector<int> AntigravityClient::listeningPorts(int pid) {
@@ -251,18 +204,10 @@ std::vector<int> AntigravityClient::listeningPorts(int pid) {
 }
 
 std::vector<int> AntigravityClient::parseListeningPorts(std::string_view listing) {
-    const icu::RegexPattern* pattern = listeningPattern();
+    const platform::RegularExpression* pattern = listeningPattern();
     if (!pattern) return {};
-    const icu::UnicodeString text =
-        icu::UnicodeString::fromUTF8(icu::StringPiece(listing.data(), listing.size()));
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> matcher(pattern->matcher(text, status));
-    if (U_FAILURE(status)) return {};
     std::set<int> ports;
-    while (matcher->find(status) && U_SUCCESS(status)) {
-        std::string digits;
-        matcher->group(1, status).toUTF8String(digits);
-        if (U_FAILURE(status)) break;
+    for (const std::string& digits : pattern->everyMatch(listing, 1)) {
         // \d also matches other scripts' digits; only ASCII ones make a port.
         if (const auto port = tcpPort(digits)) ports.insert(*port);
     }

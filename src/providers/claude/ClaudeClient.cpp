@@ -1,7 +1,6 @@
 #include "providers/claude/ClaudeClient.h"
 
 #include <algorithm>
-#include <cctype>
 #include <set>
 
 #include "model/OutsideText.h"
@@ -10,6 +9,7 @@
 #include "platform/Iso8601.h"
 #include "platform/Json.h"
 #include "platform/TextConversions.h"
+#include "platform/UnicodeText.h"
 
 namespace kestrane::providers {
 namespace {
@@ -38,12 +38,6 @@ bool isHeaderSafe(std::string_view text) {
     });
 }
 
-std::string lowercased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 double clampedPercent(double value) { return std::clamp(value, 0.0, 100.0); }
 
 // The keychain item (never with a prompt); nullopt when there is none.
@@ -66,7 +60,7 @@ std::optional<std::string> ClaudeClient::Credentials::plan() const {
     if (subscriptionType && !subscriptionType->empty())
         return platform::capitalisedWords(*subscriptionType);
     if (!rateLimitTier) return std::nullopt;
-    const std::string tier = lowercased(*rateLimitTier);
+    const std::string tier = platform::lowercased(*rateLimitTier);
     static constexpr std::pair<std::string_view, std::string_view> kTiers[] = {
         {"max_20x", "Max 20x"}, {"max_5x", "Max 5x"}, {"max", "Max"},
         {"pro", "Pro"},         {"team", "Team"},
@@ -275,11 +269,7 @@ model::ProviderUsage ClaudeClient::parseUsage(std::string_view data,
         if (extraEnabled == true) {
             usage.spendUsed = usedCredits;
             usage.spendLimit = monthlyLimit;
-            if (currency) {
-                std::transform(currency->begin(), currency->end(), currency->begin(),
-                               [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-                usage.currency = currency;
-            }
+            if (currency) usage.currency = platform::asciiUppercased(*currency);
         }
     } catch (const platform::DecodingError&) {
         throw QuotaError::invalidResponse("Не удалось разобрать квоты Claude.");

@@ -1,25 +1,25 @@
 #include "providers/codex/CodexClient.h"
 
 #include <sys/wait.h>
-#include <unicode/regex.h>
-#include <unicode/unistr.h>
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <exception>
 #include <limits>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "model/OutsideText.h"
 #include "model/QuotaError.h"
 #include "platform/CommandDirectories.h"
 #include "platform/Files.h"
+#include "platform/RegularExpression.h"
 #include "platform/TextConversions.h"
-#include "providers/codex/CodexInstallHint.h"
+#include "platform/UnicodeText.h"
 #include "providers/codex/CodexExecutableLocator.h"
+#include "providers/codex/CodexInstallHint.h"
 #include "providers/codex/CodexRPC.h"
 
 namespace kestrane::providers {
@@ -32,7 +32,8 @@ using model::RecentModelContext;
 using platform::Json;
 
 constexpr std::int64_t kThreadListLimit = 64;
-const char* const kNodeMissing = "Codex найден, но для запуска ему нужен Node.js, которого нет в PATH.";
+const char* const kNodeMissing =
+    "Codex найден, но для запуска ему нужен Node.js, которого нет в PATH.";
 // The status a shell or `env` exits with when the command it should run does not exist.
 constexpr int kCommandNotFound = 127;
 // A child that closed its output is exiting; this is ample time to see how.
@@ -97,13 +98,6 @@ std::optional<double> doubleMember(const Json& object, std::string_view camel,
     return value ? CodexClient::lenientDouble(*value) : std::nullopt;
 }
 
-std::string lowercased(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
-}
-
 std::optional<std::int64_t> wholeMinutes(std::optional<double> value) {
     // 2^63 is exactly representable; anything from there on does not fit.
     if (!value || !std::isfinite(*value) || std::trunc(*value) != *value ||
@@ -115,21 +109,11 @@ std::optional<std::int64_t> wholeMinutes(std::optional<double> value) {
 
 // Model names are short identifiers; anything else in the field is not shown.
 bool isModelName(const std::string& text) {
-    static const icu::RegexPattern* const pattern = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        UParseError error;
-        return icu::RegexPattern::compile(
-            icu::UnicodeString::fromUTF8("^[a-zA-Z0-9][a-zA-Z0-9._:/-]{0,99}$"), error, status);
-    }();
-    if (!pattern) return false;
-    const icu::UnicodeString input = icu::UnicodeString::fromUTF8(text);
-    UErrorCode status = U_ZERO_ERROR;
-    const std::unique_ptr<icu::RegexMatcher> matcher(pattern->matcher(input, status));
-    if (U_FAILURE(status) || !matcher) return false;
-    // The whole text must match: with find(), "$" would also accept a name that ends in a
-    // line feed, and that line feed would then reach the probe output and the panel.
-    const bool matched = matcher->matches(status);
-    return U_SUCCESS(status) && matched;
+    static const auto pattern =
+        platform::RegularExpression::compile("^[a-zA-Z0-9][a-zA-Z0-9._:/-]{0,99}$");
+    // The whole text must match: with a plain search, "$" would also accept a name that ends
+    // in a line feed, and that line feed would then reach the probe output and the panel.
+    return pattern && pattern->matchesWhole(text);
 }
 
 Json threadListParameters() {
@@ -357,7 +341,7 @@ std::vector<LimitWindow> CodexClient::deduplicate(std::vector<LimitWindow> windo
 }
 
 std::string CodexClient::prettyPlan(std::string_view raw) {
-    const std::string plan = lowercased(raw);
+    const std::string plan = platform::lowercased(raw);
     if (plan == "prolite" || plan == "pro") return "Pro";
     if (plan == "plus") return "Plus";
     if (plan == "team") return "Team";

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <random>
@@ -86,13 +85,6 @@ std::optional<double> usedPercent(const UsageDetail& detail) {
 
 double remainingPercent(const LimitWindow& window) {
     return std::clamp(100 - window.usedPercent, 0.0, 100.0);
-}
-
-std::string uppercased(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return result;
 }
 
 std::string newDeviceID() {
@@ -345,7 +337,7 @@ std::optional<std::int64_t> KimiClient::durationMinutes(std::int64_t duration,
                                                         std::string_view timeUnit) {
     // A negative length is no window length at all.
     if (duration < 0) return std::nullopt;
-    const std::string unit = uppercased(timeUnit);
+    const std::string unit = platform::asciiUppercased(timeUnit);
     std::int64_t minutes = 0;
     if (unit.find("MINUTE") != std::string::npos) return duration;
     if (unit.find("HOUR") != std::string::npos) {
