@@ -18,9 +18,10 @@
 #include "platform/CommandDirectories.h"
 #include "platform/Files.h"
 #include "platform/TextConversions.h"
-#include "providers/codex/CodexInstallHint.h"
 #include "providers/codex/CodexExecutableLocator.h"
+#include "providers/codex/CodexInstallHint.h"
 #include "providers/codex/CodexRPC.h"
+#include "providers/codex/CodexServerError.h"
 
 namespace kestrane::providers {
 namespace {
@@ -32,7 +33,8 @@ using model::RecentModelContext;
 using platform::Json;
 
 constexpr std::int64_t kThreadListLimit = 64;
-const char* const kNodeMissing = "Codex найден, но для запуска ему нужен Node.js, которого нет в PATH.";
+const char* const kNodeMissing =
+    "Codex найден, но для запуска ему нужен Node.js, которого нет в PATH.";
 // The status a shell or `env` exits with when the command it should run does not exist.
 constexpr int kCommandNotFound = 127;
 // A child that closed its output is exiting; this is ample time to see how.
@@ -132,6 +134,15 @@ bool isModelName(const std::string& text) {
     return U_SUCCESS(status) && matched;
 }
 
+// "account/read" of a server nobody has signed in to: no account, though one is required.
+bool isSignedOut(const Json& accountResult) {
+    if (!accountResult.is_object()) return false;
+    const auto account = accountResult.find("account");
+    const auto required = accountResult.find("requiresOpenaiAuth");
+    return (account == accountResult.end() || account->is_null()) &&
+           required != accountResult.end() && required->is_boolean() && required->get<bool>();
+}
+
 Json threadListParameters() {
     return Json{
         {"limit", kThreadListLimit},
@@ -163,8 +174,20 @@ ProviderUsage CodexClient::fetchSynchronously(const std::vector<std::string>& ex
     const std::unique_ptr<CodexRPC> rpc = connect(executables);
     try {
         const Json account = rpc->request(2, "account/read", Json::object(), limits_.accountRead);
-        const Json limits =
-            rpc->request(3, "account/rateLimits/read", Json::object(), limits_.rateLimitsRead);
+        Json limits;
+        try {
+            limits =
+                rpc->request(3, "account/rateLimits/read", Json::object(), limits_.rateLimitsRead);
+        } catch (const QuotaError&) {
+            // Signed out, the limits cannot be read whatever words the server refuses them
+            // with, and those words differ between its versions. Words we know say more: a
+            // login the server has just given up on also reads as signed out.
+            const auto& refusal = rpc->lastRefusal();
+            if (refusal && !knownCodexServerError(*refusal) && isSignedOut(account)) {
+                throw codexSignedOutError();
+            }
+            throw;
+        }
         ProviderUsage result = usage(account, limits, clock_.now());
 
         Json threads = Json::object();
