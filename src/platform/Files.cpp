@@ -67,7 +67,12 @@ namespace {
 constexpr std::string_view kTemporarySuffix = "XXXXXX";
 
 std::string temporaryPrefix(const std::filesystem::path& path) {
-    return "." + path.filename().string() + ".";
+    // Appended piece by piece: GCC 12's optimiser warns (-Wrestrict) about the overlap it
+    // imagines in "." + std::string&&.
+    std::string prefix = ".";
+    prefix += path.filename().string();
+    prefix += '.';
+    return prefix;
 }
 
 bool isTemporaryName(std::string_view name, std::string_view prefix) {

@@ -31,7 +31,11 @@ using platform::Json;
 std::string abbreviatedHome(const std::string& path, const std::filesystem::path& home) {
     const std::string prefix = home.string();
     if (prefix.size() > 1 && (path == prefix || path.rfind(prefix + "/", 0) == 0)) {
-        return "~" + path.substr(prefix.size());
+        // Appended rather than "~" + std::string&&, which GCC 12's optimiser takes for an
+        // overlapping copy (-Wrestrict).
+        std::string shown = "~";
+        shown.append(path, prefix.size());
+        return shown;
     }
     return path;
 }
