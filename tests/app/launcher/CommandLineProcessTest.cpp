@@ -75,7 +75,6 @@ class CommandLineProcessTest : public ::testing::Test {
                 {"XDG_CONFIG_HOME", (home.path() / ".config").string()},
                 {"XDG_DATA_HOME", (home.path() / ".local/share").string()},
                 {"KESTRANE_CLAUDE_API_ORIGIN", fake.origin()},
-                {"KESTRANE_CLAUDE_AUTH_ORIGIN", fake.origin()},
                 {"KESTRANE_KIMI_ORIGIN", fake.origin()},
                 {"KESTRANE_CURSOR_ORIGIN", fake.origin()}};
     }
