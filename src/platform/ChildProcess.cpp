@@ -282,7 +282,8 @@ CommandOutput runCommand(const std::filesystem::path& executable,
     // A plain time point rather than an optional one: GCC's optimiser, inlining the optional,
     // believed it could be read unset.
     const bool limited = limit.has_value();
-    const Steady::time_point deadline = limited ? Steady::now() + *limit : Steady::time_point::max();
+    const Steady::time_point deadline =
+        limited ? Steady::now() + *limit : Steady::time_point::max();
     char buffer[65536];
     for (;;) {
         int wait = -1;

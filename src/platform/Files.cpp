@@ -38,8 +38,7 @@ std::optional<std::string> readFile(const std::filesystem::path& path, std::size
     return result;
 }
 
-std::optional<std::string> readFilePrefix(const std::filesystem::path& path,
-                                          std::size_t maxBytes) {
+std::optional<std::string> readFilePrefix(const std::filesystem::path& path, std::size_t maxBytes) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
     std::optional<std::string> result;
