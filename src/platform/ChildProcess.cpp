@@ -279,13 +279,17 @@ CommandOutput runCommand(const std::filesystem::path& executable,
     using Steady = std::chrono::steady_clock;
     ChildProcess child = ChildProcess::start(executable, arguments);
     CommandOutput result;
-    const auto deadline = limit ? std::optional(Steady::now() + *limit) : std::nullopt;
+    // A plain time point rather than an optional one: GCC's optimiser, inlining the optional,
+    // believed it could be read unset.
+    const bool limited = limit.has_value();
+    const Steady::time_point deadline =
+        limited ? Steady::now() + *limit : Steady::time_point::max();
     char buffer[65536];
     for (;;) {
         int wait = -1;
-        if (deadline) {
+        if (limited) {
             const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Steady::now());
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now());
             if (left.count() <= 0) {
                 result.timedOut = true;
                 break;
@@ -307,9 +311,8 @@ CommandOutput runCommand(const std::filesystem::path& executable,
     }
     child.closeOutput();
     // A program may close its output and still not end; the limit covers the whole run.
-    const auto end = deadline.value_or(Steady::time_point::max());
-    while (deadline && !result.timedOut && child.isRunning()) {
-        if (Steady::now() >= end) {
+    while (limited && !result.timedOut && child.isRunning()) {
+        if (Steady::now() >= deadline) {
             result.timedOut = true;
             break;
         }

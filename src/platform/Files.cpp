@@ -38,8 +38,7 @@ std::optional<std::string> readFile(const std::filesystem::path& path, std::size
     return result;
 }
 
-std::optional<std::string> readFilePrefix(const std::filesystem::path& path,
-                                          std::size_t maxBytes) {
+std::optional<std::string> readFilePrefix(const std::filesystem::path& path, std::size_t maxBytes) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
     std::optional<std::string> result;
@@ -67,7 +66,12 @@ namespace {
 constexpr std::string_view kTemporarySuffix = "XXXXXX";
 
 std::string temporaryPrefix(const std::filesystem::path& path) {
-    return "." + path.filename().string() + ".";
+    // Appended piece by piece: GCC 12's optimiser warns (-Wrestrict) about the overlap it
+    // imagines in "." + std::string&&.
+    std::string prefix = ".";
+    prefix += path.filename().string();
+    prefix += '.';
+    return prefix;
 }
 
 bool isTemporaryName(std::string_view name, std::string_view prefix) {

@@ -49,7 +49,7 @@ for program in kestrane-cli kestrane-desktop; do
     [ -x "$prefix/libexec/kestrane/$program" ] || fail "libexec/kestrane/$program is not installed"
 done
 output=$(env -i PATH=/usr/bin:/bin HOME="$work" "$prefix/bin/kestrane" --stop 1)
-[ "$output" = "Kestrane не может остановить этот процесс." ] ||
+[ "$output" = "Kestrane не может остановить этот процесс. PID 1 — первый процесс системы, от него зависят все остальные." ] ||
     fail "the installed kestrane does not reach kestrane-cli: $output"
 
 # Hints count too: a clean file gives no output at all.

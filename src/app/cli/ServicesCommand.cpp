@@ -31,7 +31,11 @@ using platform::Json;
 std::string abbreviatedHome(const std::string& path, const std::filesystem::path& home) {
     const std::string prefix = home.string();
     if (prefix.size() > 1 && (path == prefix || path.rfind(prefix + "/", 0) == 0)) {
-        return "~" + path.substr(prefix.size());
+        // Appended rather than "~" + std::string&&, which GCC 12's optimiser takes for an
+        // overlapping copy (-Wrestrict).
+        std::string shown = "~";
+        shown.append(path, prefix.size());
+        return shown;
     }
     return path;
 }
@@ -140,10 +144,16 @@ int list(const System& system, bool json, std::ostream& out) {
 }
 
 int stop(const System& system, std::int32_t pid, std::ostream& out) {
-    if (pid < 2 || pid == system.ownPID) {
-        out << LocalServiceMonitorError::protectedProcess().what() << '\n';
+    // A refusal is the panel's own message and then why: the panel shows that only by
+    // leaving the process out of its list.
+    const auto refuse = [&](const std::string& reason) {
+        out << LocalServiceMonitorError::protectedProcess().what() << ' ' << reason << '\n';
         return 1;
-    }
+    };
+    // Never looked up: 0 and negative numbers would address process groups.
+    if (pid < 1) return refuse("Номера процессов начинаются с 1.");
+    if (pid == 1) return refuse("PID 1 — первый процесс системы, от него зависят все остальные.");
+    if (pid == system.ownPID) return refuse("Это сам Kestrane.");
     localservices::LocalServiceScan scan;
     try {
         scan = system.scan();
@@ -155,11 +165,21 @@ int stop(const System& system, std::int32_t pid, std::ostream& out) {
         std::find_if(scan.services.begin(), scan.services.end(),
                      [pid](const LocalService& service) { return service.pid == pid; });
     if (row == scan.services.end()) {
-        // Only rows of the list can be stopped, as in the panel.
-        out << (system.exists(pid) ? LocalServiceMonitorError::protectedProcess().what()
-                                   : LocalServiceMonitorError::noLongerRunning().what())
-            << '\n';
-        return 1;
+        // Only rows of the list can be stopped, as in the panel. A pid that is in use by
+        // nobody is not called ended: it may never have been given out.
+        const auto owner = system.owner(pid);
+        if (!owner) {
+            out << "Процесса с PID " << pid << " нет.\n";
+            return 1;
+        }
+        if (*owner != system.userID) {
+            return refuse(
+                "Он принадлежит другому пользователю, а останавливать можно только свои "
+                "процессы.");
+        }
+        return refuse(
+            "Его нет в списке локальных служб (kestrane --services), а остановить "
+            "можно только службу из списка.");
     }
     const LocalService service = *row;
     if (!service.startToken) {
@@ -167,7 +187,8 @@ int stop(const System& system, std::int32_t pid, std::ostream& out) {
         out << scan.notice.value_or(LocalServiceMonitorError::processChanged().what()) << '\n';
         return 1;
     }
-    const auto outcome = localservices::stopAndRescan({system.scan, system.stop, system.pause}, service);
+    const auto outcome =
+        localservices::stopAndRescan({system.scan, system.stop, system.pause}, service);
     if (outcome.error) {
         out << *outcome.error << '\n';
         return 1;
@@ -188,7 +209,10 @@ System currentSystem() {
             [](double seconds) {
                 std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
             },
-        .exists = [](std::int32_t pid) { return platform::processStartToken(pid).has_value(); },
+        .owner = [](std::int32_t pid) -> std::optional<std::uint32_t> {
+            return platform::processOwner(pid);
+        },
+        .userID = static_cast<std::uint32_t>(::getuid()),
         .ownPID = static_cast<std::int32_t>(::getpid()),
         .now = clock.now(),
         .calendar = platform::Calendar::current(),

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -24,8 +25,9 @@ struct System {
     std::function<localservices::LocalServiceScan()> scan;
     std::function<void(const localservices::LocalService&)> stop;
     std::function<void(double seconds)> pause;
-    // Whether a process with this pid exists at all (this user's or not).
-    std::function<bool(std::int32_t pid)> exists;
+    // The user a process with this pid runs as; nothing when there is no such process.
+    std::function<std::optional<std::uint32_t>(std::int32_t pid)> owner;
+    std::uint32_t userID = 0;
     std::int32_t ownPID = 0;
     platform::Date now;
     platform::Calendar calendar;
@@ -36,7 +38,8 @@ struct System {
 int list(const System& system, bool json, std::ostream& out);
 
 // Stops one listed service after the panel's re-check; 0 once SIGTERM was sent and the
-// process left the list, else 1 with the panel's message.
+// process left the list, else 1 with the reason: the panel's message, or for a pid the panel
+// never offers (pid 1, another user's process, one not in the list, none at all) why not.
 int stop(const System& system, std::int32_t pid, std::ostream& out);
 
 // The real monitor over lsof and ps.

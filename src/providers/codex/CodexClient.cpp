@@ -21,6 +21,7 @@
 #include "providers/codex/CodexExecutableLocator.h"
 #include "providers/codex/CodexInstallHint.h"
 #include "providers/codex/CodexRPC.h"
+#include "providers/codex/CodexServerError.h"
 
 namespace kestrane::providers {
 namespace {
@@ -116,6 +117,15 @@ bool isModelName(const std::string& text) {
     return pattern && pattern->matchesWhole(text);
 }
 
+// "account/read" of a server nobody has signed in to: no account, though one is required.
+bool isSignedOut(const Json& accountResult) {
+    if (!accountResult.is_object()) return false;
+    const auto account = accountResult.find("account");
+    const auto required = accountResult.find("requiresOpenaiAuth");
+    return (account == accountResult.end() || account->is_null()) &&
+           required != accountResult.end() && required->is_boolean() && required->get<bool>();
+}
+
 Json threadListParameters() {
     return Json{
         {"limit", kThreadListLimit},
@@ -160,8 +170,20 @@ ProviderUsage CodexClient::fetchSynchronously(const std::vector<std::string>& ex
     const std::unique_ptr<CodexRPC> rpc = connect(executables);
     try {
         const Json account = rpc->request(2, "account/read", Json::object(), limits_.accountRead);
-        const Json limits =
-            rpc->request(3, "account/rateLimits/read", Json::object(), limits_.rateLimitsRead);
+        Json limits;
+        try {
+            limits =
+                rpc->request(3, "account/rateLimits/read", Json::object(), limits_.rateLimitsRead);
+        } catch (const QuotaError&) {
+            // Signed out, the limits cannot be read whatever words the server refuses them
+            // with, and those words differ between its versions. Words we know say more: a
+            // login the server has just given up on also reads as signed out.
+            const auto& refusal = rpc->lastRefusal();
+            if (refusal && !knownCodexServerError(*refusal) && isSignedOut(account)) {
+                throw codexSignedOutError();
+            }
+            throw;
+        }
         ProviderUsage result = usage(account, limits, clock_.now());
 
         Json threads = Json::object();

@@ -8,8 +8,8 @@
 #include <cmath>
 #include <limits>
 
-#include "model/OutsideText.h"
 #include "model/QuotaError.h"
+#include "providers/codex/CodexServerError.h"
 
 namespace kestrane::providers {
 namespace {
@@ -61,6 +61,7 @@ CodexRPC::CodexRPC(const std::filesystem::path& executable,
 Json CodexRPC::request(std::int64_t id, std::string_view method, Json params,
                        std::chrono::milliseconds timeout) {
     const auto start = Steady::now();
+    refusal_.reset();
     write(Json{{"id", id}, {"method", method}, {"params", std::move(params)}});
     const Deadline deadline = start + timeout;
     for (;;) {
@@ -71,11 +72,11 @@ Json CodexRPC::request(std::int64_t id, std::string_view method, Json params,
 
         if (const auto error = line->find("error"); error != line->end() && error->is_object()) {
             const auto message = error->find("message");
-            // The server's own words: shown, so kept to one clean line.
             const std::string text = message != error->end() && message->is_string()
-                                         ? model::sanitizedText(message->get<std::string>())
+                                         ? message->get<std::string>()
                                          : std::string();
-            throw QuotaError::invalidResponse(text.empty() ? "Ошибка Codex RPC" : text);
+            refusal_ = text;
+            throw codexServerError(text);
         }
         if (const auto result = line->find("result");
             result != line->end() && result->is_object()) {

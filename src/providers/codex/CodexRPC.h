@@ -30,7 +30,8 @@ class CodexRPC {
              const std::string& searchPath);
 
     // Sends a request and returns the `result` object of its response. Lines that answer
-    // something else (notifications, other ids) are skipped.
+    // something else (notifications, other ids) are skipped. An `error` answer throws the
+    // QuotaError codexServerError() makes of the server's text.
     platform::Json request(std::int64_t id, std::string_view method, platform::Json params,
                            std::chrono::milliseconds timeout);
     // One compact JSON line. A child that has gone away gives the closed-connection
@@ -47,6 +48,9 @@ class CodexRPC {
     }
 
     pid_t processIdentifier() const { return process_.pid(); }
+    // The server's own text when it answered the last request with an error (rather than
+    // failing it by silence, a closed connection or an answer we could not read).
+    const std::optional<std::string>& lastRefusal() const { return refusal_; }
 
     // A response id as an integer: integers as they are, other numbers truncated.
     static std::optional<std::int64_t> identifier(const platform::Json& value);
@@ -56,6 +60,7 @@ class CodexRPC {
     std::string readBuffer_;
     // Bytes of readBuffer_ already known to hold no line feed.
     std::size_t scannedBytes_ = 0;
+    std::optional<std::string> refusal_;
 };
 
 }  // namespace kestrane::providers

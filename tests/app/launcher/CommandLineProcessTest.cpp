@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "app/status/StatusSnapshot.h"
+#include "model/ProviderUsage.h"
 #include "platform/ChildProcess.h"
 #include "platform/Files.h"
-#include "model/ProviderUsage.h"
 #include "platform/Json.h"
 #include "platform/ProcessIdentity.h"
 #include "support/FakeHttpServer.h"
@@ -75,7 +75,6 @@ class CommandLineProcessTest : public ::testing::Test {
                 {"XDG_CONFIG_HOME", (home.path() / ".config").string()},
                 {"XDG_DATA_HOME", (home.path() / ".local/share").string()},
                 {"KESTRANE_CLAUDE_API_ORIGIN", fake.origin()},
-                {"KESTRANE_CLAUDE_AUTH_ORIGIN", fake.origin()},
                 {"KESTRANE_KIMI_ORIGIN", fake.origin()},
                 {"KESTRANE_CURSOR_ORIGIN", fake.origin()}};
     }
@@ -102,9 +101,8 @@ class CommandLineProcessTest : public ::testing::Test {
         snapshot.processStart = platform::processStartToken(::getpid()).value_or("");
         snapshot.writtenAt = platform::Date{1'765'000'000};
         for (const model::ProviderKind kind : model::allProviderKinds) {
-            app::ProviderStatus status{.provider = kind,
-                                       .enabled = kind == model::ProviderKind::claude,
-                                       .text = "--"};
+            app::ProviderStatus status{
+                .provider = kind, .enabled = kind == model::ProviderKind::claude, .text = "--"};
             if (status.enabled) {
                 status.text = std::to_string(model::roundedPercent(remaining)) + "%";
                 status.windowID = "claude-session";
@@ -114,10 +112,9 @@ class CommandLineProcessTest : public ::testing::Test {
             snapshot.providers.push_back(status);
         }
         std::filesystem::create_directories(runtime.path() / "kestrane");
-        ASSERT_EQ(platform::writeFileAtomically(runtime.path() / "kestrane/status.json",
-                                                snapshot.encode(),
-                                                std::filesystem::perms::owner_read |
-                                                    std::filesystem::perms::owner_write),
+        ASSERT_EQ(platform::writeFileAtomically(
+                      runtime.path() / "kestrane/status.json", snapshot.encode(),
+                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write),
                   0);
     }
 
@@ -126,9 +123,8 @@ class CommandLineProcessTest : public ::testing::Test {
     testing::TempDirectory runtime;
     testing::TempDirectory scratch;
     int usageStatus = 200;
-    std::string usageBody =
-        R"({"five_hour":{"utilization":41,"resets_at":"2030-01-01T00:00:00Z"},)"
-        R"("seven_day":{"utilization":12.5}})";
+    std::string usageBody = R"({"five_hour":{"utilization":41,"resets_at":"2030-01-01T00:00:00Z"},)"
+                            R"("seven_day":{"utilization":12.5}})";
 };
 
 TEST_F(CommandLineProcessTest, HelpVersionAndUnknownOptions) {
@@ -146,9 +142,11 @@ TEST_F(CommandLineProcessTest, HelpVersionAndUnknownOptions) {
     EXPECT_EQ(version.standardOutput, "kestrane " KESTRANE_VERSION "\n");
 
     // Before, any of these started the tray application (or printed the no-display line).
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"--bogus"}, {"--probe", "--bogus"}, {"claude"},
-          {"--stop", "abc"}, {"--status", "--format", "xml"}}) {
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--bogus"},
+                                                      {"--probe", "--bogus"},
+                                                      {"claude"},
+                                                      {"--stop", "abc"},
+                                                      {"--status", "--format", "xml"}}) {
         SCOPED_TRACE(::testing::PrintToString(arguments));
         const auto result = kestrane(arguments);
         EXPECT_EQ(result.exitStatus, 2);
@@ -194,7 +192,8 @@ TEST_F(CommandLineProcessTest, ProbeJsonFollowsItsSchemaForSuccessFailureAndMixe
     }
 
     usageStatus = 200;
-    const auto document = platform::parseJson(kestrane({"--probe", "--json", "claude"}).standardOutput);
+    const auto document =
+        platform::parseJson(kestrane({"--probe", "--json", "claude"}).standardOutput);
     const auto& window = document.at("providers")[0].at("usage").at("windows")[0];
     EXPECT_EQ(window.at("id"), "claude-session");
     EXPECT_EQ(window.at("title"), "Сессия - 5 часов");
@@ -265,8 +264,8 @@ TEST_F(CommandLineProcessTest, StatusReportsWhatTheRunningApplicationShows) {
     for (const auto& [key, value] : environment()) arguments.push_back(key + "=" + value);
     arguments.push_back("QT_QPA_PLATFORM=offscreen");
     arguments.push_back(testing::kestraneExecutable());
-    auto application = platform::ChildProcess::start("/usr/bin/env", arguments,
-                                                     {.pipeOutput = false});
+    auto application =
+        platform::ChildProcess::start("/usr/bin/env", arguments, {.pipeOutput = false});
 
     // The first refresh asks the fake at once; a loaded machine gets a minute.
     ProcessOutput status;
@@ -315,7 +314,8 @@ TEST_F(CommandLineProcessTest, ServicesListsAndStopsARealServerButNeverPidOne) {
     char byte = 0;
     while (::read(server.outputDescriptor(), &byte, 1) == 1 && byte != '\n') line += byte;
     ASSERT_NE(line.find("Serving HTTP"), std::string::npos) << line;
-    const std::string port = line.substr(line.find(" port ") + 6, line.find(" (") - line.find(" port ") - 6);
+    const std::string port =
+        line.substr(line.find(" port ") + 6, line.find(" (") - line.find(" port ") - 6);
     const std::string pid = std::to_string(server.pid());
 
     const auto list = kestrane({"--services"});
@@ -356,7 +356,9 @@ TEST_F(CommandLineProcessTest, ServicesListsAndStopsARealServerButNeverPidOne) {
 
     const auto refused = kestrane({"--stop", "1"});
     EXPECT_EQ(refused.exitStatus, 1);
-    EXPECT_EQ(refused.standardOutput, "Kestrane не может остановить этот процесс.\n");
+    EXPECT_EQ(refused.standardOutput,
+              "Kestrane не может остановить этот процесс. PID 1 — первый процесс системы, от "
+              "него зависят все остальные.\n");
 
     const auto stopped = kestrane({"--stop", pid});
     EXPECT_EQ(stopped.exitStatus, 0) << stopped.standardOutput;
@@ -366,17 +368,97 @@ TEST_F(CommandLineProcessTest, ServicesListsAndStopsARealServerButNeverPidOne) {
 
     const auto again = kestrane({"--stop", pid});
     EXPECT_EQ(again.exitStatus, 1);
-    EXPECT_EQ(again.standardOutput, "Процесс уже завершен.\n");
+    EXPECT_EQ(again.standardOutput, "Процесса с PID " + pid + " нет.\n");
+}
+
+// A process of another user: one that runs already, or, as root, one we start as nobody.
+struct OtherUsersProcess {
+    pid_t pid = -1;
+    std::optional<platform::ChildProcess> child;
+};
+
+OtherUsersProcess otherUsersProcess() {
+    const uid_t self = ::getuid();
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const pid_t pid = std::stoi(name);
+        const auto owner = platform::processOwner(pid);
+        if (pid > 1 && owner && *owner != self) return {pid, std::nullopt};
+    }
+    if (self != 0 || ::access(python, X_OK) != 0) return {};
+    OtherUsersProcess result;
+    result.child = platform::ChildProcess::start(
+        python,
+        {"-c",
+         "import os, sys\nos.setgid(65534)\nos.setuid(65534)\nprint('ready', flush=True)\n"
+         "sys.stdin.read()\n"},
+        {.pipeInput = true, .pipeOutput = true});
+    std::string line;
+    char byte = 0;
+    while (::read(result.child->outputDescriptor(), &byte, 1) == 1 && byte != '\n') line += byte;
+    if (line == "ready") result.pid = result.child->pid();
+    return result;
+}
+
+TEST_F(CommandLineProcessTest, StopRefusalsSayWhy) {
+    const std::string refused = "Kestrane не может остановить этот процесс. ";
+    // Not this test: its fake server listens, which makes it a service.
+    auto idle = platform::ChildProcess::start("/bin/cat", {}, {.pipeInput = true});
+    struct Case {
+        std::string pid;
+        std::string output;
+    };
+    std::vector<Case> cases = {
+        {"1", refused + "PID 1 — первый процесс системы, от него зависят все остальные.\n"},
+        {"0", refused + "Номера процессов начинаются с 1.\n"},
+        {"-7", refused + "Номера процессов начинаются с 1.\n"},
+        // The user's own, but neither listening nor a heavy project process.
+        {std::to_string(idle.pid()),
+         refused + "Его нет в списке локальных служб (kestrane --services), а остановить можно "
+                   "только службу из списка.\n"},
+        // Beyond any system's largest pid: it never existed.
+        {"99999999", "Процесса с PID 99999999 нет.\n"},
+    };
+    auto other = otherUsersProcess();
+    if (other.pid > 0) {
+        cases.push_back({std::to_string(other.pid),
+                         refused + "Он принадлежит другому пользователю, а останавливать можно "
+                                   "только свои процессы.\n"});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pid);
+        const auto result = kestrane({"--stop", c.pid});
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.standardOutput, c.output);
+        EXPECT_EQ(result.standardError, "");
+    }
+    EXPECT_EQ(idle.waitForExit(std::chrono::milliseconds(0)), std::nullopt)
+        << "the refused process was signalled";
+    idle.stop();
+    if (other.child) {
+        EXPECT_EQ(other.child->waitForExit(std::chrono::milliseconds(0)), std::nullopt)
+            << "the refused process was signalled";
+        other.child->stop();
+    }
+    if (other.pid <= 0) {
+        GTEST_SKIP() << "the other user's process was left out: there is none here, and only "
+                        "root can start one";
+    }
 }
 
 // LD_DEBUG lists every library the loader maps, those opened later with dlopen too.
 TEST_F(CommandLineProcessTest, CommandLineModesMapNoQtLibrary) {
     storeClaudeSession();
     writeState(50);
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"--probe", "claude"}, {"--probe", "--json", "claude"},
-          {"--status"}, {"--status", "--format", "waybar"}, {"--services"}, {"--stop", "1"},
-          {"--help"}}) {
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--probe", "claude"},
+                                                      {"--probe", "--json", "claude"},
+                                                      {"--status"},
+                                                      {"--status", "--format", "waybar"},
+                                                      {"--services"},
+                                                      {"--stop", "1"},
+                                                      {"--help"}}) {
         SCOPED_TRACE(::testing::PrintToString(arguments));
         const auto result = kestrane(arguments, {{"LD_DEBUG", "libs"}});
         EXPECT_NE(result.standardError.find("libc.so"), std::string::npos)
@@ -395,10 +477,10 @@ TEST_F(CommandLineProcessTest, CommandLineModesMapNoQtLibrary) {
         EXPECT_NE(probe.standardError.find(library), std::string::npos) << library;
     }
     // The same check finds Qt where it is: in the tray program beside it.
-    const auto desktop = std::filesystem::path(testing::kestraneExecutable()).parent_path() /
-                         "kestrane-desktop";
-    const auto traced = testing::runProcess(desktop.string(), {},
-                                            {{"LD_TRACE_LOADED_OBJECTS", "1"}, {"PATH", "/usr/bin:/bin"}});
+    const auto desktop =
+        std::filesystem::path(testing::kestraneExecutable()).parent_path() / "kestrane-desktop";
+    const auto traced = testing::runProcess(
+        desktop.string(), {}, {{"LD_TRACE_LOADED_OBJECTS", "1"}, {"PATH", "/usr/bin:/bin"}});
     EXPECT_NE(traced.standardOutput.find("libQt6Widgets"), std::string::npos);
 }
 

@@ -1,8 +1,8 @@
 // The whole exchange of CodexClient with a scripted app server running as a real child.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <signal.h>
+#include <algorithm>
 
 #include <ctime>
 #include <fstream>
@@ -151,11 +151,12 @@ TEST_F(CodexAppServerTest, BadAnswersFailTheFetchAndStopTheChild) {
         {"exits at once", "exit 0\n", invalid, "Codex закрыл соединение."},
         {"exits after the handshake", kHandshake + "read\nexit 0\n", invalid,
          "Codex закрыл соединение."},
+        // Words we do not know are shown as the server wrote them, on one line.
         {"error member",
          kHandshake +
              respondRaw(
-                 R"({"error":{"code":-32600,"message":"codex account authentication required to read rate limits"},"id":2})"),
-         invalid, "codex account authentication required to read rate limits"},
+                 R"({"error":{"code":-32603,"message":"state database is unavailable\n\tretry"},"id":2})"),
+         invalid, "state database is unavailable retry"},
         {"error without message", kHandshake + respondRaw(R"({"id":2,"error":{"code":-1}})"),
          invalid, "Ошибка Codex RPC"},
         {"missing result", kHandshake + respondRaw(R"({"id":2})"), invalid,
@@ -179,6 +180,102 @@ TEST_F(CodexAppServerTest, BadAnswersFailTheFetchAndStopTheChild) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto codex = server.install("case" + std::to_string(index++), c.script);
+        EXPECT_EQ(failure({codex}, c.kind), c.message);
+        EXPECT_TRUE(testing::FakeAppServer::isGone(testing::FakeAppServer::processId(codex)));
+    }
+}
+
+TEST_F(CodexAppServerTest, ErrorsOfAFirstRunSayWhatToDo) {
+    // The server's texts as `codex app-server` 0.171.0 writes them: signed out, signed in
+    // with an API key, and with a ChatGPT login whose requests fail (the server's own request
+    // to chatgpt.com answered 401, 403, 429 or 500, or not sent for want of a network, or the
+    // login could not be renewed).
+    const auto refusal = [](int id, const std::string& message) {
+        return respondRaw(
+            Json{{"error", {{"code", -32603}, {"message", message}}}, {"id", id}}.dump());
+    };
+    const auto usageFailed = [&](const std::string& status) {
+        return refusal(3,
+                       "failed to fetch codex rate limits: GET "
+                       "https://chatgpt.com/backend-api/wham/usage failed: " +
+                           status +
+                           "; content-type=application/json; body={\"error\": {\"code\": "
+                           "\"token_expired\"}}");
+    };
+    const std::string signedOut = respond(2, fixture("account_signed_out.json"));
+    const std::string signedIn = respond(2, fixture("account_chatgpt.json"));
+    const std::string apiKey =
+        respond(2, {{"account", {{"type", "apiKey"}}}, {"requiresOpenaiAuth", true}});
+
+    const auto unavailable = QuotaError::Kind::unavailable;
+    const auto invalid = QuotaError::Kind::invalidResponse;
+    const std::string login = "Выполните `codex login`.";
+    struct Case {
+        const char* name;
+        std::string steps;
+        QuotaError::Kind kind;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"signed out",
+         signedOut + refusal(3, "codex account authentication required to read rate limits"),
+         unavailable, "Codex не авторизован. " + login},
+        // Another version may word it differently; "account/read" already said who is there.
+        {"signed out, other words", signedOut + refusal(3, "not signed in"), unavailable,
+         "Codex не авторизован. " + login},
+        {"API key only", apiKey + refusal(3, "chatgpt authentication required to read rate limits"),
+         unavailable,
+         "Codex вошёл по API-ключу, а лимиты подписки видны только после входа через ChatGPT. " +
+             login},
+        {"login expired, account discovery",
+         refusal(2, "workspace routing discovery unauthorized (401)"), unavailable,
+         "Вход в Codex больше не действует. " + login},
+        {"login expired, limits", signedIn + usageFailed("401 Unauthorized"), unavailable,
+         "Вход в Codex больше не действует. " + login},
+        // After a 401 the server tries to renew the login first.
+        {"login not renewed",
+         refusal(2,
+                 "Your access token could not be refreshed because your refresh token has "
+                 "expired. Please log out and sign in again."),
+         unavailable, "Вход в Codex больше не действует. " + login},
+        // A server that has just given up on the login reports nobody signed in, and then
+        // the 401 that made it give up.
+        {"login just given up", signedOut + usageFailed("401 Unauthorized"), unavailable,
+         "Вход в Codex больше не действует. " + login},
+        {"refused", signedIn + usageFailed("403 Forbidden"), unavailable,
+         "Сервер ChatGPT отказал Codex в доступе к лимитам. Выполните `codex login` заново."},
+        {"too many requests", signedIn + usageFailed("429 Too Many Requests"), unavailable,
+         "Сервер ChatGPT временно ограничил запросы Codex. Повторите позже."},
+        {"server failure", signedIn + usageFailed("502 Bad Gateway"), unavailable,
+         "Сервер ChatGPT не смог ответить Codex о лимитах. Повторите позже."},
+        {"offline, account discovery", refusal(2, "workspace routing discovery failed"),
+         unavailable,
+         "Codex не смог получить сведения об учётной записи ChatGPT. Проверьте подключение к "
+         "интернету и повторите позже."},
+        {"offline, limits",
+         signedIn + refusal(3,
+                            "failed to fetch codex rate limits: error sending request for url "
+                            "(https://chatgpt.com/backend-api/wham/usage)"),
+         unavailable,
+         "Codex не смог связаться с сервером ChatGPT. Проверьте подключение к интернету и "
+         "настройки прокси."},
+        {"no snapshots",
+         signedIn + refusal(3, "failed to fetch codex rate limits: no snapshots returned"), invalid,
+         "Codex не вернул данные о лимитах."},
+        // A status we have no advice for keeps the server's words.
+        {"unknown status", signedIn + usageFailed("404 Not Found"), invalid,
+         "failed to fetch codex rate limits: GET https://chatgpt.com/backend-api/wham/usage "
+         "failed: 404 Not Found; content-type=application/json; body={\"error\": {\"code\": "
+         "\"token_expired\"}}"},
+        // Signed out, but the server went away: that is what the user is told.
+        {"signed out, connection closed", signedOut + "read\nexit 0\n", invalid,
+         "Codex закрыл соединение."},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto codex =
+            server.install("first-run" + std::to_string(index++), kHandshake + c.steps);
         EXPECT_EQ(failure({codex}, c.kind), c.message);
         EXPECT_TRUE(testing::FakeAppServer::isGone(testing::FakeAppServer::processId(codex)));
     }
