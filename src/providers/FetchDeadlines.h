@@ -30,6 +30,13 @@ constexpr std::chrono::milliseconds providerFetchDeadline(model::ProviderKind ki
         case model::ProviderKind::antigravity:
             // The process listing: 10 s (socket listings 5 s, requests 3 s).
             return seconds{10} + margin;
+        case model::ProviderKind::copilot:
+            // The GitHub CLI's token: 5 s; then one request, whole exchange: 20 s.
+            return seconds{5} + seconds{20} + margin;
+        case model::ProviderKind::gemini:
+            // Up to three requests one after another (renewing the session, the project,
+            // the quota), whole exchange 15 s each.
+            return 3 * seconds{15} + margin;
     }
     return seconds{20} + margin;
 }

@@ -21,6 +21,10 @@ struct ProviderContext {
 // usage, or the Russian description of whatever went wrong. Blocks; safe on any thread.
 model::FetchResult fetchProvider(model::ProviderKind kind, const ProviderContext& context);
 
+// Whether GitHub Copilot or Gemini CLI has a sign-in stored on this machine, looked up cheaply
+// (files only, no request, no child process); false for every other provider.
+bool newProviderHasSignIn(model::ProviderKind kind, const ProviderContext& context);
+
 // Runs `fetch` and turns anything it throws into a failed result for `kind`: a client's own
 // Russian message, else a plain Russian one (library errors carry English texts).
 model::FetchResult guardedFetch(model::ProviderKind kind,
