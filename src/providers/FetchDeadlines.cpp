@@ -5,7 +5,9 @@
 #include "providers/antigravity/AntigravityClient.h"
 #include "providers/claude/ClaudeClient.h"
 #include "providers/codex/CodexClient.h"
+#include "providers/copilot/CopilotClient.h"
 #include "providers/cursor/CursorClient.h"
+#include "providers/gemini/GeminiClient.h"
 #include "providers/kimi/KimiClient.h"
 
 namespace kestrane::providers {
@@ -14,7 +16,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// The longest single wait of each client, from the limits it declares.
+// The longest wait of each client, from the limits it declares.
 constexpr milliseconds longestWait(model::ProviderKind kind) {
     switch (kind) {
         case model::ProviderKind::codex:
@@ -32,6 +34,12 @@ constexpr milliseconds longestWait(model::ProviderKind kind) {
             return std::max({AntigravityClient::processListingLimit,
                              AntigravityClient::socketListingLimit,
                              AntigravityClient::defaultRequestLimit});
+        case model::ProviderKind::copilot:
+            // The GitHub CLI's token, then one request.
+            return CopilotClient::githubCliLimit + CopilotClient::requestExchangeLimit;
+        case model::ProviderKind::gemini:
+            // Its requests run one after another.
+            return GeminiClient::requestsPerFetch * GeminiClient::requestExchangeLimit;
     }
     // Not a provider of this build: the longest of them all.
     milliseconds longest{0};

@@ -6,7 +6,9 @@
 #include "providers/antigravity/AntigravityClient.h"
 #include "providers/claude/ClaudeClient.h"
 #include "providers/codex/CodexClient.h"
+#include "providers/copilot/CopilotClient.h"
 #include "providers/cursor/CursorClient.h"
+#include "providers/gemini/GeminiClient.h"
 #include "providers/kimi/KimiClient.h"
 
 namespace kestrane::providers {
@@ -25,6 +27,10 @@ model::ProviderUsage fetchUsage(model::ProviderKind kind, const ProviderContext&
             return providers::KimiClient(context.environment, context.clock).fetch();
         case model::ProviderKind::antigravity:
             return providers::AntigravityClient(context.clock).fetch();
+        case model::ProviderKind::copilot:
+            return providers::CopilotClient(context.environment, context.clock).fetch();
+        case model::ProviderKind::gemini:
+            return providers::GeminiClient(context.environment, context.clock).fetch();
     }
     throw model::QuotaError::unavailable("Провайдер пока не поддерживается.");
 }

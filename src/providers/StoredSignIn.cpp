@@ -3,7 +3,9 @@
 #include "providers/antigravity/AntigravityClient.h"
 #include "providers/claude/ClaudeClient.h"
 #include "providers/codex/CodexClient.h"
+#include "providers/copilot/CopilotClient.h"
 #include "providers/cursor/CursorClient.h"
+#include "providers/gemini/GeminiClient.h"
 #include "providers/kimi/KimiClient.h"
 
 namespace kestrane::providers {
@@ -21,6 +23,10 @@ bool hasStoredSignIn(model::ProviderKind kind, const ProviderContext& context) {
                 return KimiClient::hasStoredSignIn(context.environment);
             case model::ProviderKind::antigravity:
                 return AntigravityClient::hasStoredSignIn(context.environment);
+            case model::ProviderKind::copilot:
+                return copilotHasSignIn(context.environment);
+            case model::ProviderKind::gemini:
+                return geminiHasSignIn(context.environment);
         }
     } catch (...) {
         // Out of memory, or a home folder that cannot be named: nothing found.

@@ -26,6 +26,8 @@ std::optional<QString> fallbackSymbol(model::ProviderKind kind) {
             return QStringLiteral("atom");
         case model::ProviderKind::codex:
         case model::ProviderKind::cursor:
+        case model::ProviderKind::copilot:
+        case model::ProviderKind::gemini:
             return std::nullopt;
     }
     return std::nullopt;
@@ -55,9 +57,10 @@ Set load(const QString& providerDirectory, const QString& symbolDirectory) {
     Set set;
     set.appIcon = loadFile(symbolDirectory + QStringLiteral("/sparkles.svg"));
     for (const model::ProviderKind kind : model::allProviderKinds) {
-        const QString name = QString::fromUtf8(model::rawValue(kind).data(),
-                                               static_cast<qsizetype>(model::rawValue(kind).size()))
-                                 .toLower();
+        // The command name: one word even where the display name has two.
+        const QString name =
+            QString::fromUtf8(model::commandName(kind).data(),
+                              static_cast<qsizetype>(model::commandName(kind).size()));
         const QString path = providerDirectory + QLatin1Char('/') + name + QStringLiteral(".svg");
         std::optional<Image> image;
         if (QFileInfo::exists(path)) {

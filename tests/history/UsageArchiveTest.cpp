@@ -97,6 +97,26 @@ TEST(UsageArchiveTest, LastKnownAccountsRoundTripAndOddEntriesAreSkipped) {
                     .lastKnownAccounts.empty());
 }
 
+// The later providers' raw values hold a space; as keys of series, rhythms and accounts they
+// read back as they were written.
+TEST(UsageArchiveTest, ProvidersWhoseNamesHoldASpaceRoundTrip) {
+    UsageArchive archive;
+    archive.series["GitHub Copilot|copilot-premium"] =
+        UsageSeries{ProviderKind::copilot, "copilot-premium", std::string(64, 'f'), 43200,
+                    kNoon + 86400, {UsageSample{kNoon, 37.5, true, std::nullopt}}};
+    archive.series["Gemini CLI|gemini-pro"] =
+        UsageSeries{ProviderKind::gemini, "gemini-pro", std::string(64, 'a'), 1440,
+                    std::nullopt, {UsageSample{kNoon, 60, true, std::nullopt}}};
+    archive.rhythms["Gemini CLI|gemini-pro"] =
+        RhythmHistory{std::string(64, 'a'), 1440, "UTC", {RhythmHour{kNoon, 1, 3600}}};
+    archive.lastKnownAccounts = {{ProviderKind::copilot, std::string(64, 'f')},
+                                 {ProviderKind::gemini, std::string(64, 'a')}};
+    const auto text = encodeArchive(archive);
+    EXPECT_EQ(decodeArchive(text), archive);
+    EXPECT_EQ(platform::parseJson(text)["lastKnownAccounts"]["GitHub Copilot"],
+              std::string(64, 'f'));
+}
+
 TEST(UsageArchiveTest, HandWrittenFileLoads) {
     const auto archive = decodeArchive(fixture("archive_v1.json"));
     ASSERT_EQ(archive.series.size(), 2u);

@@ -35,6 +35,26 @@ TEST(ProviderUsageTest, ProviderKindRawValuesAreExactAndCaseSensitive) {
     }
 }
 
+TEST(ProviderUsageTest, ProviderOrderAndNamesStayAsStored) {
+    // Preferences and the history file keep these; new providers only ever come last.
+    const std::vector<std::pair<std::string_view, std::string_view>> expected{
+        {"Codex", "codex"},       {"Cursor", "cursor"},           {"Claude", "claude"},
+        {"Kimi", "kimi"},         {"Antigravity", "antigravity"}, {"GitHub Copilot", "copilot"},
+        {"Gemini CLI", "gemini"},
+    };
+    std::vector<std::pair<std::string_view, std::string_view>> names;
+    for (const ProviderKind kind : allProviderKinds) {
+        names.emplace_back(rawValue(kind), commandName(kind));
+        EXPECT_EQ(providerKindFromCommandWord(commandName(kind)), kind);
+        EXPECT_EQ(providerKindFromCommandWord(rawValue(kind)), kind);
+    }
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(providerKindFromCommandWord("GEMINI"), ProviderKind::gemini);
+    EXPECT_EQ(providerKindFromCommandWord("github copilot"), ProviderKind::copilot);
+    EXPECT_EQ(providerKindFromCommandWord("github"), std::nullopt);
+    EXPECT_EQ(providerKindFromCommandWord(""), std::nullopt);
+}
+
 TEST(ProviderUsageTest, UsagesDifferingOnlyInUpdateTimeAreNotEqual) {
     ProviderUsage a{.provider = ProviderKind::claude,
                     .windows = {{.id = "claude-session", .name = "Сессия", .usedPercent = 1}},

@@ -2,11 +2,14 @@
 
 #include "platform/Environment.h"
 #include "platform/Files.h"
+#include "platform/Json.h"
 #include "platform/Keychain.h"
 #include "providers/antigravity/AntigravityClient.h"
 #include "providers/claude/ClaudeClient.h"
+#include "providers/copilot/CopilotClient.h"
 #include "providers/cursor/CursorClient.h"
 #include "providers/cursor/CursorTestSupport.h"
+#include "providers/gemini/GeminiClient.h"
 #include "providers/kimi/KimiClient.h"
 #include "support/FixedClock.h"
 
@@ -72,7 +75,61 @@ model::ProviderUsage fetchAntigravity(const std::string& origin,
     return providers::AntigravityClient(clock, options).fetch();
 }
 
+model::ProviderUsage fetchCopilot(const std::string& origin,
+                                  const platform::HttpSessionLimits& limits,
+                                  const std::filesystem::path& home) {
+    storeCopilotSignIn(home);
+    const platform::MapEnvironment environment(
+        Variables{{std::string(providers::CopilotClient::originVariable), origin}}, home);
+    const FixedClock clock;
+    const platform::CurlHttpClient http(limits);
+    // The GitHub CLI of the machine running the tests is never asked.
+    return providers::CopilotClient(environment, clock, &http,
+                                    [] { return std::optional<std::string>(); })
+        .fetch();
+}
+
+model::ProviderUsage fetchGemini(const std::string& origin,
+                                 const platform::HttpSessionLimits& limits,
+                                 const std::filesystem::path& home) {
+    storeGeminiSignIn(home);
+    const platform::MapEnvironment environment(
+        Variables{{std::string(providers::GeminiClient::originVariable), origin},
+                  {std::string(providers::GeminiClient::authOriginVariable), origin}},
+        home);
+    const FixedClock clock;
+    const platform::CurlHttpClient http(limits);
+    return providers::GeminiClient(environment, clock, &http).fetch();
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& contents) {
+    std::filesystem::create_directories(path.parent_path());
+    if (platform::readFile(path, 1 << 20) == contents) return;
+    (void)platform::writeFileAtomically(
+        path, contents, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+// Both Code Assist answers in one document: the faulty server answers every request alike.
+std::string geminiAnswer() {
+    auto merged = platform::parseJson(fixture("gemini/load_code_assist.json"));
+    merged.update(platform::parseJson(fixture("gemini/quota.json")));
+    return merged.dump(2);
+}
+
 }  // namespace
+
+void storeCopilotSignIn(const std::filesystem::path& home) {
+    writeFile(
+        home / ".config/github-copilot/apps.json",
+        std::string(R"({"github.com:Iv1.b507a08c87ecfe98":{"user":"octocat","oauth_token":")") +
+            kCopilotToken + R"("}})");
+}
+
+void storeGeminiSignIn(const std::filesystem::path& home) {
+    writeFile(home / ".gemini/oauth_creds.json",
+              std::string(R"({"access_token":")") + kGeminiAccessToken + R"(","refresh_token":")" +
+                  kGeminiRefreshToken + R"(","token_type":"Bearer","expiry_date":4102444800000})");
+}
 
 std::string cursorAccessToken() {
     return base64Url(R"({"alg":"HS256","typ":"JWT"})") + "." +
@@ -90,6 +147,11 @@ void serveValidAnswers(httplib::Server& server) {
     server.Get("/api/usage-summary", answer(providers[1].validAnswer));
     server.Get("/api/auth/me", answer(R"({"email":"user@example.com"})"));
     server.Get("/coding/v1/usages", answer(providers[2].validAnswer));
+    server.Get("/copilot_internal/user", answer(providers[4].validAnswer));
+    server.Post("/v1internal:loadCodeAssist", answer(fixture("gemini/load_code_assist.json")));
+    server.Post("/v1internal:retrieveUserQuota", answer(fixture("gemini/quota.json")));
+    server.Post("/token", answer(std::string(R"({"access_token":")") + kGeminiRenewedToken +
+                                 R"(","expires_in":3599})"));
 }
 
 const std::vector<HttpProvider>& httpProviders() {
@@ -125,6 +187,30 @@ const std::vector<HttpProvider>& httpProviders() {
          {"/response/groups/0/", "/response/groups/1/"},
          fetchAntigravity,
          "Antigravity не вернул квоты. Проверьте вход в аккаунт и повторите."},
+        {"GitHub Copilot",
+         fixture("copilot/user_pro.json"),
+         "GitHub вернул некорректный ответ.",
+         "Не удалось разобрать квоты GitHub Copilot.",
+         // Members this client does not read.
+         {"/analytics_tracking_id", "/assigned_date", "/can_signup_for_limited", "/chat_enabled",
+          "/organization_login_list", "/quota_snapshots/chat/overage",
+          "/quota_snapshots/chat/quota_", "/quota_snapshots/chat/timestamp_utc",
+          "/quota_snapshots/completions/overage", "/quota_snapshots/completions/quota_",
+          "/quota_snapshots/completions/timestamp_utc",
+          "/quota_snapshots/premium_interactions/overage",
+          "/quota_snapshots/premium_interactions/quota_",
+          "/quota_snapshots/premium_interactions/timestamp_utc"},
+         fetchCopilot},
+        {"Gemini CLI",
+         geminiAnswer(),
+         "Gemini вернул некорректный ответ.",
+         "Не удалось разобрать квоты Gemini.",
+         // Members this client does not read.
+         {"/allowedTiers", "/gcpManaged", "/currentTier/description",
+          "/currentTier/userDefinedCloudaicompanionProject", "/currentTier/privacyNotice",
+          "/buckets/0/tokenType", "/buckets/0/remainingAmount", "/buckets/1/tokenType",
+          "/buckets/2/tokenType", "/buckets/3/tokenType", "/buckets/4/tokenType"},
+         fetchGemini},
     };
     return providers;
 }

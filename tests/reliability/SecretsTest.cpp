@@ -45,6 +45,8 @@ class SecretsTest : public ::testing::Test {
         home.write(".kimi-code/credentials/kimi-code.json", std::string(R"({"access_token":")") +
                                                                 testing::kKimiToken +
                                                                 R"(","expires_at":4102444800})");
+        testing::storeCopilotSignIn(home.path());
+        testing::storeGeminiSignIn(home.path());
         before = filesUnder(home.path());
     }
 
@@ -53,19 +55,28 @@ class SecretsTest : public ::testing::Test {
         std::map<std::string, std::string> environment = {
             {"HOME", home.path().string()},         {"PATH", "/usr/bin:/bin"},
             {"KESTRANE_CLAUDE_API_ORIGIN", origin}, {"KESTRANE_CURSOR_ORIGIN", origin},
-            {"KESTRANE_KIMI_ORIGIN", origin},
+            {"KESTRANE_KIMI_ORIGIN", origin},       {"KESTRANE_COPILOT_ORIGIN", origin},
+            {"KESTRANE_GEMINI_ORIGIN", origin},     {"KESTRANE_GEMINI_AUTH_ORIGIN", origin},
         };
         environment.merge(extra);
         return testing::runProcess(testing::kestraneExecutable(),
-                                   {"--probe", "claude", "cursor", "kimi"}, environment);
+                                   {"--probe", "claude", "cursor", "kimi", "copilot", "gemini"},
+                                   environment);
     }
 
     // Every secret the program was given or was handed by a provider.
     std::vector<std::string> secrets() const {
-        return {testing::kClaudeToken,       testing::kClaudeRefreshToken,
-                testing::kClaudeFreshToken,  testing::kKimiToken,
-                testing::kKimiKey,           testing::kCursorSignature,
-                testing::cursorAccessToken()};
+        return {testing::kClaudeToken,
+                testing::kClaudeRefreshToken,
+                testing::kClaudeFreshToken,
+                testing::kKimiToken,
+                testing::kKimiKey,
+                testing::kCursorSignature,
+                testing::cursorAccessToken(),
+                testing::kCopilotToken,
+                testing::kGeminiAccessToken,
+                testing::kGeminiRefreshToken,
+                testing::kGeminiRenewedToken};
     }
 
     void expectNoSecretIn(const testing::ProcessOutput& output) {
@@ -107,16 +118,22 @@ TEST_F(SecretsTest, SuccessfulProbeShowsNoSecret) {
     EXPECT_NE(output.standardOutput.find("Cursor OK: "), std::string::npos)
         << output.standardOutput;
     EXPECT_NE(output.standardOutput.find("Kimi OK: "), std::string::npos) << output.standardOutput;
+    EXPECT_NE(output.standardOutput.find("GitHub Copilot OK: "), std::string::npos)
+        << output.standardOutput;
+    EXPECT_NE(output.standardOutput.find("Gemini CLI OK: "), std::string::npos)
+        << output.standardOutput;
     EXPECT_EQ(output.standardError, "");
     // The secrets were really used: stored Claude session, Cursor cookie, Kimi token. The
     // Claude refresh token is never sent anywhere (redeeming it would sign Claude Code out).
     std::string seen;
     for (const auto& line : credentialsSeen) seen += line + "\n";
-    for (const auto* used :
-         {testing::kClaudeToken, testing::kCursorSignature, testing::kKimiToken}) {
+    for (const auto* used : {testing::kClaudeToken, testing::kCursorSignature, testing::kKimiToken,
+                             testing::kCopilotToken, testing::kGeminiAccessToken}) {
         EXPECT_NE(seen.find(used), std::string::npos) << used;
     }
     EXPECT_EQ(seen.find(testing::kClaudeRefreshToken), std::string::npos);
+    // The Gemini access token is still valid: its refresh token stays at home.
+    EXPECT_EQ(seen.find(testing::kGeminiRefreshToken), std::string::npos);
     expectNoSecretIn(output);
 }
 
@@ -134,11 +151,15 @@ TEST_F(SecretsTest, ServersThatReflectTheSecretsCannotMakeTheProgramShowThem) {
             response.set_content(R"({"error":")" + echo + R"(", "email":")" + echo + R"("})",
                                  "application/json");
         };
-        for (const char* path :
-             {"/api/oauth/usage", "/api/usage-summary", "/api/auth/me", "/coding/v1/usages"}) {
+        for (const char* path : {"/api/oauth/usage", "/api/usage-summary", "/api/auth/me",
+                                 "/coding/v1/usages", "/copilot_internal/user"}) {
             server.server().Get(path, reflect);
         }
-        server.server().Post("/v1/oauth/token", reflect);
+        // Gemini renews its session on a 401, sending its refresh token to /token.
+        for (const char* path : {"/v1/oauth/token", "/token", "/v1internal:loadCodeAssist",
+                                 "/v1internal:retrieveUserQuota"}) {
+            server.server().Post(path, reflect);
+        }
         server.start();
         // With the Kimi key from the environment as well as from the tool's file.
         expectNoSecretIn(probe(server.origin()));

@@ -43,19 +43,25 @@ TEST(SoakTest, AThousandFetchCyclesKeepResidentMemoryFlat) {
     const testing::TempDirectory home;
     testing::makeStateDatabase(home.path() / ".config/Cursor/User/globalStorage/state.vscdb",
                                testing::cursorAccessToken());
+    testing::storeCopilotSignIn(home.path());
+    testing::storeGeminiSignIn(home.path());
     const platform::MapEnvironment environment(
         {{"KESTRANE_CLAUDE_OAUTH_TOKEN", testing::kClaudeToken},
          {"KESTRANE_CLAUDE_API_ORIGIN", server.origin()},
          {"KESTRANE_CURSOR_ORIGIN", server.origin()},
          {"KESTRANE_KIMI_ORIGIN", server.origin()},
+         {"KESTRANE_COPILOT_ORIGIN", server.origin()},
+         {"KESTRANE_GEMINI_ORIGIN", server.origin()},
+         {"KESTRANE_GEMINI_AUTH_ORIGIN", server.origin()},
          {"KIMI_CODE_API_KEY", testing::kKimiKey},
          {"KIMI_CODE_HOME", (home.path() / ".kimi-code").string()}},
         home.path());
     const platform::SystemClock clock;
     const providers::ProviderContext context{environment, clock, platform::systemKeychain()};
     const auto cycle = [&] {
-        for (const auto kind : {model::ProviderKind::claude, model::ProviderKind::cursor,
-                                model::ProviderKind::kimi}) {
+        for (const auto kind :
+             {model::ProviderKind::claude, model::ProviderKind::cursor, model::ProviderKind::kimi,
+              model::ProviderKind::copilot, model::ProviderKind::gemini}) {
             const auto result = providers::fetchProvider(kind, context);
             ASSERT_TRUE(result.isSuccess()) << result.failureValue().message;
         }

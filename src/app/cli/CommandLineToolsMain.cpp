@@ -10,6 +10,7 @@
 
 #include "app/commandline/CommandLine.h"
 #include "providers/FetchProvider.h"
+#include "providers/StoredSignIn.h"
 #include "app/cli/ProbeJson.h"
 #include "app/cli/ProbeRunner.h"
 #include "app/cli/ServicesCommand.h"
@@ -28,8 +29,14 @@ namespace {
     const providers::Fetch fetch = [&](model::ProviderKind kind) {
         return providers::fetchProvider(kind, context);
     };
-    const int status = json ? app::ProbeJson::run(arguments, fetch, std::cout)
-                            : app::ProbeRunner::run(arguments, fetch, std::cout);
+    const app::ProbeRunner::ProbedByDefault probedByDefault = [&](model::ProviderKind kind) {
+        return providers::hasStoredSignIn(kind, context);
+    };
+    const int status =
+        json ? app::ProbeJson::run(arguments, fetch, std::cout, providers::providerFetchDeadline,
+                                   probedByDefault)
+             : app::ProbeRunner::run(arguments, fetch, std::cout, providers::providerFetchDeadline,
+                                     probedByDefault);
     // A provider past its deadline may still be working on its own thread, using the context
     // above and the clients' shared sessions: the process ends without unwinding this frame
     // or running static destructors under it.

@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "providers/ConcurrentFetch.h"
+#include "app/cli/ProbeRunner.h"
 #include "model/FetchResult.h"
+#include "providers/ConcurrentFetch.h"
 
 namespace kestrane::app::ProbeJson {
 
@@ -18,6 +19,7 @@ std::string document(const std::vector<model::FetchResult>& results);
 
 // The probe with JSON output: the same providers, fetch and exit status as the text form.
 int run(const std::vector<std::string>& arguments, const Fetch& fetch, std::ostream& out,
-        const FetchDeadline& deadline = providerFetchDeadline);
+        const FetchDeadline& deadline = providerFetchDeadline,
+        const ProbeRunner::ProbedByDefault& probedByDefault = {});
 
 }  // namespace kestrane::app::ProbeJson

@@ -1,20 +1,12 @@
 #include "app/cli/ProbeRunner.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace kestrane::app::ProbeRunner {
 namespace {
 
 using model::FetchResult;
 using model::ProviderKind;
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
-}
 
 void printResult(const FetchResult& result, std::ostream& out) {
     if (!result.isSuccess()) {
@@ -42,28 +34,36 @@ void printResult(const FetchResult& result, std::ostream& out) {
 
 }  // namespace
 
-std::vector<ProviderKind> requestedProviders(const std::vector<std::string>& arguments) {
+bool alwaysProbed(ProviderKind kind) {
+    return kind != ProviderKind::copilot && kind != ProviderKind::gemini;
+}
+
+std::vector<ProviderKind> requestedProviders(const std::vector<std::string>& arguments,
+                                             const ProbedByDefault& probedByDefault) {
     const auto probe = std::find(arguments.begin(), arguments.end(), "--probe");
     std::vector<ProviderKind> requested;
     if (probe != arguments.end()) {
         for (auto it = std::next(probe); it != arguments.end(); ++it) {
-            for (const ProviderKind kind : model::allProviderKinds) {
-                if (equalsIgnoringCase(*it, model::rawValue(kind))) {
-                    requested.push_back(kind);
-                    break;
-                }
+            if (const auto kind = model::providerKindFromCommandWord(*it)) {
+                requested.push_back(*kind);
             }
         }
     }
-    if (requested.empty())
-        requested.assign(model::allProviderKinds.begin(), model::allProviderKinds.end());
+    if (requested.empty()) {
+        for (const ProviderKind kind : model::allProviderKinds) {
+            if (alwaysProbed(kind) || (probedByDefault && probedByDefault(kind))) {
+                requested.push_back(kind);
+            }
+        }
+    }
     return requested;
 }
 
 int run(const std::vector<std::string>& arguments, const Fetch& fetch, std::ostream& out,
-        const FetchDeadline& deadline) {
+        const FetchDeadline& deadline, const ProbedByDefault& probedByDefault) {
     bool anyFailure = false;
-    for (const FetchResult& result : providers::fetchConcurrently(fetch, requestedProviders(arguments), deadline)) {
+    for (const FetchResult& result : providers::fetchConcurrently(
+             fetch, requestedProviders(arguments, probedByDefault), deadline)) {
         anyFailure = anyFailure || !result.isSuccess();
         printResult(result, out);
     }

@@ -26,19 +26,6 @@ std::string failure(const std::string& text) {
     return "kestrane: " + text + " Справка: kestrane --help";
 }
 
-std::optional<model::ProviderKind> providerNamed(std::string_view word) {
-    for (const model::ProviderKind kind : model::allProviderKinds) {
-        const std::string_view name = model::rawValue(kind);
-        if (std::equal(word.begin(), word.end(), name.begin(), name.end(), [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) ==
-                       std::tolower(static_cast<unsigned char>(b));
-            })) {
-            return kind;
-        }
-    }
-    return std::nullopt;
-}
-
 std::optional<Mode> modeNamed(std::string_view word) {
     if (word == "--probe") return Mode::probe;
     if (word == "--status") return Mode::status;
@@ -127,7 +114,8 @@ std::variant<CommandLine, std::string> CommandLine::parse(
         }
         if (mode == Mode::probe || mode == Mode::status) {
             // A word that names no provider is skipped, as the probe always did.
-            if (const auto kind = providerNamed(word)) line.providers.push_back(*kind);
+            if (const auto kind = model::providerKindFromCommandWord(word))
+                line.providers.push_back(*kind);
             continue;
         }
         return failure("лишний аргумент " + quoted(word) + ".");
@@ -145,7 +133,8 @@ std::string CommandLine::helpText() {
     return R"(Использование: kestrane [ПАРАМЕТР...]
 
 Остаток лимитов ИИ-сервисов для программирования: Codex, Cursor, Claude, Kimi Code,
-Antigravity. Без параметров запускается приложение в области уведомлений.
+Antigravity, GitHub Copilot, Gemini CLI. Без параметров запускается приложение в области
+уведомлений.
 
 Параметры:
   --preview                 запустить приложение и сразу открыть панель
@@ -163,7 +152,9 @@ Antigravity. Без параметров запускается приложен
   -h, --help                показать эту справку
   -V, --version             показать версию
 
-Провайдеры: codex, cursor, claude, kimi, antigravity (регистр не важен).
+Провайдеры: codex, cursor, claude, kimi, antigravity, copilot, gemini (регистр не
+важен). Без имён --probe спрашивает первые пять, а copilot и gemini — когда на этом
+компьютере есть их вход.
 
 Код завершения: 0 — успешно; 1 — провайдер не ответил или служба не
 остановлена; 2 — неверные параметры; 3 — приложение не запущено (--status).

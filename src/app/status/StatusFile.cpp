@@ -10,7 +10,7 @@
 namespace kestrane::app::StatusFile {
 namespace {
 
-// A snapshot of five providers is about 3 KB; anything far larger is not ours.
+// A snapshot of every provider is about 4 KB; anything far larger is not ours.
 constexpr std::size_t maximumSize = 256 * 1024;
 
 }  // namespace

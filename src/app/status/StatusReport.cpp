@@ -42,6 +42,8 @@ std::string_view shortName(model::ProviderKind kind) {
         case model::ProviderKind::claude: return "Cl";
         case model::ProviderKind::kimi: return "Ki";
         case model::ProviderKind::antigravity: return "Ag";
+        case model::ProviderKind::copilot: return "Gh";
+        case model::ProviderKind::gemini: return "Gm";
     }
     return "?";
 }

@@ -23,7 +23,7 @@ inline constexpr std::string_view notRunningMessage =
 inline constexpr int criticalAt = 5;
 inline constexpr int warningAt = 20;
 
-// Two letters per provider for a narrow bar: Cx, Cu, Cl, Ki, Ag.
+// Two letters per provider for a narrow bar: Cx, Cu, Cl, Ki, Ag, Gh, Gm.
 std::string_view shortName(model::ProviderKind kind);
 
 // The providers to report: those named (in that order), else the enabled ones.

@@ -62,7 +62,7 @@ struct StatusSnapshot {
     std::int64_t pid = 0;
     std::string processStart;
     platform::Date writtenAt;
-    // All five providers in canonical order.
+    // Every provider in canonical order.
     std::vector<ProviderStatus> providers;
     // As the overview's line says it; nothing when there is nothing to choose.
     std::optional<StatusRecommendation> recommendation;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -19,8 +20,8 @@ using model::ProviderKind;
 
 TEST(ProbeRunnerTest, RequestedProvidersFollowTheArgumentsAfterProbe) {
     using enum ProviderKind;
-    const std::vector<ProviderKind> all(model::allProviderKinds.begin(),
-                                        model::allProviderKinds.end());
+    // Without names: the first five, always.
+    const std::vector<ProviderKind> all{codex, cursor, claude, kimi, antigravity};
     struct Case {
         std::vector<std::string> arguments;
         std::vector<ProviderKind> providers;
@@ -32,15 +33,54 @@ TEST(ProbeRunnerTest, RequestedProvidersFollowTheArgumentsAfterProbe) {
         {{"kestrane", "--probe", "nothing", "here"}, all},
         {{"kestrane", "--probe", "claude", "bogus"}, {claude}},
         {{"kestrane", "--probe", "claude", "Claude"}, {claude, claude}},
-        {{"kestrane", "codex", "--probe", "AntiGravity", "--probe", "cursor"}, {antigravity, cursor}},
+        {{"kestrane", "codex", "--probe", "AntiGravity", "--probe", "cursor"},
+         {antigravity, cursor}},
         {{"kestrane", "--PROBE", "claude"}, all},
         {{"kestrane", "--probe", "kimi code"}, all},
+        // The later providers by their one-word names, or by their display names as one word.
+        {{"kestrane", "--probe", "gemini", "Copilot", "claude"}, {gemini, copilot, claude}},
+        {{"kestrane", "--probe", "GitHub Copilot", "gemini cli"}, {copilot, gemini}},
+        {{"kestrane", "--probe", "github", "cli"}, all},
     };
     for (const auto& c : cases) {
         std::string joined;
         for (const auto& a : c.arguments) joined += a + " ";
         SCOPED_TRACE(joined);
         EXPECT_EQ(ProbeRunner::requestedProviders(c.arguments), c.providers);
+        // Named providers are asked whatever is stored on the machine.
+        const bool named = c.providers != all;
+        if (named) {
+            EXPECT_EQ(
+                ProbeRunner::requestedProviders(c.arguments, [](ProviderKind) { return false; }),
+                c.providers);
+        }
+    }
+}
+
+TEST(ProbeRunnerTest, UnnamedLaterProvidersAreAskedOnlyWithTheirSignIn) {
+    using enum ProviderKind;
+    const std::vector<std::string> arguments{"kestrane", "--probe"};
+    struct Case {
+        std::vector<ProviderKind> signedIn;
+        std::vector<ProviderKind> providers;
+    };
+    const Case cases[] = {
+        {{}, {codex, cursor, claude, kimi, antigravity}},
+        {{gemini}, {codex, cursor, claude, kimi, antigravity, gemini}},
+        {{gemini, copilot}, {codex, cursor, claude, kimi, antigravity, copilot, gemini}},
+        // The first five do not depend on it.
+        {{copilot, claude}, {codex, cursor, claude, kimi, antigravity, copilot}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.signedIn.size());
+        std::vector<ProviderKind> asked;
+        const auto providers = ProbeRunner::requestedProviders(arguments, [&](ProviderKind kind) {
+            asked.push_back(kind);
+            return std::find(c.signedIn.begin(), c.signedIn.end(), kind) != c.signedIn.end();
+        });
+        EXPECT_EQ(providers, c.providers);
+        // Only the later providers' sign-ins are looked up.
+        EXPECT_EQ(asked, (std::vector<ProviderKind>{copilot, gemini}));
     }
 }
 

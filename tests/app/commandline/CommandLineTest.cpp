@@ -21,8 +21,12 @@ TEST(CommandLineTest, ReadsEveryModeAndItsOptions) {
         {{"--probe", "KIMI", "claude"},
          {.mode = Mode::probe, .providers = {ProviderKind::kimi, ProviderKind::claude}}},
         // Words that name no provider are skipped, as the probe always did.
-        {{"--probe", "claude", "gemini"},
-         {.mode = Mode::probe, .providers = {ProviderKind::claude}}},
+        {{"--probe", "claude", "bard"}, {.mode = Mode::probe, .providers = {ProviderKind::claude}}},
+        {{"--probe", "claude", "gemini", "COPILOT"},
+         {.mode = Mode::probe,
+          .providers = {ProviderKind::claude, ProviderKind::gemini, ProviderKind::copilot}}},
+        {{"--status", "Gemini CLI", "copilot"},
+         {.mode = Mode::status, .providers = {ProviderKind::gemini, ProviderKind::copilot}}},
         {{"--probe", "claude", "claude"},
          {.mode = Mode::probe, .providers = {ProviderKind::claude, ProviderKind::claude}}},
         {{"--probe", "--json", "codex"},
@@ -94,6 +98,10 @@ TEST(CommandLineTest, HelpNamesEveryOption) {
     for (const char* option : {"--preview", "--probe", "--json", "--status", "--format", "waybar",
                                "--services", "--stop", "--help", "--version"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
+    }
+    for (const model::ProviderKind kind : model::allProviderKinds) {
+        EXPECT_NE(help.find(model::commandName(kind)), std::string::npos)
+            << model::commandName(kind);
     }
 }
 

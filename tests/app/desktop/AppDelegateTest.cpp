@@ -402,7 +402,7 @@ TEST_F(AppDelegateTest, MinuteTimerRunsOnlyWhileThePanelIsOpen) {
     EXPECT_FALSE(delegate_->refreshTimer());
 }
 
-TEST_F(AppDelegateTest, PanelGetsFiveProviderStatesInCanonicalOrder) {
+TEST_F(AppDelegateTest, PanelGetsEveryProviderStateInCanonicalOrder) {
     fetch_.answer(FetchResult::success(usage(ProviderKind::codex, {10})));
     delegate_->applicationDidFinishLaunching();
     runner_.finishAll();
@@ -425,8 +425,8 @@ TEST_F(AppDelegateTest, PanelGetsFiveProviderStatesInCanonicalOrder) {
 
     delegate_->setProvider(ProviderKind::codex, false);
     nextTurn();
-    ASSERT_EQ(controller->states().size(), 5u);
-    for (std::size_t i = 0; i < 5; ++i) {
+    ASSERT_EQ(controller->states().size(), model::allProviderKinds.size());
+    for (std::size_t i = 0; i < model::allProviderKinds.size(); ++i) {
         EXPECT_EQ(controller->states()[i].provider, model::allProviderKinds[i]);
     }
     // Disabled, with its last usage kept; the board reads nothing of it any more.

@@ -62,6 +62,17 @@ class CommandLineProcessTest : public ::testing::Test {
                               response.status = usageStatus;
                               response.set_content(usageBody, "application/json");
                           });
+        const auto fixtureAnswer = [](const std::string& name) {
+            const auto body =
+                platform::readFile(std::string(KESTRANE_FIXTURES) + "/" + name, 1 << 20).value();
+            return [body](const httplib::Request&, httplib::Response& response) {
+                response.set_content(body, "application/json");
+            };
+        };
+        fake.server().Get("/copilot_internal/user", fixtureAnswer("copilot/user_free.json"));
+        fake.server().Post("/v1internal:loadCodeAssist",
+                           fixtureAnswer("gemini/load_code_assist.json"));
+        fake.server().Post("/v1internal:retrieveUserQuota", fixtureAnswer("gemini/quota.json"));
         fake.start();
         std::filesystem::create_directories(runtime.path());
         std::filesystem::permissions(runtime.path(), std::filesystem::perms::owner_all);
@@ -76,7 +87,10 @@ class CommandLineProcessTest : public ::testing::Test {
                 {"XDG_DATA_HOME", (home.path() / ".local/share").string()},
                 {"KESTRANE_CLAUDE_API_ORIGIN", fake.origin()},
                 {"KESTRANE_KIMI_ORIGIN", fake.origin()},
-                {"KESTRANE_CURSOR_ORIGIN", fake.origin()}};
+                {"KESTRANE_CURSOR_ORIGIN", fake.origin()},
+                {"KESTRANE_COPILOT_ORIGIN", fake.origin()},
+                {"KESTRANE_GEMINI_ORIGIN", fake.origin()},
+                {"KESTRANE_GEMINI_AUTH_ORIGIN", fake.origin()}};
     }
 
     ProcessOutput kestrane(const std::vector<std::string>& arguments,
@@ -201,6 +215,27 @@ TEST_F(CommandLineProcessTest, ProbeJsonFollowsItsSchemaForSuccessFailureAndMixe
     EXPECT_EQ(window.at("remainingPercent"), 59);
     EXPECT_EQ(window.at("durationMinutes"), 300);
     EXPECT_EQ(window.at("resetsAt"), "2030-01-01T00:00:00Z");
+}
+
+TEST_F(CommandLineProcessTest, ProbeJsonOfCopilotAndGeminiFollowsItsSchema) {
+    if (!hasJsonSchemaChecker()) GTEST_SKIP() << "python3-jsonschema is not installed";
+    home.write(
+        ".config/github-copilot/apps.json",
+        R"({"github.com:Iv1.b507a08c87ecfe98":{"user":"octocat","oauth_token":"ghu_secret"}})");
+    home.write(".gemini/oauth_creds.json",
+               R"({"access_token":"ya29.secret","expiry_date":4102444800000})");
+    const auto result = kestrane({"--probe", "--json", "copilot", "gemini"});
+    EXPECT_EQ(result.exitStatus, 0) << result.standardOutput;
+    EXPECT_EQ(result.standardError, "");
+    EXPECT_EQ(schemaViolations("probe.schema.json", result.standardOutput, scratch), "");
+    const auto document = platform::parseJson(result.standardOutput);
+    const auto& providers = document.at("providers");
+    ASSERT_EQ(providers.size(), 2u);
+    EXPECT_EQ(providers[0].at("provider"), "GitHub Copilot");
+    EXPECT_EQ(providers[0].at("usage").at("windows")[0].at("title"), "Чат - Месячный");
+    EXPECT_EQ(providers[1].at("provider"), "Gemini CLI");
+    EXPECT_EQ(providers[1].at("usage").at("windows")[0].at("durationMinutes"), 1440);
+    EXPECT_EQ(result.standardOutput.find("secret"), std::string::npos);
 }
 
 TEST_F(CommandLineProcessTest, StatusWithoutARunningApplicationExitsWithThree) {

@@ -104,7 +104,8 @@ TEST_F(StatusFileTest, PublishesWhatTheIconsShowReadableByTheUserAlone) {
     const auto snapshot = StatusFile::readLive(path());
     ASSERT_TRUE(snapshot);
     EXPECT_EQ(snapshot->pid, ::getpid());
-    ASSERT_EQ(snapshot->providers.size(), 5u);
+    // Every provider, enabled or not.
+    ASSERT_EQ(snapshot->providers.size(), model::allProviderKinds.size());
     const ProviderStatus& codex = snapshot->providers[0];
     EXPECT_TRUE(codex.enabled);
     EXPECT_EQ(codex.text, "!");

@@ -25,6 +25,9 @@ TEST(StatusReportTest, TextIsOneShortLineInTheOrderGiven) {
         shown(ProviderKind::cursor, 10),
         ProviderStatus{.provider = ProviderKind::kimi, .enabled = true, .text = "!"}};
     EXPECT_EQ(StatusReport::text(providers), "Cl 59% · Cx 88% · Cu 10% · Ki !\n");
+    EXPECT_EQ(StatusReport::text({shown(ProviderKind::copilot, 62), shown(ProviderKind::gemini, 40),
+                                  shown(ProviderKind::antigravity, 7)}),
+              "Gh 62% · Gm 40% · Ag 7%\n");
 }
 
 TEST(StatusReportTest, SelectsTheEnabledProvidersOrThoseNamed) {
@@ -39,9 +42,10 @@ TEST(StatusReportTest, SelectsTheEnabledProvidersOrThoseNamed) {
         for (const auto& status : list) result.push_back(status.provider);
         return result;
     };
-    EXPECT_EQ(kinds(StatusReport::select(snapshot, {})),
-              (std::vector{ProviderKind::codex, ProviderKind::claude, ProviderKind::kimi,
-                           ProviderKind::antigravity}));
+    EXPECT_EQ(
+        kinds(StatusReport::select(snapshot, {})),
+        (std::vector{ProviderKind::codex, ProviderKind::claude, ProviderKind::kimi,
+                     ProviderKind::antigravity, ProviderKind::copilot, ProviderKind::gemini}));
     // Named ones are shown even when switched off, in the order named.
     EXPECT_EQ(kinds(StatusReport::select(snapshot, {ProviderKind::cursor, ProviderKind::codex})),
               (std::vector{ProviderKind::cursor, ProviderKind::codex}));
