@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "ui/QuotaBackdropView.h"
+#include "ui/QuotaTheme.h"
 #include "ui/WindowCompositing.h"
 
 namespace kestrane::ui {
@@ -102,6 +103,12 @@ void QuotaPanel::setContentSize(QSize size) {
     // "float this window": Wayland gives a client no other say in tiling.
     setFixedSize(size);
     reposition();
+}
+
+void QuotaPanel::setDark(bool dark) {
+    const QPalette wanted = QuotaTheme::palette(dark, QApplication::palette());
+    if (testAttribute(Qt::WA_SetPalette) && palette() == wanted) return;
+    setPalette(wanted);
 }
 
 void QuotaPanel::installTriggers() {

@@ -49,6 +49,8 @@ class QuotaPanel : public QWidget {
     // Removes the triggers, hides the window and tells `closed`; safe to call twice.
     void close();
     void setContentSize(QSize size);
+    // Light or dark from now on: the panel's own palette, which every surface in it follows.
+    void setDark(bool dark);
 
     // Where the top-left corner goes: centred on the anchor, keeping 8 from the left and right
     // edges of the visible area (the left margin wins when it is too narrow). An anchor in the

@@ -68,6 +68,7 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
         chartStyle_ = ChartStyle::burn;
     }
     trayIconStyle_ = app::TrayIconPreference::read(defaults_);
+    panelAppearance_ = app::PanelAppearancePreference::read(defaults_);
     setAutoFillBackground(false);
     actions_ = {
         .toggleMode = [this] { toggleMode(); },
@@ -84,6 +85,7 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
         .notifyBelowSelected = [this](int percent) { notifyBelowSelected(percent); },
         .notifyCriticalSelected = [this](int percent) { notifyCriticalSelected(percent); },
         .trayIconStyleSelected = [this](int segment) { trayIconStyleSelected(segment); },
+        .panelAppearanceSelected = [this](int segment) { panelAppearanceSelected(segment); },
         .startAtLoginToggled = [this](bool isOn) { startAtLoginToggled(isOn); },
     };
 
@@ -213,6 +215,15 @@ void QuotaPopoverViewController::trayIconStyleSelected(int segment) {
     if (segment < 0 || segment >= static_cast<int>(std::size(styles))) return;
     trayIconStyle_ = styles[segment];
     emit trayIconStyleChosen(trayIconStyle_);
+    render();
+}
+
+void QuotaPopoverViewController::panelAppearanceSelected(int segment) {
+    static constexpr app::PanelAppearance appearances[] = {
+        app::PanelAppearance::system, app::PanelAppearance::light, app::PanelAppearance::dark};
+    if (segment < 0 || segment >= static_cast<int>(std::size(appearances))) return;
+    panelAppearance_ = appearances[segment];
+    emit panelAppearanceChosen(panelAppearance_);
     render();
 }
 
@@ -367,6 +378,7 @@ QWidget* QuotaPopoverViewController::makeScreen() {
             const app::ProviderPreferences preferences(defaults_);
             const DesktopSettingsState desktop{
                 .trayIconStyle = trayIconStyle_,
+                .panelAppearance = panelAppearance_,
                 .startsAtLogin =
                     startsAtLogin ? std::optional<bool>(startsAtLogin()) : std::nullopt,
                 .startAtLoginError = startAtLoginError_};

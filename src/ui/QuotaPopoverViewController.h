@@ -108,8 +108,10 @@ class QuotaPopoverViewController : public QWidget {
     void notifyBelowSelected(int percent);
     void notifyCriticalSelected(int percent);
     void trayIconStyleSelected(int segment);
+    void panelAppearanceSelected(int segment);
     void startAtLoginToggled(bool isOn);
     app::TrayIconStyle trayIconStyle() const { return trayIconStyle_; }
+    app::PanelAppearance panelAppearance() const { return panelAppearance_; }
     const std::optional<std::string>& startAtLoginError() const { return startAtLoginError_; }
 
     // Builds the current screen and installs it.
@@ -139,6 +141,7 @@ class QuotaPopoverViewController : public QWidget {
     void notifyBelowPercentChosen(int percent);
     void notifyCriticalPercentChosen(int percent);
     void trayIconStyleChosen(app::TrayIconStyle style);
+    void panelAppearanceChosen(app::PanelAppearance appearance);
 
   protected:
     void changeEvent(QEvent* event) override;
@@ -167,6 +170,7 @@ class QuotaPopoverViewController : public QWidget {
     std::map<model::ProviderKind, std::string> selectedWindowIDs_;
     ChartStyle chartStyle_ = ChartStyle::remaining;
     app::TrayIconStyle trayIconStyle_ = app::TrayIconStyle::automatic;
+    app::PanelAppearance panelAppearance_ = app::PanelAppearance::system;
     std::optional<std::string> startAtLoginError_;
     bool showsAccountDetails_ = false;
     bool isRefreshing_ = false;

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 
+#include <QApplication>
 #include <QCursor>
 
 #include "app/desktop/TrayToolTip.h"
 #include "app/desktop/WakeObserver.h"
 #include "ui/QuotaPanel.h"
 #include "ui/QuotaPopoverViewController.h"
+#include "ui/QuotaTheme.h"
 
 namespace kestrane::app {
 
@@ -239,6 +241,7 @@ void AppDelegate::openPopover(bool asWindow) {
     controller->setStartsAtLogin = dependencies_.setStartsAtLogin;
     popoverController_ = controller;
     panel->setContentView(controller);
+    followAppearance();
     updatePopover();
 
     // Under the tray icons while the tray tells where they are; otherwise under the mouse
@@ -284,6 +287,19 @@ void AppDelegate::connectPanel(ui::QuotaPopoverViewController* controller) {
         TrayIconPreference::write(dependencies_.defaults, style);
         if (dependencies_.trayIconStyleChanged) dependencies_.trayIconStyleChanged();
     });
+    connect(controller, &Controller::panelAppearanceChosen, this,
+            [this](PanelAppearance appearance) {
+                PanelAppearancePreference::write(dependencies_.defaults, appearance);
+                followAppearance();
+            });
+}
+
+void AppDelegate::followAppearance() {
+    if (!popover_) return;
+    const std::optional<bool> desktop =
+        dependencies_.desktopPrefersDark ? dependencies_.desktopPrefersDark() : std::nullopt;
+    popover_->setDark(ui::QuotaTheme::isDark(
+        PanelAppearancePreference::read(dependencies_.defaults), desktop, QApplication::palette()));
 }
 
 void AppDelegate::closePopover() {

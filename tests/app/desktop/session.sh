@@ -11,6 +11,10 @@
 #   wait_for TENTHS CONDITION polls a shell condition every 0.1 s, at most TENTHS times
 #   now_ms                    the wall clock in milliseconds, for the figures the tests print
 #   stop_processes            ends everything in pids (end_session does it at exit)
+#   pixel IMAGE X Y           one pixel of a screenshot as RRGGBB (needs ImageMagick's convert)
+#   near_colour RRGGBB RRGGBB TOLERANCE
+#                             whether two colours differ by at most TOLERANCE in every channel
+#                             (a translucent panel lets a little of the desktop through)
 #   end_session               the EXIT trap: a script with more to clean sets its own trap
 #                             and calls end_session from it
 #
@@ -78,6 +82,21 @@ wait_for() {
 }
 
 now_ms() { date +%s%3N; }
+
+pixel() {
+    convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- 2>/dev/null |
+        grep -o '#[0-9A-Fa-f]\{6\}' | head -n1 | tr -d '#' | tr a-f A-F
+}
+
+near_colour() {
+    [[ "$1" =~ ^[0-9A-F]{6}$ && "$2" =~ ^[0-9A-F]{6}$ ]] || return 1
+    local i a b
+    for i in 0 2 4; do
+        a=$(( 16#${1:i:2} ))
+        b=$(( 16#${2:i:2} ))
+        (( a - b <= $3 && b - a <= $3 )) || return 1
+    done
+}
 
 # Xvfb picks a free display number itself and writes it to the descriptor given once it
 # accepts clients.

@@ -5,7 +5,9 @@
 #  - three icons register with the bar's watcher, each tool tip naming its own provider;
 #  - the icons stand out from a dark bar (measured in a screenshot), follow the portal's
 #    scheme when it changes, and stand out from a light bar too;
-#  - Activate on the session bus opens the 448-wide panel as a floating window;
+#  - Activate on the session bus opens the 448-wide panel as a floating window, dark under
+#    the portal's dark scheme (a pixel of its background measured) and light as soon as the
+#    portal turns light;
 #  - a second start ends with 0 and opens the first one's panel;
 #  - started 3 s before the bar, the program moves into the tray when the bar appears, and
 #    closing its window then does not end it.
@@ -134,6 +136,24 @@ for node in walk(tree):
         print(node["rect"]["width"]); break'
 }
 
+panel_geometry() {  # prints "x y width height" of the floating Kestrane window
+    swaymsg -t get_tree 2>/dev/null | python3 -c '
+import json, sys
+def walk(node):
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        yield child
+        yield from walk(child)
+for node in walk(json.load(sys.stdin)):
+    if node.get("name") == "Kestrane" and node.get("visible", True):
+        r = node["rect"]; print(r["x"], r["y"], r["width"], r["height"]); break'
+}
+# A pixel of the panel's own background: in the left margin, clear of the rounded corners.
+panel_background() {  # <screenshot>
+    local x y w h
+    read -r x y w h < <(panel_geometry)
+    pixel "$1" $(( x + 8 )) $(( y + h - 40 ))
+}
+
 # --- A dark bar, the portal preferring dark ----------------------------------------------
 start_waybar "#1b1d1e"
 wait_for 100 'gdbus introspect --session -d org.kde.StatusNotifierWatcher \
@@ -174,6 +194,20 @@ gdbus call --session -d io.github.kestrane.Kestrane -o /io/github/kestrane/Kestr
 wait_for 50 '[ "$(floating_panel)" = 448 ]' || fail "Activate did not open a floating 448-wide panel: $(floating_panel)"
 sleep 0.5
 grim "$shots/panel.png"
+# The panel's background is its dark colour (a touch of the desktop shows through).
+background=$(panel_background "$shots/panel.png")
+near_colour "$background" 222322 10 ||
+    fail "the panel is not dark under the portal's dark scheme: #$background"
+# The portal turns light while the panel is open: the same panel turns light.
+set_scheme 2
+wait_for 50 'grim "$work/panel-flip.png" &&
+    near_colour "$(panel_background "$work/panel-flip.png")" F4F3EE 10' ||
+    fail "the open panel did not follow the portal to light: #$(panel_background "$work/panel-flip.png")"
+cp "$work/panel-flip.png" "$shots/panel-after-portal-light.png"
+set_scheme 1
+wait_for 50 'grim "$work/panel-flip.png" &&
+    near_colour "$(panel_background "$work/panel-flip.png")" 222322 10' ||
+    fail "the open panel did not follow the portal back to dark"
 swaymsg '[title="^Kestrane$"] kill' >/dev/null
 wait_for 50 '[ -z "$(floating_panel)" ]' || fail "the panel did not close"
 kill -0 $app 2>/dev/null || fail "closing the panel ended the program"
@@ -218,6 +252,7 @@ read -r ink difference < <(contrast "$shots/waybar-light.png")
 
 echo "PASSED: three icons in waybar ${to_icons} ms after the start, resident ${resident} kB" \
     "after the first refresh; tool tips per provider; ink against the dark and light bar;" \
-    "portal changes followed; floating 448-wide panel on Activate and on a second start" \
+    "portal changes followed by icons and panel (dark background #$background);" \
+    "floating 448-wide panel on Activate and on a second start" \
     "(status 0); adopted by a bar started 3 s later (${adopted} ms after the bar started)"
 exit 0

@@ -8,7 +8,8 @@
 #  2. A private session bus whose portal prefers dark, a dark tray started 3 s after the
 #     program: the program shows its window, moves into the tray when it appears, and a click
 #     on an icon closes the window without ending it; the icons are light on the dark tray;
-#     Activate on the bus opens the panel; a second start hands over (status 0).
+#     Activate on the bus opens the panel, dark (a pixel of its background measured); a
+#     second start hands over (status 0).
 # Screenshots are left in the given folder.
 #
 # usage: tray_application_test.sh <kestrane> <fake_settings_portal> <fixtures> <screenshots>
@@ -167,6 +168,11 @@ gdbus call --session -d io.github.kestrane.Kestrane -o /io/github/kestrane/Kestr
 wait_for 50 'panel >/dev/null' || fail "Activate did not open the panel"
 sleep 0.5
 import -window root "$shots/panel-dark.png"
+read -r px py ph < <(panel | awk '{ split($5, g, "+"); split(g[1], s, "x"); split($6, a, "+");
+    print a[2], a[3], s[2] }')
+background=$(pixel "$shots/panel-dark.png" $(( px + 8 )) $(( py + ph - 40 )))
+near_colour "$background" 222322 2 ||
+    fail "the panel is not dark under the portal's dark scheme: #$background"
 xdotool key Escape
 wait_for 30 '! panel >/dev/null' || fail "Escape did not close the activated panel"
 
@@ -180,6 +186,6 @@ wait_for 50 'panel >/dev/null' || fail "the second start on the bus did not open
 [ -s "$work/stderr" ] && fail "the program wrote to standard error: $(head -c 300 "$work/stderr")"
 
 echo "PASSED: $first; late dark tray adopted, light icons on it (ink $ink), window closed" \
-    "by a click without ending the program, Activate and a second start opened the panel;" \
+    "by a click without ending the program, Activate and a second start opened the panel (dark, #$background);" \
     "resident ${resident} kB after the window was shown and closed"
 exit 0
