@@ -170,10 +170,12 @@ void QuotaPopoverViewController::toggleMode() {
     render();
 }
 
-void QuotaPopoverViewController::showServices() {
-    mode_ = Mode::services;
+void QuotaPopoverViewController::showServices() { showMode(Mode::services); }
+
+void QuotaPopoverViewController::showMode(Mode mode) {
+    mode_ = mode;
     render();
-    emit servicesOpened();
+    if (mode_ == Mode::services) emit servicesOpened();
 }
 
 void QuotaPopoverViewController::providerSelected(int segment) {

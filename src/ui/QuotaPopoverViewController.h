@@ -96,6 +96,8 @@ class QuotaPopoverViewController : public QWidget {
     void refreshUsage();
     void toggleMode();
     void showServices();
+    // Shows that screen (the services screen tells servicesOpened, as its button does).
+    void showMode(Mode mode);
     void providerSelected(int segment);
     void windowSelected(int index);
     void otherWindowSelected(int index);

@@ -36,6 +36,8 @@ AppDelegate::AppDelegate(Dependencies dependencies)
     connect(&item, &StatusItem::clicked, this, &AppDelegate::togglePopover);
     connect(&item, &StatusItem::menuWillShow, this, &AppDelegate::showContextMenu);
     connect(&item, &StatusItem::quitRequested, this, &AppDelegate::quitApplication);
+    connect(&item, &StatusItem::screenRequested, this, &AppDelegate::showScreen);
+    connect(&item, &StatusItem::refreshRequested, this, &AppDelegate::refresh);
     connect(&localServices_, &LocalServicesController::changed, this, &AppDelegate::updatePopover);
 }
 
@@ -307,6 +309,28 @@ void AppDelegate::closePopover() {
 }
 
 void AppDelegate::showContextMenu() { closePopover(); }
+
+void AppDelegate::showScreen(StatusItem::Screen screen) {
+    if (!isPopoverVisible()) {
+        openPopover(!dependencies_.statusItem.isAvailable());
+    } else {
+        popover_->raise();
+        popover_->activateWindow();
+    }
+    if (!popoverController_) return;
+    using Mode = ui::QuotaPopoverViewController::Mode;
+    switch (screen) {
+        case StatusItem::Screen::overview:
+            popoverController_->showMode(Mode::overview);
+            return;
+        case StatusItem::Screen::services:
+            popoverController_->showMode(Mode::services);
+            return;
+        case StatusItem::Screen::settings:
+            popoverController_->showMode(Mode::settings);
+            return;
+    }
+}
 
 void AppDelegate::quitApplication() {
     if (dependencies_.quit) dependencies_.quit();

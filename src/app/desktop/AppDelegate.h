@@ -109,6 +109,8 @@ class AppDelegate : public QObject {
     // Status item and panel.
     void togglePopover();
     void showContextMenu();
+    // The panel open on this screen (the tray menu's items).
+    void showScreen(StatusItem::Screen screen);
     void quitApplication();
     void updatePopover();
     // Light or dark for the open panel, after the user's choice or the desktop's scheme

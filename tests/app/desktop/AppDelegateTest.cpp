@@ -475,6 +475,40 @@ TEST_F(AppDelegateTest, MenuClosesThePanelAndItsItemQuits) {
     EXPECT_TRUE(delegate_->popover());
 }
 
+TEST_F(AppDelegateTest, MenuItemsOpenTheirScreenAndRefresh) {
+    using Mode = ui::QuotaPopoverViewController::Mode;
+    using Screen = StatusItem::Screen;
+    enableOnly({ProviderKind::codex});
+    delegate_->applicationDidFinishLaunching();
+    runner_.finishAll();
+    const struct {
+        const char* name;
+        Screen screen;
+        Mode mode;
+    } cases[] = {
+        {"settings", Screen::settings, Mode::settings},
+        {"services", Screen::services, Mode::services},
+        {"limits", Screen::overview, Mode::overview},
+    };
+    for (const bool open : {false, true}) {
+        for (const auto& testCase : cases) {
+            SCOPED_TRACE(std::string(testCase.name) + (open ? ", panel open" : ", panel closed"));
+            if (!open && delegate_->popover()) delegate_->popover()->close();
+            emit statusItem_.screenRequested(testCase.screen);
+            ASSERT_TRUE(delegate_->popover());
+            EXPECT_TRUE(delegate_->popover()->isVisible());
+            EXPECT_EQ(delegate_->popover()->presentation(), ui::QuotaPanel::Presentation::floating);
+            EXPECT_EQ(delegate_->popoverController()->mode(), testCase.mode);
+        }
+    }
+    // "Обновить" (and a middle click, which the tray item reports the same way): one fetch.
+    const std::size_t before = fetch_.calls().size();
+    emit statusItem_.refreshRequested();
+    runner_.finishAll();
+    EXPECT_EQ(fetch_.calls().size(), before + 1);
+    delegate_->popover()->close();
+}
+
 TEST_F(AppDelegateTest, WithoutATrayThePanelOpensAsAWindowAndClosingItQuits) {
     statusItem_.available = false;
     delegate_->applicationDidFinishLaunching();

@@ -30,7 +30,8 @@
 #                             the fake settings portal on the session bus preferring SCHEME
 #                             (0 none, 1 dark, 2 light), until it answers
 #   start_fake_quota_server FIXTURES
-#                             fake_quota_server.py; sets port
+#                             fake_quota_server.py; sets port; every request's path goes to
+#                             $work/requests.log
 
 session_helpers=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 session_start_tenths=300
@@ -139,7 +140,7 @@ start_fake_portal() {
 
 # The server prints its port first; the descriptor stays open for the session.
 start_fake_quota_server() {
-    exec 4< <(python3 "$session_helpers/fake_quota_server.py" "$1")
+    exec 4< <(python3 "$session_helpers/fake_quota_server.py" "$1" "$work/requests.log")
     pids+=($!)
     read -r -t $(( session_start_tenths / 10 )) port <&4
 }

@@ -4,7 +4,7 @@
 #  1. No session bus, a light tray: one icon per enabled provider, dark enough to read on it
 #     (measured in a screenshot); a click opens the panel under them, Escape closes it; a
 #     second start hands over through the local socket (status 0, the first one's panel
-#     opens); the menu's only item ends the process with status 0.
+#     opens); the menu's last item ("Выйти из Kestrane") ends the process with status 0.
 #  2. A private session bus whose portal prefers dark, a dark tray started 3 s after the
 #     program: the program shows its window, moves into the tray when it appears, and a click
 #     on an icon closes the window without ending it; the icons are light on the dark tray;
@@ -117,12 +117,14 @@ xdotool key Escape
 wait_for 30 '! panel >/dev/null' || fail "Escape did not close the handed-over panel"
 
 xdotool mousemove $(( left + 8 )) $(( bottom - 8 )) click 3
-menu() { xwininfo -root -tree | grep -E '^ {5}0x[0-9a-f]+ "Kestrane": \("kestrane".* [0-9]+x2[0-9]\+' ; }
+# Six entries and a separator: between 100 and 199 pixels high.
+menu() { xwininfo -root -tree | grep -E '^ {5}0x[0-9a-f]+ "Kestrane": \("kestrane".* [0-9]+x1[0-9]{2}\+' ; }
 wait_for 30 'menu >/dev/null' || fail "a right click did not show the menu"
 sleep 0.3
 import -window root "$shots/menu.png"
-read -r mx my < <(menu | awk '{ split($6, a, "+"); print a[2], a[3] }')
-xdotool mousemove $(( mx + 20 )) $(( my + 10 )) click 1
+read -r mx my mh < <(menu | awk '{ split($5, g, "+"); split(g[1], s, "x"); split($6, a, "+");
+    print a[2], a[3], s[2] }')
+xdotool mousemove $(( mx + 20 )) $(( my + mh - 10 )) click 1
 
 # Qt takes about a second to wind down.
 wait_for 100 '! kill -0 $app 2>/dev/null' || fail "choosing the menu item did not end the process"
