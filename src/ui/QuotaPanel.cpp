@@ -132,7 +132,8 @@ void QuotaPanel::removeTriggers() {
 }
 
 void QuotaPanel::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && presentation_ == Presentation::floating) {
+    // The ordinary window too: the keyboard closes whatever the panel is shown as.
+    if (event->key() == Qt::Key_Escape) {
         close();
         return;
     }

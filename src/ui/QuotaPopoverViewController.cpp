@@ -31,6 +31,45 @@ namespace {
 using Kit = PanelWidgetKit;
 using model::ProviderKind;
 
+// The controls of `root` that Tab reaches, in the order they were made (which is Tab order:
+// every screen is built from top to bottom, left to right).
+QList<QWidget*> tabStops(const QWidget* root) {
+    QList<QWidget*> result;
+    if (!root) return result;
+    for (QWidget* child : root->findChildren<QWidget*>()) {
+        if ((child->focusPolicy() & Qt::TabFocus) && child->isEnabled() &&
+            child->isVisibleTo(root)) {
+            result.push_back(child);
+        }
+    }
+    return result;
+}
+
+// Where the focus is in a document, as what a rebuilt document has again: the control's name
+// and how many controls of that name come before it.
+struct FocusPlace {
+    QString name;
+    int index = 0;
+};
+
+std::optional<FocusPlace> focusPlace(const QWidget* root, const QWidget* focused) {
+    int index = 0;
+    for (const QWidget* control : tabStops(root)) {
+        if (control == focused) return FocusPlace{focused->objectName(), index};
+        if (control->objectName() == focused->objectName()) ++index;
+    }
+    return std::nullopt;
+}
+
+QWidget* controlAt(const QWidget* root, const FocusPlace& place) {
+    int index = 0;
+    for (QWidget* control : tabStops(root)) {
+        if (control->objectName() != place.name) continue;
+        if (index++ == place.index) return control;
+    }
+    return nullptr;
+}
+
 // The height the document needs at its fixed width.
 int fittingHeight(QWidget* document) {
     if (QLayout* layout = document->layout()) {
@@ -137,6 +176,8 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
     layout->addWidget(header);
 
     scrollView_ = new QScrollArea(this);
+    // Tab goes from control to control; the scrolling area follows the focus by itself.
+    scrollView_->setFocusPolicy(Qt::NoFocus);
     scrollView_->setFrameShape(QFrame::NoFrame);
     scrollView_->setWidgetResizable(false);
     scrollView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -354,10 +395,34 @@ void QuotaPopoverViewController::renderHeader() {
 
 void QuotaPopoverViewController::render() {
     rendering_ = true;
+    // The focus, if it is in the panel, is put back where it was (the old controls go), or on
+    // the first control of a new screen.
+    QWidget* focused = window()->focusWidget();
+    const bool focusWithin = focused && (focused == this || isAncestorOf(focused));
+    const bool screenChanged = renderedMode_ && *renderedMode_ != mode_;
+    std::optional<FocusPlace> place;
+    if (focusWithin && !screenChanged && scrollView_->widget()) {
+        place = focusPlace(scrollView_->widget(), focused);
+    }
     renderHeader();
     installDocument(makeScreen());
+    renderedMode_ = mode_;
+    if (focusWithin) {
+        QWidget* target = nullptr;
+        if (place) target = controlAt(scrollView_->widget(), *place);
+        if (!target && (screenChanged || place)) {
+            const QList<QWidget*> stops = tabStops(scrollView_->widget());
+            target = stops.isEmpty() ? modeButton_ : stops.constFirst();
+        }
+        if (target) {
+            target->setFocus(Qt::TabFocusReason);
+            scrollView_->ensureWidgetVisible(target);
+        }
+    }
     rendering_ = false;
 }
+
+QList<QWidget*> QuotaPopoverViewController::focusableControls() const { return tabStops(this); }
 
 QWidget* QuotaPopoverViewController::makeScreen() {
     const PanelScreenContext context{*this, calendar_, clock_.now(), actions_};

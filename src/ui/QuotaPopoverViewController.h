@@ -33,7 +33,9 @@ class PanelButton;
 // (the quota overview, the local services, the settings). Every change of state builds the
 // current screen again from the fields, so what it shows is a function of them. The screens
 // themselves are built by OverviewScreen, LocalServicesScreen and SettingsScreen; this class
-// keeps the header, the actions and the installing of a screen.
+// keeps the header, the actions and the installing of a screen. The keyboard focus survives
+// the rebuilding: it stays on the same control of the new document, and a change of screen
+// moves it to the new screen's first control.
 class QuotaPopoverViewController : public QWidget {
     Q_OBJECT
   public:
@@ -118,6 +120,8 @@ class QuotaPopoverViewController : public QWidget {
 
     // Builds the current screen and installs it.
     void render();
+    // The controls Tab reaches in the header and the current document, in Tab order.
+    QList<QWidget*> focusableControls() const;
     // QWidget's painting into a device stays available next to it.
     using QWidget::render;
     // Puts `document` (408 wide) into the scrolling area and sizes the panel for it.
@@ -178,6 +182,8 @@ class QuotaPopoverViewController : public QWidget {
     bool isRefreshing_ = false;
     std::optional<std::string> historyError_;
     Mode mode_ = Mode::overview;
+    // The screen the installed document shows.
+    std::optional<Mode> renderedMode_;
     std::vector<ProviderViewState> states_;
     std::shared_ptr<const app::BoardOutlooks> outlooks_;
     localservices::LocalServicesViewState localServices_;

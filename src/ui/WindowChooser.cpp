@@ -8,6 +8,7 @@
 #include <QPainterPath>
 
 #include "ui/PanelButton.h"
+#include "ui/PanelWidgetKit.h"
 #include "ui/QuotaTheme.h"
 
 namespace kestrane::ui {
@@ -147,7 +148,9 @@ class WindowChooserList final : public QWidget {
         if (chooser) chooser->choose(index);
     }
 
+    // The focus goes back to the chooser, as from the toolkit's own pop-up.
     void dismiss() {
+        if (chooser_ && hasFocus()) chooser_->setFocus(Qt::PopupFocusReason);
         hide();
         deleteLater();
     }
@@ -214,6 +217,18 @@ void WindowChooser::paintEvent(QPaintEvent*) {
     painter.drawImage(
         QRectF(titleWidth + chevronGap, (height() - chevronSide) / 2.0, chevronSide, chevronSide),
         chevron);
+    if (hasFocus()) {
+        PanelWidgetKit::paintFocusRing(painter, QRectF(rect()), 5, *this);
+    }
+}
+
+void WindowChooser::keyPressEvent(QKeyEvent* event) {
+    // The toolkit opens the list on Space only; Enter opens it too, as on every other control.
+    if (PanelWidgetKit::isEnterKey(event->key())) {
+        showPopup();
+        return;
+    }
+    QComboBox::keyPressEvent(event);
 }
 
 }  // namespace kestrane::ui

@@ -27,6 +27,7 @@ class WindowChooser : public QComboBox {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     friend class WindowChooserList;
