@@ -50,7 +50,11 @@ QuotaPanel::~QuotaPanel() { removeTriggers(); }
 void QuotaPanel::setContentView(QWidget* content) {
     if (content_) content_->deleteLater();
     content_ = content;
-    if (content_) backdrop_->layout()->addWidget(content_);
+    if (!content_) return;
+    // The content holds the focus while no control does, so opening the panel marks none of
+    // them; Tab goes on from it to the first control, and keys reach the panel through it.
+    if (content_->focusPolicy() == Qt::NoFocus) content_->setFocusPolicy(Qt::ClickFocus);
+    backdrop_->layout()->addWidget(content_);
 }
 
 QPoint QuotaPanel::origin(const QRectF& anchor, const QSizeF& size, const QRectF& visibleFrame) {
@@ -74,6 +78,9 @@ void QuotaPanel::show(Anchor anchor) {
     QWidget::show();
     raise();
     activateWindow();
+    if (content_ && !content_->isAncestorOf(focusWidget())) {
+        content_->setFocus(Qt::ActiveWindowFocusReason);
+    }
     installTriggers();
 }
 

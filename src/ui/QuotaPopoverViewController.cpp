@@ -395,10 +395,10 @@ void QuotaPopoverViewController::renderHeader() {
 
 void QuotaPopoverViewController::render() {
     rendering_ = true;
-    // The focus, if it is in the panel, is put back where it was (the old controls go), or on
-    // the first control of a new screen.
+    // The focus, if a control of the panel has it (the keyboard brought it there), is put back
+    // where it was (the old controls go), or on the first control of a new screen.
     QWidget* focused = window()->focusWidget();
-    const bool focusWithin = focused && (focused == this || isAncestorOf(focused));
+    const bool focusWithin = focused && focused != this && isAncestorOf(focused);
     const bool screenChanged = renderedMode_ && *renderedMode_ != mode_;
     std::optional<FocusPlace> place;
     if (focusWithin && !screenChanged && scrollView_->widget()) {
