@@ -7,9 +7,11 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "ui/PanelWidgetKit.h"
 #include "ui/QuotaBackdropView.h"
 #include "ui/QuotaTheme.h"
 #include "ui/WindowCompositing.h"
@@ -20,7 +22,10 @@ QuotaPanel::QuotaPanel(Presentation presentation, std::unique_ptr<WindowComposit
     : QWidget(nullptr, presentation == Presentation::floating
                            ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                                  Qt::NoDropShadowWindowHint
-                           : Qt::Window),
+                           // A fixed-size window has nothing to maximise.
+                           : Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                                 Qt::WindowCloseButtonHint),
       presentation_(presentation) {
     setWindowTitle(QStringLiteral("Kestrane"));
     setAccessibleName(QStringLiteral("Kestrane"));
@@ -42,6 +47,14 @@ QuotaPanel::QuotaPanel(Presentation presentation, std::unique_ptr<WindowComposit
     layout->addWidget(backdrop_);
     new QVBoxLayout(backdrop_);
     backdrop_->layout()->setContentsMargins(0, 0, 0, 0);
+    backdrop_->layout()->setSpacing(0);
+    notice_ =
+        PanelWidgetKit::makeLabel(QString(), 11, QFont::Normal, QuotaTheme::muted(), backdrop_);
+    notice_->setObjectName(QStringLiteral("windowNotice"));
+    notice_->setContentsMargins(20, 8, 20, 0);
+    notice_->setFixedHeight(noticeHeight);
+    notice_->hide();
+    backdrop_->layout()->addWidget(notice_);
     setContentSize(QSize(initialWidth, initialHeight));
 }
 
@@ -106,10 +119,23 @@ void QuotaPanel::close() {
 }
 
 void QuotaPanel::setContentSize(QSize size) {
+    contentSize_ = size;
     // A fixed size (minimum equal to maximum) is what tiling Wayland compositors take as
     // "float this window": Wayland gives a client no other say in tiling.
-    setFixedSize(size);
+    setFixedSize(size + QSize(0, notice_->isVisibleTo(this) ? noticeHeight : 0));
     reposition();
+}
+
+void QuotaPanel::setNotice(const QString& text) {
+    const bool shown = presentation_ == Presentation::window && !text.isEmpty();
+    notice_->setText(text);
+    notice_->setAccessibleName(text);
+    notice_->setVisible(shown);
+    setContentSize(contentSize_);
+}
+
+QString QuotaPanel::notice() const {
+    return notice_->isVisibleTo(this) ? notice_->text() : QString();
 }
 
 void QuotaPanel::setDark(bool dark) {
@@ -155,6 +181,9 @@ void QuotaPanel::closeEvent(QCloseEvent* event) {
 }
 
 void QuotaPanel::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) {
+        PanelWidgetKit::setTextColor(notice_, QuotaTheme::muted(), *this);
+    }
     if (event->type() == QEvent::ActivationChange && triggersInstalled_) {
         if (isActiveWindow()) {
             hasBeenActive_ = true;

@@ -37,6 +37,7 @@ AppDelegate::AppDelegate(Dependencies dependencies)
     connect(&item, &StatusItem::menuWillShow, this, &AppDelegate::showContextMenu);
     connect(&item, &StatusItem::quitRequested, this, &AppDelegate::quitApplication);
     connect(&item, &StatusItem::screenRequested, this, &AppDelegate::showScreen);
+    connect(&item, &StatusItem::becameAvailable, this, &AppDelegate::updateWindowNotice);
     connect(&item, &StatusItem::refreshRequested, this, &AppDelegate::refresh);
     connect(&localServices_, &LocalServicesController::changed, this, &AppDelegate::updatePopover);
 }
@@ -244,6 +245,7 @@ void AppDelegate::openPopover(bool asWindow) {
     popoverController_ = controller;
     panel->setContentView(controller);
     followAppearance();
+    updateWindowNotice();
     updatePopover();
 
     // Under the tray icons while the tray tells where they are; otherwise under the mouse
@@ -263,6 +265,14 @@ void AppDelegate::openPopover(bool asWindow) {
     visibleRefreshTimer_->setTimerType(Qt::CoarseTimer);
     connect(visibleRefreshTimer_.get(), &QTimer::timeout, this, &AppDelegate::backgroundRefresh);
     visibleRefreshTimer_->start();
+}
+
+void AppDelegate::updateWindowNotice() {
+    if (!popover_) return;
+    popover_->setNotice(
+        dependencies_.statusItem.isAvailable()
+            ? QStringLiteral("Трей появился: закрытое окно оставит Kestrane в трее.")
+            : QStringLiteral("Трей не найден: закрытие окна завершит Kestrane."));
 }
 
 void AppDelegate::connectPanel(ui::QuotaPopoverViewController* controller) {

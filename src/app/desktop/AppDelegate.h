@@ -139,6 +139,8 @@ class AppDelegate : public QObject {
     void followTimeZone(platform::Date now);
     void connectPanel(ui::QuotaPopoverViewController* controller);
     void openPopover(bool asWindow);
+    // The ordinary window's line: why it is a window and what closing it does.
+    void updateWindowNotice();
     void publishStatus();
     void closePopover();
     bool isPopoverVisible() const;

@@ -29,6 +29,8 @@ class StatusItem : public QObject {
   signals:
     // A left click.
     void clicked();
+    // A tray turned up after the start (isAvailable is true from now on).
+    void becameAvailable();
     // The context menu (right click) is about to show.
     void menuWillShow();
     // The menu asked for a screen of the panel ("Показать лимиты", "Локальные сервисы",

@@ -55,6 +55,7 @@ bool TrayStatusItem::isAvailable() const { return tray_.isAvailable(); }
 
 void TrayStatusItem::trayAppeared() {
     if (content_) show(*content_);
+    emit becameAvailable();
 }
 
 void TrayStatusItem::redraw() { apply(); }

@@ -515,6 +515,7 @@ TEST_F(AppDelegateTest, WithoutATrayThePanelOpensAsAWindowAndClosingItQuits) {
     ASSERT_TRUE(delegate_->popover());
     EXPECT_EQ(delegate_->popover()->presentation(), ui::QuotaPanel::Presentation::window);
     EXPECT_TRUE(delegate_->popover()->isVisible());
+    EXPECT_EQ(delegate_->popover()->notice(), "Трей не найден: закрытие окна завершит Kestrane.");
     delegate_->popover()->close();
     EXPECT_EQ(quits_, 1);
 }
@@ -525,6 +526,9 @@ TEST_F(AppDelegateTest, OnceATrayAppearedClosingTheWindowKeepsTheProgram) {
     ASSERT_TRUE(delegate_->popover());
     // The panel came up before the tray; now the tray is there and shows the icons.
     statusItem_.available = true;
+    emit statusItem_.becameAvailable();
+    EXPECT_EQ(delegate_->popover()->notice(),
+              "Трей появился: закрытое окно оставит Kestrane в трее.");
     delegate_->popover()->close();
     EXPECT_EQ(quits_, 0);
     // From now on the panel opens as the floating panel.

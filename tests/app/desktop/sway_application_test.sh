@@ -318,6 +318,8 @@ pids+=($app)
 # No tray yet: the panel shows as an ordinary window (sway adds its border), floating as well.
 window_floats() { local w; w=$(floating_panel); [[ "$w" =~ ^[0-9]+$ ]] && (( w >= 448 && w <= 460 )); }
 wait_for 100 window_floats || fail "without a tray no floating window opened: $(floating_panel)"
+sleep 0.5
+grim "$shots/window-without-tray.png"
 sleep 3
 start_waybar "#e9e9e6"
 adopted_from=$(now_ms)
