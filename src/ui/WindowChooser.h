@@ -36,6 +36,8 @@ class WindowChooser : public QComboBox {
 
     static constexpr int chevronGap = 4;
     static constexpr int chevronSide = 8;
+    // Room on either side of the title and chevron for the focus ring.
+    static constexpr int inset = 5;
     QPointer<WindowChooserList> list_;
 };
 
