@@ -5,10 +5,12 @@
 
 #include <QEvent>
 #include <QFile>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
 #include "ui/MenuBarBadgeRenderer.h"
+#include "ui/PanelWidgetKit.h"
 #include "ui/ProviderArtwork.h"
 
 namespace kestrane::ui {
@@ -140,6 +142,8 @@ void PanelButton::paintEvent(QPaintEvent*) {
         painter.fillPath(path, fill);
     }
 
+    if (hasFocus()) PanelWidgetKit::paintFocusRing(painter, bounds, 6, *this);
+
     const qreal ratio = devicePixelRatioF();
     if (text().isEmpty()) {
         const QImage image = symbolImage(symbol_, color, symbolSide_, ratio);
@@ -174,6 +178,15 @@ void PanelButton::changeEvent(QEvent* event) {
         update();
     }
     QAbstractButton::changeEvent(event);
+}
+
+void PanelButton::keyPressEvent(QKeyEvent* event) {
+    // The click may rebuild the screen and delete this button: nothing after it.
+    if (PanelWidgetKit::isEnterKey(event->key()) && isEnabled()) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void PanelButton::enterEvent(QEnterEvent* event) {

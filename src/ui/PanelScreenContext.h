@@ -28,6 +28,7 @@ struct PanelActions {
     std::function<void(int percent)> notifyCriticalSelected;
     // Settings of the program on the desktop.
     std::function<void(int segment)> trayIconStyleSelected;
+    std::function<void(int segment)> panelAppearanceSelected;
     std::function<void(bool isOn)> startAtLoginToggled;
 };
 

@@ -1,9 +1,11 @@
 #include "ui/PanelSwitch.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
+#include "ui/PanelWidgetKit.h"
 #include "ui/QuotaTheme.h"
 
 namespace kestrane::ui {
@@ -55,10 +57,16 @@ void PanelSwitch::paintEvent(QPaintEvent*) {
                                        : withAlpha(muted, a));
     if (hasFocus()) {
         // The focus ring follows the track.
-        QPainterPath ring;
-        ring.addRoundedRect(trackRect().adjusted(-2, -2, 2, 2), 12, 12);
-        painter.strokePath(ring, QPen(withAlpha(QuotaTheme::information().resolve(*this), 0.6), 2));
+        PanelWidgetKit::paintFocusRing(painter, trackRect().adjusted(-3, -3, 3, 3), 13, *this);
     }
+}
+
+void PanelSwitch::keyPressEvent(QKeyEvent* event) {
+    if (PanelWidgetKit::isEnterKey(event->key()) && isEnabled()) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void PanelSwitch::changeEvent(QEvent* event) {

@@ -20,6 +20,7 @@ class PanelSwitch : public QAbstractButton {
   protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 }  // namespace kestrane::ui

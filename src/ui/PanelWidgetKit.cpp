@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
@@ -115,6 +117,17 @@ void PanelWidgetKit::setTextColor(QLabel* label, const NamedColor& color,
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color.resolve(reference));
     label->setPalette(palette);
+}
+
+void PanelWidgetKit::paintFocusRing(QPainter& painter, const QRectF& around, qreal radius,
+                                    const QWidget& reference) {
+    painter.save();
+    painter.setOpacity(1);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath ring;
+    ring.addRoundedRect(around.adjusted(1, 1, -1, -1), radius, radius);
+    painter.strokePath(ring, QPen(QuotaTheme::information().resolve(reference), 2));
+    painter.restore();
 }
 
 QVBoxLayout* PanelWidgetKit::makeStack(QWidget* owner, int spacing) {

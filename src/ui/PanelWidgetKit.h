@@ -10,6 +10,7 @@
 #include "ui/QuotaTheme.h"
 
 class QLabel;
+class QPainter;
 class QVBoxLayout;
 class QWidget;
 
@@ -45,6 +46,12 @@ class PanelWidgetKit {
     static QLabel* makeElidedLabel(const QString& text, int pixelSize, QFont::Weight weight,
                                    const NamedColor& color, int width, Qt::TextElideMode mode,
                                    QWidget* parent);
+    // The keyboard focus mark: a ring in the information tint just inside `around`, clear on
+    // the light and on the dark panel.
+    static void paintFocusRing(QPainter& painter, const QRectF& around, qreal radius,
+                               const QWidget& reference);
+    // Enter and Return, which press a panel button as Space does.
+    static bool isEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
     // Sets the colour of a label's text.
     static void setTextColor(QLabel* label, const NamedColor& color, const QWidget& reference);
 

@@ -7,10 +7,13 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "ui/PanelWidgetKit.h"
 #include "ui/QuotaBackdropView.h"
+#include "ui/QuotaTheme.h"
 #include "ui/WindowCompositing.h"
 
 namespace kestrane::ui {
@@ -19,7 +22,10 @@ QuotaPanel::QuotaPanel(Presentation presentation, std::unique_ptr<WindowComposit
     : QWidget(nullptr, presentation == Presentation::floating
                            ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                                  Qt::NoDropShadowWindowHint
-                           : Qt::Window),
+                           // A fixed-size window has nothing to maximise.
+                           : Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                                 Qt::WindowCloseButtonHint),
       presentation_(presentation) {
     setWindowTitle(QStringLiteral("Kestrane"));
     setAccessibleName(QStringLiteral("Kestrane"));
@@ -41,6 +47,14 @@ QuotaPanel::QuotaPanel(Presentation presentation, std::unique_ptr<WindowComposit
     layout->addWidget(backdrop_);
     new QVBoxLayout(backdrop_);
     backdrop_->layout()->setContentsMargins(0, 0, 0, 0);
+    backdrop_->layout()->setSpacing(0);
+    notice_ =
+        PanelWidgetKit::makeLabel(QString(), 11, QFont::Normal, QuotaTheme::muted(), backdrop_);
+    notice_->setObjectName(QStringLiteral("windowNotice"));
+    notice_->setContentsMargins(20, 8, 20, 0);
+    notice_->setFixedHeight(noticeHeight);
+    notice_->hide();
+    backdrop_->layout()->addWidget(notice_);
     setContentSize(QSize(initialWidth, initialHeight));
 }
 
@@ -49,7 +63,11 @@ QuotaPanel::~QuotaPanel() { removeTriggers(); }
 void QuotaPanel::setContentView(QWidget* content) {
     if (content_) content_->deleteLater();
     content_ = content;
-    if (content_) backdrop_->layout()->addWidget(content_);
+    if (!content_) return;
+    // The content holds the focus while no control does, so opening the panel marks none of
+    // them; Tab goes on from it to the first control, and keys reach the panel through it.
+    if (content_->focusPolicy() == Qt::NoFocus) content_->setFocusPolicy(Qt::ClickFocus);
+    backdrop_->layout()->addWidget(content_);
 }
 
 QPoint QuotaPanel::origin(const QRectF& anchor, const QSizeF& size, const QRectF& visibleFrame) {
@@ -73,6 +91,9 @@ void QuotaPanel::show(Anchor anchor) {
     QWidget::show();
     raise();
     activateWindow();
+    if (content_ && !content_->isAncestorOf(focusWidget())) {
+        content_->setFocus(Qt::ActiveWindowFocusReason);
+    }
     installTriggers();
 }
 
@@ -98,10 +119,29 @@ void QuotaPanel::close() {
 }
 
 void QuotaPanel::setContentSize(QSize size) {
+    contentSize_ = size;
     // A fixed size (minimum equal to maximum) is what tiling Wayland compositors take as
     // "float this window": Wayland gives a client no other say in tiling.
-    setFixedSize(size);
+    setFixedSize(size + QSize(0, notice_->isVisibleTo(this) ? noticeHeight : 0));
     reposition();
+}
+
+void QuotaPanel::setNotice(const QString& text) {
+    const bool shown = presentation_ == Presentation::window && !text.isEmpty();
+    notice_->setText(text);
+    notice_->setAccessibleName(text);
+    notice_->setVisible(shown);
+    setContentSize(contentSize_);
+}
+
+QString QuotaPanel::notice() const {
+    return notice_->isVisibleTo(this) ? notice_->text() : QString();
+}
+
+void QuotaPanel::setDark(bool dark) {
+    const QPalette wanted = QuotaTheme::palette(dark, QApplication::palette());
+    if (testAttribute(Qt::WA_SetPalette) && palette() == wanted) return;
+    setPalette(wanted);
 }
 
 void QuotaPanel::installTriggers() {
@@ -125,7 +165,8 @@ void QuotaPanel::removeTriggers() {
 }
 
 void QuotaPanel::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && presentation_ == Presentation::floating) {
+    // The ordinary window too: the keyboard closes whatever the panel is shown as.
+    if (event->key() == Qt::Key_Escape) {
         close();
         return;
     }
@@ -140,6 +181,9 @@ void QuotaPanel::closeEvent(QCloseEvent* event) {
 }
 
 void QuotaPanel::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) {
+        PanelWidgetKit::setTextColor(notice_, QuotaTheme::muted(), *this);
+    }
     if (event->type() == QEvent::ActivationChange && triggersInstalled_) {
         if (isActiveWindow()) {
             hasBeenActive_ = true;

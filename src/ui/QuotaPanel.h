@@ -9,6 +9,8 @@
 
 #include "ui/WindowCompositing.h"
 
+class QLabel;
+
 namespace kestrane::ui {
 
 class QuotaBackdropView;
@@ -16,7 +18,9 @@ class QuotaBackdropView;
 // The window that drops down under the status item. It floats above other windows without a
 // frame and closes itself on Escape and when the application loses activation (on X11 a
 // click into another application moves the focus there). Where no system tray exists it is
-// shown as an ordinary window instead, so the program is never invisible.
+// shown as an ordinary window instead, so the program is never invisible: a window of the
+// panel's fixed size, without a maximise button, that can carry a one-line notice above the
+// content (why it is a window and what closing it does).
 class QuotaPanel : public QWidget {
     Q_OBJECT
   public:
@@ -27,6 +31,7 @@ class QuotaPanel : public QWidget {
 
     static constexpr int initialWidth = 448;
     static constexpr int initialHeight = 600;
+    static constexpr int noticeHeight = 26;
 
     // The floating panel has rounded corners where `compositing` says the window system
     // shows transparency (the running system's answer when none is given), square ones
@@ -49,6 +54,11 @@ class QuotaPanel : public QWidget {
     // Removes the triggers, hides the window and tells `closed`; safe to call twice.
     void close();
     void setContentSize(QSize size);
+    // The one line above the content; empty hides it. Only the ordinary window shows one.
+    void setNotice(const QString& text);
+    QString notice() const;
+    // Light or dark from now on: the panel's own palette, which every surface in it follows.
+    void setDark(bool dark);
 
     // Where the top-left corner goes: centred on the anchor, keeping 8 from the left and right
     // edges of the visible area (the left margin wins when it is too narrow). An anchor in the
@@ -75,6 +85,8 @@ class QuotaPanel : public QWidget {
     Presentation presentation_;
     bool rounded_ = false;
     QuotaBackdropView* backdrop_ = nullptr;
+    QLabel* notice_ = nullptr;
+    QSize contentSize_;
     QWidget* content_ = nullptr;
     Anchor anchor_;
     std::optional<QMetaObject::Connection> applicationStateConnection_;

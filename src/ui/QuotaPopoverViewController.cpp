@@ -32,6 +32,45 @@ namespace {
 using Kit = PanelWidgetKit;
 using model::ProviderKind;
 
+// The controls of `root` that Tab reaches, in the order they were made (which is Tab order:
+// every screen is built from top to bottom, left to right).
+QList<QWidget*> tabStops(const QWidget* root) {
+    QList<QWidget*> result;
+    if (!root) return result;
+    for (QWidget* child : root->findChildren<QWidget*>()) {
+        if ((child->focusPolicy() & Qt::TabFocus) && child->isEnabled() &&
+            child->isVisibleTo(root)) {
+            result.push_back(child);
+        }
+    }
+    return result;
+}
+
+// Where the focus is in a document, as what a rebuilt document has again: the control's name
+// and how many controls of that name come before it.
+struct FocusPlace {
+    QString name;
+    int index = 0;
+};
+
+std::optional<FocusPlace> focusPlace(const QWidget* root, const QWidget* focused) {
+    int index = 0;
+    for (const QWidget* control : tabStops(root)) {
+        if (control == focused) return FocusPlace{focused->objectName(), index};
+        if (control->objectName() == focused->objectName()) ++index;
+    }
+    return std::nullopt;
+}
+
+QWidget* controlAt(const QWidget* root, const FocusPlace& place) {
+    int index = 0;
+    for (QWidget* control : tabStops(root)) {
+        if (control->objectName() != place.name) continue;
+        if (index++ == place.index) return control;
+    }
+    return nullptr;
+}
+
 // The height the document needs at its fixed width.
 int fittingHeight(QWidget* document) {
     if (QLayout* layout = document->layout()) {
@@ -62,6 +101,7 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
     selectedProvider_ = app::read(defaults_, app::settings::selectedProvider);
     if (app::read(defaults_, app::settings::chartShowsBurn)) chartStyle_ = ChartStyle::burn;
     trayIconStyle_ = app::TrayIconPreference::read(defaults_);
+    panelAppearance_ = app::PanelAppearancePreference::read(defaults_);
     setAutoFillBackground(false);
     actions_ = {
         .toggleMode = [this] { toggleMode(); },
@@ -78,6 +118,7 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
         .notifyBelowSelected = [this](int percent) { notifyBelowSelected(percent); },
         .notifyCriticalSelected = [this](int percent) { notifyCriticalSelected(percent); },
         .trayIconStyleSelected = [this](int segment) { trayIconStyleSelected(segment); },
+        .panelAppearanceSelected = [this](int segment) { panelAppearanceSelected(segment); },
         .startAtLoginToggled = [this](bool isOn) { startAtLoginToggled(isOn); },
     };
 
@@ -129,6 +170,8 @@ QuotaPopoverViewController::QuotaPopoverViewController(platform::PreferencesStor
     layout->addWidget(header);
 
     scrollView_ = new QScrollArea(this);
+    // Tab goes from control to control; the scrolling area follows the focus by itself.
+    scrollView_->setFocusPolicy(Qt::NoFocus);
     scrollView_->setFrameShape(QFrame::NoFrame);
     scrollView_->setWidgetResizable(false);
     scrollView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -162,10 +205,12 @@ void QuotaPopoverViewController::toggleMode() {
     render();
 }
 
-void QuotaPopoverViewController::showServices() {
-    mode_ = Mode::services;
+void QuotaPopoverViewController::showServices() { showMode(Mode::services); }
+
+void QuotaPopoverViewController::showMode(Mode mode) {
+    mode_ = mode;
     render();
-    emit servicesOpened();
+    if (mode_ == Mode::services) emit servicesOpened();
 }
 
 void QuotaPopoverViewController::providerSelected(int segment) {
@@ -205,6 +250,15 @@ void QuotaPopoverViewController::trayIconStyleSelected(int segment) {
     if (segment < 0 || segment >= static_cast<int>(std::size(styles))) return;
     trayIconStyle_ = styles[segment];
     emit trayIconStyleChosen(trayIconStyle_);
+    render();
+}
+
+void QuotaPopoverViewController::panelAppearanceSelected(int segment) {
+    static constexpr app::PanelAppearance appearances[] = {
+        app::PanelAppearance::system, app::PanelAppearance::light, app::PanelAppearance::dark};
+    if (segment < 0 || segment >= static_cast<int>(std::size(appearances))) return;
+    panelAppearance_ = appearances[segment];
+    emit panelAppearanceChosen(panelAppearance_);
     render();
 }
 
@@ -333,10 +387,34 @@ void QuotaPopoverViewController::renderHeader() {
 
 void QuotaPopoverViewController::render() {
     rendering_ = true;
+    // The focus, if a control of the panel has it (the keyboard brought it there), is put back
+    // where it was (the old controls go), or on the first control of a new screen.
+    QWidget* focused = window()->focusWidget();
+    const bool focusWithin = focused && focused != this && isAncestorOf(focused);
+    const bool screenChanged = renderedMode_ && *renderedMode_ != mode_;
+    std::optional<FocusPlace> place;
+    if (focusWithin && !screenChanged && scrollView_->widget()) {
+        place = focusPlace(scrollView_->widget(), focused);
+    }
     renderHeader();
     installDocument(makeScreen());
+    renderedMode_ = mode_;
+    if (focusWithin) {
+        QWidget* target = nullptr;
+        if (place) target = controlAt(scrollView_->widget(), *place);
+        if (!target && (screenChanged || place)) {
+            const QList<QWidget*> stops = tabStops(scrollView_->widget());
+            target = stops.isEmpty() ? modeButton_ : stops.constFirst();
+        }
+        if (target) {
+            target->setFocus(Qt::TabFocusReason);
+            scrollView_->ensureWidgetVisible(target);
+        }
+    }
     rendering_ = false;
 }
+
+QList<QWidget*> QuotaPopoverViewController::focusableControls() const { return tabStops(this); }
 
 QWidget* QuotaPopoverViewController::makeScreen() {
     const PanelScreenContext context{*this, calendar_, clock_.now(), actions_};
@@ -359,6 +437,7 @@ QWidget* QuotaPopoverViewController::makeScreen() {
             const app::ProviderPreferences preferences(defaults_);
             const DesktopSettingsState desktop{
                 .trayIconStyle = trayIconStyle_,
+                .panelAppearance = panelAppearance_,
                 .startsAtLogin =
                     startsAtLogin ? std::optional<bool>(startsAtLogin()) : std::nullopt,
                 .startAtLoginError = startAtLoginError_};

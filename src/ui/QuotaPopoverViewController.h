@@ -33,7 +33,9 @@ class PanelButton;
 // (the quota overview, the local services, the settings). Every change of state builds the
 // current screen again from the fields, so what it shows is a function of them. The screens
 // themselves are built by OverviewScreen, LocalServicesScreen and SettingsScreen; this class
-// keeps the header, the actions and the installing of a screen.
+// keeps the header, the actions and the installing of a screen. The keyboard focus survives
+// the rebuilding: it stays on the same control of the new document, and a change of screen
+// moves it to the new screen's first control.
 class QuotaPopoverViewController : public QWidget {
     Q_OBJECT
   public:
@@ -96,6 +98,8 @@ class QuotaPopoverViewController : public QWidget {
     void refreshUsage();
     void toggleMode();
     void showServices();
+    // Shows that screen (the services screen tells servicesOpened, as its button does).
+    void showMode(Mode mode);
     void providerSelected(int segment);
     void windowSelected(int index);
     void otherWindowSelected(int index);
@@ -108,12 +112,16 @@ class QuotaPopoverViewController : public QWidget {
     void notifyBelowSelected(int percent);
     void notifyCriticalSelected(int percent);
     void trayIconStyleSelected(int segment);
+    void panelAppearanceSelected(int segment);
     void startAtLoginToggled(bool isOn);
     app::TrayIconStyle trayIconStyle() const { return trayIconStyle_; }
+    app::PanelAppearance panelAppearance() const { return panelAppearance_; }
     const std::optional<std::string>& startAtLoginError() const { return startAtLoginError_; }
 
     // Builds the current screen and installs it.
     void render();
+    // The controls Tab reaches in the header and the current document, in Tab order.
+    QList<QWidget*> focusableControls() const;
     // QWidget's painting into a device stays available next to it.
     using QWidget::render;
     // Puts `document` (408 wide) into the scrolling area and sizes the panel for it.
@@ -139,6 +147,7 @@ class QuotaPopoverViewController : public QWidget {
     void notifyBelowPercentChosen(int percent);
     void notifyCriticalPercentChosen(int percent);
     void trayIconStyleChosen(app::TrayIconStyle style);
+    void panelAppearanceChosen(app::PanelAppearance appearance);
 
   protected:
     void changeEvent(QEvent* event) override;
@@ -167,11 +176,14 @@ class QuotaPopoverViewController : public QWidget {
     std::map<model::ProviderKind, std::string> selectedWindowIDs_;
     ChartStyle chartStyle_ = ChartStyle::remaining;
     app::TrayIconStyle trayIconStyle_ = app::TrayIconStyle::automatic;
+    app::PanelAppearance panelAppearance_ = app::PanelAppearance::system;
     std::optional<std::string> startAtLoginError_;
     bool showsAccountDetails_ = false;
     bool isRefreshing_ = false;
     std::optional<std::string> historyError_;
     Mode mode_ = Mode::overview;
+    // The screen the installed document shows.
+    std::optional<Mode> renderedMode_;
     std::vector<ProviderViewState> states_;
     std::shared_ptr<const app::BoardOutlooks> outlooks_;
     localservices::LocalServicesViewState localServices_;

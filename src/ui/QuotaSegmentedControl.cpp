@@ -1,20 +1,131 @@
 #include "ui/QuotaSegmentedControl.h"
 
+#include <map>
+
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 
+#include "ui/PanelWidgetKit.h"
 #include "ui/QuotaTheme.h"
 
 namespace kestrane::ui {
 
+namespace {
+
+// One segment, a tab of the list.
+class SegmentAccessible final : public QAccessibleInterface {
+  public:
+    SegmentAccessible(QuotaSegmentedControl* control, int index)
+        : control_(control), index_(index) {}
+
+    bool isValid() const override { return control_ && index_ < control_->segmentCount(); }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override {
+        return control_ ? control_->window()->windowHandle() : nullptr;
+    }
+    QAccessibleInterface* parent() const override {
+        return QAccessible::queryAccessibleInterface(control_.data());
+    }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QString text(QAccessible::Text t) const override {
+        if (!control_ || t != QAccessible::Name) return {};
+        return control_->label(index_);
+    }
+    void setText(QAccessible::Text, const QString&) override {}
+    QRect rect() const override {
+        if (!control_) return {};
+        const QRect local = control_->segmentRect(index_).toRect();
+        return QRect(control_->mapToGlobal(local.topLeft()), local.size());
+    }
+    QAccessible::Role role() const override { return QAccessible::PageTab; }
+    QAccessible::State state() const override {
+        QAccessible::State state;
+        state.selectable = true;
+        state.selected = control_ && control_->selectedSegment() == index_;
+        state.focusable = true;
+        state.focused = state.selected && control_ && control_->hasFocus();
+        return state;
+    }
+
+  private:
+    QPointer<QuotaSegmentedControl> control_;
+    int index_;
+};
+
+// The control: a list of tabs, named by the owner, its value the selected label.
+class SegmentedControlAccessible final : public QAccessibleWidget {
+  public:
+    explicit SegmentedControlAccessible(QuotaSegmentedControl* control)
+        : QAccessibleWidget(control, QAccessible::PageTabList) {}
+
+    QuotaSegmentedControl* control() const { return static_cast<QuotaSegmentedControl*>(widget()); }
+    int childCount() const override { return control()->segmentCount(); }
+    QAccessibleInterface* child(int index) const override {
+        if (index < 0 || index >= childCount()) return nullptr;
+        auto found = children_.find(index);
+        if (found == children_.end()) {
+            auto* segment = new SegmentAccessible(control(), index);
+            QAccessible::registerAccessibleInterface(segment);
+            found = children_.emplace(index, segment).first;
+        }
+        return found->second;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        for (const auto& [index, segment] : children_) {
+            if (segment == child) return index;
+        }
+        return -1;
+    }
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value) return control()->label(control()->selectedSegment());
+        return QAccessibleWidget::text(t);
+    }
+    ~SegmentedControlAccessible() override {
+        for (const auto& [index, segment] : children_) {
+            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(segment));
+        }
+    }
+
+  private:
+    mutable std::map<int, QAccessibleInterface*> children_;
+};
+
+QAccessibleInterface* segmentedControlFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String("kestrane::ui::QuotaSegmentedControl") && object &&
+        object->isWidgetType()) {
+        return new SegmentedControlAccessible(static_cast<QuotaSegmentedControl*>(object));
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void QuotaSegmentedControl::installAccessibility() {
+    static const bool installed = [] {
+        QAccessible::installFactory(segmentedControlFactory);
+        return true;
+    }();
+    (void)installed;
+}
+
 QuotaSegmentedControl::QuotaSegmentedControl(QStringList labels, int width,
                                              std::function<void(int)> action, QWidget* parent)
     : QWidget(parent), labels_(std::move(labels)), action_(std::move(action)) {
+    installAccessibility();
     setFixedSize(width, controlHeight);
     setCursor(Qt::PointingHandCursor);
+    // Like the panel's buttons: Tab reaches it, a click does not leave a focus mark behind.
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void QuotaSegmentedControl::setSelectedSegment(int index) {
@@ -69,16 +180,59 @@ void QuotaSegmentedControl::paintEvent(QPaintEvent*) {
                                 : QuotaTheme::muted().resolve(*this));
         painter.drawText(labelRect(i), Qt::AlignCenter, displayedLabel(i));
     }
+    if (hasFocus()) {
+        PanelWidgetKit::paintFocusRing(painter, segmentRect(std::max(0, selected_)), 6, *this);
+    }
 }
 
 void QuotaSegmentedControl::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
     for (int i = 0; i < segmentCount(); ++i) {
         if (segmentRect(i).contains(event->position())) {
-            setSelectedSegment(i);
-            if (action_) action_(i);
+            choose(i);
             return;
         }
+    }
+}
+
+void QuotaSegmentedControl::choose(int index) {
+    setSelectedSegment(index);
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent changed(this, label(index));
+        QAccessible::updateAccessibility(&changed);
+    }
+    // The action may rebuild the screen and delete this control: nothing after it.
+    if (action_) action_(index);
+}
+
+void QuotaSegmentedControl::keyPressEvent(QKeyEvent* event) {
+    if (segmentCount() == 0 || !isEnabled()) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    const int current = std::max(0, selected_);
+    switch (event->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Up:
+            if (current > 0) choose(current - 1);
+            return;
+        case Qt::Key_Right:
+        case Qt::Key_Down:
+            if (current + 1 < segmentCount()) choose(current + 1);
+            return;
+        case Qt::Key_Home:
+            if (current != 0) choose(0);
+            return;
+        case Qt::Key_End:
+            if (current != segmentCount() - 1) choose(segmentCount() - 1);
+            return;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            choose(current);
+            return;
+        default:
+            QWidget::keyPressEvent(event);
     }
 }
 

@@ -17,6 +17,46 @@ bool isDark(const QPalette& palette) {
            palette.color(QPalette::WindowText).lightness();
 }
 
+bool isDark(app::PanelAppearance choice, std::optional<bool> desktopPrefersDark,
+            const QPalette& palette) {
+    switch (choice) {
+        case app::PanelAppearance::light:
+            return false;
+        case app::PanelAppearance::dark:
+            return true;
+        case app::PanelAppearance::system:
+            break;
+    }
+    if (desktopPrefersDark) return *desktopPrefersDark;
+    return isDark(palette);
+}
+
+QPalette palette(bool dark, QPalette base) {
+    const auto set = [&base, dark](QPalette::ColorRole role, const NamedColor& color) {
+        base.setColor(role, color.resolve(dark));
+    };
+    set(QPalette::Window, background());
+    set(QPalette::WindowText, text());
+    set(QPalette::Base, card());
+    set(QPalette::AlternateBase, panel());
+    set(QPalette::Text, text());
+    set(QPalette::Button, panel());
+    set(QPalette::ButtonText, text());
+    set(QPalette::ToolTipBase, card());
+    set(QPalette::ToolTipText, text());
+    set(QPalette::PlaceholderText, muted());
+    set(QPalette::Highlight, information());
+    set(QPalette::HighlightedText, background());
+    set(QPalette::Light, card());
+    set(QPalette::Midlight, panel());
+    set(QPalette::Mid, separator());
+    set(QPalette::Dark, track());
+    base.setColor(QPalette::Disabled, QPalette::WindowText, muted().resolve(dark));
+    base.setColor(QPalette::Disabled, QPalette::Text, muted().resolve(dark));
+    base.setColor(QPalette::Disabled, QPalette::ButtonText, muted().resolve(dark));
+    return base;
+}
+
 NamedColor color(const QString& name, QRgb light, QRgb dark) {
     return NamedColor(QStringLiteral("Kestrane.") + name, light, dark);
 }

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <optional>
+
 #include <QColor>
 #include <QPalette>
 #include <QString>
+
+#include "app/settings/PanelAppearancePreference.h"
 
 class QWidget;
 
@@ -32,6 +36,16 @@ namespace QuotaTheme {
 // Dark when the palette's window background is darker than its text, which is how a dark
 // system palette shows itself on every toolkit theme we meet.
 bool isDark(const QPalette& palette);
+
+// Whether the panel is dark: the user's choice, else the desktop's stated preference (the
+// portal's colour scheme; nothing when it states none), else the palette.
+bool isDark(app::PanelAppearance choice, std::optional<bool> desktopPrefersDark,
+            const QPalette& palette);
+
+// A palette of the panel's own colours, light or dark, over `base`. Set on the panel's window,
+// every surface below it resolves its colours for that appearance and is told by a
+// PaletteChange, so a change recolours the open panel without building it again.
+QPalette palette(bool dark, QPalette base = QPalette());
 
 // A colour named "Kestrane." + `name`.
 NamedColor color(const QString& name, QRgb light, QRgb dark);

@@ -42,30 +42,47 @@ QStringList SettingsScreen::trayIconStyleLabels() {
     return {QStringLiteral("автоматически"), QStringLiteral("светлые"), QStringLiteral("тёмные")};
 }
 
+QStringList SettingsScreen::panelAppearanceLabels() {
+    return {QStringLiteral("как в системе"), QStringLiteral("светлое"), QStringLiteral("тёмное")};
+}
+
+namespace {
+
+// A title over a segmented control as wide as the document ("автоматически" needs the room).
+QWidget* makeChoiceRow(const QString& title, const QString& name, const QStringList& labels,
+                       int selected, const std::function<void(int)>& action, QWidget* parent) {
+    auto* row = Kit::makeTransparent(parent);
+    row->setFixedWidth(Kit::documentWidth);
+    auto* layout = new QVBoxLayout(row);
+    layout->setContentsMargins(0, 10, 0, 10);
+    layout->setSpacing(8);
+    layout->addWidget(Kit::makeLabel(title, 12, QFont::Normal, QuotaTheme::text(), row));
+    auto* control = new QuotaSegmentedControl(labels, Kit::documentWidth, action, row);
+    control->setObjectName(name);
+    control->setAccessibleName(title);
+    control->setSelectedSegment(selected);
+    layout->addWidget(control);
+    return row;
+}
+
+}  // namespace
+
 // --- The program on the desktop ------------------------------------------------------------
-// The tray icons' tint (the desktop's scheme, or always light or dark for panels it does not
-// describe) and the XDG autostart entry.
+// The panel's appearance and the tray icons' tint (each the desktop's scheme, or always light
+// or dark for whoever wants otherwise) and the XDG autostart entry.
 QWidget* SettingsScreen::makeDesktopRows(QWidget* parent) const {
     auto* block = Kit::makeTransparent(parent);
     block->setObjectName(QStringLiteral("desktopSettings"));
     QVBoxLayout* stack = Kit::makeStack(block, 0);
     stack->addWidget(Kit::makeDivider(block));
-
-    // The label above a control as wide as the document: "автоматически" needs the room.
-    auto* tint = Kit::makeTransparent(block);
-    tint->setFixedWidth(Kit::documentWidth);
-    auto* tintLayout = new QVBoxLayout(tint);
-    tintLayout->setContentsMargins(0, 10, 0, 10);
-    tintLayout->setSpacing(8);
-    tintLayout->addWidget(Kit::makeLabel(QStringLiteral("Значки в трее"), 12, QFont::Normal,
-                                         QuotaTheme::text(), tint));
-    auto* styles = new QuotaSegmentedControl(trayIconStyleLabels(), Kit::documentWidth,
-                                             context_.actions.trayIconStyleSelected, tint);
-    styles->setObjectName(QStringLiteral("trayIconStyle"));
-    styles->setAccessibleName(QStringLiteral("Значки в трее"));
-    styles->setSelectedSegment(static_cast<int>(desktop_.trayIconStyle));
-    tintLayout->addWidget(styles);
-    stack->addWidget(tint);
+    stack->addWidget(makeChoiceRow(QStringLiteral("Оформление"), QStringLiteral("panelAppearance"),
+                                   panelAppearanceLabels(),
+                                   static_cast<int>(desktop_.panelAppearance),
+                                   context_.actions.panelAppearanceSelected, block));
+    stack->addWidget(Kit::makeDivider(block));
+    stack->addWidget(makeChoiceRow(QStringLiteral("Значки в трее"), QStringLiteral("trayIconStyle"),
+                                   trayIconStyleLabels(), static_cast<int>(desktop_.trayIconStyle),
+                                   context_.actions.trayIconStyleSelected, block));
 
     if (desktop_.startsAtLogin) {
         stack->addWidget(Kit::makeDivider(block));
@@ -80,17 +97,15 @@ QWidget* SettingsScreen::makeDesktopRows(QWidget* parent) const {
         auto* toggle = new PanelSwitch(QStringLiteral("Запускать при входе"), login);
         toggle->setObjectName(QStringLiteral("startAtLoginToggle"));
         toggle->setChecked(*desktop_.startsAtLogin);
-        QObject::connect(toggle, &QAbstractButton::clicked, &context_.owner,
-                         [action = context_.actions.startAtLoginToggled](bool checked) {
-                             action(checked);
-                         });
+        QObject::connect(
+            toggle, &QAbstractButton::clicked, &context_.owner,
+            [action = context_.actions.startAtLoginToggled](bool checked) { action(checked); });
         loginLayout->addWidget(toggle);
         stack->addWidget(login);
         if (desktop_.startAtLoginError) {
-            QLabel* error =
-                Kit::makeWrappingLabel(Kit::toQString(*desktop_.startAtLoginError), 11,
-                                       QFont::Normal, QuotaTheme::warning(),
-                                       Kit::documentWidth, block);
+            QLabel* error = Kit::makeWrappingLabel(Kit::toQString(*desktop_.startAtLoginError), 11,
+                                                   QFont::Normal, QuotaTheme::warning(),
+                                                   Kit::documentWidth, block);
             error->setObjectName(QStringLiteral("startAtLoginError"));
             stack->addWidget(error);
         }

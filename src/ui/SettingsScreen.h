@@ -7,8 +7,9 @@
 
 #include <QStringList>
 
-#include "app/settings/TrayIconPreference.h"
 #include "app/settings/NotificationThresholds.h"
+#include "app/settings/PanelAppearancePreference.h"
+#include "app/settings/TrayIconPreference.h"
 #include "ui/PanelScreenContext.h"
 #include "ui/ProviderViewState.h"
 
@@ -19,6 +20,7 @@ namespace kestrane::ui {
 // The rows about the program on the desktop, below the providers.
 struct DesktopSettingsState {
     app::TrayIconStyle trayIconStyle = app::TrayIconStyle::automatic;
+    app::PanelAppearance panelAppearance = app::PanelAppearance::system;
     // Whether the program starts at login; nothing leaves the switch out.
     std::optional<bool> startsAtLogin;
     // Why the last change of that switch failed.
@@ -26,8 +28,8 @@ struct DesktopSettingsState {
 };
 
 // The settings: one row per provider with its mark, name and the switch that shows it in the
-// tray, divided by hairlines; below them the notification settings, then the desktop rows (tray
-// icon tint, start at login).
+// tray, divided by hairlines; below them the notification settings, then the desktop rows (the
+// panel's appearance, tray icon tint, start at login).
 class SettingsScreen {
   public:
     // The notification settings as stored.
@@ -40,6 +42,8 @@ class SettingsScreen {
     static constexpr std::array<int, 3> criticalChoices{2, 5, 10};
     // The labels of the tray icon tint, in segment order.
     static QStringList trayIconStyleLabels();
+    // The labels of the panel's appearance, in segment order.
+    static QStringList panelAppearanceLabels();
 
     SettingsScreen(const std::vector<ProviderViewState>& states, Notifications notifications,
                    const DesktopSettingsState& desktop, const PanelScreenContext& context)

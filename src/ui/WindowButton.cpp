@@ -1,6 +1,7 @@
 #include "ui/WindowButton.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -32,6 +33,7 @@ void WindowButton::paintEvent(QPaintEvent*) {
         path.addRoundedRect(QRectF(rect()).adjusted(-4, 0, 4, 0), 5, 5);
         painter.fillPath(path, wash);
     }
+    if (hasFocus()) PanelWidgetKit::paintFocusRing(painter, QRectF(rect()), 5, *this);
 
     QFont valueFont = font();
     valueFont.setPixelSize(11);
@@ -54,6 +56,14 @@ void WindowButton::paintEvent(QPaintEvent*) {
 void WindowButton::changeEvent(QEvent* event) {
     if (event->type() == QEvent::PaletteChange) update();
     QAbstractButton::changeEvent(event);
+}
+
+void WindowButton::keyPressEvent(QKeyEvent* event) {
+    if (PanelWidgetKit::isEnterKey(event->key())) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void WindowButton::enterEvent(QEnterEvent* event) {

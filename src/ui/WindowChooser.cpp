@@ -8,6 +8,7 @@
 #include <QPainterPath>
 
 #include "ui/PanelButton.h"
+#include "ui/PanelWidgetKit.h"
 #include "ui/QuotaTheme.h"
 
 namespace kestrane::ui {
@@ -147,7 +148,9 @@ class WindowChooserList final : public QWidget {
         if (chooser) chooser->choose(index);
     }
 
+    // The focus goes back to the chooser, as from the toolkit's own pop-up.
     void dismiss() {
+        if (chooser_ && hasFocus()) chooser_->setFocus(Qt::PopupFocusReason);
         hide();
         deleteLater();
     }
@@ -163,10 +166,10 @@ WindowChooser::~WindowChooser() {
 
 QSize WindowChooser::sizeHint() const {
     const int textWidth = fontMetrics().horizontalAdvance(currentText());
-    return {std::min(maximumWidth(), textWidth + chevronGap + chevronSide + 2), 22};
+    return {std::min(maximumWidth(), textWidth + chevronGap + chevronSide + 2 + 2 * inset), 22};
 }
 
-QSize WindowChooser::minimumSizeHint() const { return {chevronSide + 20, 22}; }
+QSize WindowChooser::minimumSizeHint() const { return {chevronSide + 20 + 2 * inset, 22}; }
 
 void WindowChooser::showPopup() {
     if (list_ || count() == 0) return;
@@ -201,19 +204,31 @@ void WindowChooser::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
     const QColor color = QuotaTheme::muted().resolve(*this);
-    const qreal textRoom = width() - chevronGap - chevronSide;
+    const qreal textRoom = width() - chevronGap - chevronSide - 2 * inset;
     const QString title =
         fontMetrics().elidedText(currentText(), Qt::ElideRight, static_cast<int>(textRoom));
     const int titleWidth = fontMetrics().horizontalAdvance(title);
     painter.setPen(color);
     painter.setFont(font());
-    painter.drawText(QRectF(0, 0, titleWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter,
+    painter.drawText(QRectF(inset, 0, titleWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter,
                      title);
     const QImage chevron = PanelButton::symbolImage(QStringLiteral("chevron.down"), color,
                                                     chevronSide, devicePixelRatioF());
-    painter.drawImage(
-        QRectF(titleWidth + chevronGap, (height() - chevronSide) / 2.0, chevronSide, chevronSide),
-        chevron);
+    painter.drawImage(QRectF(inset + titleWidth + chevronGap, (height() - chevronSide) / 2.0,
+                             chevronSide, chevronSide),
+                      chevron);
+    if (hasFocus()) {
+        PanelWidgetKit::paintFocusRing(painter, QRectF(rect()), 5, *this);
+    }
+}
+
+void WindowChooser::keyPressEvent(QKeyEvent* event) {
+    // The toolkit opens the list on Space only; Enter opens it too, as on every other control.
+    if (PanelWidgetKit::isEnterKey(event->key())) {
+        showPopup();
+        return;
+    }
+    QComboBox::keyPressEvent(event);
 }
 
 }  // namespace kestrane::ui

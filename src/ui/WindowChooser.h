@@ -27,6 +27,7 @@ class WindowChooser : public QComboBox {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     friend class WindowChooserList;
@@ -35,6 +36,8 @@ class WindowChooser : public QComboBox {
 
     static constexpr int chevronGap = 4;
     static constexpr int chevronSide = 8;
+    // Room on either side of the title and chevron for the focus ring.
+    static constexpr int inset = 5;
     QPointer<WindowChooserList> list_;
 };
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLabel>
 
 #include <gtest/gtest.h>
 
@@ -95,6 +96,35 @@ TEST(QuotaPanelTest, TheOrdinaryWindowIsSquareAndOpaque) {
         EXPECT_EQ(image.pixelColor(corner), inside);
     }
     EXPECT_EQ(inside.alpha(), 255);
+}
+
+// The ordinary window keeps the panel's fixed size, offers no maximising, and shows its notice
+// as one line above the content; the floating panel shows none.
+TEST(QuotaPanelTest, TheOrdinaryWindowIsFixedWithoutMaximiseAndShowsItsNoticeInOneLine) {
+    QuotaPanel window(QuotaPanel::Presentation::window);
+    EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(window.windowFlags() & Qt::WindowCloseButtonHint);
+    window.setContentSize(QSize(448, 300));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize());
+    EXPECT_EQ(window.notice(), QString());
+    const QString text = QStringLiteral("Трей не найден: закрытие окна завершит Kestrane.");
+    window.setNotice(text);
+    EXPECT_EQ(window.notice(), text);
+    EXPECT_EQ(window.size(), QSize(448, 300 + QuotaPanel::noticeHeight));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize());
+    window.show([] { return std::nullopt; });
+    const auto* label = window.findChild<QLabel*>(QStringLiteral("windowNotice"));
+    ASSERT_TRUE(label);
+    EXPECT_TRUE(label->isVisible());
+    // One line: the whole text fits the width inside the margins.
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(text), label->contentsRect().width());
+    EXPECT_GE(label->contentsRect().height(), label->fontMetrics().height());
+    window.setNotice(QString());
+    EXPECT_EQ(window.size(), QSize(448, 300));
+
+    QuotaPanel floating(QuotaPanel::Presentation::floating);
+    floating.setNotice(text);
+    EXPECT_EQ(floating.notice(), QString());
 }
 
 TEST(QuotaPanelTest, WithoutAnAnchorThePanelStaysWhereItIs) {

@@ -535,6 +535,23 @@ TEST_F(QuotaPopoverViewControllerTest, DesktopRowsStoreTheIconTintAndSwitchStart
     EXPECT_EQ(tintChanges, 1);
     EXPECT_EQ(find<QuotaSegmentedControl>("trayIconStyle")->selectedSegment(), 1);
 
+    auto* appearance = find<QuotaSegmentedControl>("panelAppearance");
+    ASSERT_TRUE(appearance);
+    EXPECT_EQ(appearance->accessibleName(), "Оформление");
+    EXPECT_EQ(appearance->displayedLabel(0), "как в системе");
+    EXPECT_EQ(appearance->displayedLabel(1), "светлое");
+    EXPECT_EQ(appearance->displayedLabel(2), "тёмное");
+    EXPECT_EQ(appearance->selectedSegment(), 0);
+    std::vector<app::PanelAppearance> appearances;
+    QObject::connect(&controller(), &QuotaPopoverViewController::panelAppearanceChosen,
+                     [&](app::PanelAppearance chosen) { appearances.push_back(chosen); });
+    const QPointF point = appearance->segmentRect(2).center();
+    QMouseEvent press(QEvent::MouseButtonPress, point, appearance->mapToGlobal(point),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(appearance, &press);
+    EXPECT_EQ(appearances, (std::vector<app::PanelAppearance>{app::PanelAppearance::dark}));
+    EXPECT_EQ(find<QuotaSegmentedControl>("panelAppearance")->selectedSegment(), 2);
+
     auto* login = find<PanelSwitch>("startAtLoginToggle");
     ASSERT_TRUE(login);
     EXPECT_EQ(login->accessibleName(), "Запускать при входе");

@@ -49,6 +49,46 @@ TEST(QuotaThemeTest, NamedColoursResolveToTheirLightAndDarkValues) {
     EXPECT_EQ(&QuotaTheme::darkMuted(), &QuotaTheme::muted());
 }
 
+TEST(QuotaThemeTest, PanelIsDarkByTheUsersChoiceThenTheDesktopThenThePalette) {
+    using app::PanelAppearance;
+    const struct {
+        const char* name;
+        PanelAppearance choice;
+        std::optional<bool> desktopPrefersDark;
+        QPalette palette;
+        bool dark;
+    } cases[] = {
+        {"user light over a dark desktop", PanelAppearance::light, true, darkPalette(), false},
+        {"user dark over a light desktop", PanelAppearance::dark, false, lightPalette(), true},
+        // The palette of most desktops stays light however dark the portal says they are.
+        {"portal dark, light palette", PanelAppearance::system, true, lightPalette(), true},
+        {"portal light, dark palette", PanelAppearance::system, false, darkPalette(), false},
+        {"no preference, dark palette", PanelAppearance::system, std::nullopt, darkPalette(), true},
+        {"no preference, light palette", PanelAppearance::system, std::nullopt, lightPalette(),
+         false},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        EXPECT_EQ(
+            QuotaTheme::isDark(testCase.choice, testCase.desktopPrefersDark, testCase.palette),
+            testCase.dark);
+    }
+}
+
+TEST(QuotaThemeTest, ThePanelsOwnPaletteResolvesEveryColourForItsAppearance) {
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        // Over a base of the other appearance: the panel's palette wins.
+        const QPalette palette = QuotaTheme::palette(dark, dark ? lightPalette() : darkPalette());
+        EXPECT_EQ(QuotaTheme::isDark(palette), dark);
+        EXPECT_EQ(palette.color(QPalette::Window), QuotaTheme::background().resolve(dark));
+        EXPECT_EQ(palette.color(QPalette::WindowText), QuotaTheme::text().resolve(dark));
+        EXPECT_EQ(palette.color(QPalette::Disabled, QPalette::WindowText),
+                  QuotaTheme::muted().resolve(dark));
+        EXPECT_EQ(QuotaTheme::card().resolve(palette), QuotaTheme::card().resolve(dark));
+    }
+}
+
 TEST(QuotaThemeTest, SurfaceRecoloursWhenThePaletteChanges) {
     QuotaSurface surface(QuotaTheme::card(), std::nullopt, 8);
     surface.resize(60, 40);

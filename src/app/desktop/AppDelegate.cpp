@@ -2,12 +2,14 @@
 
 #include <algorithm>
 
+#include <QApplication>
 #include <QCursor>
 
 #include "app/desktop/TrayToolTip.h"
 #include "app/desktop/WakeObserver.h"
 #include "ui/QuotaPanel.h"
 #include "ui/QuotaPopoverViewController.h"
+#include "ui/QuotaTheme.h"
 
 namespace kestrane::app {
 
@@ -34,6 +36,9 @@ AppDelegate::AppDelegate(Dependencies dependencies)
     connect(&item, &StatusItem::clicked, this, &AppDelegate::togglePopover);
     connect(&item, &StatusItem::menuWillShow, this, &AppDelegate::showContextMenu);
     connect(&item, &StatusItem::quitRequested, this, &AppDelegate::quitApplication);
+    connect(&item, &StatusItem::screenRequested, this, &AppDelegate::showScreen);
+    connect(&item, &StatusItem::becameAvailable, this, &AppDelegate::updateWindowNotice);
+    connect(&item, &StatusItem::refreshRequested, this, &AppDelegate::refresh);
     connect(&localServices_, &LocalServicesController::changed, this, &AppDelegate::updatePopover);
 }
 
@@ -239,6 +244,8 @@ void AppDelegate::openPopover(bool asWindow) {
     controller->setStartsAtLogin = dependencies_.setStartsAtLogin;
     popoverController_ = controller;
     panel->setContentView(controller);
+    followAppearance();
+    updateWindowNotice();
     updatePopover();
 
     // Under the tray icons while the tray tells where they are; otherwise under the mouse
@@ -258,6 +265,14 @@ void AppDelegate::openPopover(bool asWindow) {
     visibleRefreshTimer_->setTimerType(Qt::CoarseTimer);
     connect(visibleRefreshTimer_.get(), &QTimer::timeout, this, &AppDelegate::backgroundRefresh);
     visibleRefreshTimer_->start();
+}
+
+void AppDelegate::updateWindowNotice() {
+    if (!popover_) return;
+    popover_->setNotice(
+        dependencies_.statusItem.isAvailable()
+            ? QStringLiteral("Трей появился: закрытое окно оставит Kestrane в трее.")
+            : QStringLiteral("Трей не найден: закрытие окна завершит Kestrane."));
 }
 
 void AppDelegate::connectPanel(ui::QuotaPopoverViewController* controller) {
@@ -284,6 +299,19 @@ void AppDelegate::connectPanel(ui::QuotaPopoverViewController* controller) {
         TrayIconPreference::write(dependencies_.defaults, style);
         if (dependencies_.trayIconStyleChanged) dependencies_.trayIconStyleChanged();
     });
+    connect(controller, &Controller::panelAppearanceChosen, this,
+            [this](PanelAppearance appearance) {
+                PanelAppearancePreference::write(dependencies_.defaults, appearance);
+                followAppearance();
+            });
+}
+
+void AppDelegate::followAppearance() {
+    if (!popover_) return;
+    const std::optional<bool> desktop =
+        dependencies_.desktopPrefersDark ? dependencies_.desktopPrefersDark() : std::nullopt;
+    popover_->setDark(ui::QuotaTheme::isDark(
+        PanelAppearancePreference::read(dependencies_.defaults), desktop, QApplication::palette()));
 }
 
 void AppDelegate::closePopover() {
@@ -291,6 +319,28 @@ void AppDelegate::closePopover() {
 }
 
 void AppDelegate::showContextMenu() { closePopover(); }
+
+void AppDelegate::showScreen(StatusItem::Screen screen) {
+    if (!isPopoverVisible()) {
+        openPopover(!dependencies_.statusItem.isAvailable());
+    } else {
+        popover_->raise();
+        popover_->activateWindow();
+    }
+    if (!popoverController_) return;
+    using Mode = ui::QuotaPopoverViewController::Mode;
+    switch (screen) {
+        case StatusItem::Screen::overview:
+            popoverController_->showMode(Mode::overview);
+            return;
+        case StatusItem::Screen::services:
+            popoverController_->showMode(Mode::services);
+            return;
+        case StatusItem::Screen::settings:
+            popoverController_->showMode(Mode::settings);
+            return;
+    }
+}
 
 void AppDelegate::quitApplication() {
     if (dependencies_.quit) dependencies_.quit();

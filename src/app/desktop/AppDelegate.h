@@ -20,6 +20,7 @@
 #include "app/desktop/LocalServicesBackend.h"
 #include "app/desktop/LocalServicesController.h"
 #include "app/desktop/StatusItem.h"
+#include "app/settings/PanelAppearancePreference.h"
 #include "app/settings/ProviderPreferences.h"
 #include "app/settings/TrayIconPreference.h"
 #include "app/status/StatusPublisher.h"
@@ -76,6 +77,9 @@ class AppDelegate : public QObject {
         // The settings screen's desktop rows: the tray icons' tint was changed; starting at
         // login (no switch without them).
         std::function<void()> trayIconStyleChanged;
+        // Whether the desktop asks for a dark scheme (the portal); nothing when it does not
+        // say. Unset: the palette decides unless the user chose.
+        std::function<std::optional<bool>()> desktopPrefersDark;
         std::function<bool()> startsAtLogin;
         std::function<void(bool)> setStartsAtLogin;
         // Told the state after each refresh and switch, for `kestrane --status`; unset in tests.
@@ -105,8 +109,13 @@ class AppDelegate : public QObject {
     // Status item and panel.
     void togglePopover();
     void showContextMenu();
+    // The panel open on this screen (the tray menu's items).
+    void showScreen(StatusItem::Screen screen);
     void quitApplication();
     void updatePopover();
+    // Light or dark for the open panel, after the user's choice or the desktop's scheme
+    // changed.
+    void followAppearance();
     // Another start of the program asked for us: the panel opens (or comes to the front).
     void activate();
 
@@ -130,6 +139,8 @@ class AppDelegate : public QObject {
     void followTimeZone(platform::Date now);
     void connectPanel(ui::QuotaPopoverViewController* controller);
     void openPopover(bool asWindow);
+    // The ordinary window's line: why it is a window and what closing it does.
+    void updateWindowNotice();
     void publishStatus();
     void closePopover();
     bool isPopoverVisible() const;

@@ -108,6 +108,12 @@ std::optional<ColorSchemeWatcher::Scheme> ColorSchemeWatcher::schemeFromValue(
     return static_cast<Scheme>(number);
 }
 
+std::optional<bool> ColorSchemeWatcher::prefersDark(std::optional<Scheme> scheme) {
+    if (scheme == Scheme::dark) return true;
+    if (scheme == Scheme::light) return false;
+    return std::nullopt;
+}
+
 QColor ColorSchemeWatcher::iconColor(TrayIconStyle style, std::optional<Scheme> portalScheme,
                                      const QPalette& palette) {
     switch (style) {

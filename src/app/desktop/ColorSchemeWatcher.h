@@ -28,6 +28,9 @@ class ColorSchemeWatcher final : public QObject {
 
     // What the portal said last; nothing before it answered or without a portal.
     std::optional<Scheme> portalScheme() const { return portalScheme_; }
+    // Whether the portal asks for dark: nothing when it states no preference or is absent.
+    std::optional<bool> prefersDark() const { return prefersDark(portalScheme_); }
+    static std::optional<bool> prefersDark(std::optional<Scheme> scheme);
 
     // The icon colour for a panel described by the user's choice, then the portal, then the
     // palette: light icons on a dark panel and dark ones on a light panel.

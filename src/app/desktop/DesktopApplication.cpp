@@ -184,10 +184,13 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
         .refreshInterval = refreshInterval(environment),
         .timeZone = &timeZone,
         .trayIconStyleChanged = [&statusItem] { statusItem.redraw(); },
+        .desktopPrefersDark = [&colorScheme] { return colorScheme.prefersDark(); },
         .startsAtLogin = [&autostart] { return autostart.isEnabled(); },
         .setStartsAtLogin = [&autostart](bool enabled) { autostart.setEnabled(enabled); },
         .status = StatusFileWriter::forSession(environment),
     });
+    QObject::connect(&colorScheme, &ColorSchemeWatcher::changed, &delegate,
+                     [&delegate] { delegate.followAppearance(); });
     QObject::connect(&instance, &SingleInstance::activated, &delegate,
                      [&delegate] { delegate.activate(); });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,

@@ -23,11 +23,21 @@ class StatusItem : public QObject {
     // Whether a tray exists; it may turn up later, and then shows what was last given.
     virtual bool isAvailable() const = 0;
 
+    // The screens of the panel the menu opens.
+    enum class Screen { overview, services, settings };
+
   signals:
     // A left click.
     void clicked();
+    // A tray turned up after the start (isAvailable is true from now on).
+    void becameAvailable();
     // The context menu (right click) is about to show.
     void menuWillShow();
+    // The menu asked for a screen of the panel ("Показать лимиты", "Локальные сервисы",
+    // "Настройки").
+    void screenRequested(kestrane::app::StatusItem::Screen screen);
+    // "Обновить" in the menu, or a middle click.
+    void refreshRequested();
     // "Выйти из Kestrane" was chosen.
     void quitRequested();
 };

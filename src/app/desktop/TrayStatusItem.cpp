@@ -31,9 +31,21 @@ std::string toolTip(const ui::MenuBarBadgeRenderer::Content& content, std::size_
 TrayStatusItem::TrayStatusItem(std::function<QColor()> iconColor)
     : iconColor_(std::move(iconColor)) {
     connect(&tray_, &TrayAvailabilityWatcher::appeared, this, &TrayStatusItem::trayAppeared);
-    QAction* quit = menu_.addAction(QStringLiteral("Выйти из Kestrane"));
-    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    connect(quit, &QAction::triggered, this, &StatusItem::quitRequested);
+    const auto addScreen = [this](const QString& text, Screen screen) {
+        QAction* action = menu_.addAction(text);
+        connect(action, &QAction::triggered, this,
+                [this, screen] { emit screenRequested(screen); });
+        return action;
+    };
+    menu_.setDefaultAction(addScreen(QStringLiteral("Показать лимиты"), Screen::overview));
+    connect(menu_.addAction(QStringLiteral("Обновить")), &QAction::triggered, this,
+            &StatusItem::refreshRequested);
+    addScreen(QStringLiteral("Локальные сервисы"), Screen::services);
+    addScreen(QStringLiteral("Настройки"), Screen::settings);
+    menu_.addSeparator();
+    // No shortcut shown: nothing would take it while the menu is closed.
+    connect(menu_.addAction(QStringLiteral("Выйти из Kestrane")), &QAction::triggered, this,
+            &StatusItem::quitRequested);
     connect(&menu_, &QMenu::aboutToShow, this, &StatusItem::menuWillShow);
 }
 
@@ -43,6 +55,7 @@ bool TrayStatusItem::isAvailable() const { return tray_.isAvailable(); }
 
 void TrayStatusItem::trayAppeared() {
     if (content_) show(*content_);
+    emit becameAvailable();
 }
 
 void TrayStatusItem::redraw() { apply(); }
@@ -76,6 +89,8 @@ void TrayStatusItem::setIconCount(std::size_t count) {
         connect(icon.get(), &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
                     if (reason == QSystemTrayIcon::Trigger) emit clicked();
+                    // A middle click (SecondaryActivate on StatusNotifierItem hosts).
+                    if (reason == QSystemTrayIcon::MiddleClick) emit refreshRequested();
                 });
         icons_.push_back(std::move(icon));
     }

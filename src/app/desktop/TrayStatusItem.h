@@ -14,6 +14,13 @@ namespace kestrane::app {
 // The status item on Linux trays. A tray gives every icon a square slot and squeezes a wide
 // image into it, so each badge entry gets its own icon (mark above, value below), in badge
 // order; every icon has the same clicks and the same menu, and its own provider's tool tip.
+// The menu is the whole program for hosts that open it on a left click (GNOME's AppIndicator
+// extension): the limits first, a refresh, the services, the settings, and quitting; a middle
+// click refreshes.
+//
+// On StatusNotifierItem hosts Qt gives every icon the application's name as its Id and Title
+// and offers no way to change either; the provider shows in the tool tip's title, which is
+// the icon's own.
 // Icons are made only once a tray exists (see TrayAvailabilityWatcher); until then the
 // content is kept, and shown when one appears.
 class TrayStatusItem final : public StatusItem {

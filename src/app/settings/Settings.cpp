@@ -50,6 +50,15 @@ std::optional<TrayIconStyle> decodeTrayIconStyle(const Json& stored) {
     return std::nullopt;
 }
 
+std::optional<PanelAppearance> decodePanelAppearance(const Json& stored) {
+    if (!stored.is_string()) return std::nullopt;
+    const auto& text = stored.get_ref<const std::string&>();
+    if (text == "system") return PanelAppearance::system;
+    if (text == "light") return PanelAppearance::light;
+    if (text == "dark") return PanelAppearance::dark;
+    return std::nullopt;
+}
+
 Json encodeToggles(const ProviderToggles& toggles) {
     Json object = Json::object();
     for (const auto& [name, enabled] : toggles) object[name] = enabled;
@@ -71,6 +80,18 @@ Json encodeTrayIconStyle(const TrayIconStyle& style) {
             break;
     }
     return Json("automatic");
+}
+
+Json encodePanelAppearance(const PanelAppearance& appearance) {
+    switch (appearance) {
+        case PanelAppearance::light:
+            return Json("light");
+        case PanelAppearance::dark:
+            return Json("dark");
+        case PanelAppearance::system:
+            break;
+    }
+    return Json("system");
 }
 
 }  // namespace kestrane::app::settings

@@ -20,6 +20,11 @@ namespace kestrane::app {
 // (a dark bar on a light desktop) need the user's word.
 enum class TrayIconStyle { automatic, light, dark };
 
+// How the panel looks: as the desktop says (the portal's colour scheme, else the palette), or
+// always light or always dark. Many desktops never put their dark scheme into Qt's palette,
+// and some users want the panel unlike the rest of their desktop.
+enum class PanelAppearance { system, light, dark };
+
 // The provider toggles as stored: raw value → switched on. Entries this build does not know
 // (another build's providers, another spelling) are kept, so writing one toggle drops none.
 using ProviderToggles = std::map<std::string, bool, std::less<>>;
@@ -68,11 +73,14 @@ std::optional<bool> decodeBoolean(const platform::Json& stored);
 std::optional<int> decodePercent(const platform::Json& stored);
 // Exactly "automatic", "light" or "dark".
 std::optional<TrayIconStyle> decodeTrayIconStyle(const platform::Json& stored);
+// Exactly "system", "light" or "dark".
+std::optional<PanelAppearance> decodePanelAppearance(const platform::Json& stored);
 
 platform::Json encodeToggles(const ProviderToggles& toggles);
 // The raw value; null for no provider.
 platform::Json encodeProvider(const std::optional<model::ProviderKind>& provider);
 platform::Json encodeTrayIconStyle(const TrayIconStyle& style);
+platform::Json encodePanelAppearance(const PanelAppearance& appearance);
 template <class T>
 platform::Json encodePlain(const T& value) {
     return platform::Json(value);
@@ -135,10 +143,17 @@ inline constexpr Setting<TrayIconStyle> trayIconStyle{
     .encode = encodeTrayIconStyle,
 };
 
+inline constexpr Setting<PanelAppearance> panelAppearance{
+    .key = "panelAppearance",
+    .fallback = [] { return PanelAppearance::system; },
+    .decode = decodePanelAppearance,
+    .encode = encodePanelAppearance,
+};
+
 // Every key above; no two settings share one.
 inline constexpr std::array allKeys{
     providerToggles.key,    selectedProvider.key,      chartShowsBurn.key, notificationsEnabled.key,
-    notifyBelowPercent.key, notifyCriticalPercent.key, trayIconStyle.key,
+    notifyBelowPercent.key, notifyCriticalPercent.key, trayIconStyle.key, panelAppearance.key,
 };
 
 }  // namespace settings

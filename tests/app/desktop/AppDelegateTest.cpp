@@ -1,14 +1,17 @@
 #include "app/desktop/AppDelegate.h"
 
+#include <cstdlib>
 #include <mutex>
 
 #include <QCoreApplication>
+#include <QLabel>
 
 #include <gtest/gtest.h>
 
 #include "app/board/StoredUsageHistory.h"
 #include "app/board/TimeZoneWatch.h"
 #include "app/desktop/ManualRunner.h"
+#include "app/settings/PanelAppearancePreference.h"
 #include "app/settings/TrayIconPreference.h"
 #include "history/UsageHistoryStore.h"
 #include "platform/Calendar.h"
@@ -17,6 +20,7 @@
 #include "support/TempDirectory.h"
 #include "ui/QuotaPanel.h"
 #include "ui/QuotaPopoverViewController.h"
+#include "ui/QuotaTheme.h"
 
 namespace kestrane::app {
 namespace {
@@ -131,6 +135,7 @@ struct Changes {
     UsageNotifier* notifier = nullptr;
     TimeZoneWatch* timeZone = nullptr;
     std::function<void()> trayIconStyleChanged;
+    std::function<std::optional<bool>()> desktopPrefersDark;
 };
 
 class AppDelegateTest : public ::testing::Test {
@@ -159,6 +164,7 @@ class AppDelegateTest : public ::testing::Test {
             .notifier = changes.notifier,
             .timeZone = changes.timeZone,
             .trayIconStyleChanged = std::move(changes.trayIconStyleChanged),
+            .desktopPrefersDark = std::move(changes.desktopPrefersDark),
             .status = publisher_,
         });
     }
@@ -469,12 +475,47 @@ TEST_F(AppDelegateTest, MenuClosesThePanelAndItsItemQuits) {
     EXPECT_TRUE(delegate_->popover());
 }
 
+TEST_F(AppDelegateTest, MenuItemsOpenTheirScreenAndRefresh) {
+    using Mode = ui::QuotaPopoverViewController::Mode;
+    using Screen = StatusItem::Screen;
+    enableOnly({ProviderKind::codex});
+    delegate_->applicationDidFinishLaunching();
+    runner_.finishAll();
+    const struct {
+        const char* name;
+        Screen screen;
+        Mode mode;
+    } cases[] = {
+        {"settings", Screen::settings, Mode::settings},
+        {"services", Screen::services, Mode::services},
+        {"limits", Screen::overview, Mode::overview},
+    };
+    for (const bool open : {false, true}) {
+        for (const auto& testCase : cases) {
+            SCOPED_TRACE(std::string(testCase.name) + (open ? ", panel open" : ", panel closed"));
+            if (!open && delegate_->popover()) delegate_->popover()->close();
+            emit statusItem_.screenRequested(testCase.screen);
+            ASSERT_TRUE(delegate_->popover());
+            EXPECT_TRUE(delegate_->popover()->isVisible());
+            EXPECT_EQ(delegate_->popover()->presentation(), ui::QuotaPanel::Presentation::floating);
+            EXPECT_EQ(delegate_->popoverController()->mode(), testCase.mode);
+        }
+    }
+    // "Обновить" (and a middle click, which the tray item reports the same way): one fetch.
+    const std::size_t before = fetch_.calls().size();
+    emit statusItem_.refreshRequested();
+    runner_.finishAll();
+    EXPECT_EQ(fetch_.calls().size(), before + 1);
+    delegate_->popover()->close();
+}
+
 TEST_F(AppDelegateTest, WithoutATrayThePanelOpensAsAWindowAndClosingItQuits) {
     statusItem_.available = false;
     delegate_->applicationDidFinishLaunching();
     ASSERT_TRUE(delegate_->popover());
     EXPECT_EQ(delegate_->popover()->presentation(), ui::QuotaPanel::Presentation::window);
     EXPECT_TRUE(delegate_->popover()->isVisible());
+    EXPECT_EQ(delegate_->popover()->notice(), "Трей не найден: закрытие окна завершит Kestrane.");
     delegate_->popover()->close();
     EXPECT_EQ(quits_, 1);
 }
@@ -485,6 +526,9 @@ TEST_F(AppDelegateTest, OnceATrayAppearedClosingTheWindowKeepsTheProgram) {
     ASSERT_TRUE(delegate_->popover());
     // The panel came up before the tray; now the tray is there and shows the icons.
     statusItem_.available = true;
+    emit statusItem_.becameAvailable();
+    EXPECT_EQ(delegate_->popover()->notice(),
+              "Трей появился: закрытое окно оставит Kestrane в трее.");
     delegate_->popover()->close();
     EXPECT_EQ(quits_, 0);
     // From now on the panel opens as the floating panel.
@@ -653,6 +697,72 @@ TEST_F(AppDelegateTest, SettingsChosenInThePanelAreStoredByTheCoordinator) {
     EXPECT_EQ(preferences.notificationThresholds(), (NotificationThresholds{30, 10}));
     EXPECT_EQ(TrayIconPreference::read(defaults_), TrayIconStyle::dark);
     EXPECT_EQ(tintChanges, 1);
+    delegate->togglePopover();
+}
+
+// The open panel follows the portal's scheme and the user's choice as they change: the same
+// panel and controller, every surface drawn in the new colours.
+TEST_F(AppDelegateTest, OpenPanelFollowsThePortalAndTheUsersAppearance) {
+    std::optional<bool> portalDark = true;
+    const auto delegate = build({.desktopPrefersDark = [&portalDark] { return portalDark; }});
+    delegate->togglePopover();
+    ui::QuotaPanel* panel = delegate->popover();
+    ui::QuotaPopoverViewController* controller = delegate->popoverController();
+    ASSERT_TRUE(panel && controller);
+    QCoreApplication::processEvents();
+    // The backdrop's left margin, and the title's ink.
+    const auto backdrop = [&] {
+        return panel->grab().toImage().pixelColor(6, panel->height() - 40);
+    };
+    // The floating panel's backdrop is a touch translucent: its colour comes back rounded.
+    const auto near = [](QColor shown, QColor expected) {
+        return std::abs(shown.red() - expected.red()) <= 2 &&
+               std::abs(shown.green() - expected.green()) <= 2 &&
+               std::abs(shown.blue() - expected.blue()) <= 2;
+    };
+    const auto title = [&] {
+        return controller->findChild<QLabel*>(QStringLiteral("title"))
+                   ->palette()
+                   .color(QPalette::WindowText)
+                   .rgb() &
+               0xFFFFFF;
+    };
+    const auto expect = [&](bool dark) {
+        EXPECT_EQ(ui::QuotaTheme::isDark(panel->palette()), dark);
+        EXPECT_PRED2(near, backdrop(), ui::QuotaTheme::background().resolve(dark));
+        EXPECT_EQ(title(), ui::QuotaTheme::muted().resolve(dark).rgb() & 0xFFFFFF);
+    };
+    {
+        SCOPED_TRACE("portal dark at opening");
+        expect(true);
+    }
+    portalDark = false;
+    delegate->followAppearance();
+    {
+        SCOPED_TRACE("portal turned light");
+        expect(false);
+    }
+    portalDark = std::nullopt;
+    controller->panelAppearanceSelected(2);
+    {
+        SCOPED_TRACE("the user chose dark");
+        EXPECT_EQ(PanelAppearancePreference::read(defaults_), PanelAppearance::dark);
+        expect(true);
+    }
+    portalDark = false;
+    delegate->followAppearance();
+    {
+        SCOPED_TRACE("the user's choice outweighs the portal");
+        expect(true);
+    }
+    controller->panelAppearanceSelected(0);
+    {
+        SCOPED_TRACE("back to the system: the portal's light");
+        EXPECT_EQ(PanelAppearancePreference::read(defaults_), PanelAppearance::system);
+        expect(false);
+    }
+    EXPECT_EQ(delegate->popover(), panel);
+    EXPECT_EQ(delegate->popoverController(), controller);
     delegate->togglePopover();
 }
 

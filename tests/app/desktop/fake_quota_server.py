@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Answers the Claude and Kimi usage requests of the whole-application tray tests with the
-fixtures, on a free loopback port that it prints first. usage: fake_quota_server.py <fixtures>"""
+fixtures, on a free loopback port that it prints first; each request's path is appended to the
+log, when one is given. usage: fake_quota_server.py <fixtures> [<request log>]"""
 import http.server
 import pathlib
 import sys
 
 fixtures = pathlib.Path(sys.argv[1])
+log = pathlib.Path(sys.argv[2]) if len(sys.argv) > 2 else None
 answers = {
     "/api/oauth/usage": fixtures / "claude" / "usage_full.json",
     "/coding/v1/usages": fixtures / "kimi" / "usages.json",
@@ -15,6 +17,9 @@ answers = {
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         path = self.path.split("?")[0]
+        if log:
+            with log.open("a") as requests:
+                requests.write(path + "\n")
         body = answers[path].read_bytes() if path in answers else b"{}"
         self.send_response(200 if path in answers else 404)
         self.send_header("Content-Type", "application/json")

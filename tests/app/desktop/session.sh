@@ -11,6 +11,10 @@
 #   wait_for TENTHS CONDITION polls a shell condition every 0.1 s, at most TENTHS times
 #   now_ms                    the wall clock in milliseconds, for the figures the tests print
 #   stop_processes            ends everything in pids (end_session does it at exit)
+#   pixel IMAGE X Y           one pixel of a screenshot as RRGGBB (needs ImageMagick's convert)
+#   near_colour RRGGBB RRGGBB TOLERANCE
+#                             whether two colours differ by at most TOLERANCE in every channel
+#                             (a translucent panel lets a little of the desktop through)
 #   end_session               the EXIT trap: a script with more to clean sets its own trap
 #                             and calls end_session from it
 #
@@ -26,7 +30,8 @@
 #                             the fake settings portal on the session bus preferring SCHEME
 #                             (0 none, 1 dark, 2 light), until it answers
 #   start_fake_quota_server FIXTURES
-#                             fake_quota_server.py; sets port
+#                             fake_quota_server.py; sets port; every request's path goes to
+#                             $work/requests.log
 
 session_helpers=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 session_start_tenths=300
@@ -79,6 +84,21 @@ wait_for() {
 
 now_ms() { date +%s%3N; }
 
+pixel() {
+    convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- 2>/dev/null |
+        grep -o '#[0-9A-Fa-f]\{6\}' | head -n1 | tr -d '#' | tr a-f A-F
+}
+
+near_colour() {
+    [[ "$1" =~ ^[0-9A-F]{6}$ && "$2" =~ ^[0-9A-F]{6}$ ]] || return 1
+    local i a b
+    for i in 0 2 4; do
+        a=$(( 16#${1:i:2} ))
+        b=$(( 16#${2:i:2} ))
+        (( a - b <= $3 && b - a <= $3 )) || return 1
+    done
+}
+
 # Xvfb picks a free display number itself and writes it to the descriptor given once it
 # accepts clients.
 start_xvfb() {
@@ -120,7 +140,7 @@ start_fake_portal() {
 
 # The server prints its port first; the descriptor stays open for the session.
 start_fake_quota_server() {
-    exec 4< <(python3 "$session_helpers/fake_quota_server.py" "$1")
+    exec 4< <(python3 "$session_helpers/fake_quota_server.py" "$1" "$work/requests.log")
     pids+=($!)
     read -r -t $(( session_start_tenths / 10 )) port <&4
 }

@@ -5,8 +5,14 @@
 #  - three icons register with the bar's watcher, each tool tip naming its own provider;
 #  - the icons stand out from a dark bar (measured in a screenshot), follow the portal's
 #    scheme when it changes, and stand out from a light bar too;
-#  - Activate on the session bus opens the 448-wide panel as a floating window;
+#  - Activate on the session bus opens the 448-wide panel as a floating window, dark under
+#    the portal's dark scheme (a pixel of its background measured) and light as soon as the
+#    portal turns light;
 #  - a second start ends with 0 and opens the first one's panel;
+#  - every icon's menu, read over D-Bus (com.canonical.dbusmenu, what GNOME's AppIndicator
+#    extension shows on a left click), lists the limits, a refresh, the services, the settings
+#    and quitting; each item does what it says, and a middle click (SecondaryActivate)
+#    refreshes;
 #  - started 3 s before the bar, the program moves into the tray when the bar appears, and
 #    closing its window then does not end it.
 # sway refuses to run as root: as root the test runs itself again as `nobody`.
@@ -134,6 +140,24 @@ for node in walk(tree):
         print(node["rect"]["width"]); break'
 }
 
+panel_geometry() {  # prints "x y width height" of the floating Kestrane window
+    swaymsg -t get_tree 2>/dev/null | python3 -c '
+import json, sys
+def walk(node):
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        yield child
+        yield from walk(child)
+for node in walk(json.load(sys.stdin)):
+    if node.get("name") == "Kestrane" and node.get("visible", True):
+        r = node["rect"]; print(r["x"], r["y"], r["width"], r["height"]); break'
+}
+# A pixel of the panel's own background: in the left margin, clear of the rounded corners.
+panel_background() {  # <screenshot>
+    local x y w h
+    read -r x y w h < <(panel_geometry)
+    pixel "$1" $(( x + 8 )) $(( y + h - 40 ))
+}
+
 # --- A dark bar, the portal preferring dark ----------------------------------------------
 start_waybar "#1b1d1e"
 wait_for 100 'gdbus introspect --session -d org.kde.StatusNotifierWatcher \
@@ -174,6 +198,20 @@ gdbus call --session -d io.github.kestrane.Kestrane -o /io/github/kestrane/Kestr
 wait_for 50 '[ "$(floating_panel)" = 448 ]' || fail "Activate did not open a floating 448-wide panel: $(floating_panel)"
 sleep 0.5
 grim "$shots/panel.png"
+# The panel's background is its dark colour (a touch of the desktop shows through).
+background=$(panel_background "$shots/panel.png")
+near_colour "$background" 222322 10 ||
+    fail "the panel is not dark under the portal's dark scheme: #$background"
+# The portal turns light while the panel is open: the same panel turns light.
+set_scheme 2
+wait_for 50 'grim "$work/panel-flip.png" &&
+    near_colour "$(panel_background "$work/panel-flip.png")" F4F3EE 10' ||
+    fail "the open panel did not follow the portal to light: #$(panel_background "$work/panel-flip.png")"
+cp "$work/panel-flip.png" "$shots/panel-after-portal-light.png"
+set_scheme 1
+wait_for 50 'grim "$work/panel-flip.png" &&
+    near_colour "$(panel_background "$work/panel-flip.png")" 222322 10' ||
+    fail "the open panel did not follow the portal back to dark"
 swaymsg '[title="^Kestrane$"] kill' >/dev/null
 wait_for 50 '[ -z "$(floating_panel)" ]' || fail "the panel did not close"
 kill -0 $app 2>/dev/null || fail "closing the panel ended the program"
@@ -190,9 +228,88 @@ wait_for 50 '[ "$(floating_panel)" = 448 ]' || fail "the second start did not op
 swaymsg '[title="^Kestrane$"] kill' >/dev/null
 [ "$(items | wc -l)" -eq 3 ] || fail "the second start changed the icons: $(items)"
 
+# --- The tray menu over D-Bus --------------------------------------------------------------
+item_service() { echo "${1%%/*}"; }
+item_path() { if [ "${1%%/*}" = "$1" ]; then echo /StatusNotifierItem; else echo "/${1#*/}"; fi; }
+menu_path() {  # <item>
+    gdbus call --session -d "$(item_service "$1")" -o "$(item_path "$1")" \
+        -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem Menu 2>/dev/null |
+        grep -o "'/[^']*'" | tr -d "'"
+}
+# One line per entry of the menu's top level: "<id> <label>", "<id> -" for a separator.
+menu_layout() {  # <item>
+    gdbus call --session -d "$(item_service "$1")" -o "$(menu_path "$1")" \
+        -m com.canonical.dbusmenu.GetLayout 0 1 '[]' 2>/dev/null | python3 -c '
+import re, sys
+for number, properties in re.findall(r"<\((\d+), \{(.*?)\}, @av \[\]\)>", sys.stdin.read()):
+    if "separator" in properties:
+        print(number, "-")
+        continue
+    label = re.search(r"'"'"'label'"'"': <'"'"'(.*?)'"'"'>", properties)
+    print(number, label.group(1) if label else "?")'
+}
+click_menu() {  # <item> <label>
+    local id
+    id=$(menu_layout "$1" | awk -v label="$2" '{ id = $1; $1 = ""; if (substr($0, 2) == label) print id }')
+    [ -n "$id" ] || return 1
+    gdbus call --session -d "$(item_service "$1")" -o "$(menu_path "$1")" \
+        -m com.canonical.dbusmenu.Event "$id" clicked '<int32 0>' 0 >/dev/null
+}
+requests() { grep -c "^$1\$" "$work/requests.log" 2>/dev/null || true; }
+
+expected_menu="Показать лимиты|Обновить|Локальные сервисы|Настройки|-|Выйти из Kestrane"
+for item in $(items); do
+    layout=$(menu_layout "$item" | cut -d' ' -f2- | paste -sd'|')
+    [ "$layout" = "$expected_menu" ] || fail "the menu of $item reads: $layout"
+done
+item=$(items | head -n1)
+# Each screen's item opens the panel on that screen: three different pictures.
+for screen in settings services overview; do
+    case $screen in
+        settings) label="Настройки" ;;
+        services) label="Локальные сервисы" ;;
+        overview) label="Показать лимиты" ;;
+    esac
+    click_menu "$item" "$label" || fail "no menu item $label"
+    wait_for 50 '[ "$(floating_panel)" = 448 ]' || fail "\"$label\" did not open the panel"
+    sleep 0.5
+    grim "$shots/menu-$screen.png"
+    swaymsg '[title="^Kestrane$"] kill' >/dev/null
+    wait_for 50 '[ -z "$(floating_panel)" ]' || fail "the panel opened by \"$label\" did not close"
+done
+for pair in "settings services" "services overview" "settings overview"; do
+    set -- $pair
+    differing=$(compare -metric AE "$shots/menu-$1.png" "$shots/menu-$2.png" null: 2>&1 >/dev/null)
+    [[ "$differing" =~ ^[0-9]+$ ]] && (( differing > 2000 )) ||
+        fail "the menu's $1 and $2 items showed the same panel ($differing pixels differ)"
+done
+# "Обновить", then a middle click: each asks the fake server again, the panel staying closed.
+wait_for 100 '[ "$(requests /api/oauth/usage)" -ge 1 ] && [ "$(requests /coding/v1/usages)" -ge 1 ]'
+for trigger in menu middle; do
+    claude=$(requests /api/oauth/usage)
+    kimi=$(requests /coding/v1/usages)
+    if [ $trigger = menu ]; then
+        click_menu "$item" "Обновить" || fail "no menu item Обновить"
+    else
+        gdbus call --session -d "$(item_service "$item")" -o "$(item_path "$item")" \
+            -m org.kde.StatusNotifierItem.SecondaryActivate 0 0 >/dev/null ||
+            fail "SecondaryActivate failed"
+    fi
+    wait_for 100 '(( $(requests /api/oauth/usage) > claude && $(requests /coding/v1/usages) > kimi ))' ||
+        fail "the $trigger refresh did not ask the server"
+    # The refresh ends once its slowest provider answered; the next one would be dropped.
+    sleep 1
+done
+[ -z "$(floating_panel)" ] || fail "a refresh opened the panel"
+click_menu "$item" "Выйти из Kestrane" || fail "no menu item Выйти из Kestrane"
+wait_for 100 '! kill -0 $app 2>/dev/null' || fail "\"Выйти из Kestrane\" did not end the program"
+wait $app
+status=$?
+(( status == 0 )) || fail "\"Выйти из Kestrane\" ended the program with $status"
+
 # --- The program before the bar; a light bar, the portal preferring light ------------------
-kill $app $waybar_pid
-wait $app $waybar_pid 2>/dev/null
+kill $waybar_pid
+wait $waybar_pid 2>/dev/null
 [ -s "$work/stderr" ] && fail "the program wrote to standard error: $(head -c 300 "$work/stderr")"
 set_scheme 2
 run_kestrane >"$work/stdout" 2>"$work/stderr" &
@@ -201,6 +318,8 @@ pids+=($app)
 # No tray yet: the panel shows as an ordinary window (sway adds its border), floating as well.
 window_floats() { local w; w=$(floating_panel); [[ "$w" =~ ^[0-9]+$ ]] && (( w >= 448 && w <= 460 )); }
 wait_for 100 window_floats || fail "without a tray no floating window opened: $(floating_panel)"
+sleep 0.5
+grim "$shots/window-without-tray.png"
 sleep 3
 start_waybar "#e9e9e6"
 adopted_from=$(now_ms)
@@ -218,6 +337,8 @@ read -r ink difference < <(contrast "$shots/waybar-light.png")
 
 echo "PASSED: three icons in waybar ${to_icons} ms after the start, resident ${resident} kB" \
     "after the first refresh; tool tips per provider; ink against the dark and light bar;" \
-    "portal changes followed; floating 448-wide panel on Activate and on a second start" \
+    "menu of six entries on every icon, each item working, middle click refreshing;" \
+    "portal changes followed by icons and panel (dark background #$background);" \
+    "floating 448-wide panel on Activate and on a second start" \
     "(status 0); adopted by a bar started 3 s later (${adopted} ms after the bar started)"
 exit 0

@@ -4,11 +4,12 @@
 #  1. No session bus, a light tray: one icon per enabled provider, dark enough to read on it
 #     (measured in a screenshot); a click opens the panel under them, Escape closes it; a
 #     second start hands over through the local socket (status 0, the first one's panel
-#     opens); the menu's only item ends the process with status 0.
+#     opens); the menu's last item ("Выйти из Kestrane") ends the process with status 0.
 #  2. A private session bus whose portal prefers dark, a dark tray started 3 s after the
 #     program: the program shows its window, moves into the tray when it appears, and a click
 #     on an icon closes the window without ending it; the icons are light on the dark tray;
-#     Activate on the bus opens the panel; a second start hands over (status 0).
+#     Activate on the bus opens the panel, dark (a pixel of its background measured); a
+#     second start hands over (status 0).
 # Screenshots are left in the given folder.
 #
 # usage: tray_application_test.sh <kestrane> <fake_settings_portal> <fixtures> <screenshots>
@@ -116,12 +117,14 @@ xdotool key Escape
 wait_for 30 '! panel >/dev/null' || fail "Escape did not close the handed-over panel"
 
 xdotool mousemove $(( left + 8 )) $(( bottom - 8 )) click 3
-menu() { xwininfo -root -tree | grep -E '^ {5}0x[0-9a-f]+ "Kestrane": \("kestrane".* [0-9]+x2[0-9]\+' ; }
+# Six entries and a separator: between 100 and 199 pixels high.
+menu() { xwininfo -root -tree | grep -E '^ {5}0x[0-9a-f]+ "Kestrane": \("kestrane".* [0-9]+x1[0-9]{2}\+' ; }
 wait_for 30 'menu >/dev/null' || fail "a right click did not show the menu"
 sleep 0.3
 import -window root "$shots/menu.png"
-read -r mx my < <(menu | awk '{ split($6, a, "+"); print a[2], a[3] }')
-xdotool mousemove $(( mx + 20 )) $(( my + 10 )) click 1
+read -r mx my mh < <(menu | awk '{ split($5, g, "+"); split(g[1], s, "x"); split($6, a, "+");
+    print a[2], a[3], s[2] }')
+xdotool mousemove $(( mx + 20 )) $(( my + mh - 10 )) click 1
 
 # Qt takes about a second to wind down.
 wait_for 100 '! kill -0 $app 2>/dev/null' || fail "choosing the menu item did not end the process"
@@ -167,6 +170,11 @@ gdbus call --session -d io.github.kestrane.Kestrane -o /io/github/kestrane/Kestr
 wait_for 50 'panel >/dev/null' || fail "Activate did not open the panel"
 sleep 0.5
 import -window root "$shots/panel-dark.png"
+read -r px py ph < <(panel | awk '{ split($5, g, "+"); split(g[1], s, "x"); split($6, a, "+");
+    print a[2], a[3], s[2] }')
+background=$(pixel "$shots/panel-dark.png" $(( px + 8 )) $(( py + ph - 40 )))
+near_colour "$background" 222322 2 ||
+    fail "the panel is not dark under the portal's dark scheme: #$background"
 xdotool key Escape
 wait_for 30 '! panel >/dev/null' || fail "Escape did not close the activated panel"
 
@@ -180,6 +188,6 @@ wait_for 50 'panel >/dev/null' || fail "the second start on the bus did not open
 [ -s "$work/stderr" ] && fail "the program wrote to standard error: $(head -c 300 "$work/stderr")"
 
 echo "PASSED: $first; late dark tray adopted, light icons on it (ink $ink), window closed" \
-    "by a click without ending the program, Activate and a second start opened the panel;" \
+    "by a click without ending the program, Activate and a second start opened the panel (dark, #$background);" \
     "resident ${resident} kB after the window was shown and closed"
 exit 0

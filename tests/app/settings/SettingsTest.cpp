@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/settings/ProviderPreferences.h"
+#include "app/settings/PanelAppearancePreference.h"
 #include "app/settings/TrayIconPreference.h"
 
 namespace kestrane::app {
@@ -68,7 +69,7 @@ void expectForeignValuesReadAsFallback(const Setting<T>& setting) {
 TEST(SettingsTest, KeysAreTheStoredNamesEarlierBuildsUsed) {
     const std::vector<std::string_view> expected = {
         "providerTogglesV1",  "selectedProvider",      "chartShowsBurn", "notificationsEnabled",
-        "notifyBelowPercent", "notifyCriticalPercent", "trayIconStyle",
+        "notifyBelowPercent", "notifyCriticalPercent", "trayIconStyle",  "panelAppearance",
     };
     EXPECT_EQ(std::vector<std::string_view>(settings::allKeys.begin(), settings::allKeys.end()),
               expected);
@@ -83,6 +84,7 @@ TEST(SettingsTest, KeysAreTheStoredNamesEarlierBuildsUsed) {
     EXPECT_EQ(ProviderPreferences::notifyBelowPercentKey, "notifyBelowPercent");
     EXPECT_EQ(ProviderPreferences::notifyCriticalPercentKey, "notifyCriticalPercent");
     EXPECT_EQ(TrayIconPreference::key, "trayIconStyle");
+    EXPECT_EQ(PanelAppearancePreference::key, "panelAppearance");
 }
 
 TEST(SettingsTest, EverySettingFallsBackOnValuesOfAnotherKind) {
@@ -93,6 +95,25 @@ TEST(SettingsTest, EverySettingFallsBackOnValuesOfAnotherKind) {
     expectForeignValuesReadAsFallback(settings::notifyBelowPercent);
     expectForeignValuesReadAsFallback(settings::notifyCriticalPercent);
     expectForeignValuesReadAsFallback(settings::trayIconStyle);
+    expectForeignValuesReadAsFallback(settings::panelAppearance);
+}
+
+TEST(SettingsTest, PanelAppearanceIsOneOfThreeNames) {
+    expectReads<PanelAppearance>(settings::panelAppearance,
+                                 {
+                                     {"never written", std::nullopt, PanelAppearance::system},
+                                     {"system", Json("system"), PanelAppearance::system},
+                                     {"light", Json("light"), PanelAppearance::light},
+                                     {"dark", Json("dark"), PanelAppearance::dark},
+                                     {"other case", Json("Light"), PanelAppearance::system},
+                                     {"number", Json(2), PanelAppearance::system},
+                                 });
+    expectWrites<PanelAppearance>(settings::panelAppearance,
+                                  {
+                                      {PanelAppearance::system, Json("system")},
+                                      {PanelAppearance::light, Json("light")},
+                                      {PanelAppearance::dark, Json("dark")},
+                                  });
 }
 
 TEST(SettingsTest, ProviderTogglesReadOnlyAWholeDictionaryOfBooleans) {
