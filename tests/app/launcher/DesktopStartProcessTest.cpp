@@ -101,6 +101,8 @@ TEST(DesktopStartProcessTest, FirstStartSwitchesOnOnlyTheProvidersSignedInOnTheM
                                                             {"Claude", true},
                                                             {"Codex", false},
                                                             {"Cursor", false},
+                                                            {"Gemini CLI", false},
+                                                            {"GitHub Copilot", false},
                                                             {"Kimi", false}}));
 }
 
