@@ -8,6 +8,10 @@ void StoredUsageHistory::record(const model::ProviderUsage& usage) {
     store_.record(usage, clock_.now());
 }
 
+void StoredUsageHistory::record(const std::vector<model::ProviderUsage>& usages) {
+    store_.record(usages, clock_.now());
+}
+
 std::optional<std::string> StoredUsageHistory::persistenceError() const {
     return store_.persistenceError();
 }

@@ -13,6 +13,7 @@ class StoredUsageHistory final : public UsageHistory {
         : store_(store), clock_(clock) {}
     void pruneExpired(platform::Date now) override;
     void record(const model::ProviderUsage& usage) override;
+    void record(const std::vector<model::ProviderUsage>& usages) override;
     std::optional<std::string> persistenceError() const override;
     std::optional<history::UsageSeries> series(model::ProviderKind provider,
                                                const model::LimitWindow& window,

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "history/RhythmHistory.h"
 #include "history/UsageSeries.h"
@@ -19,6 +20,8 @@ class UsageHistory {
     virtual ~UsageHistory() = default;
     virtual void pruneExpired(platform::Date now) = 0;
     virtual void record(const model::ProviderUsage& usage) = 0;
+    // One refresh's successful usages, written at most once.
+    virtual void record(const std::vector<model::ProviderUsage>& usages) = 0;
     virtual std::optional<std::string> persistenceError() const = 0;
     virtual std::optional<history::UsageSeries> series(model::ProviderKind provider,
                                                        const model::LimitWindow& window,

@@ -142,7 +142,9 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     const providers::ProviderContext context{environment, clock, platform::systemKeychain()};
     SettingsPreferencesStore defaults;
     const auto historyFile = history::UsageHistoryStore::defaultFileURL(environment);
-    history::UsageHistoryStore store(historyFile, clock.now(), platform::Calendar::current());
+    // Written by a thread of its own: the panel never waits for the disk.
+    history::UsageHistoryStore store(historyFile, clock.now(), platform::Calendar::current(),
+                                     history::UsageHistoryStore::BackgroundSaving{});
     StoredUsageHistory history(store, clock);
     TimeZoneWatch timeZone(store.calendar(), platform::Calendar::currentTimeZoneIdentifier);
     const DesktopNotifications desktopNotifications;

@@ -63,6 +63,9 @@ class FakeHistory final : public UsageHistory {
   public:
     void pruneExpired(platform::Date) override { ++prunes; }
     void record(const ProviderUsage& usage) override { recorded.push_back(usage); }
+    void record(const std::vector<ProviderUsage>& usages) override {
+        recorded.insert(recorded.end(), usages.begin(), usages.end());
+    }
     std::optional<std::string> persistenceError() const override { return error; }
     std::optional<history::UsageSeries> series(ProviderKind provider,
                                                const model::LimitWindow& window,

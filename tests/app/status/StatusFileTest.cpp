@@ -23,6 +23,7 @@ class EmptyHistory final : public UsageHistory {
 
     void pruneExpired(platform::Date) override {}
     void record(const model::ProviderUsage&) override {}
+    void record(const std::vector<model::ProviderUsage>&) override {}
     void setCalendar(platform::Calendar) override {}
     std::optional<std::string> persistenceError() const override { return std::nullopt; }
     std::optional<history::UsageSeries> series(ProviderKind provider,
