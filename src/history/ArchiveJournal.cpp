@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <optional>
 
 #include "history/PlainJsonScanner.h"
@@ -497,6 +498,58 @@ class LineReader {
     std::vector<Value> values_;
 };
 
+// Applies changes as applyChange does, but keeps the samples a line drops from the front of a
+// series (one or two on nearly every refresh) as a count until something needs that series as
+// it is: erasing them one refresh at a time would move a long series about once per line.
+class Replayer {
+  public:
+    explicit Replayer(UsageArchive& archive) : archive_(archive) {}
+    ~Replayer() {
+        while (!dropped_.empty()) settle(dropped_.begin()->first);
+    }
+
+    bool apply(const ArchiveChange& change) {
+        using namespace history::change;
+        if (const auto* c = std::get_if<DropFirstSamples>(&change)) {
+            const auto series = archive_.series.find(c->key);
+            if (series == archive_.series.end()) return false;
+            std::size_t& count = dropped_[c->key];
+            if (c->count > series->second.samples.size() - count) return false;
+            count += c->count;
+            return true;
+        }
+        if (const auto* c = std::get_if<DropLastSample>(&change)) {
+            const auto series = archive_.series.find(c->key);
+            if (series == archive_.series.end()) return false;
+            const auto found = dropped_.find(c->key);
+            const std::size_t count = found == dropped_.end() ? 0 : found->second;
+            if (series->second.samples.size() <= count) return false;
+            series->second.samples.pop_back();
+            return true;
+        }
+        // The changes that need the samples as they are.
+        if (const auto* c = std::get_if<ThinSamples>(&change)) settle(c->key);
+        if (const auto* c = std::get_if<DropSamplesAfter>(&change)) settle(c->key);
+        if (const auto* c = std::get_if<NewSeries>(&change)) settle(c->key);
+        if (const auto* c = std::get_if<RemoveSeries>(&change)) settle(c->key);
+        return applyChange(archive_, change);
+    }
+
+  private:
+    void settle(const std::string& key) {
+        const auto found = dropped_.find(key);
+        if (found == dropped_.end()) return;
+        // Every change that could remove the series settles it first.
+        auto& samples = archive_.series.find(key)->second.samples;
+        samples.erase(samples.begin(),
+                      samples.begin() + static_cast<std::ptrdiff_t>(found->second));
+        dropped_.erase(found);
+    }
+
+    UsageArchive& archive_;
+    std::map<std::string, std::size_t, std::less<>> dropped_;
+};
+
 std::optional<std::vector<ArchiveChange>> decodeLine(std::string_view json) {
     {
         LineReader reader;
@@ -553,6 +606,7 @@ void appendChangesLine(std::string& out, const std::vector<ArchiveChange>& chang
 
 Replay replay(std::string_view text, std::uint64_t archiveHash, UsageArchive& archive) {
     Replay result;
+    Replayer replayer(archive);
     std::size_t position = 0;
     bool header = true;
     while (position < text.size()) {
@@ -598,7 +652,7 @@ Replay replay(std::string_view text, std::uint64_t archiveHash, UsageArchive& ar
                 return result;
             }
             for (const ArchiveChange& change : *changes) {
-                if (!applyChange(archive, change)) {
+                if (!replayer.apply(change)) {
                     result.outcome = Replay::Outcome::damaged;
                     return result;
                 }

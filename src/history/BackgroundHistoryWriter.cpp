@@ -13,13 +13,15 @@ BackgroundHistoryWriter::BackgroundHistoryWriter(std::filesystem::path archiveFi
       writeWholeNext_(!files_.canAppend()),
       thread_([this] { run(); }) {}
 
-BackgroundHistoryWriter::~BackgroundHistoryWriter() {
+BackgroundHistoryWriter::~BackgroundHistoryWriter() { stop(); }
+
+void BackgroundHistoryWriter::stop() {
     {
         const std::lock_guard lock(mutex_);
         stopping_ = true;
     }
     wake_.notify_one();
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
 }
 
 void BackgroundHistoryWriter::submit(std::vector<ArchiveChange> changes, platform::Date now) {

@@ -35,7 +35,7 @@ class BackgroundHistoryWriter {
     // `disk` is what the files hold now (as `state` describes them).
     BackgroundHistoryWriter(std::filesystem::path archiveFile, HistoryFileState state,
                             UsageArchive disk, Options options);
-    // Completes every write handed over, then folds the journal into the archive file.
+    // Stops if not stopped yet.
     ~BackgroundHistoryWriter();
     BackgroundHistoryWriter(const BackgroundHistoryWriter&) = delete;
     BackgroundHistoryWriter& operator=(const BackgroundHistoryWriter&) = delete;
@@ -48,6 +48,9 @@ class BackgroundHistoryWriter {
     bool wantsSnapshot() const;
     // Blocks until everything handed over so far was written (or failed).
     void flush();
+    // Completes every write handed over, folds the journal into the archive file and ends the
+    // thread; nothing handed over after it is written.
+    void stop();
 
     // How the last write went; `none` before the first.
     Outcome outcome() const;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <system_error>
 #include <utility>
 
@@ -24,6 +25,7 @@ using platform::Date;
 // far beyond that is not ours and is not read into memory.
 constexpr std::size_t kMaximumFileBytes = 128u * 1024 * 1024;
 constexpr double kSegmentGap = 900;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr double kMergeInterval = 60;
 
 // Leading and trailing white space and line breaks (Unicode), then lower case.
@@ -107,12 +109,32 @@ UsageHistoryStore::UsageHistoryStore(std::optional<std::filesystem::path> fileUR
 
 UsageHistoryStore::UsageHistoryStore(UsageHistoryStore&&) noexcept = default;
 
-UsageHistoryStore::~UsageHistoryStore() {
+UsageHistoryStore::~UsageHistoryStore() { finishWriting(); }
+
+void UsageHistoryStore::finishWriting() {
     if (!writer_) return;
     flush();
     // A change that did not fit the writer's copy: it gets the whole archive to fold in.
     if (writer_->wantsSnapshot()) writer_->replaceAll(archive_, lastNow_);
+    writer_->stop();
+    switch (writer_->outcome()) {
+        case BackgroundHistoryWriter::Outcome::none:
+            break;
+        case BackgroundHistoryWriter::Outcome::written:
+            persistenceError_.reset();
+            break;
+        case BackgroundHistoryWriter::Outcome::failed:
+            persistenceError_ = std::string(saveErrorText);
+            break;
+        case BackgroundHistoryWriter::Outcome::unreadableFileStays:
+            persistenceError_ = std::string(readErrorText);
+            break;
+    }
+    finishedBytes_ = writer_->bytesWritten();
+    finishedWrites_ = writer_->writes();
     writer_.reset();
+    tracking_ = false;
+    changes_.clear();
 }
 
 std::filesystem::path UsageHistoryStore::defaultFileURL(const platform::Environment& environment) {
@@ -136,6 +158,7 @@ void UsageHistoryStore::rebuildMissingRhythms() {
             if (series.samples[i].startsSegment) continue;
             rhythm.observe(series.samples[i - 1], series.samples[i], series.resetsAt, calendar_);
         }
+        for (const RhythmHour& hour : rhythm.hours) widenBounds(hour.start);
         if (tracking_) noteWholeRhythm(key, rhythm);
         archive_.rhythms.emplace(key, std::move(rhythm));
     }
@@ -234,21 +257,30 @@ std::vector<UsageSample> UsageHistoryStore::thinned(const std::vector<UsageSampl
 bool UsageHistoryStore::dropFutureEntries(Date now) {
     if (!std::isfinite(now.secondsSince1970)) return false;
     const Date limit = now + futureTolerance;
+    // Every record asks; nearly always nothing lies beyond, and the bound says so at once.
+    if (latestDate_ <= limit.secondsSince1970) return false;
+    double latest = -kInfinity;
+    const auto beyond = [&](Date date) {
+        if (date > limit) return true;
+        latest = std::max(latest, date.secondsSince1970);
+        return false;
+    };
     bool dropped = false;
     for (auto& [key, series] : archive_.series) {
         if (std::erase_if(series.samples,
-                          [&](const UsageSample& sample) { return sample.date > limit; }) > 0) {
+                          [&](const UsageSample& sample) { return beyond(sample.date); }) > 0) {
             dropped = true;
             if (tracking_) note(change::DropSamplesAfter{key, limit});
         }
     }
     for (auto& [key, rhythm] : archive_.rhythms) {
         if (std::erase_if(rhythm.hours,
-                          [&](const RhythmHour& hour) { return hour.start > limit; }) > 0) {
+                          [&](const RhythmHour& hour) { return beyond(hour.start); }) > 0) {
             dropped = true;
             if (tracking_) note(change::DropHoursAfter{key, limit});
         }
     }
+    latestDate_ = latest;
     return dropped;
 }
 
@@ -383,8 +415,9 @@ bool UsageHistoryStore::apply(const model::ProviderUsage& usage, Date now) {
         changedHours.clear();
         if (!tr && !samples.empty()) {
             rhythm.observe(samples.back(), UsageSample{t, used, false, std::nullopt},
-                           window.resetsAt, calendar_, tracking_ ? &changedHours : nullptr);
+                           window.resetsAt, calendar_, &changedHours);
         }
+        for (const std::size_t index : changedHours) widenBounds(rhythm.hours[index].start);
         if (tracking_) {
             if (freshRhythm) {
                 noteWholeRhythm(seriesKey, rhythm);
@@ -413,6 +446,7 @@ bool UsageHistoryStore::apply(const model::ProviderUsage& usage, Date now) {
 
         const bool startsSegment = samples.empty() || t - samples.back().date > kSegmentGap || tr;
         samples.push_back(UsageSample{t, used, startsSegment, tr});
+        widenBounds(t);
         const bool resetMoved = series.resetsAt != window.resetsAt;
         series.resetsAt = window.resetsAt;
         const bool thin = samples.size() > maximumSamples;
@@ -469,12 +503,21 @@ void UsageHistoryStore::pruneExpired(Date now) {
 
 void UsageHistoryStore::prune(Date now) {
     const Date rhythmCutoff = now - rhythmHistorySeconds;
-    for (auto& [key, rhythm] : archive_.rhythms) {
-        if (std::erase_if(rhythm.hours,
-                          [&](const RhythmHour& hour) { return hour.start < rhythmCutoff; }) > 0 &&
-            tracking_) {
-            note(change::DropHoursBefore{key, rhythmCutoff});
+    // An hour expires about once an hour: until then the bound spares the look at every hour.
+    if (!(earliestHour_ >= rhythmCutoff.secondsSince1970)) {
+        double earliest = kInfinity;
+        for (auto& [key, rhythm] : archive_.rhythms) {
+            if (std::erase_if(rhythm.hours,
+                              [&](const RhythmHour& hour) {
+                                  if (hour.start < rhythmCutoff) return true;
+                                  earliest = std::min(earliest, hour.start.secondsSince1970);
+                                  return false;
+                              }) > 0 &&
+                tracking_) {
+                note(change::DropHoursBefore{key, rhythmCutoff});
+            }
         }
+        earliestHour_ = earliest;
     }
     std::erase_if(archive_.rhythms, [&](const auto& entry) {
         const bool empty = entry.second.hours.empty();
@@ -503,6 +546,8 @@ void UsageHistoryStore::save(Date now) {
         flushChanges(now);
         return;
     }
+    // Writing finished (finishWriting): the rest stays in memory.
+    if (!files_) return;
     switch (files_->writeWhole(archive_, now)) {
         case HistoryFileWriter::Outcome::written:
             persistenceError_.reset();
@@ -554,10 +599,17 @@ std::optional<std::string> UsageHistoryStore::persistenceError() const {
 
 std::uint64_t UsageHistoryStore::bytesWritten() const {
     if (writer_) return writer_->bytesWritten();
-    return files_ ? files_->bytesWritten() : 0;
+    return files_ ? files_->bytesWritten() : finishedBytes_;
 }
 
-std::size_t UsageHistoryStore::writes() const { return writer_ ? writer_->writes() : 0; }
+std::size_t UsageHistoryStore::writes() const {
+    return writer_ ? writer_->writes() : finishedWrites_;
+}
+
+void UsageHistoryStore::widenBounds(Date date) {
+    latestDate_ = std::max(latestDate_, date.secondsSince1970);
+    earliestHour_ = std::min(earliestHour_, date.secondsSince1970);
+}
 
 void UsageHistoryStore::note(ArchiveChange change) { changes_.push_back(std::move(change)); }
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -100,6 +101,10 @@ class UsageHistoryStore {
     void pruneExpired(platform::Date now);
     // With BackgroundSaving: hands over what is pending and blocks until it is written.
     void flush();
+    // With BackgroundSaving: flushes, folds the journal into the archive file and stops the
+    // writer; nothing is written after it. The destructor does it, and so must a process that
+    // ends without running destructors.
+    void finishWriting();
 
     // With BackgroundSaving a write's failure shows once the writer got to it.
     std::optional<std::string> persistenceError() const;
@@ -142,6 +147,8 @@ class UsageHistoryStore {
     void save(platform::Date now);
     void flushChanges(platform::Date now);
     void rebuildMissingRhythms();
+    // A date the archive now holds (a sample's, or an hour's start) moves the bounds below.
+    void widenBounds(platform::Date date);
     // Keeps a change for the writer (with BackgroundSaving only).
     void note(ArchiveChange change);
     void noteWholeSeries(const std::string& key, const UsageSeries& series);
@@ -159,8 +166,17 @@ class UsageHistoryStore {
     std::unique_ptr<BackgroundHistoryWriter> writer_;
     bool tracking_ = false;
     std::vector<ArchiveChange> changes_;
+    // What the writer did before finishWriting ended it.
+    std::uint64_t finishedBytes_ = 0;
+    std::size_t finishedWrites_ = 0;
     // The clock of the last call: names files renamed aside by a write at quit.
     platform::Date lastNow_;
+    // No sample date or hour start in the archive lies after latestDate_, no hour starts before
+    // earliestHour_ (seconds since 1970; infinite while not known). The checks every record
+    // makes over the whole archive (dates beyond the clock, hours past 90 days) skip it when
+    // the bound shows that nothing can qualify, and set the bound afresh when they look.
+    double latestDate_ = std::numeric_limits<double>::infinity();
+    double earliestHour_ = -std::numeric_limits<double>::infinity();
 };
 
 }  // namespace kestrane::history

@@ -171,6 +171,31 @@ TEST(UsageHistoryJournalTest, PruningWaitsForTheRefreshsWriteAndQuitFoldsTheJour
     EXPECT_EQ(decodeArchive(*platform::readFile(file, kMaximumBytes)), last);
 }
 
+// The application ends its process without running destructors: it finishes writing first.
+TEST(UsageHistoryJournalTest, FinishWritingLeavesOneCompleteFileBeforeTheProcessEnds) {
+    testing::TempDirectory folder;
+    const auto file = historyFile(folder);
+    folder.write("Kestrane/usage-history-v1.json", archiveText(100, kNoon));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto* store = new UsageHistoryStore(file, kNoon, Calendar("UTC"), Saving{});
+        store->record(refresh(kNoon + kMinute, 10), kNoon + kMinute);
+        store->record(refresh(kNoon + 2 * kMinute, 11), kNoon + 2 * kMinute);
+        store->finishWriting();
+        const std::string written = encodeArchive(store->archive());
+        // Recorded, but no longer written.
+        store->record(refresh(kNoon + 3 * kMinute, 12), kNoon + 3 * kMinute);
+        const bool same = platform::readFile(file, kMaximumBytes) == written &&
+                          !fs::exists(journalPath(file)) &&
+                          store->persistenceError() == std::nullopt;
+        ::_exit(same ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 TEST(UsageHistoryJournalTest, RecordingARefreshAtOnceEqualsRecordingItsSnapshotsOneByOne) {
     UsageHistoryStore together(std::nullopt, kNoon, Calendar("UTC"));
     UsageHistoryStore apart(std::nullopt, kNoon, Calendar("UTC"));
@@ -609,6 +634,76 @@ TEST(UsageHistoryJournalTest, JournalThatDoesNotContinueTheFileIsNeverAppliedAnd
         EXPECT_EQ(fs::exists(aside), c.keptAside);
         if (c.keptAside) {
             EXPECT_EQ(platform::readFile(aside, kMaximumBytes), c.journal);
+        }
+    }
+}
+
+// The journal is read like any outside file: cut anywhere, it gives the state after its last
+// complete line; with bytes changed anywhere, it gives the state after some line and never
+// crashes.
+TEST(UsageHistoryJournalTest, JournalCutOrChangedAnywhereReadsToALineBoundary) {
+    testing::TempDirectory folder;
+    const auto file = historyFile(folder);
+    folder.write("Kestrane/usage-history-v1.json", archiveText(50, kNoon));
+    const std::string archive = *platform::readFile(file, kMaximumBytes);
+    std::vector<UsageArchive> states;  // after each line
+    {
+        UsageHistoryStore store(file, kNoon, Calendar("UTC"), Saving{});
+        states.push_back(onDisk(file));
+        for (int i = 1; i <= 4; ++i) {
+            auto usages = refresh(kNoon + i * 7 * kMinute, 10 + i);
+            // Escaped and non-ASCII window ids take the general parser's way.
+            usages[0].windows[0].id = i % 2 ? "weekly \"Opus\" — 週" : "plain";
+            store.record(usages, kNoon + i * 7 * kMinute);
+            store.flush();
+            states.push_back(store.archive());
+        }
+        fs::copy_file(journalPath(file), folder.path() / "journal");
+    }
+    const std::string journal = *platform::readFile(folder.path() / "journal", kMaximumBytes);
+    const std::uint64_t hash = journal::contentHash(archive);
+    std::vector<std::size_t> lineEnds;
+    for (std::size_t i = 0; i < journal.size(); ++i) {
+        if (journal[i] == '\n') lineEnds.push_back(i + 1);
+    }
+    ASSERT_EQ(lineEnds.size(), 5u);
+
+    for (std::size_t cut = 0; cut <= journal.size(); ++cut) {
+        UsageArchive replayed = decodeArchive(archive);
+        const auto result = journal::replay(journal.substr(0, cut), hash, replayed);
+        const auto complete = static_cast<std::size_t>(
+            std::upper_bound(lineEnds.begin(), lineEnds.end(), cut) - lineEnds.begin());
+        if (complete == 0) {
+            ASSERT_EQ(result.outcome, journal::Replay::Outcome::otherArchive) << cut;
+            ASSERT_EQ(replayed, decodeArchive(archive)) << cut;
+            continue;
+        }
+        ASSERT_EQ(result.outcome, journal::Replay::Outcome::applied) << cut;
+        ASSERT_EQ(result.validBytes, lineEnds[complete - 1]) << cut;
+        ASSERT_EQ(replayed, states[complete - 1]) << cut;
+    }
+
+    std::mt19937 random(7);
+    for (int round = 0; round < 2'000; ++round) {
+        std::string changed = journal;
+        const int edits = std::uniform_int_distribution<int>(1, 4)(random);
+        for (int e = 0; e < edits; ++e) {
+            const auto at =
+                std::uniform_int_distribution<std::size_t>(0, changed.size() - 1)(random);
+            changed[at] = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random));
+        }
+        UsageArchive replayed = decodeArchive(archive);
+        const auto result = journal::replay(changed, hash, replayed);
+        ASSERT_LE(result.validBytes, changed.size()) << round;
+        // A change that hits a line's bytes fails its check: the state is the one before it.
+        const auto complete = static_cast<std::size_t>(
+            std::upper_bound(lineEnds.begin(), lineEnds.end(), result.validBytes) -
+            lineEnds.begin());
+        if (result.validBytes == 0) {
+            ASSERT_EQ(replayed, decodeArchive(archive)) << round;
+        } else {
+            ASSERT_EQ(result.validBytes, lineEnds[complete - 1]) << round;
+            ASSERT_EQ(replayed, states[complete - 1]) << round;
         }
     }
 }

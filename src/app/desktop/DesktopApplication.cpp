@@ -188,8 +188,9 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
     const int status = QApplication::exec();
     // Fetches still running on worker threads hold what this frame owns; the process ends
-    // here, without unwinding under them. Nothing is left to save: every change was
-    // written when it happened.
+    // here, without unwinding under them. The history's writer completes its last write and
+    // folds its journal into the file first; everything else was written when it happened.
+    store.finishWriting();
     std::cout.flush();
     std::fflush(nullptr);
     std::_Exit(status);
