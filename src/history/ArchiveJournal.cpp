@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <map>
 #include <optional>
@@ -250,12 +251,13 @@ struct Value {
     std::int64_t integer = 0;
     std::uint64_t unsignedInteger = 0;
     double floating = 0;
-    std::string text;
+    // Into the line, or into the reader's copies of what the general parser handed over.
+    std::string_view text;
 };
 
 std::optional<std::string> text(const Value& v) {
     if (v.type != Value::Type::string) return std::nullopt;
-    return v.text;
+    return std::string(v.text);
 }
 
 std::optional<double> number(const Value& v) {
@@ -453,7 +455,8 @@ class LineReader {
         v.floating = value;
         return scalar(std::move(v));
     }
-    bool string(std::string& value) { return text(value); }
+    // The general parser's string lives only for the call.
+    bool string(std::string& value) { return text(copies_.emplace_back(std::move(value))); }
     bool text(std::string_view value) {
         Value v{Value::Type::string};
         v.text = value;
@@ -496,6 +499,7 @@ class LineReader {
     int depth_ = 0;
     bool done_ = false;
     std::vector<Value> values_;
+    std::deque<std::string> copies_;
 };
 
 // Applies changes as applyChange does, but keeps the samples a line drops from the front of a
