@@ -15,7 +15,7 @@ constexpr double kLongestPossibleGap = 604'800;
 
 void RhythmHistory::observe(const UsageSample& from, const UsageSample& to,
                             std::optional<platform::Date> knownReset,
-                            const platform::Calendar& calendar) {
+                            const platform::Calendar& calendar, std::vector<std::size_t>* changed) {
     if (to.transition) return;
     const double span = to.date - from.date;
     const double delta = to.usedPercent - from.usedPercent;
@@ -40,7 +40,9 @@ void RhythmHistory::observe(const UsageSample& from, const UsageSample& to,
         if (existing != hours.rend()) {
             existing->usedPercent += used;
             existing->observedSeconds += seconds;
+            if (changed) changed->push_back(static_cast<std::size_t>(hours.rend() - existing) - 1);
         } else {
+            if (changed) changed->push_back(hours.size());
             hours.push_back(RhythmHour{hour->start, used, seconds});
         }
         if (!(pieceEnd > cursor)) return;  // never loop in place on a malformed interval

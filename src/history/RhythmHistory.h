@@ -32,9 +32,10 @@ struct RhythmHistory {
     std::vector<RhythmHour> hours;
 
     // Learns the consumption between two consecutive observations, spread evenly over the clock
-    // hours the pair covers.
+    // hours the pair covers. With `changed`, adds the index of every hour it changed or added.
     void observe(const UsageSample& from, const UsageSample& to,
-                 std::optional<platform::Date> knownReset, const platform::Calendar& calendar);
+                 std::optional<platform::Date> knownReset, const platform::Calendar& calendar,
+                 std::vector<std::size_t>* changed = nullptr);
 
     bool operator==(const RhythmHistory&) const = default;
 };

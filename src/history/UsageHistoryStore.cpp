@@ -6,8 +6,11 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <system_error>
+#include <utility>
 
+#include "history/BackgroundHistoryWriter.h"
 #include "platform/Files.h"
 #include "platform/LocalizedError.h"
 #include "platform/UnicodeText.h"
@@ -21,6 +24,7 @@ using platform::Date;
 // far beyond that is not ours and is not read into memory.
 constexpr std::size_t kMaximumFileBytes = 128u * 1024 * 1024;
 constexpr double kSegmentGap = 900;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr double kMergeInterval = 60;
 
 std::size_t entryCount(const UsageArchive& archive) {
@@ -28,20 +32,6 @@ std::size_t entryCount(const UsageArchive& archive) {
     for (const auto& [key, series] : archive.series) count += series.samples.size();
     for (const auto& [key, rhythm] : archive.rhythms) count += rhythm.hours.size();
     return count;
-}
-
-// "20250310T120000Z": sorts by time as text, and is a plain file name everywhere.
-std::string compactUTC(Date date) {
-    const double seconds = date.secondsSince1970;
-    std::time_t time = std::isfinite(seconds) ? static_cast<std::time_t>(std::floor(seconds)) : 0;
-    std::tm parts{};
-    if (!::gmtime_r(&time, &parts)) {
-        time = 0;
-        ::gmtime_r(&time, &parts);
-    }
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
-    return text;
 }
 
 bool startsWithProvider(std::string_view key, model::ProviderKind provider) {
@@ -53,7 +43,8 @@ bool startsWithProvider(std::string_view key, model::ProviderKind provider) {
 }  // namespace
 
 UsageHistoryStore::UsageHistoryStore(std::optional<std::filesystem::path> fileURL, Date now,
-                                     platform::Calendar calendar)
+                                     platform::Calendar calendar,
+                                     std::optional<BackgroundSaving> background)
     : fileURL_(std::move(fileURL)), calendar_(std::move(calendar)) {
     if (!fileURL_) return;
     std::error_code error;
@@ -70,24 +61,59 @@ UsageHistoryStore::UsageHistoryStore(std::optional<std::filesystem::path> fileUR
     if (!readOnly_) platform::removeAtomicWriteLeftovers(*fileURL_);
     if (readOnly_) persistenceError_ = std::string(otherWriterText);
 
-    const bool exists = std::filesystem::exists(*fileURL_, error);
-    if (!exists && !error) return;
-    try {
-        const auto data = platform::readFile(*fileURL_, kMaximumFileBytes);
-        if (!data) throw platform::DecodingError();
-        archive_ = decodeArchive(*data);
-    } catch (const std::exception&) {
-        // The file keeps its bytes: the first save renames it aside instead of replacing it.
-        archive_ = UsageArchive{};
-        unreadableFile_ = true;
-        if (!readOnly_) persistenceError_ = std::string(readErrorText);
-        return;
+    // A reader may meet the writer replacing the files between its reads, and reads again.
+    LoadedHistory loaded = loadHistoryFiles(*fileURL_, kMaximumFileBytes, readOnly_);
+    archive_ = std::move(loaded.archive);
+    if (loaded.files.unreadableArchive && !readOnly_) {
+        persistenceError_ = std::string(readErrorText);
     }
+    if (!readOnly_ && background) {
+        // The writer starts from what the files hold; what loading changes below goes to it
+        // as changes.
+        writer_ = std::make_unique<BackgroundHistoryWriter>(
+            *fileURL_, loaded.files, archive_,
+            BackgroundHistoryWriter::Options{background->journalLimit,
+                                             std::move(background->beforeWrite)});
+        tracking_ = true;
+    } else if (!readOnly_) {
+        files_ = std::make_unique<HistoryFileWriter>(*fileURL_, loaded.files);
+    }
+    if (loaded.files.unreadableArchive) return;
     const bool droppedFuture = dropFutureEntries(now);
     rebuildMissingRhythms();
     const std::size_t before = entryCount(archive_);
     prune(now);
     if (droppedFuture || entryCount(archive_) != before) save(now);
+}
+
+UsageHistoryStore::UsageHistoryStore(UsageHistoryStore&&) noexcept = default;
+
+UsageHistoryStore::~UsageHistoryStore() { finishWriting(); }
+
+void UsageHistoryStore::finishWriting() {
+    if (!writer_) return;
+    flush();
+    // A change that did not fit the writer's copy: it gets the whole archive to fold in.
+    if (writer_->wantsSnapshot()) writer_->replaceAll(archive_, lastNow_);
+    writer_->stop();
+    switch (writer_->outcome()) {
+        case BackgroundHistoryWriter::Outcome::none:
+            break;
+        case BackgroundHistoryWriter::Outcome::written:
+            persistenceError_.reset();
+            break;
+        case BackgroundHistoryWriter::Outcome::failed:
+            persistenceError_ = std::string(saveErrorText);
+            break;
+        case BackgroundHistoryWriter::Outcome::unreadableFileStays:
+            persistenceError_ = std::string(readErrorText);
+            break;
+    }
+    finishedBytes_ = writer_->bytesWritten();
+    finishedWrites_ = writer_->writes();
+    writer_.reset();
+    tracking_ = false;
+    changes_.clear();
 }
 
 std::filesystem::path UsageHistoryStore::defaultFileURL(const platform::Environment& environment) {
@@ -111,6 +137,8 @@ void UsageHistoryStore::rebuildMissingRhythms() {
             if (series.samples[i].startsSegment) continue;
             rhythm.observe(series.samples[i - 1], series.samples[i], series.resetsAt, calendar_);
         }
+        for (const RhythmHour& hour : rhythm.hours) widenBounds(hour.start);
+        if (tracking_) noteWholeRhythm(key, rhythm);
         archive_.rhythms.emplace(key, std::move(rhythm));
     }
 }
@@ -208,16 +236,30 @@ std::vector<UsageSample> UsageHistoryStore::thinned(const std::vector<UsageSampl
 bool UsageHistoryStore::dropFutureEntries(Date now) {
     if (!std::isfinite(now.secondsSince1970)) return false;
     const Date limit = now + futureTolerance;
+    // Every record asks; nearly always nothing lies beyond, and the bound says so at once.
+    if (latestDate_ <= limit.secondsSince1970) return false;
+    double latest = -kInfinity;
+    const auto beyond = [&](Date date) {
+        if (date > limit) return true;
+        latest = std::max(latest, date.secondsSince1970);
+        return false;
+    };
     bool dropped = false;
     for (auto& [key, series] : archive_.series) {
-        dropped |= std::erase_if(series.samples, [&](const UsageSample& sample) {
-                       return sample.date > limit;
-                   }) > 0;
+        if (std::erase_if(series.samples,
+                          [&](const UsageSample& sample) { return beyond(sample.date); }) > 0) {
+            dropped = true;
+            if (tracking_) note(change::DropSamplesAfter{key, limit});
+        }
     }
     for (auto& [key, rhythm] : archive_.rhythms) {
-        dropped |= std::erase_if(rhythm.hours,
-                                 [&](const RhythmHour& hour) { return hour.start > limit; }) > 0;
+        if (std::erase_if(rhythm.hours,
+                          [&](const RhythmHour& hour) { return beyond(hour.start); }) > 0) {
+            dropped = true;
+            if (tracking_) note(change::DropHoursAfter{key, limit});
+        }
     }
+    latestDate_ = latest;
     return dropped;
 }
 
@@ -225,11 +267,16 @@ std::string UsageHistoryStore::settleAccount(const model::ProviderUsage& usage) 
     const model::ProviderKind provider = usage.provider;
     const auto discardOtherAccounts = [&](const std::string& digest) {
         std::erase_if(archive_.series, [&](const auto& entry) {
-            return entry.second.provider == provider && entry.second.accountDigest != digest;
+            const bool other =
+                entry.second.provider == provider && entry.second.accountDigest != digest;
+            if (other && tracking_) note(change::RemoveSeries{entry.first});
+            return other;
         });
         std::erase_if(archive_.rhythms, [&](const auto& entry) {
-            return startsWithProvider(entry.first, provider) &&
-                   entry.second.accountDigest != digest;
+            const bool other =
+                startsWithProvider(entry.first, provider) && entry.second.accountDigest != digest;
+            if (other && tracking_) note(change::RemoveRhythm{entry.first});
+            return other;
         });
     };
     const std::string digest = accountDigest(usage);
@@ -255,24 +302,37 @@ std::string UsageHistoryStore::settleAccount(const model::ProviderUsage& usage) 
             if (series.provider != provider) continue;
             if (series.accountDigest == withPlan || series.accountDigest == withoutPlan) {
                 series.accountDigest = digest;
+                if (tracking_) note(change::SeriesAccount{key, digest});
             }
         }
         for (auto& [key, rhythm] : archive_.rhythms) {
             if (!startsWithProvider(key, provider)) continue;
             if (rhythm.accountDigest == withPlan || rhythm.accountDigest == withoutPlan) {
                 rhythm.accountDigest = digest;
+                if (tracking_) note(change::RhythmAccount{key, digest});
             }
         }
     }
     // Another known account (or plan): its history of this provider is not this one's.
     discardOtherAccounts(digest);
     archive_.lastKnownAccounts.insert_or_assign(provider, digest);
+    if (tracking_) note(change::LastKnownAccount{provider, digest});
     return digest;
 }
 
 void UsageHistoryStore::record(const model::ProviderUsage& usage, Date now) {
+    if (apply(usage, now)) save(now);
+}
+
+void UsageHistoryStore::record(const std::vector<model::ProviderUsage>& usages, Date now) {
+    bool changed = false;
+    for (const model::ProviderUsage& usage : usages) changed |= apply(usage, now);
+    if (changed) save(now);
+}
+
+bool UsageHistoryStore::apply(const model::ProviderUsage& usage, Date now) {
     Date t = usage.updatedAt;
-    if (!std::isfinite(t.secondsSince1970)) return;
+    if (!std::isfinite(t.secondsSince1970)) return false;
     // A snapshot dated beyond our own clock was taken now; its date is not believed.
     if (std::isfinite(now.secondsSince1970) && t > now + futureTolerance) t = now;
     // Dates a wrong clock once wrote must not hold back or prune what is observed now.
@@ -285,15 +345,13 @@ void UsageHistoryStore::record(const model::ProviderUsage& usage, Date now) {
         const Date last = series.samples.back().date;
         if (!latest || last > *latest) latest = last;
     }
-    if (latest && !(t > *latest)) {
-        if (droppedFuture) save(now);
-        return;
-    }
+    if (latest && !(t > *latest)) return droppedFuture;
 
     prune(t);
 
     const std::string digest = settleAccount(usage);
 
+    std::vector<std::size_t> changedHours;
     for (const model::LimitWindow& window : usage.windows) {
         const double used = window.usedPercent;
         if (!std::isfinite(used) || used < 0 || used > 100) continue;
@@ -309,8 +367,9 @@ void UsageHistoryStore::record(const model::ProviderUsage& usage, Date now) {
         }
 
         UsageSeries series;
-        if (existing == archive_.series.end() ||
-            existing->second.durationMinutes != window.durationMinutes) {
+        const bool freshSeries = existing == archive_.series.end() ||
+                                 existing->second.durationMinutes != window.durationMinutes;
+        if (freshSeries) {
             series = UsageSeries{usage.provider,         window.id,       digest,
                                  window.durationMinutes, window.resetsAt, {}};
         } else {
@@ -322,38 +381,68 @@ void UsageHistoryStore::record(const model::ProviderUsage& usage, Date now) {
 
         RhythmHistory rhythm;
         const auto storedRhythm = archive_.rhythms.find(seriesKey);
-        if (storedRhythm != archive_.rhythms.end() &&
-            storedRhythm->second.durationMinutes == window.durationMinutes &&
-            storedRhythm->second.timeZoneIdentifier == calendar_.timeZoneIdentifier()) {
+        const bool freshRhythm =
+            !(storedRhythm != archive_.rhythms.end() &&
+              storedRhythm->second.durationMinutes == window.durationMinutes &&
+              storedRhythm->second.timeZoneIdentifier == calendar_.timeZoneIdentifier());
+        if (!freshRhythm) {
             rhythm = std::move(storedRhythm->second);
         } else {
             rhythm =
                 RhythmHistory{digest, window.durationMinutes, calendar_.timeZoneIdentifier(), {}};
         }
+        changedHours.clear();
         if (!tr && !samples.empty()) {
             rhythm.observe(samples.back(), UsageSample{t, used, false, std::nullopt},
-                           window.resetsAt, calendar_);
+                           window.resetsAt, calendar_, &changedHours);
+        }
+        for (const std::size_t index : changedHours) widenBounds(rhythm.hours[index].start);
+        if (tracking_) {
+            if (freshRhythm) {
+                noteWholeRhythm(seriesKey, rhythm);
+            } else {
+                std::sort(changedHours.begin(), changedHours.end());
+                changedHours.erase(std::unique(changedHours.begin(), changedHours.end()),
+                                   changedHours.end());
+                for (const std::size_t index : changedHours) {
+                    note(change::SetHour{seriesKey, index, rhythm.hours[index]});
+                }
+            }
         }
         archive_.rhythms.insert_or_assign(seriesKey, std::move(rhythm));
 
         // A burst of refreshes replaces its own middle sample instead of piling up samples.
+        bool merged = false;
         if (!tr && samples.size() > 1) {
             const UsageSample& last = samples.back();
             const UsageSample& beforeLast = samples[samples.size() - 2];
             if (!last.startsSegment && !last.transition && t - last.date < kMergeInterval &&
                 t - beforeLast.date <= kSegmentGap) {
                 samples.pop_back();
+                merged = true;
             }
         }
 
         const bool startsSegment = samples.empty() || t - samples.back().date > kSegmentGap || tr;
         samples.push_back(UsageSample{t, used, startsSegment, tr});
+        widenBounds(t);
+        const bool resetMoved = series.resetsAt != window.resetsAt;
         series.resetsAt = window.resetsAt;
-        if (samples.size() > maximumSamples) samples = thinned(samples);
+        const bool thin = samples.size() > maximumSamples;
+        if (thin) samples = thinned(samples);
+        if (tracking_) {
+            if (freshSeries) {
+                noteWholeSeries(seriesKey, series);
+            } else {
+                if (merged) note(change::DropLastSample{seriesKey});
+                note(change::AppendSample{seriesKey, samples.back()});
+                if (resetMoved) note(change::SeriesReset{seriesKey, series.resetsAt});
+                if (thin) note(change::ThinSamples{seriesKey});
+            }
+        }
         archive_.series.insert_or_assign(seriesKey, std::move(series));
     }
-
-    save(now);
+    return true;
 }
 
 std::optional<UsageSeries> UsageHistoryStore::series(model::ProviderKind provider,
@@ -387,81 +476,135 @@ void UsageHistoryStore::pruneExpired(Date now) {
     const std::size_t before = entryCount(archive_);
     dropFutureEntries(now);
     prune(now);
-    if (entryCount(archive_) != before) save(now);
+    // With a writer the drop waits for the refresh's records: one write per refresh.
+    if (entryCount(archive_) != before && !writer_) save(now);
 }
 
 void UsageHistoryStore::prune(Date now) {
     const Date rhythmCutoff = now - rhythmHistorySeconds;
-    for (auto& [key, rhythm] : archive_.rhythms) {
-        std::erase_if(rhythm.hours,
-                      [&](const RhythmHour& hour) { return hour.start < rhythmCutoff; });
+    // An hour expires about once an hour: until then the bound spares the look at every hour.
+    if (!(earliestHour_ >= rhythmCutoff.secondsSince1970)) {
+        double earliest = kInfinity;
+        for (auto& [key, rhythm] : archive_.rhythms) {
+            if (std::erase_if(rhythm.hours,
+                              [&](const RhythmHour& hour) {
+                                  if (hour.start < rhythmCutoff) return true;
+                                  earliest = std::min(earliest, hour.start.secondsSince1970);
+                                  return false;
+                              }) > 0 &&
+                tracking_) {
+                note(change::DropHoursBefore{key, rhythmCutoff});
+            }
+        }
+        earliestHour_ = earliest;
     }
-    std::erase_if(archive_.rhythms, [](const auto& entry) { return entry.second.hours.empty(); });
+    std::erase_if(archive_.rhythms, [&](const auto& entry) {
+        const bool empty = entry.second.hours.empty();
+        if (empty && tracking_) note(change::RemoveRhythm{entry.first});
+        return empty;
+    });
     const Date seriesCutoff = now - visibleHistorySeconds;
     std::erase_if(archive_.series, [&](const auto& entry) {
-        return entry.second.samples.empty() || entry.second.samples.back().date < seriesCutoff;
+        const bool expired =
+            entry.second.samples.empty() || entry.second.samples.back().date < seriesCutoff;
+        if (expired && tracking_) note(change::RemoveSeries{entry.first});
+        return expired;
     });
-    for (auto& [key, series] : archive_.series) trim(series, now);
-}
-
-bool UsageHistoryStore::moveUnreadableFileAside(Date now) {
-    const std::filesystem::path& file = *fileURL_;
-    std::error_code error;
-    // A folder in the file's place is no file of ours, and a save can never replace it.
-    if (std::filesystem::is_directory(std::filesystem::symlink_status(file, error))) return true;
-    const std::string prefix = file.filename().string() + ".unreadable-";
-    const std::filesystem::path base = file.parent_path() / (prefix + compactUTC(now));
-    std::filesystem::path target = base;
-    for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(target, error)); ++n) {
-        if (n > 100) return false;
-        target = base.string() + "-" + std::to_string(n);
+    for (auto& [key, series] : archive_.series) {
+        const std::size_t count = series.samples.size();
+        trim(series, now);
+        if (series.samples.size() != count && tracking_) {
+            note(change::DropFirstSamples{key, count - series.samples.size()});
+        }
     }
-    // A rename keeps the bytes even of a file we are not allowed to read.
-    std::filesystem::rename(file, target, error);
-    if (error) {
-        // Gone in the meantime: nothing left to protect.
-        return error == std::errc::no_such_file_or_directory;
-    }
-    std::vector<std::filesystem::path> kept;
-    for (std::filesystem::directory_iterator entry(file.parent_path(), error), end;
-         !error && entry != end; entry.increment(error)) {
-        if (entry->path().filename().string().starts_with(prefix)) kept.push_back(entry->path());
-    }
-    // Oldest first: the names order by the time they were moved (a "-2" after the plain one).
-    std::sort(kept.begin(), kept.end());
-    for (std::size_t i = 0; i + keptUnreadableFiles < kept.size(); ++i) {
-        std::error_code ignored;
-        std::filesystem::remove(kept[i], ignored);
-    }
-    return true;
 }
 
 void UsageHistoryStore::save(Date now) {
     if (!fileURL_ || readOnly_) return;
-    try {
-        if (const auto folder = fileURL_->parent_path(); !folder.empty()) {
-            std::error_code error;
-            std::filesystem::create_directories(folder, error);
-            if (error) throw std::system_error(error);
+    if (writer_) {
+        flushChanges(now);
+        return;
+    }
+    // Writing finished (finishWriting): the rest stays in memory.
+    if (!files_) return;
+    switch (files_->writeWhole(archive_, now)) {
+        case HistoryFileWriter::Outcome::written:
+            persistenceError_.reset();
+            break;
+        case HistoryFileWriter::Outcome::failed:
+            persistenceError_ = std::string(saveErrorText);
+            break;
+        case HistoryFileWriter::Outcome::unreadableFileStays:
+            // Never written over: the history stays in memory and the read error shows.
+            persistenceError_ = std::string(readErrorText);
+            break;
+    }
+}
+
+void UsageHistoryStore::flushChanges(Date now) {
+    if (!writer_) return;
+    if (std::isfinite(now.secondsSince1970)) lastNow_ = now;
+    if (writer_->wantsSnapshot()) {
+        // The writer's copy went astray (a change that did not fit it): it takes the whole
+        // archive once, and continues from there.
+        writer_->replaceAll(archive_, now);
+        changes_.clear();
+        return;
+    }
+    if (!changes_.empty()) writer_->submit(std::exchange(changes_, {}), now);
+}
+
+void UsageHistoryStore::flush() {
+    if (!writer_) return;
+    flushChanges(lastNow_);
+    writer_->flush();
+}
+
+std::optional<std::string> UsageHistoryStore::persistenceError() const {
+    if (writer_) {
+        switch (writer_->outcome()) {
+            case BackgroundHistoryWriter::Outcome::none:
+                break;
+            case BackgroundHistoryWriter::Outcome::written:
+                return std::nullopt;
+            case BackgroundHistoryWriter::Outcome::failed:
+                return std::string(saveErrorText);
+            case BackgroundHistoryWriter::Outcome::unreadableFileStays:
+                return std::string(readErrorText);
         }
-        if (unreadableFile_) {
-            if (!moveUnreadableFileAside(now)) {
-                // Never written over: the history stays in memory and the read error shows.
-                persistenceError_ = std::string(readErrorText);
-                return;
-            }
-            unreadableFile_ = false;
-        }
-        const std::string data = encodeArchive(archive_);
-        // Written to a temporary file and renamed, so a crash leaves the old or the new file.
-        using std::filesystem::perms;
-        if (platform::writeFileAtomically(*fileURL_, data,
-                                          perms::owner_read | perms::owner_write) != 0) {
-            throw std::system_error(std::make_error_code(std::errc::io_error));
-        }
-        persistenceError_.reset();
-    } catch (const std::exception&) {
-        persistenceError_ = std::string(saveErrorText);
+    }
+    return persistenceError_;
+}
+
+std::uint64_t UsageHistoryStore::bytesWritten() const {
+    if (writer_) return writer_->bytesWritten();
+    return files_ ? files_->bytesWritten() : finishedBytes_;
+}
+
+std::size_t UsageHistoryStore::writes() const {
+    return writer_ ? writer_->writes() : finishedWrites_;
+}
+
+void UsageHistoryStore::widenBounds(Date date) {
+    latestDate_ = std::max(latestDate_, date.secondsSince1970);
+    earliestHour_ = std::min(earliestHour_, date.secondsSince1970);
+}
+
+void UsageHistoryStore::note(ArchiveChange change) { changes_.push_back(std::move(change)); }
+
+void UsageHistoryStore::noteWholeSeries(const std::string& key, const UsageSeries& series) {
+    UsageSeries header = series;
+    header.samples.clear();
+    note(change::NewSeries{key, std::move(header)});
+    for (const UsageSample& sample : series.samples) note(change::AppendSample{key, sample});
+}
+
+void UsageHistoryStore::noteWholeRhythm(const std::string& key, const RhythmHistory& rhythm) {
+    RhythmHistory header = rhythm;
+    header.hours.clear();
+    note(change::NewRhythm{key, std::move(header)});
+    for (std::size_t i = 0; i < rhythm.hours.size(); ++i) {
+        note(change::SetHour{key, i, rhythm.hours[i]});
     }
 }
 

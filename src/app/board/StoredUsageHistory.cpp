@@ -5,8 +5,7 @@ namespace kestrane::app {
 void StoredUsageHistory::pruneExpired(platform::Date now) { store_.pruneExpired(now); }
 
 void StoredUsageHistory::record(const std::vector<model::ProviderUsage>& usages) {
-    const platform::Date now = clock_.now();
-    for (const model::ProviderUsage& usage : usages) store_.record(usage, now);
+    store_.record(usages, clock_.now());
 }
 
 std::optional<std::string> StoredUsageHistory::persistenceError() const {

@@ -151,7 +151,9 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
         return providers::hasStoredSignIn(kind, context);
     });
     const auto historyFile = history::UsageHistoryStore::defaultFileURL(environment);
-    history::UsageHistoryStore store(historyFile, clock.now(), platform::Calendar::current());
+    // Written by a thread of its own: the panel never waits for the disk.
+    history::UsageHistoryStore store(historyFile, clock.now(), platform::Calendar::current(),
+                                     history::UsageHistoryStore::BackgroundSaving{});
     StoredUsageHistory history(store, clock);
     TimeZoneWatch timeZone(store.calendar(), platform::Calendar::currentTimeZoneIdentifier);
     const DesktopNotifications desktopNotifications;
@@ -198,8 +200,9 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
     const int status = QApplication::exec();
     // Fetches still running on worker threads hold what this frame owns; the process ends
-    // here, without unwinding under them. Nothing is left to save: every change was
-    // written when it happened.
+    // here, without unwinding under them. The history's writer completes its last write and
+    // folds its journal into the file first; everything else was written when it happened.
+    store.finishWriting();
     std::cout.flush();
     std::fflush(nullptr);
     std::_Exit(status);
