@@ -35,10 +35,10 @@ class HistoryFileWriter;
 // file beside it) and any other store opened on the same file only reads it.
 //
 // By default every change rewrites the whole file before `record` returns. With
-// BackgroundSaving (the application), the archive in memory is the authority: `record` and
-// `pruneExpired` change it and hand the changes to a writer thread, which appends them to the
-// journal as one synced line per hand-over and folds the journal into the file when it grows
-// past a bound and when the store is destroyed. Reads never wait for the disk.
+// BackgroundSaving (the application), the archive in memory is the authority: `record` changes
+// it and hands the changes (with those of `pruneExpired` before it) to a writer thread, which
+// appends them to the journal as one synced line per hand-over and folds the journal into the
+// file when it grows past a bound and at finishWriting. Reads never wait for the disk.
 class UsageHistoryStore {
   public:
     struct BackgroundSaving {
