@@ -59,14 +59,9 @@ BackgroundHistoryWriter::Outcome BackgroundHistoryWriter::outcome() const {
     return outcome_;
 }
 
-std::uint64_t BackgroundHistoryWriter::bytesWritten() const {
+WriteStatistics BackgroundHistoryWriter::statistics() const {
     const std::lock_guard lock(mutex_);
-    return bytesWritten_;
-}
-
-std::size_t BackgroundHistoryWriter::writes() const {
-    const std::lock_guard lock(mutex_);
-    return writes_;
+    return statistics_;
 }
 
 void BackgroundHistoryWriter::run() {
@@ -146,8 +141,7 @@ void BackgroundHistoryWriter::writeWhole(platform::Date now) {
 
 void BackgroundHistoryWriter::report(HistoryFileWriter::Outcome result) {
     const std::lock_guard lock(mutex_);
-    ++writes_;
-    bytesWritten_ = files_.bytesWritten();
+    statistics_ = files_.statistics();
     switch (result) {
         case HistoryFileWriter::Outcome::written:
             outcome_ = Outcome::written;

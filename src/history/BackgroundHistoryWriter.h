@@ -54,8 +54,7 @@ class BackgroundHistoryWriter {
 
     // How the last write went; `none` before the first.
     Outcome outcome() const;
-    std::uint64_t bytesWritten() const;
-    std::size_t writes() const;
+    WriteStatistics statistics() const;
 
   private:
     struct Job {
@@ -93,8 +92,7 @@ class BackgroundHistoryWriter {
     bool stopping_ = false;
     bool wantsSnapshot_ = false;
     Outcome outcome_ = Outcome::none;
-    std::uint64_t bytesWritten_ = 0;
-    std::size_t writes_ = 0;
+    WriteStatistics statistics_;
 
     std::thread thread_;
 };

@@ -209,7 +209,8 @@ HistoryFileWriter::Outcome HistoryFileWriter::writeWhole(const UsageArchive& arc
                                           perms::owner_read | perms::owner_write) != 0) {
             return Outcome::failed;
         }
-        bytesWritten_ += data.size();
+        ++statistics_.wholeWrites;
+        statistics_.wholeBytes += data.size();
         state_.archiveHash = journal::contentHash(data);
         // The journal's changes are in the file now. Should this fail, or a crash come first,
         // the journal names the old file and is not applied again.
@@ -249,7 +250,8 @@ HistoryFileWriter::Outcome HistoryFileWriter::append(std::string_view lines) {
         return Outcome::failed;
     }
     if (create) syncFolder(journalFile_.parent_path());
-    bytesWritten_ += data.size();
+    ++statistics_.appends;
+    statistics_.journalBytes += data.size();
     state_.journalBytes += data.size();
     return Outcome::written;
 }

@@ -32,6 +32,18 @@ struct HistoryFileState {
     bool damagedJournal = false;
 };
 
+// What a writer wrote so far (for measurements): journal lines (each one write) and whole
+// archive files.
+struct WriteStatistics {
+    std::size_t appends = 0;
+    std::uint64_t journalBytes = 0;
+    std::size_t wholeWrites = 0;
+    std::uint64_t wholeBytes = 0;
+
+    std::size_t writes() const { return appends + wholeWrites; }
+    std::uint64_t bytes() const { return journalBytes + wholeBytes; }
+};
+
 struct LoadedHistory {
     UsageArchive archive;
     HistoryFileState files;
@@ -69,8 +81,7 @@ class HistoryFileWriter {
     // journal is new. On failure what was there stays as it was.
     Outcome append(std::string_view lines);
     std::size_t journalBytes() const { return state_.journalBytes; }
-    // Bytes handed to the file system so far (archive files and journal lines).
-    std::uint64_t bytesWritten() const { return bytesWritten_; }
+    const WriteStatistics& statistics() const { return statistics_; }
 
   private:
     void closeJournal();
@@ -79,7 +90,7 @@ class HistoryFileWriter {
     std::filesystem::path journalFile_;
     HistoryFileState state_;
     int journalFd_ = -1;
-    std::uint64_t bytesWritten_ = 0;
+    WriteStatistics statistics_;
 };
 
 // Files renamed aside because they could not be read: "<archive name>.unreadable-<UTC

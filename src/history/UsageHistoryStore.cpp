@@ -109,8 +109,7 @@ void UsageHistoryStore::finishWriting() {
             persistenceError_ = std::string(readErrorText);
             break;
     }
-    finishedBytes_ = writer_->bytesWritten();
-    finishedWrites_ = writer_->writes();
+    finished_ = writer_->statistics();
     writer_.reset();
     tracking_ = false;
     changes_.clear();
@@ -576,13 +575,9 @@ std::optional<std::string> UsageHistoryStore::persistenceError() const {
     return persistenceError_;
 }
 
-std::uint64_t UsageHistoryStore::bytesWritten() const {
-    if (writer_) return writer_->bytesWritten();
-    return files_ ? files_->bytesWritten() : finishedBytes_;
-}
-
-std::size_t UsageHistoryStore::writes() const {
-    return writer_ ? writer_->writes() : finishedWrites_;
+WriteStatistics UsageHistoryStore::writeStatistics() const {
+    if (writer_) return writer_->statistics();
+    return files_ ? files_->statistics() : finished_;
 }
 
 void UsageHistoryStore::widenBounds(Date date) {

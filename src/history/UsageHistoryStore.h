@@ -35,10 +35,10 @@ class HistoryFileWriter;
 // file beside it) and any other store opened on the same file only reads it.
 //
 // By default every change rewrites the whole file before `record` returns. With
-// BackgroundSaving (the application), the archive in memory is the authority: `record` and
-// `pruneExpired` change it and hand the changes to a writer thread, which appends them to the
-// journal as one synced line per hand-over and folds the journal into the file when it grows
-// past a bound and when the store is destroyed. Reads never wait for the disk.
+// BackgroundSaving (the application), the archive in memory is the authority: `record` changes
+// it and hands the changes (with those of `pruneExpired` before it) to a writer thread, which
+// appends them to the journal as one synced line per hand-over and folds the journal into the
+// file when it grows past a bound and at finishWriting. Reads never wait for the disk.
 class UsageHistoryStore {
   public:
     struct BackgroundSaving {
@@ -131,9 +131,8 @@ class UsageHistoryStore {
     // every transition and the sample before it.
     static std::vector<UsageSample> thinned(const std::vector<UsageSample>& samples);
 
-    // Bytes the writer handed to the file system and its writes so far (for measurements).
-    std::uint64_t bytesWritten() const;
-    std::size_t writes() const;
+    // What was written so far (for measurements).
+    WriteStatistics writeStatistics() const;
 
   private:
     // Applies one snapshot; false when the store today would not save after it.
@@ -167,8 +166,7 @@ class UsageHistoryStore {
     bool tracking_ = false;
     std::vector<ArchiveChange> changes_;
     // What the writer did before finishWriting ended it.
-    std::uint64_t finishedBytes_ = 0;
-    std::size_t finishedWrites_ = 0;
+    WriteStatistics finished_;
     // The clock of the last call: names files renamed aside by a write at quit.
     platform::Date lastNow_;
     // No sample date or hour start in the archive lies after latestDate_, no hour starts before

@@ -132,19 +132,20 @@ TEST(UsageHistoryJournalTest, RefreshIsOneSmallWriteThatTheRecordingThreadNeverW
     gate.open();
     store.flush();
     // The second refresh may have found the first one still waiting: then both went out as one.
-    EXPECT_LE(store.writes(), 2u);
-    EXPECT_EQ(journalLines(file), 1 + store.writes());
+    EXPECT_LE(store.writeStatistics().writes(), 2u);
+    EXPECT_EQ(journalLines(file), 1 + store.writeStatistics().writes());
     EXPECT_EQ(onDisk(file), store.archive());
     EXPECT_EQ(platform::readFile(file, kMaximumBytes), before);
 
     // One more refresh: one line of its own, a few kilobytes against an archive of 650 kB.
-    const std::uint64_t bytes = store.bytesWritten();
-    const std::size_t writes = store.writes();
+    const std::uint64_t bytes = store.writeStatistics().bytes();
+    const std::size_t writes = store.writeStatistics().writes();
     store.record(refresh(kNoon + 15 * kMinute, 22), kNoon + 15 * kMinute);
     store.flush();
-    EXPECT_EQ(store.writes(), writes + 1);
-    EXPECT_LT(store.bytesWritten() - bytes, 8'192u);
-    EXPECT_LT(store.bytesWritten() - bytes, before.size() / 64);
+    EXPECT_EQ(store.writeStatistics().writes(), writes + 1);
+    EXPECT_EQ(store.writeStatistics().wholeWrites, 0u);
+    EXPECT_LT(store.writeStatistics().bytes() - bytes, 8'192u);
+    EXPECT_LT(store.writeStatistics().bytes() - bytes, before.size() / 64);
     EXPECT_EQ(onDisk(file), store.archive());
 }
 
@@ -161,7 +162,7 @@ TEST(UsageHistoryJournalTest, PruningWaitsForTheRefreshsWriteAndQuitFoldsTheJour
         EXPECT_FALSE(store.archive().series.contains("Claude|claude-session"));
         store.record(refresh(kNoon + 8 * kDay, 5), kNoon + 8 * kDay);
         store.flush();
-        EXPECT_EQ(store.writes(), 1u);
+        EXPECT_EQ(store.writeStatistics().writes(), 1u);
         EXPECT_EQ(onDisk(file), store.archive());
         EXPECT_FALSE(onDisk(file).series.contains("Claude|claude-session"));
         last = store.archive();
