@@ -18,9 +18,8 @@ build: configure
 check-format: setup
 	@bash scripts/check-format
 
-# With CHECK_FORMAT=yes, `make test` checks the formatting first, before anything is built.
-# TODO: make yes the default once the whole tree has been formatted.
-CHECK_FORMAT ?= no
+# `make test` checks the formatting first, before anything is built (CHECK_FORMAT=no skips it).
+CHECK_FORMAT ?= yes
 
 # After the ordinary tests: the core's tests again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then a few seconds of every fuzz harness as a smoke run.

@@ -8,8 +8,8 @@
 // scripted app server, found through CODEX_PATH, whose rate-limit answer comes 300 ms late;
 // Antigravity is the tests' fake language server, found through the real ps and lsof, whose
 // quota summary comes 300 ms late (its account answer comes at once). Each provider's quota
-// answer is the slow one; the clients' other calls are answered at once. Cursor's state database and Kimi's credential live in a
-// temporary home folder.
+// answer is the slow one; the clients' other calls are answered at once. Cursor's state database
+// and Kimi's credential live in a temporary home folder.
 //
 // The language server is visible to every process on the machine, so the program holds the
 // same lock as the Antigravity whole-process tests while its server runs, and refuses to run

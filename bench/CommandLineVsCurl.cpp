@@ -94,9 +94,10 @@ int main(int argc, char** argv) {
         R"({"five_hour":{"utilization":41,"resets_at":"2030-01-01T00:00:00Z"},)"
         R"("seven_day":{"utilization":12.5}})";
     kestrane::testing::FakeHttpServer fake;
-    fake.server().Get("/api/oauth/usage", [&](const httplib::Request&, httplib::Response& response) {
-        response.set_content(body, "application/json");
-    });
+    fake.server().Get("/api/oauth/usage",
+                      [&](const httplib::Request&, httplib::Response& response) {
+                          response.set_content(body, "application/json");
+                      });
     fake.start();
     kestrane::testing::TempDirectory home;
     kestrane::testing::TempDirectory runtime;
@@ -106,15 +107,17 @@ int main(int argc, char** argv) {
     snapshot.pid = ::getpid();
     snapshot.processStart = kestrane::platform::processStartToken(::getpid()).value_or("");
     for (const auto kind : kestrane::model::allProviderKinds) {
-        snapshot.providers.push_back({.provider = kind, .enabled = true, .text = "59%",
-                                      .windowID = "w", .windowTitle = "Сессия - 5 часов",
+        snapshot.providers.push_back({.provider = kind,
+                                      .enabled = true,
+                                      .text = "59%",
+                                      .windowID = "w",
+                                      .windowTitle = "Сессия - 5 часов",
                                       .remainingPercent = 59});
     }
     std::filesystem::create_directories(runtime.path() / "kestrane");
-    kestrane::platform::writeFileAtomically(runtime.path() / "kestrane/status.json",
-                                            snapshot.encode(),
-                                            std::filesystem::perms::owner_read |
-                                                std::filesystem::perms::owner_write);
+    kestrane::platform::writeFileAtomically(
+        runtime.path() / "kestrane/status.json", snapshot.encode(),
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
     const std::map<std::string, std::string> environment = {
         {"HOME", home.path().string()},
@@ -129,8 +132,8 @@ int main(int argc, char** argv) {
         (std::filesystem::path(kestrane).parent_path() / "kestrane-cli").string();
     std::vector<Series> series{
         {"curl (same request)",
-         {"/usr/bin/curl", "-sS", "--noproxy", "*", "-H", "Authorization: Bearer bench-token",
-          "-H", "anthropic-beta: oauth-2025-04-20", fake.origin() + "/api/oauth/usage"}},
+         {"/usr/bin/curl", "-sS", "--noproxy", "*", "-H", "Authorization: Bearer bench-token", "-H",
+          "anthropic-beta: oauth-2025-04-20", fake.origin() + "/api/oauth/usage"}},
         {"kestrane --probe claude", {kestrane, "--probe", "claude"}},
         {"  of which kestrane-cli alone", {cli, "--probe", "claude"}},
         {"kestrane --status", {kestrane, "--status"}},
@@ -165,8 +168,8 @@ int main(int argc, char** argv) {
     const double curl = median(series[0].times);
     const double curlCPU = median(series[0].cpu);
     std::printf("%d runs each, alternating\n", runs);
-    std::printf("%-36s %10s %8s %12s %8s %13s %9s\n", "command", "wall, ms", "vs curl",
-                "CPU, ms", "vs curl", "peak RSS, MB", "failures");
+    std::printf("%-36s %10s %8s %12s %8s %13s %9s\n", "command", "wall, ms", "vs curl", "CPU, ms",
+                "vs curl", "peak RSS, MB", "failures");
     for (const auto& s : series) {
         const double m = median(s.times);
         const double c = median(s.cpu);

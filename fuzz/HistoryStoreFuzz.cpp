@@ -33,8 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     history::UsageHistoryStore store(historyFile(), now, platform::Calendar("Europe/Moscow"));
     const model::LimitWindow window{"claude-session", "Сессия", 40, 300,
                                     platform::Date{now + 3600}};
-    store.record(model::ProviderUsage{
-        .provider = model::ProviderKind::claude, .windows = {window}, .updatedAt = now}, now);
+    store.record(
+        model::ProviderUsage{
+            .provider = model::ProviderKind::claude, .windows = {window}, .updatedAt = now},
+        now);
     (void)store.series(model::ProviderKind::claude, window, now);
     (void)store.rhythm(model::ProviderKind::claude, window);
     store.pruneExpired(platform::Date{now + 86'400});

@@ -453,8 +453,7 @@ bool ArchiveEventReader::scalar(const Scalar& value) {
             // repeated provider the last value counts, as everywhere in the file.
             if (const auto provider = model::providerKindFromRawValue(mapKey_)) {
                 if (value.type == Scalar::Type::string) {
-                    archive_.lastKnownAccounts.insert_or_assign(*provider,
-                                                                std::string(value.text));
+                    archive_.lastKnownAccounts.insert_or_assign(*provider, std::string(value.text));
                 } else {
                     archive_.lastKnownAccounts.erase(*provider);
                 }

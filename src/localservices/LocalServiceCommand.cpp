@@ -12,8 +12,8 @@
 namespace kestrane::localservices::LocalServiceCommand {
 
 LocalServiceCommandResult run(const std::string& executable,
-                              const std::vector<std::string>& arguments,
-                              std::size_t maxOutputBytes, std::chrono::milliseconds limit) {
+                              const std::vector<std::string>& arguments, std::size_t maxOutputBytes,
+                              std::chrono::milliseconds limit) {
     platform::CommandOutput output;
     try {
         output = platform::runCommand(executable, arguments, maxOutputBytes, limit);
@@ -23,7 +23,9 @@ LocalServiceCommandResult run(const std::string& executable,
     if (output.timedOut) {
         // Whole seconds read better than milliseconds, and a limit under one still says 1.
         const auto seconds = std::max<long long>(
-            1, std::chrono::duration_cast<std::chrono::seconds>(limit + std::chrono::milliseconds(999)).count());
+            1,
+            std::chrono::duration_cast<std::chrono::seconds>(limit + std::chrono::milliseconds(999))
+                .count());
         throw LocalServiceMonitorError::toolTimedOut(
             std::filesystem::path(executable).filename().string(), static_cast<int>(seconds));
     }

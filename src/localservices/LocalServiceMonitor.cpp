@@ -59,8 +59,8 @@ LocalServiceMonitor::System LocalServiceMonitor::currentSystem(
         .fileExists = LocalProjectResolver::fileExists,
         .openProcess =
             [](std::int32_t pid) {
-                auto handle = std::make_shared<platform::ProcessHandle>(
-                    platform::ProcessHandle::open(pid));
+                auto handle =
+                    std::make_shared<platform::ProcessHandle>(platform::ProcessHandle::open(pid));
                 return SignalTarget{handle->error(),
                                     [handle](int signal) { return handle->signal(signal); }};
             },

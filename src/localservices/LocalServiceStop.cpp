@@ -15,9 +15,9 @@ LocalServiceStopOutcome stopAndRescan(const LocalServiceOperations& operations,
         operations.pause(stopPause);
         outcome.scan = operations.scan();
         const auto& rows = outcome.scan->services;
-        const bool stillListed = std::any_of(rows.begin(), rows.end(), [&](const LocalService& row) {
-            return row.pid == service.pid;
-        });
+        const bool stillListed =
+            std::any_of(rows.begin(), rows.end(),
+                        [&](const LocalService& row) { return row.pid == service.pid; });
         if (stillListed) outcome.error = std::string(stillRunningMessage);
     } catch (...) {
         outcome.error = describeServicesFailure(std::current_exception());

@@ -1,6 +1,5 @@
 #include "model/DateFormatting.h"
 
-
 namespace kestrane::model::DateFormatting {
 
 std::string reset(platform::Date date, const platform::Calendar& calendar) {

@@ -11,7 +11,7 @@ namespace kestrane::model {
 
 // Outcome of fetching one provider.
 class FetchResult {
-public:
+  public:
     struct Failure {
         ProviderKind provider;
         // The localized description of whatever the client threw.
@@ -36,7 +36,7 @@ public:
 
     bool operator==(const FetchResult&) const = default;
 
-private:
+  private:
     explicit FetchResult(std::variant<ProviderUsage, Failure> value) : value_(std::move(value)) {}
 
     std::variant<ProviderUsage, Failure> value_;

@@ -34,7 +34,8 @@ std::string sanitizedText(std::string_view text) {
             }
         }
         // U+2028 LINE SEPARATOR and U+2029 PARAGRAPH SEPARATOR break lines too.
-        if (byte == 0xE2 && i + 2 < valid.size() && static_cast<unsigned char>(valid[i + 1]) == 0x80 &&
+        if (byte == 0xE2 && i + 2 < valid.size() &&
+            static_cast<unsigned char>(valid[i + 1]) == 0x80 &&
             (static_cast<unsigned char>(valid[i + 2]) == 0xA8 ||
              static_cast<unsigned char>(valid[i + 2]) == 0xA9)) {
             appendSpace();

@@ -9,7 +9,7 @@ namespace kestrane::model {
 // The error provider clients throw for what they detect themselves. what() is the complete
 // Russian message shown to the user, for every kind.
 class QuotaError : public platform::LocalizedError {
-public:
+  public:
     enum class Kind {
         // The provider cannot be asked: not installed, signed out, refused, not running.
         unavailable,
@@ -30,7 +30,7 @@ public:
     Kind kind() const { return kind_; }
     std::string message() const { return what(); }
 
-private:
+  private:
     QuotaError(Kind kind, const std::string& message) : LocalizedError(message), kind_(kind) {}
 
     Kind kind_;

@@ -15,11 +15,11 @@ namespace kestrane::platform {
 
 // A program could not be started; what() is the Russian description of the reason.
 class LaunchError : public LocalizedError {
-public:
+  public:
     explicit LaunchError(int error);
     int error() const { return error_; }
 
-private:
+  private:
     int error_;
 };
 
@@ -43,7 +43,7 @@ struct ChildOptions {
 // descriptor of ours is closed in it, and it starts with default signal handling even
 // though this process ignores SIGPIPE. Destroying a running child stops it.
 class ChildProcess {
-public:
+  public:
     // Throws LaunchError.
     static ChildProcess start(const std::filesystem::path& executable,
                               const std::vector<std::string>& arguments,
@@ -74,7 +74,7 @@ public:
     // child is not reaped, so stop() can still reach its process group.
     std::optional<int> waitForExit(std::chrono::milliseconds limit);
 
-private:
+  private:
     ChildProcess(pid_t pid, int input, int output, bool group)
         : pid_(pid), input_(input), output_(output), group_(group) {}
     void release();

@@ -6,13 +6,13 @@ namespace kestrane::platform {
 
 // The source of "now". Code never reads the wall clock itself, so tests can fix the time.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual Date now() const = 0;
 };
 
 class SystemClock final : public Clock {
-public:
+  public:
     Date now() const override;
 };
 

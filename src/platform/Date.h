@@ -21,8 +21,12 @@ struct Date {
     auto operator<=>(const Date&) const = default;
 };
 
-constexpr Date operator+(Date date, double seconds) { return Date{date.secondsSince1970 + seconds}; }
-constexpr Date operator-(Date date, double seconds) { return Date{date.secondsSince1970 - seconds}; }
+constexpr Date operator+(Date date, double seconds) {
+    return Date{date.secondsSince1970 + seconds};
+}
+constexpr Date operator-(Date date, double seconds) {
+    return Date{date.secondsSince1970 - seconds};
+}
 constexpr double operator-(Date later, Date earlier) {
     return later.secondsSince1970 - earlier.secondsSince1970;
 }

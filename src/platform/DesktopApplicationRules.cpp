@@ -30,8 +30,7 @@ bool hidesListener(std::string_view lowerCommand, bool isRuntime, bool inProject
 }
 
 bool hidesBusyProcess(std::string_view lowerCommand, bool) {
-    return contains(lowerCommand, kBundleMarker) &&
-           !contains(lowerCommand, kPythonFrameworkMarker);
+    return contains(lowerCommand, kBundleMarker) && !contains(lowerCommand, kPythonFrameworkMarker);
 }
 
 }  // namespace MacOSApplicationRules
@@ -48,8 +47,8 @@ constexpr std::array<std::string_view, 7> kVendorTrees{
 // Chromium and Electron start their helpers with the program of the application itself and
 // a --type= naming the helper's job.
 constexpr std::array<std::string_view, 8> kHelperTypes{
-    "renderer", "zygote", "gpu-process", "utility", "broker", "crashpad-handler", "ppapi",
-    "ppapi-broker",
+    "renderer", "zygote",           "gpu-process", "utility",
+    "broker",   "crashpad-handler", "ppapi",       "ppapi-broker",
 };
 
 bool isVendorProgram(std::string_view lowerCommand) {

@@ -10,7 +10,7 @@ namespace kestrane::platform {
 
 // The process environment and the user's home folder.
 class Environment {
-public:
+  public:
     virtual ~Environment() = default;
     // nullopt when the variable is not set (an empty value is returned as such).
     virtual std::optional<std::string> value(std::string_view name) const = 0;
@@ -18,7 +18,7 @@ public:
 };
 
 class ProcessEnvironment final : public Environment {
-public:
+  public:
     std::optional<std::string> value(std::string_view name) const override;
     // $HOME, else the password database entry of the current user.
     std::filesystem::path homeDirectory() const override;
@@ -26,7 +26,7 @@ public:
 
 // A fixed set of variables, for tests and for tools that build an environment by hand.
 class MapEnvironment final : public Environment {
-public:
+  public:
     MapEnvironment(std::map<std::string, std::string, std::less<>> variables,
                    std::filesystem::path home)
         : variables_(std::move(variables)), home_(std::move(home)) {}
@@ -34,7 +34,7 @@ public:
     std::optional<std::string> value(std::string_view name) const override;
     std::filesystem::path homeDirectory() const override { return home_; }
 
-private:
+  private:
     std::map<std::string, std::string, std::less<>> variables_;
     std::filesystem::path home_;
 };

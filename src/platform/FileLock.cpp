@@ -20,8 +20,7 @@ std::pair<FileLock::Outcome, std::optional<FileLock>> FileLock::tryAcquire(
     if (result != 0) {
         const int error = errno;
         ::close(fd);
-        return {error == EWOULDBLOCK ? Outcome::heldElsewhere : Outcome::unavailable,
-                std::nullopt};
+        return {error == EWOULDBLOCK ? Outcome::heldElsewhere : Outcome::unavailable, std::nullopt};
     }
     return {Outcome::acquired, FileLock(fd)};
 }

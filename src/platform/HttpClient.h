@@ -47,7 +47,7 @@ inline constexpr std::size_t kMaxResponseBodyBytes = 8 * 1024 * 1024;
 
 // Blocking HTTP(S). Safe to call from several threads at once.
 class HttpClient {
-public:
+  public:
     virtual ~HttpClient() = default;
     // The status and body; nullopt when the server's answer is not a usable HTTP response
     // (malformed, or a body over kMaxResponseBodyBytes). Throws TransportError (with a
@@ -60,11 +60,11 @@ public:
 // bearer token for it must not cross the network in clear text); every other request uses
 // the proxy the environment names (https_proxy, all_proxy, no_proxy), as curl does.
 class CurlHttpClient final : public HttpClient {
-public:
+  public:
     explicit CurlHttpClient(HttpSessionLimits limits);
     std::optional<HttpResponse> send(const HttpRequest& request) const override;
 
-private:
+  private:
     HttpSessionLimits limits_;
 };
 

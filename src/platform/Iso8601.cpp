@@ -9,7 +9,7 @@ namespace kestrane::platform {
 namespace {
 
 class Cursor {
-public:
+  public:
     explicit Cursor(std::string_view text) : text_(text) {}
 
     bool atEnd() const { return position_ == text_.size(); }
@@ -52,7 +52,7 @@ public:
         return count > 0;
     }
 
-private:
+  private:
     std::string_view text_;
     std::size_t position_ = 0;
 };
@@ -89,7 +89,8 @@ std::optional<Date> parseInternetDateTime(std::string_view text, bool fractional
     if (!cursor.atEnd()) return std::nullopt;
 
     using namespace std::chrono;
-    const year_month_day date{std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+    const year_month_day date{std::chrono::year(year),
+                              std::chrono::month(static_cast<unsigned>(month)),
                               std::chrono::day(static_cast<unsigned>(day))};
     // 23:59:60 is a leap second; it reads as the first instant of the next minute.
     if (!date.ok() || hour > 23 || minute > 59 || second > 60) return std::nullopt;
@@ -117,8 +118,7 @@ std::string formatInternetDateTime(Date date) {
     const hh_mm_ss time{instant - day};
     char text[40];
     std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
-                  static_cast<int>(calendarDay.year()),
-                  static_cast<unsigned>(calendarDay.month()),
+                  static_cast<int>(calendarDay.year()), static_cast<unsigned>(calendarDay.month()),
                   static_cast<unsigned>(calendarDay.day()), static_cast<int>(time.hours().count()),
                   static_cast<int>(time.minutes().count()),
                   static_cast<int>(time.seconds().count()));

@@ -7,7 +7,7 @@ namespace kestrane::platform {
 
 // The system's secret store, asked without ever showing a prompt to the user.
 class Keychain {
-public:
+  public:
     enum class Status {
         found,
         // No item, or one that would need the user's consent: treated alike, silently.

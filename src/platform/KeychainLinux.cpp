@@ -5,7 +5,7 @@ namespace {
 
 // The provider tools keep their sessions in files on Linux, not in a secret service.
 class NoKeychain final : public Keychain {
-public:
+  public:
     Lookup genericPassword(std::string_view) const override { return {}; }
 };
 

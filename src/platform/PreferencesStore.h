@@ -13,7 +13,7 @@ namespace kestrane::platform {
 // value of an unexpected type stays visible as such to the reader, which decides what an
 // unreadable value means.
 class PreferencesStore {
-public:
+  public:
     virtual ~PreferencesStore() = default;
     // Nothing when the key was never written.
     virtual std::optional<Json> value(std::string_view key) const = 0;
@@ -23,7 +23,7 @@ public:
 // A store that lives in memory only: tests, and a process that must not touch the user's
 // settings.
 class MemoryPreferencesStore final : public PreferencesStore {
-public:
+  public:
     std::optional<Json> value(std::string_view key) const override {
         const auto found = values_.find(std::string(key));
         if (found == values_.end()) return std::nullopt;
@@ -33,7 +33,7 @@ public:
         values_[std::string(key)] = value;
     }
 
-private:
+  private:
     std::map<std::string, Json> values_;
 };
 

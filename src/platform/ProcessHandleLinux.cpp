@@ -22,9 +22,7 @@ ProcessHandle ProcessHandle::open(pid_t pid) {
 }
 
 ProcessHandle::ProcessHandle(ProcessHandle&& other) noexcept
-    : pid_(other.pid_),
-      descriptor_(std::exchange(other.descriptor_, -1)),
-      error_(other.error_) {}
+    : pid_(other.pid_), descriptor_(std::exchange(other.descriptor_, -1)), error_(other.error_) {}
 
 ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
     if (this != &other) {

@@ -5,9 +5,9 @@
 #include <string_view>
 #include <vector>
 
-#include "providers/FetchDeadlines.h"
 #include "model/FetchResult.h"
 #include "model/ProviderKind.h"
+#include "providers/FetchDeadlines.h"
 
 namespace kestrane::providers {
 

@@ -14,9 +14,9 @@ QString displayName(model::ProviderKind provider) {
 }  // namespace
 
 ProviderSwitch::ProviderSwitch(model::ProviderKind provider, QWidget* parent)
-    : PanelSwitch(QString::fromStdString(
-                      platform::showInTrayLabel(std::string(model::rawValue(provider)))),
-                  parent),
+    : PanelSwitch(
+          QString::fromStdString(platform::showInTrayLabel(std::string(model::rawValue(provider)))),
+          parent),
       provider_(provider) {
     setObjectName(QStringLiteral("provider-toggle-") + displayName(provider));
 }

@@ -102,11 +102,13 @@ TEST(UsageArchiveTest, LastKnownAccountsRoundTripAndOddEntriesAreSkipped) {
 TEST(UsageArchiveTest, ProvidersWhoseNamesHoldASpaceRoundTrip) {
     UsageArchive archive;
     archive.series["GitHub Copilot|copilot-premium"] =
-        UsageSeries{ProviderKind::copilot, "copilot-premium", std::string(64, 'f'), 43200,
-                    kNoon + 86400, {UsageSample{kNoon, 37.5, true, std::nullopt}}};
+        UsageSeries{ProviderKind::copilot, "copilot-premium",
+                    std::string(64, 'f'),  43200,
+                    kNoon + 86400,         {UsageSample{kNoon, 37.5, true, std::nullopt}}};
     archive.series["Gemini CLI|gemini-pro"] =
-        UsageSeries{ProviderKind::gemini, "gemini-pro", std::string(64, 'a'), 1440,
-                    std::nullopt, {UsageSample{kNoon, 60, true, std::nullopt}}};
+        UsageSeries{ProviderKind::gemini, "gemini-pro",
+                    std::string(64, 'a'), 1440,
+                    std::nullopt,         {UsageSample{kNoon, 60, true, std::nullopt}}};
     archive.rhythms["Gemini CLI|gemini-pro"] =
         RhythmHistory{std::string(64, 'a'), 1440, "UTC", {RhythmHour{kNoon, 1, 3600}}};
     archive.lastKnownAccounts = {{ProviderKind::copilot, std::string(64, 'f')},

@@ -132,9 +132,9 @@ TEST(UsageHistoryIntegrityTest, SnapshotDatedInTheFutureIsRecordedAtNowAndPrunes
                        ProviderKind::codex),
                  now);
     // Within the tolerance a provider's date is believed.
-    store.record(usage(now + 4 * kMinute, {window("kimi-week", 5, now + 7 * kDay)},
-                       ProviderKind::kimi),
-                 now);
+    store.record(
+        usage(now + 4 * kMinute, {window("kimi-week", 5, now + 7 * kDay)}, ProviderKind::kimi),
+        now);
 
     const UsageArchive saved = readArchive(file);
     EXPECT_EQ(sampleCount(saved, ProviderKind::claude), 1u);
@@ -143,9 +143,9 @@ TEST(UsageHistoryIntegrityTest, SnapshotDatedInTheFutureIsRecordedAtNowAndPrunes
     EXPECT_EQ(saved.series.at("Kimi|kimi-week").samples.front().date, now + 4 * kMinute);
 
     // Codex keeps recording as time goes on.
-    store.record(usage(now + 10 * kMinute, {window("codex-session", 31, now + 3600)},
-                       ProviderKind::codex),
-                 now + 10 * kMinute);
+    store.record(
+        usage(now + 10 * kMinute, {window("codex-session", 31, now + 3600)}, ProviderKind::codex),
+        now + 10 * kMinute);
     EXPECT_EQ(sampleCount(readArchive(file), ProviderKind::codex), 2u);
 }
 
@@ -196,8 +196,8 @@ TEST(UsageHistoryIntegrityTest, SecondProcessOnTheSameFileNeverWritesIt) {
             ::close(report[0]);
             ::close(go[1]);
             UsageHistoryStore store(file, kNoon, Calendar("UTC"));
-            const bool warned = store.persistenceError() ==
-                                std::string(UsageHistoryStore::otherWriterText);
+            const bool warned =
+                store.persistenceError() == std::string(UsageHistoryStore::otherWriterText);
             const char role = store.isWriter() ? 'w' : (warned ? 'r' : '?');
             if (::write(report[1], &role, 1) != 1) ::_exit(2);
             char start = 0;
@@ -279,14 +279,13 @@ bool runUnprivileged(const fs::path& folder, const std::function<void()>& body) 
 }
 
 TEST(UsageHistoryIntegrityTest, UnreadableFileIsRenamedAsideBeforeTheFirstSave) {
-    const std::string valid =
-        encodeArchive(UsageArchive{.series = {{"Claude|claude-session",
-                                               UsageSeries{ProviderKind::claude,
-                                                           "claude-session",
-                                                           std::string(64, 'a'),
-                                                           300,
-                                                           std::nullopt,
-                                                           {UsageSample{kNoon, 5, true, {}}}}}}});
+    const std::string valid = encodeArchive(UsageArchive{
+        .series = {{"Claude|claude-session", UsageSeries{ProviderKind::claude,
+                                                         "claude-session",
+                                                         std::string(64, 'a'),
+                                                         300,
+                                                         std::nullopt,
+                                                         {UsageSample{kNoon, 5, true, {}}}}}}});
     std::string newer = valid;
     newer.replace(newer.find("\"version\":1"), 11, "\"version\":2");
     std::string unknownProvider = valid;
@@ -302,7 +301,8 @@ TEST(UsageHistoryIntegrityTest, UnreadableFileIsRenamedAsideBeforeTheFirstSave) 
         testing::TempDirectory folder;
         const auto file = historyFile(folder);
         folder.write("Kestrane/usage-history-v1.json", c.contents);
-        if (c.removed != fs::perms::none) fs::permissions(file, c.removed, fs::perm_options::remove);
+        if (c.removed != fs::perms::none)
+            fs::permissions(file, c.removed, fs::perm_options::remove);
 
         const bool ran = runUnprivileged(folder.path(), [&] {
             UsageHistoryStore store(file, kNoon + kMinute, Calendar("UTC"));
@@ -312,8 +312,8 @@ TEST(UsageHistoryIntegrityTest, UnreadableFileIsRenamedAsideBeforeTheFirstSave) 
 
             recordNow(store, usage(kNoon + 3 * kMinute, {window("claude-session", 7)}));
             EXPECT_EQ(store.persistenceError(), std::nullopt);
-            const auto aside = filesStartingWith(file.parent_path(),
-                                                 "usage-history-v1.json.unreadable-");
+            const auto aside =
+                filesStartingWith(file.parent_path(), "usage-history-v1.json.unreadable-");
             ASSERT_EQ(aside.size(), 1u);
             EXPECT_EQ(aside.front().filename(),
                       "usage-history-v1.json.unreadable-20250310T120300Z");
@@ -375,9 +375,9 @@ TEST(UsageHistoryIntegrityTest, TemporaryFilesOfAKilledSaveAreRemovedByTheWriter
     const auto file = historyFile(folder);
     const std::vector<std::string> leftovers = {".usage-history-v1.json.Ab12Cd",
                                                 ".usage-history-v1.json.zzzzzz"};
-    const std::vector<std::string> others = {".usage-history-v1.json.lock",
-                                             ".usage-history-v1.json.Ab12C",
-                                             ".other-file.json.Ab12Cd", "usage-history-v1.json.lock"};
+    const std::vector<std::string> others = {
+        ".usage-history-v1.json.lock", ".usage-history-v1.json.Ab12C", ".other-file.json.Ab12Cd",
+        "usage-history-v1.json.lock"};
     for (const auto& name : leftovers) folder.write("Kestrane/" + name, std::string(100, 'x'));
     for (const auto& name : others) folder.write("Kestrane/" + name, "keep");
 

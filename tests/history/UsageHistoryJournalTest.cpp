@@ -621,7 +621,8 @@ TEST(UsageHistoryJournalTest, JournalThatDoesNotContinueTheFileIsNeverAppliedAnd
                 EXPECT_EQ(store.archive(), c.expected);
             } else {
                 // The first refresh's line reads; nothing after the damaged one is applied.
-                EXPECT_EQ(sampleCount(store.archive()), sampleCount(base) + 3 * model::allProviderKinds.size());
+                EXPECT_EQ(sampleCount(store.archive()),
+                          sampleCount(base) + 3 * model::allProviderKinds.size());
             }
             store.record(refresh(kNoon + 5 * kMinute, 40), kNoon + 5 * kMinute);
             store.flush();

@@ -169,14 +169,14 @@ TEST(UsageHistoryStoreTest, IgnoresStaleSnapshotsAndInvalidWindows) {
 
     const double nan = std::numeric_limits<double>::quiet_NaN();
     recordNow(store, usage(kNoon + 300, {
-                                        window("claude-session", -0.0),
-                                        window("claude-week", 100.0001),
-                                        window("claude-nan", nan),
-                                        window("claude-negative", -1),
-                                        window("claude-past-reset", 5, kNoon + 300),
-                                        window("claude-nan-reset", 5, Date{nan}),
-                                        window("claude-full", 100, kNoon + 301),
-                                    }));
+                                            window("claude-session", -0.0),
+                                            window("claude-week", 100.0001),
+                                            window("claude-nan", nan),
+                                            window("claude-negative", -1),
+                                            window("claude-past-reset", 5, kNoon + 300),
+                                            window("claude-nan-reset", 5, Date{nan}),
+                                            window("claude-full", 100, kNoon + 301),
+                                        }));
     const auto& series = store.archive().series;
     EXPECT_EQ(series.at("Claude|claude-session").samples.size(), 2u);
     EXPECT_EQ(series.at("Claude|claude-week").samples.size(), 1u);
@@ -197,11 +197,11 @@ TEST(UsageHistoryStoreTest, SwitchingAccountsDiscardsOnlyThatProvidersHistory) {
 
     // The same account written differently is the same account.
     recordNow(store, usage(kNoon + 240, {window("claude-session", 12)}, ProviderKind::claude,
-                       "  USER@example.com "));
+                           "  USER@example.com "));
     EXPECT_EQ(onlySeries(store, "Claude|claude-session").samples.size(), 3u);
 
     recordNow(store, usage(kNoon + 360, {window("claude-week", 1)}, ProviderKind::claude,
-                       "user@example.com", "Max"));
+                           "user@example.com", "Max"));
     EXPECT_FALSE(store.archive().series.contains("Claude|claude-session"));
     EXPECT_FALSE(store.archive().rhythms.contains("Claude|claude-session"));
     EXPECT_TRUE(store.archive().series.contains("Claude|claude-week"));
@@ -215,7 +215,8 @@ TEST(UsageHistoryStoreTest, ChangedWindowLengthRestartsSeriesAndRhythm) {
     recordNow(store, usage(kNoon + 300, {window("claude-session", 12, std::nullopt, 300)}));
     ASSERT_FALSE(store.archive().rhythms.at("Claude|claude-session").hours.empty());
 
-    recordNow(store, usage(kNoon + 600, {window("claude-session", 14, std::nullopt, std::nullopt)}));
+    recordNow(store,
+              usage(kNoon + 600, {window("claude-session", 14, std::nullopt, std::nullopt)}));
     const auto& series = onlySeries(store, "Claude|claude-session");
     ASSERT_EQ(series.samples.size(), 1u);
     EXPECT_TRUE(series.samples[0].startsSegment);

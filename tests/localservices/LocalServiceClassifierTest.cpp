@@ -118,11 +118,14 @@ TEST(LocalServiceClassifierTest, FirstTokenAndLastPathComponent) {
     EXPECT_EQ(LocalServiceClassifier::firstToken(" \t "), "");
     // Any Unicode white space separates, not only ASCII blanks.
     const std::pair<std::string, std::string> unicode[] = {
-        {"/usr/bin/node\u00a0server.js", "/usr/bin/node"},         // no-break space
-        {"\u3000/usr/bin/node\u3000a", "/usr/bin/node"},            // ideographic space
-        {"\u2003\u202fnode\u2009x", "node"},                        // em, narrow, thin spaces
-        {"/opt/caf\u00e9/node x", "/opt/caf\u00e9/node"},            // other letters stay
-        {"a\xff\xa0" "b c", "a\xff\xa0" "b"},                       // broken UTF-8 stays
+        {"/usr/bin/node\u00a0server.js", "/usr/bin/node"},  // no-break space
+        {"\u3000/usr/bin/node\u3000a", "/usr/bin/node"},    // ideographic space
+        {"\u2003\u202fnode\u2009x", "node"},                // em, narrow, thin spaces
+        {"/opt/caf\u00e9/node x", "/opt/caf\u00e9/node"},   // other letters stay
+        {"a\xff\xa0"
+         "b c",
+         "a\xff\xa0"
+         "b"},  // broken UTF-8 stays
     };
     for (const auto& [command, token] : unicode) {
         SCOPED_TRACE(command);

@@ -185,12 +185,13 @@ TEST_F(LocalServiceMonitorProcessTest, AProcessBusyNowIsHeavyThoughItsLifetimeAv
         arguments.insert(arguments.begin(), {"-n", "-20", program});
         program = "/usr/bin/nice";
     }
-    auto burner = platform::ChildProcess::start(program, arguments, {.workingDirectory = project()});
+    auto burner =
+        platform::ChildProcess::start(program, arguments, {.workingDirectory = project()});
     ASSERT_TRUE(awaitLine(burner, "busy"));
     // What ps says as the scan starts (a scan on a loaded machine may take seconds, which
     // would lift the average itself).
-    const auto lifetime = LocalServiceCommand::run(
-        "/bin/ps", {"-o", "pcpu=", "-p", std::to_string(burner.pid())});
+    const auto lifetime =
+        LocalServiceCommand::run("/bin/ps", {"-o", "pcpu=", "-p", std::to_string(burner.pid())});
     const auto rows = monitor_.scanSynchronously();
     burner.stop();
 
@@ -215,8 +216,8 @@ TEST_F(LocalServiceMonitorProcessTest, ABrowserUnderOptIsHiddenAndPythonServingA
         ~Cleanup() { std::filesystem::remove_all(path); }
     } cleanup{folder};
 
-    auto browser = platform::ChildProcess::start(browserPath, {},
-                                                 {.workingDirectory = project(), .pipeInput = true});
+    auto browser = platform::ChildProcess::start(
+        browserPath, {}, {.workingDirectory = project(), .pipeInput = true});
     std::string line;
     char byte = 0;
     while (::read(browser.outputDescriptor(), &byte, 1) == 1 && byte != '\n') line += byte;
@@ -275,8 +276,8 @@ std::optional<platform::ChildProcess> startWithPid(pid_t pid) {
 
 TEST_F(LocalServiceMonitorProcessTest, APidReusedBetweenTheCheckAndTheSignalIsNeverSignalled) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand out a chosen pid";
-    auto original = platform::ChildProcess::start("/bin/sleep", {"600"},
-                                                  {.workingDirectory = project(), .pipeOutput = false});
+    auto original = platform::ChildProcess::start(
+        "/bin/sleep", {"600"}, {.workingDirectory = project(), .pipeOutput = false});
     const pid_t pid = original.pid();
     const auto listed = monitor_.service(pid);
     ASSERT_TRUE(listed);
@@ -285,8 +286,8 @@ TEST_F(LocalServiceMonitorProcessTest, APidReusedBetweenTheCheckAndTheSignalIsNe
     // The check itself runs ps; right then the process ends and a stranger gets its pid,
     // while ps still answers with the old process: the worst timing there is.
     auto system = LocalServiceMonitor::currentSystem();
-    const std::vector<std::string> psColumns{"-o", "pid=", "-o", "uid=", "-o", "pcpu=", "-o",
-                                             "rss=", "-o", "lstart=", "-o", "command="};
+    const std::vector<std::string> psColumns{
+        "-o", "pid=", "-o", "uid=", "-o", "pcpu=", "-o", "rss=", "-o", "lstart=", "-o", "command="};
     std::vector<std::string> lookup{"-p", std::to_string(pid)};
     lookup.insert(lookup.end(), psColumns.begin(), psColumns.end());
     const auto answerBefore = LocalServiceCommand::run(system.psPath, lookup);

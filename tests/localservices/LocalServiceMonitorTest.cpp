@@ -374,7 +374,7 @@ TEST(LocalServiceMonitorTest, CpuShareIsMeasuredOverTheRecentInterval) {
     ASSERT_EQ(shares.size(), 3u) << "412 listens; 700 and 702 are busy; 701 is idle now";
     EXPECT_NEAR(*shares[412], 0.05 / interval * 100, 1e-9);
     EXPECT_NEAR(*shares[700], 0.45 / interval * 100, 1e-9);  // heavy although ps said 2 %
-    EXPECT_EQ(shares[702], 50.0);                              // gone: ps's figure stays
+    EXPECT_EQ(shares[702], 50.0);                            // gone: ps's figure stays
 }
 
 TEST(LocalServiceMonitorTest, AMissingOrHungPsLeavesTheListenersAndSaysWhyNothingCanStop) {

@@ -17,13 +17,23 @@ TEST(OutsideTextTest, ControlCharactersBecomeOneSpaceAndTheEndsAreTrimmed) {
         {"Evil\nKimi OK: 100%", "Evil Kimi OK: 100%"},
         {"a\r\n\tb", "a b"},
         {"\x1b[2Jclear", "[2Jclear"},
-        {"a\x7f" "b", "a b"},
-        {"a\xc2\x85" "b\xc2\x9b" "c", "a b c"},     // NEL and CSI from the C1 block
-        {"a\xe2\x80\xa8" "b\xe2\x80\xa9", "a b"},  // line and paragraph separators
+        {"a\x7f"
+         "b",
+         "a b"},
+        {"a\xc2\x85"
+         "b\xc2\x9b"
+         "c",
+         "a b c"},  // NEL and CSI from the C1 block
+        {"a\xe2\x80\xa8"
+         "b\xe2\x80\xa9",
+         "a b"},  // line and paragraph separators
         {"  spaced   out  ", "spaced out"},
         {"Сессия\x01Недельный", "Сессия Недельный"},
         {"\xc2\xa0kept", "\xc2\xa0kept"},  // a no-break space is text, not a control
-        {"bad\xff" "byte", "bad\xef\xbf\xbd" "byte"},
+        {"bad\xff"
+         "byte",
+         "bad\xef\xbf\xbd"
+         "byte"},
         {"\n\r\x1b", ""},
     };
     for (const auto& c : cases) {

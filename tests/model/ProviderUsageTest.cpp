@@ -16,9 +16,11 @@ TEST(ProviderUsageTest, RoundedPercentTakesHalvesAwayFromZero) {
         double value;
         long long rounded;
     };
-    const Case cases[] = {{12.5, 13}, {12.49, 12}, {62.5, 63}, {-5, -5},  {-2.5, -3},
-                          {100.4, 100}, {0.5, 1},  {0, 0},     {99.5, 100},
-                          {std::numeric_limits<double>::quiet_NaN(), 0}};
+    const Case cases[] = {{12.5, 13},  {12.49, 12},
+                          {62.5, 63},  {-5, -5},
+                          {-2.5, -3},  {100.4, 100},
+                          {0.5, 1},    {0, 0},
+                          {99.5, 100}, {std::numeric_limits<double>::quiet_NaN(), 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
         EXPECT_EQ(roundedPercent(c.value), c.rounded);

@@ -17,7 +17,8 @@ class CommandDirectoriesTest : public ::testing::Test {
 };
 
 TEST_F(CommandDirectoriesTest, WhereNpmNvmAndHomebrewPutCommandsBestFirst) {
-    root.write("home/.npmrc", "; settings\ninit-author-name = x\nprefix = ~/first\nprefix=~/npm-prefix\n");
+    root.write("home/.npmrc",
+               "; settings\ninit-author-name = x\nprefix = ~/first\nprefix=~/npm-prefix\n");
     for (const char* version : {"v9.1.0", "v20.2.0", "v18.20.0", "v20.11.1", "not-a-version"}) {
         fs::create_directories(home() / ".nvm/versions/node" / version / "bin");
     }

@@ -30,8 +30,8 @@ TEST(DesktopApplicationRulesTest, MacOSHidesBundlesAndSystemFolders) {
          "/applications/editor.app/contents/resources/node server.js", true, true, false},
         {"system path", "/system/library/launchd", false, true, true},
         {"libexec path", "/usr/libexec/helper --x", false, true, true},
-        {"non-runtime application bundle", "/applications/editor.app/contents/macos/x", false,
-         true, true},
+        {"non-runtime application bundle", "/applications/editor.app/contents/macos/x", false, true,
+         true},
         {"ordinary program", "/usr/local/bin/caddy run", false, true, false},
     };
     for (const auto& c : cases) {
@@ -39,8 +39,8 @@ TEST(DesktopApplicationRulesTest, MacOSHidesBundlesAndSystemFolders) {
         EXPECT_EQ(MacOSApplicationRules::hidesListener(c.lowerCommand, c.runtime, c.inProject),
                   c.hidden);
     }
-    EXPECT_TRUE(MacOSApplicationRules::hidesBusyProcess("/applications/a.app/contents/macos/a",
-                                                        false));
+    EXPECT_TRUE(
+        MacOSApplicationRules::hidesBusyProcess("/applications/a.app/contents/macos/a", false));
     EXPECT_FALSE(MacOSApplicationRules::hidesBusyProcess(
         "/a.app/contents/frameworks/python.framework/python3", true));
     EXPECT_FALSE(MacOSApplicationRules::hidesBusyProcess("cc1plus x.cpp", false));
@@ -68,8 +68,8 @@ TEST(DesktopApplicationRulesTest, LinuxHidesVendorTreesHelpersAndKeepsRuntimesIn
         {"Electron zygote of a runtime", "/usr/bin/node x --type=zygote", true, true, true},
         {"other --type values are arguments", "/usr/bin/node cli.js --type=module", true, true,
          false},
-        {"--type= glued to another word", "/usr/bin/node x.js --output-type=renderer", true,
-         true, false},
+        {"--type= glued to another word", "/usr/bin/node x.js --output-type=renderer", true, true,
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -90,16 +90,19 @@ TEST(DesktopApplicationRulesTest, LinuxSessionServicesAreUserUnitsNotScopes) {
         const char* cgroups;
         bool session;
     } cases[] = {
-        {"sound server", "0::/user.slice/user-1000.slice/user@1000.service/session.slice/"
-                         "pipewire.service\n",
+        {"sound server",
+         "0::/user.slice/user-1000.slice/user@1000.service/session.slice/"
+         "pipewire.service\n",
          true},
-        {"portal", "0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
-                   "xdg-desktop-portal.service\n",
+        {"portal",
+         "0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
+         "xdg-desktop-portal.service\n",
          true},
         {"the user's service manager",
          "0::/user.slice/user-1000.slice/user@1000.service/init.scope\n", true},
-        {"terminal child", "0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
-                           "app-org.gnome.Terminal.slice/vte-spawn-1f2e.scope\n",
+        {"terminal child",
+         "0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
+         "app-org.gnome.Terminal.slice/vte-spawn-1f2e.scope\n",
          false},
         {"application launched from the desktop",
          "0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-code-4242.scope\n",
@@ -131,8 +134,7 @@ TEST(DesktopApplicationRulesTest, CPUTicksOfAProcStatLine) {
         const char* line;
         std::optional<unsigned long long> ticks;
     } cases[] = {
-        {"1234 (node) S 1 1234 1234 0 -1 4194560 100 0 0 0 250 31 0 0 20 0 11 0 5000 1 2 3",
-         281},
+        {"1234 (node) S 1 1234 1234 0 -1 4194560 100 0 0 0 250 31 0 0 20 0 11 0 5000 1 2 3", 281},
         // The name may hold spaces and parentheses.
         {"77 (a) b (c) R 1 77 77 0 -1 0 0 0 0 0 7 3 0 0 20 0 1 0 1 1 1", 10},
         {"77 (x) R 1 77 77 0 -1 0 0 0 0 0 7", std::nullopt},  // cut short

@@ -5,10 +5,10 @@
 
 #include <fstream>
 
-#include "providers/FetchProvider.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "platform/Keychain.h"
+#include "providers/FetchProvider.h"
 #include "providers/cursor/CursorTestSupport.h"
 #include "reliability/FakeProviders.h"
 #include "support/FakeHttpServer.h"

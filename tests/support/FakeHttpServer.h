@@ -11,7 +11,7 @@ namespace kestrane::testing {
 // An in-process HTTP server on 127.0.0.1 and a free port. Register handlers on server()
 // before start(); the destructor stops it.
 class FakeHttpServer {
-public:
+  public:
     FakeHttpServer();
     ~FakeHttpServer();
     FakeHttpServer(const FakeHttpServer&) = delete;
@@ -23,7 +23,7 @@ public:
     std::string origin() const;
     int port() const { return port_; }
 
-private:
+  private:
     httplib::Server server_;
     std::thread thread_;
     int port_ = 0;

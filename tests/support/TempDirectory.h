@@ -6,7 +6,7 @@ namespace kestrane::testing {
 
 // A fresh folder under the system's temporary directory, removed with its contents.
 class TempDirectory {
-public:
+  public:
     TempDirectory();
     ~TempDirectory();
     TempDirectory(const TempDirectory&) = delete;
@@ -17,7 +17,7 @@ public:
     std::filesystem::path write(const std::filesystem::path& relative,
                                 const std::string& contents) const;
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -154,8 +154,7 @@ TEST(MenuBarBadgeRendererTest, TrayIconKeepsMarkAboveAndWholeValueInsideTheSquar
             EXPECT_FALSE(columnHasInk(icon, size - 1 - x)) << "column " << size - 1 - x;
         }
         EXPECT_TRUE(columnHasInk(icon, margin) || columnHasInk(icon, margin + 1));
-        EXPECT_TRUE(columnHasInk(icon, size - 1 - margin) ||
-                    columnHasInk(icon, size - 2 - margin));
+        EXPECT_TRUE(columnHasInk(icon, size - 1 - margin) || columnHasInk(icon, size - 2 - margin));
         // Upper rows hold the mark.
         bool markInk = false;
         for (int x = 0; x < size; ++x) markInk = markInk || columnHasInk(icon, x, 0, size / 3);

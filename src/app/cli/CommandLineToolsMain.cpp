@@ -8,16 +8,16 @@
 #include <variant>
 #include <vector>
 
-#include "app/commandline/CommandLine.h"
-#include "providers/FetchProvider.h"
-#include "providers/StoredSignIn.h"
 #include "app/cli/ProbeJson.h"
 #include "app/cli/ProbeRunner.h"
 #include "app/cli/ServicesCommand.h"
+#include "app/commandline/CommandLine.h"
 #include "platform/Calendar.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "platform/Keychain.h"
+#include "providers/FetchProvider.h"
+#include "providers/StoredSignIn.h"
 
 namespace kestrane {
 namespace {

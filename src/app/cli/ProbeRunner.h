@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "providers/ConcurrentFetch.h"
 #include "model/ProviderKind.h"
+#include "providers/ConcurrentFetch.h"
 
 namespace kestrane::app::ProbeRunner {
 

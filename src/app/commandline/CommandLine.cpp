@@ -70,8 +70,8 @@ std::variant<CommandLine, std::string> CommandLine::parse(
         }
         if (const auto named = modeNamed(word)) {
             if (mode) {
-                return failure("параметры " + quoted(modeWord) +
-                               " и " + quoted(word) + " нельзя указывать вместе.");
+                return failure("параметры " + quoted(modeWord) + " и " + quoted(word) +
+                               " нельзя указывать вместе.");
             }
             mode = *named;
             modeWord = word;

@@ -42,11 +42,10 @@ SingleInstance::Outcome SingleInstance::claimOnBus() {
     }
     bus.unregisterObject(QString::fromLatin1(objectPath));
     const QDBusMessage call = QDBusMessage::createMethodCall(
-        QString::fromLatin1(busName), QString::fromLatin1(objectPath),
-        QString::fromLatin1(busName), QStringLiteral("Activate"));
+        QString::fromLatin1(busName), QString::fromLatin1(objectPath), QString::fromLatin1(busName),
+        QStringLiteral("Activate"));
     const QDBusMessage answer = bus.call(call, QDBus::Block, answerWait);
-    return answer.type() == QDBusMessage::ReplyMessage ? Outcome::handedOver
-                                                       : Outcome::unreachable;
+    return answer.type() == QDBusMessage::ReplyMessage ? Outcome::handedOver : Outcome::unreachable;
 }
 
 SingleInstance::Outcome SingleInstance::claimSocket() {

@@ -153,7 +153,7 @@ inline constexpr Setting<PanelAppearance> panelAppearance{
 // Every key above; no two settings share one.
 inline constexpr std::array allKeys{
     providerToggles.key,    selectedProvider.key,      chartShowsBurn.key, notificationsEnabled.key,
-    notifyBelowPercent.key, notifyCriticalPercent.key, trayIconStyle.key, panelAppearance.key,
+    notifyBelowPercent.key, notifyCriticalPercent.key, trayIconStyle.key,  panelAppearance.key,
 };
 
 }  // namespace settings

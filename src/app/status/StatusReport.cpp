@@ -37,13 +37,20 @@ Json optionalValue(const std::optional<T>& value) {
 
 std::string_view shortName(model::ProviderKind kind) {
     switch (kind) {
-        case model::ProviderKind::codex: return "Cx";
-        case model::ProviderKind::cursor: return "Cu";
-        case model::ProviderKind::claude: return "Cl";
-        case model::ProviderKind::kimi: return "Ki";
-        case model::ProviderKind::antigravity: return "Ag";
-        case model::ProviderKind::copilot: return "Gh";
-        case model::ProviderKind::gemini: return "Gm";
+        case model::ProviderKind::codex:
+            return "Cx";
+        case model::ProviderKind::cursor:
+            return "Cu";
+        case model::ProviderKind::claude:
+            return "Cl";
+        case model::ProviderKind::kimi:
+            return "Ki";
+        case model::ProviderKind::antigravity:
+            return "Ag";
+        case model::ProviderKind::copilot:
+            return "Gh";
+        case model::ProviderKind::gemini:
+            return "Gm";
     }
     return "?";
 }
@@ -112,16 +119,15 @@ std::string json(const StatusSnapshot& snapshot, const std::vector<ProviderStatu
                         {"upperRemainingAtReset", f.upperRemaining},
                         {"exhaustionChance", f.exhaustionChance}};
         }
-        list.push_back(
-            {{"provider", model::rawValue(status.provider)},
-             {"enabled", status.enabled},
-             {"text", status.text},
-             {"window", window},
-             {"updatedAt", status.updatedAt
-                               ? Json(platform::formatInternetDateTime(*status.updatedAt))
-                               : Json(nullptr)},
-             {"error", optionalValue(status.error)},
-             {"forecast", forecast}});
+        list.push_back({{"provider", model::rawValue(status.provider)},
+                        {"enabled", status.enabled},
+                        {"text", status.text},
+                        {"window", window},
+                        {"updatedAt", status.updatedAt ? Json(platform::formatInternetDateTime(
+                                                             *status.updatedAt))
+                                                       : Json(nullptr)},
+                        {"error", optionalValue(status.error)},
+                        {"forecast", forecast}});
     }
     Json recommendation = nullptr;
     if (snapshot.recommendation) {
@@ -164,9 +170,7 @@ std::string waybar(const std::vector<ProviderStatus>& providers, platform::Date 
     return dump(module);
 }
 
-std::string notRunningJson() {
-    return dump({{"running", false}, {"message", notRunningMessage}});
-}
+std::string notRunningJson() { return dump({{"running", false}, {"message", notRunningMessage}}); }
 
 std::string notRunningWaybar() {
     return dump({{"text", ""}, {"tooltip", notRunningMessage}, {"class", "stopped"}});
@@ -179,17 +183,29 @@ int run(const CommandLine& line, const platform::Environment& environment, platf
     const auto snapshot = path ? StatusFile::readLive(*path) : std::nullopt;
     if (!snapshot) {
         switch (line.format) {
-            case Format::text: out << notRunningMessage << '\n'; break;
-            case Format::json: out << notRunningJson(); break;
-            case Format::waybar: out << notRunningWaybar(); break;
+            case Format::text:
+                out << notRunningMessage << '\n';
+                break;
+            case Format::json:
+                out << notRunningJson();
+                break;
+            case Format::waybar:
+                out << notRunningWaybar();
+                break;
         }
         return 3;
     }
     const auto providers = select(*snapshot, line.providers);
     switch (line.format) {
-        case Format::text: out << text(providers); break;
-        case Format::json: out << json(*snapshot, providers); break;
-        case Format::waybar: out << waybar(providers, now); break;
+        case Format::text:
+            out << text(providers);
+            break;
+        case Format::json:
+            out << json(*snapshot, providers);
+            break;
+        case Format::waybar:
+            out << waybar(providers, now);
+            break;
     }
     return 0;
 }

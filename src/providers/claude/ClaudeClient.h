@@ -22,7 +22,7 @@ namespace kestrane::providers {
 // tool left on this machine (or a token from the environment). Keeps nothing between
 // fetches and never renews the session: an expired one is reported, not refreshed.
 class ClaudeClient {
-public:
+  public:
     struct Credentials {
         std::string accessToken;
         std::optional<std::string> refreshToken;

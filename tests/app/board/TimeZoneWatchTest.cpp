@@ -31,8 +31,8 @@ TEST(TimeZoneWatchTest, HandsOutANewCalendarOncePerChange) {
 // stands in for a change of /etc/localtime.
 TEST(TimeZoneWatchTest, SystemSourceSeesAChangeWhileTheProcessRuns) {
     const char* saved = std::getenv("TZ");
-    const std::optional<std::string> previous = saved ? std::optional<std::string>(saved)
-                                                      : std::nullopt;
+    const std::optional<std::string> previous =
+        saved ? std::optional<std::string>(saved) : std::nullopt;
     ::setenv("TZ", "Asia/Kolkata", 1);
     TimeZoneWatch watch(platform::Calendar("UTC"), platform::Calendar::currentTimeZoneIdentifier);
     const auto first = watch.check();

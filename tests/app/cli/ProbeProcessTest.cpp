@@ -14,21 +14,21 @@ namespace kestrane {
 namespace {
 
 class ProbeProcessTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        fake.server().Get("/api/oauth/usage", [this](const httplib::Request& request,
-                                                     httplib::Response& response) {
-            ++usageRequests;
-            authorization = request.get_header_value("Authorization");
-            response.status = usageStatus;
-            response.set_content(usageBody, "application/json");
-        });
-        fake.server().Post("/v1/oauth/token", [this](const httplib::Request&,
-                                                     httplib::Response& response) {
-            ++tokenRequests;
-            response.set_content(R"({"access_token":"secret-fresh-token","expires_in":3600})",
-                                 "application/json");
-        });
+        fake.server().Get("/api/oauth/usage",
+                          [this](const httplib::Request& request, httplib::Response& response) {
+                              ++usageRequests;
+                              authorization = request.get_header_value("Authorization");
+                              response.status = usageStatus;
+                              response.set_content(usageBody, "application/json");
+                          });
+        fake.server().Post(
+            "/v1/oauth/token", [this](const httplib::Request&, httplib::Response& response) {
+                ++tokenRequests;
+                response.set_content(R"({"access_token":"secret-fresh-token","expires_in":3600})",
+                                     "application/json");
+            });
         fake.start();
     }
 
@@ -57,14 +57,16 @@ protected:
     std::atomic<int> tokenRequests{0};
     std::string authorization;
     int usageStatus = 200;
-    std::string usageBody = R"({"five_hour":{"utilization":12.5,"resets_at":"2030-01-01T00:00:00Z"}})";
+    std::string usageBody =
+        R"({"five_hour":{"utilization":12.5,"resets_at":"2030-01-01T00:00:00Z"}})";
 };
 
 TEST_F(ProbeProcessTest, PrintsTheUsedShareOfEachWindow) {
     storeSession("4102444800000");  // far in the future
     usageBody = R"({"five_hour":{"utilization":12.5},"seven_day":{"utilization":62.5}})";
     const auto result = probe({"claude"});
-    EXPECT_EQ(result.standardOutput, "Claude OK: Сессия - 5 часов=13%, Все модели - Недельный=63%\n");
+    EXPECT_EQ(result.standardOutput,
+              "Claude OK: Сессия - 5 часов=13%, Все модели - Недельный=63%\n");
     EXPECT_EQ(result.standardError, "");
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(authorization, "Bearer secret-stored-token");
@@ -97,8 +99,9 @@ TEST_F(ProbeProcessTest, AnExpiredSessionIsReportedWithoutAnyRequestAndNothingIs
     storeSession("1000");
     const auto before = std::filesystem::last_write_time(home.path() / ".claude/.credentials.json");
     const auto result = probe({"claude"});
-    EXPECT_EQ(result.standardOutput,
-              "Claude ERROR: Сессия Claude истекла. Откройте Claude Code, чтобы он обновил вход.\n");
+    EXPECT_EQ(
+        result.standardOutput,
+        "Claude ERROR: Сессия Claude истекла. Откройте Claude Code, чтобы он обновил вход.\n");
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(tokenRequests, 0);
     EXPECT_EQ(usageRequests, 0);
@@ -107,9 +110,10 @@ TEST_F(ProbeProcessTest, AnExpiredSessionIsReportedWithoutAnyRequestAndNothingIs
 
 TEST_F(ProbeProcessTest, ASessionAboutToExpireIsUsedAsItIs) {
     // Refresh tokens are single-use; renewing one here would sign the user's Claude Code out.
-    const auto soon = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          std::chrono::system_clock::now().time_since_epoch() + std::chrono::minutes(10))
-                          .count();
+    const auto soon =
+        std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::system_clock::now().time_since_epoch() + std::chrono::minutes(10))
+            .count();
     storeSession(std::to_string(soon));
     const auto result = probe({"claude"});
     EXPECT_EQ(result.standardOutput, "Claude OK: Сессия - 5 часов=13%\n");
@@ -118,7 +122,8 @@ TEST_F(ProbeProcessTest, ASessionAboutToExpireIsUsedAsItIs) {
 }
 
 TEST_F(ProbeProcessTest, ATokenWithALineBreakNeverReachesTheServer) {
-    const auto result = probe({"claude"}, {{"KESTRANE_CLAUDE_OAUTH_TOKEN", "abc\r\nX-Injected: 1"}});
+    const auto result =
+        probe({"claude"}, {{"KESTRANE_CLAUDE_OAUTH_TOKEN", "abc\r\nX-Injected: 1"}});
     EXPECT_EQ(result.standardOutput,
               "Claude ERROR: В сессии Claude нет OAuth-доступа. Выполните `claude login`.\n");
     EXPECT_EQ(usageRequests, 0);
@@ -162,10 +167,10 @@ TEST_F(ProbeProcessTest, RemoteRequestsHonourTheProxyVariables) {
     testing::RecordingProxy proxy;
     for (const char* variable : {"https_proxy", "HTTPS_PROXY", "all_proxy"}) {
         SCOPED_TRACE(variable);
-        const auto result =
-            probe({"claude"}, {{"KESTRANE_CLAUDE_OAUTH_TOKEN", "secret-env"},
-                               {"KESTRANE_CLAUDE_API_ORIGIN", "https://usage.kestrane-test.invalid"},
-                               {variable, proxy.url()}});
+        const auto result = probe(
+            {"claude"}, {{"KESTRANE_CLAUDE_OAUTH_TOKEN", "secret-env"},
+                         {"KESTRANE_CLAUDE_API_ORIGIN", "https://usage.kestrane-test.invalid"},
+                         {variable, proxy.url()}});
         EXPECT_TRUE(result.standardOutput.starts_with("Claude ERROR: ")) << result.standardOutput;
         EXPECT_EQ(result.standardOutput.find('\n'), result.standardOutput.size() - 1);
     }
@@ -191,7 +196,8 @@ TEST_F(ProbeProcessTest, ArgumentsChooseAndOrderTheProviders) {
 
 TEST_F(ProbeProcessTest, WithoutASessionOrANetworkTheMessagesAreRussian) {
     auto result = probe({"claude"});
-    EXPECT_EQ(result.standardOutput, "Claude ERROR: Claude не авторизован. Выполните `claude login`.\n");
+    EXPECT_EQ(result.standardOutput,
+              "Claude ERROR: Claude не авторизован. Выполните `claude login`.\n");
 
     // Nothing listens on port 9 of the loopback address.
     result = probe({"claude"}, {{"KESTRANE_CLAUDE_OAUTH_TOKEN", "secret-env"},

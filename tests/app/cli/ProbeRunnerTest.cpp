@@ -15,8 +15,8 @@ namespace kestrane::app {
 namespace {
 
 using model::FetchResult;
-using providers::FetchDeadline;
 using model::ProviderKind;
+using providers::FetchDeadline;
 
 TEST(ProbeRunnerTest, RequestedProvidersFollowTheArgumentsAfterProbe) {
     using enum ProviderKind;
@@ -99,11 +99,14 @@ TEST(ProbeRunnerTest, PrintsInRequestedOrderWhateverTheCompletionOrder) {
             changed.wait(lock, [&] { return claudeDone; });
             return FetchResult::failure(kind, "Kimi не авторизован.");
         }
-        auto result = FetchResult::success(usageOf(
-            kind, {{.id = "claude-session", .name = "Сессия", .usedPercent = 12.5,
-                    .durationMinutes = 300},
-                   {.id = "claude-week", .name = "Все модели", .usedPercent = 0.4,
-                    .durationMinutes = 10080}}));
+        auto result = FetchResult::success(usageOf(kind, {{.id = "claude-session",
+                                                           .name = "Сессия",
+                                                           .usedPercent = 12.5,
+                                                           .durationMinutes = 300},
+                                                          {.id = "claude-week",
+                                                           .name = "Все модели",
+                                                           .usedPercent = 0.4,
+                                                           .durationMinutes = 10080}}));
         {
             const std::lock_guard lock(mutex);
             claudeDone = true;
@@ -122,7 +125,9 @@ TEST(ProbeRunnerTest, SuccessLinesRecentModelsAndExitStatus) {
     const auto fetch = [](ProviderKind kind) {
         auto usage = usageOf(kind, {});
         if (kind == ProviderKind::codex) {
-            usage.windows = {{.id = "Codex-primary-300", .name = "Codex", .usedPercent = 99.5,
+            usage.windows = {{.id = "Codex-primary-300",
+                              .name = "Codex",
+                              .usedPercent = 99.5,
                               .durationMinutes = 300}};
             usage.recentModels = {{.model = "gpt-5", .sessionCount = 2},
                                   {.model = "o3", .sessionCount = 1}};

@@ -37,8 +37,8 @@ TEST(TrayAppearanceTest, IconsTakeTheUsersTintThenThePortalsSchemeThenThePalette
          light},
         {"portal light on a dark palette", TrayIconStyle::automatic, Scheme::light, darkPalette,
          dark},
-        {"portal without preference: dark palette", TrayIconStyle::automatic,
-         Scheme::noPreference, darkPalette, light},
+        {"portal without preference: dark palette", TrayIconStyle::automatic, Scheme::noPreference,
+         darkPalette, light},
         {"no portal: light palette", TrayIconStyle::automatic, std::nullopt, lightPalette, dark},
         {"no portal: dark palette", TrayIconStyle::automatic, std::nullopt, darkPalette, light},
     };

@@ -43,10 +43,12 @@ TEST(DesktopStartProcessTest, StartWithoutAUsableDisplayEndsWithOneRussianLine) 
         std::string expected;
     } cases[] = {
         {"no display at all", {}, noDisplay},
-        {"a Wayland display that does not exist", {{"WAYLAND_DISPLAY", "wayland-nowhere"}},
+        {"a Wayland display that does not exist",
+         {{"WAYLAND_DISPLAY", "wayland-nowhere"}},
          noPlatform},
         {"an X display that does not exist", {{"DISPLAY", ":999999"}}, noPlatform},
-        {"a platform plugin that is not installed", {{"QT_QPA_PLATFORM", "nosuchplugin"}},
+        {"a platform plugin that is not installed",
+         {{"QT_QPA_PLATFORM", "nosuchplugin"}},
          noPlatform},
     };
     for (const auto& testCase : cases) {
@@ -57,8 +59,7 @@ TEST(DesktopStartProcessTest, StartWithoutAUsableDisplayEndsWithOneRussianLine) 
                                                        {"XDG_RUNTIME_DIR", home.path().string()},
                                                        {"LANG", "C.UTF-8"}};
         environment.insert(testCase.display.begin(), testCase.display.end());
-        const auto output =
-            testing::runProcess(testing::kestraneExecutable(), {}, environment);
+        const auto output = testing::runProcess(testing::kestraneExecutable(), {}, environment);
         EXPECT_EQ(output.exitStatus, 1);
         EXPECT_EQ(output.standardError, testCase.expected);
         EXPECT_EQ(output.standardOutput, "");

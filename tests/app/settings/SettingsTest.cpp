@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 
-#include "app/settings/ProviderPreferences.h"
 #include "app/settings/PanelAppearancePreference.h"
+#include "app/settings/ProviderPreferences.h"
 #include "app/settings/TrayIconPreference.h"
 
 namespace kestrane::app {

@@ -33,9 +33,8 @@ TEST(StatusReportTest, TextIsOneShortLineInTheOrderGiven) {
 TEST(StatusReportTest, SelectsTheEnabledProvidersOrThoseNamed) {
     StatusSnapshot snapshot;
     for (const ProviderKind kind : model::allProviderKinds) {
-        snapshot.providers.push_back(ProviderStatus{.provider = kind,
-                                                    .enabled = kind != ProviderKind::cursor,
-                                                    .text = "--"});
+        snapshot.providers.push_back(ProviderStatus{
+            .provider = kind, .enabled = kind != ProviderKind::cursor, .text = "--"});
     }
     auto kinds = [](const std::vector<ProviderStatus>& list) {
         std::vector<ProviderKind> result;
@@ -58,14 +57,10 @@ TEST(StatusReportTest, WaybarClassFollowsTheLowestRemainingShare) {
         int percentage;
     };
     const Case cases[] = {
-        {{50}, "ok", 50},
-        {{15}, "warning", 15},
-        {{3}, "critical", 3},
-        {{90, 3, 50}, "critical", 3},
-        {{21}, "ok", 21},
-        {{20.4}, "warning", 20},
-        {{5.4}, "critical", 5},
-        {{5.6}, "warning", 6},
+        {{50}, "ok", 50},       {{15}, "warning", 15},
+        {{3}, "critical", 3},   {{90, 3, 50}, "critical", 3},
+        {{21}, "ok", 21},       {{20.4}, "warning", 20},
+        {{5.4}, "critical", 5}, {{5.6}, "warning", 6},
         {{0}, "critical", 0},
     };
     const platform::Date now{1'765'000'000};
@@ -84,9 +79,11 @@ TEST(StatusReportTest, WaybarClassFollowsTheLowestRemainingShare) {
 }
 
 TEST(StatusReportTest, WaybarWithoutAnyPercentageSaysUnknownAndShowsTheErrors) {
-    const std::vector<ProviderStatus> providers{ProviderStatus{
-        .provider = ProviderKind::claude, .enabled = true, .text = "!",
-        .error = "Сессия Claude истекла. Выполните `claude login`."}};
+    const std::vector<ProviderStatus> providers{
+        ProviderStatus{.provider = ProviderKind::claude,
+                       .enabled = true,
+                       .text = "!",
+                       .error = "Сессия Claude истекла. Выполните `claude login`."}};
     const auto module = platform::parseJson(StatusReport::waybar(providers, {}));
     EXPECT_EQ(module.at("class"), "unknown");
     EXPECT_FALSE(module.contains("percentage"));
@@ -98,8 +95,8 @@ TEST(StatusReportTest, WaybarTooltipNamesWindowResetAndForecast) {
     ProviderStatus claude = shown(ProviderKind::claude, 41);
     claude.resetsAt = platform::Date{1'765'000'000 + 2 * 3600 + 5 * 60};
     claude.forecast = StatusForecast{.tone = "spare", .verdict = "Лимита должно хватить"};
-    const auto module = platform::parseJson(
-        StatusReport::waybar({claude}, platform::Date{1'765'000'000}));
+    const auto module =
+        platform::parseJson(StatusReport::waybar({claude}, platform::Date{1'765'000'000}));
     EXPECT_EQ(module.at("tooltip"),
               "Claude: осталось 41% (Сессия - 5 часов), сброс через 2 ч. 5 мин.\n"
               "  Лимита должно хватить");

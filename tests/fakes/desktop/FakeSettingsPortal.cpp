@@ -28,11 +28,11 @@ class Portal final : public QDBusVirtualObject {
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         const QList<QVariant> arguments = message.arguments();
         QDBusConnection bus(connection);
-        if (message.interface() == control && message.member() == QStringLiteral("SetColorScheme") &&
-            arguments.size() == 1) {
+        if (message.interface() == control &&
+            message.member() == QStringLiteral("SetColorScheme") && arguments.size() == 1) {
             scheme_ = arguments[0].toUInt();
-            QDBusMessage changed = QDBusMessage::createSignal(path, settings,
-                                                              QStringLiteral("SettingChanged"));
+            QDBusMessage changed =
+                QDBusMessage::createSignal(path, settings, QStringLiteral("SettingChanged"));
             changed << QStringLiteral("org.freedesktop.appearance")
                     << QStringLiteral("color-scheme")
                     << QVariant::fromValue(QDBusVariant(QVariant::fromValue(scheme_)));
@@ -41,11 +41,13 @@ class Portal final : public QDBusVirtualObject {
             return true;
         }
         if (message.interface() != settings || arguments.size() != 2) return false;
-        const bool known = arguments[0].toString() == QStringLiteral("org.freedesktop.appearance") &&
-                           arguments[1].toString() == QStringLiteral("color-scheme");
+        const bool known =
+            arguments[0].toString() == QStringLiteral("org.freedesktop.appearance") &&
+            arguments[1].toString() == QStringLiteral("color-scheme");
         if (!known) {
-            bus.send(message.createErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotFound"),
-                                              QStringLiteral("no such setting")));
+            bus.send(
+                message.createErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotFound"),
+                                         QStringLiteral("no such setting")));
             return true;
         }
         const QDBusVariant value(QVariant::fromValue(scheme_));
@@ -55,8 +57,8 @@ class Portal final : public QDBusVirtualObject {
         }
         if (message.member() == QStringLiteral("Read")) {
             // The first version of the interface wraps the value in one more variant.
-            bus.send(message.createReply(
-                QVariant::fromValue(QDBusVariant(QVariant::fromValue(value)))));
+            bus.send(
+                message.createReply(QVariant::fromValue(QDBusVariant(QVariant::fromValue(value)))));
             return true;
         }
         return false;

@@ -91,10 +91,9 @@ class AntigravityProbeTest : public ::testing::Test {
     void startServerAs(const passwd& user, std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), {"--app_data_dir", "antigravity"});
         arguments.insert(arguments.end(), {"--fake_fixtures", kFixtures});
-        arguments.insert(arguments.begin(),
-                         {"--reuid", std::to_string(user.pw_uid), "--regid",
-                          std::to_string(user.pw_gid), "--clear-groups", "--",
-                          KESTRANE_FAKE_LANGUAGE_SERVER});
+        arguments.insert(arguments.begin(), {"--reuid", std::to_string(user.pw_uid), "--regid",
+                                             std::to_string(user.pw_gid), "--clear-groups", "--",
+                                             KESTRANE_FAKE_LANGUAGE_SERVER});
         servers_.push_back(std::make_unique<FakeLanguageServer>(arguments, "/usr/bin/setpriv"));
         ASSERT_TRUE(servers_.back()->ready());
     }
@@ -162,10 +161,10 @@ const passwd* otherUser() {
     if (const passwd* user = ::getpwnam(kName)) return user;
     if (::geteuid() != 0 || ::access("/usr/sbin/useradd", X_OK) != 0) return nullptr;
     // A concurrent run may create it first; either way the lookup below finds it.
-    (void)platform::runCommand("/usr/sbin/useradd",
-                               {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin",
-                                kName},
-                               4096, std::chrono::seconds(30));
+    (void)platform::runCommand(
+        "/usr/sbin/useradd",
+        {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin", kName}, 4096,
+        std::chrono::seconds(30));
     return ::getpwnam(kName);
 }
 

@@ -72,7 +72,8 @@ TEST(ClaudeClientTest, ParseUsageEdgeCases) {
     };
     const Case cases[] = {
         {"empty object is a success without windows", "{}", 0, false},
-        {"window without utilization adds nothing", R"({"five_hour":{"resets_at":null}})", 0, false},
+        {"window without utilization adds nothing", R"({"five_hour":{"resets_at":null}})", 0,
+         false},
         {"spending needs is_enabled",
          R"({"extra_usage":{"monthly_limit":10,"used_credits":1,"currency":"eur"}})", 0, false},
         {"spending disabled", R"({"extra_usage":{"is_enabled":false,"used_credits":1}})", 0, false},
@@ -143,11 +144,11 @@ TEST(ClaudeClientTest, DecodesStoredCredentials) {
         "accessToken":"  at-1\n","refreshToken":"rt-1","expiresAt":1796900760500,
         "scopes":["user:inference"],"rateLimitTier":"x","subscriptionType":"pro"},"other":1})");
     EXPECT_EQ(credentials, (ClaudeClient::Credentials{.accessToken = "at-1",
-                                                     .refreshToken = "rt-1",
-                                                     .expiresAt = Date{1'796'900'760.5},
-                                                     .scopes = {"user:inference"},
-                                                     .rateLimitTier = "x",
-                                                     .subscriptionType = "pro"}));
+                                                      .refreshToken = "rt-1",
+                                                      .expiresAt = Date{1'796'900'760.5},
+                                                      .scopes = {"user:inference"},
+                                                      .rateLimitTier = "x",
+                                                      .subscriptionType = "pro"}));
 
     struct Case {
         const char* data;
@@ -161,7 +162,8 @@ TEST(ClaudeClientTest, DecodesStoredCredentials) {
         {R"({"claudeAiOauth":{"accessToken":"a","scopes":[1]}})",
          "Локальная сессия Claude имеет неизвестный формат."},
         {"{}", "В сессии Claude нет OAuth-доступа. Выполните `claude login`."},
-        {R"({"claudeAiOauth":null})", "В сессии Claude нет OAuth-доступа. Выполните `claude login`."},
+        {R"({"claudeAiOauth":null})",
+         "В сессии Claude нет OAuth-доступа. Выполните `claude login`."},
         {R"({"claudeAiOauth":{"accessToken":" \n "}})",
          "В сессии Claude нет OAuth-доступа. Выполните `claude login`."},
     };
@@ -186,23 +188,23 @@ TEST(ClaudeClientTest, DeduplicateKeepsTheFirstOfEachNameAndDuration) {
 
 // A fake Claude: the usage endpoint, and a token endpoint that must never be called.
 class ClaudeServerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        fake.server().Get("/api/oauth/usage", [this](const httplib::Request& request,
-                                                     httplib::Response& response) {
-            ++usageRequests;
-            usageHeaders = request.headers;
-            response.status = usageStatus;
-            response.set_content(usageBody, "application/json");
-        });
-        fake.server().Post("/v1/oauth/token", [this](const httplib::Request& request,
-                                                     httplib::Response& response) {
-            ++tokenRequests;
-            tokenBody = request.body;
-            tokenContentType = request.get_header_value("Content-Type");
-            response.status = tokenStatus;
-            response.set_content(tokenAnswer, "application/json");
-        });
+        fake.server().Get("/api/oauth/usage",
+                          [this](const httplib::Request& request, httplib::Response& response) {
+                              ++usageRequests;
+                              usageHeaders = request.headers;
+                              response.status = usageStatus;
+                              response.set_content(usageBody, "application/json");
+                          });
+        fake.server().Post("/v1/oauth/token",
+                           [this](const httplib::Request& request, httplib::Response& response) {
+                               ++tokenRequests;
+                               tokenBody = request.body;
+                               tokenContentType = request.get_header_value("Content-Type");
+                               response.status = tokenStatus;
+                               response.set_content(tokenAnswer, "application/json");
+                           });
         fake.start();
     }
 
@@ -212,7 +214,9 @@ protected:
         return ClaudeClient(*environment, clock, platform::systemKeychain(), &http);
     }
 
-    void storeCredentials(const std::string& json) { home.write(".claude/.credentials.json", json); }
+    void storeCredentials(const std::string& json) {
+        home.write(".claude/.credentials.json", json);
+    }
 
     testing::FakeHttpServer fake;
     testing::TempDirectory home;
@@ -258,12 +262,16 @@ TEST_F(ClaudeServerTest, StatusCodesMapToRussianMessages) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.status);
         usageStatus = c.status;
-        EXPECT_EQ(errorText([&] { client({{"KESTRANE_CLAUDE_OAUTH_TOKEN", "t"}}).fetch(); }),
+        EXPECT_EQ(errorText([&] {
+                      client({{"KESTRANE_CLAUDE_OAUTH_TOKEN", "t"}}).fetch();
+                  }),
                   c.message);
     }
     usageStatus = 200;
     usageBody = std::string(platform::kMaxResponseBodyBytes + 10, ' ');
-    EXPECT_EQ(errorText([&] { client({{"KESTRANE_CLAUDE_OAUTH_TOKEN", "t"}}).fetch(); }),
+    EXPECT_EQ(errorText([&] {
+                  client({{"KESTRANE_CLAUDE_OAUTH_TOKEN", "t"}}).fetch();
+              }),
               "Claude вернул некорректный ответ.");
 }
 
@@ -275,7 +283,8 @@ TEST_F(ClaudeServerTest, CredentialSourcesFallThroughInOrder) {
     EXPECT_EQ(usage.plan, "Pro");
 
     // A file without a usable session falls through to the keychain, which has nothing here.
-    for (const char* stored : {"{}", "", "not json", "[1]", "{\"claudeAiOauth\":{\"accessToken\":1}}"}) {
+    for (const char* stored :
+         {"{}", "", "not json", "[1]", "{\"claudeAiOauth\":{\"accessToken\":1}}"}) {
         SCOPED_TRACE(stored);
         storeCredentials(stored);
         EXPECT_EQ(errorText([&] { client().fetch(); }),
@@ -324,7 +333,9 @@ TEST_F(ClaudeServerTest, TheStoredSessionIsUsedAsItIsAndNeverRenewed) {
 TEST_F(ClaudeServerTest, ATokenWithControlCharactersIsRefusedBeforeAnyRequest) {
     for (const char* token : {"abc\r\nX-Injected: 1", "abc\nX", "a\tb", "a\x7f", "a\x01b"}) {
         SCOPED_TRACE(::testing::PrintToString(token));
-        EXPECT_EQ(errorText([&] { client({{"KESTRANE_CLAUDE_OAUTH_TOKEN", token}}).fetch(); }),
+        EXPECT_EQ(errorText([&] {
+                      client({{"KESTRANE_CLAUDE_OAUTH_TOKEN", token}}).fetch();
+                  }),
                   "В сессии Claude нет OAuth-доступа. Выполните `claude login`.");
         // From the file it is no usable session; the keychain has none either.
         storeCredentials(platform::Json{{"claudeAiOauth", {{"accessToken", token}}}}.dump());

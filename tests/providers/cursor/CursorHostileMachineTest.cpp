@@ -22,10 +22,9 @@ constexpr std::chrono::seconds kProbeLimit{8};
 class CursorHostileMachineTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake.server().Get("/api/usage-summary", [](const httplib::Request&,
-                                                   httplib::Response& response) {
-            response.status = 500;
-        });
+        fake.server().Get(
+            "/api/usage-summary",
+            [](const httplib::Request&, httplib::Response& response) { response.status = 500; });
         fake.server().Get("/api/auth/me", [this](const httplib::Request&, httplib::Response&) {
             // Never answers while the test runs.
             std::unique_lock lock(mutex);
@@ -73,7 +72,8 @@ TEST_F(CursorHostileMachineTest, AnythingButARegularFileIsNeverOpenedAsTheDataba
     std::filesystem::create_directories(database().parent_path());
     ASSERT_EQ(::mkfifo(database().c_str(), 0600), 0);
     const auto result = probe();
-    EXPECT_EQ(result.standardOutput, "Cursor ERROR: Не удалось прочитать локальную сессию Cursor.\n");
+    EXPECT_EQ(result.standardOutput,
+              "Cursor ERROR: Не удалось прочитать локальную сессию Cursor.\n");
     EXPECT_EQ(result.exitStatus, 1);
 }
 
@@ -90,7 +90,8 @@ TEST_F(CursorHostileMachineTest, ARunawayQueryIsStopped) {
               SQLITE_OK);
     sqlite3_close(db);
     const auto result = probe();
-    EXPECT_EQ(result.standardOutput, "Cursor ERROR: Не удалось прочитать локальную сессию Cursor.\n");
+    EXPECT_EQ(result.standardOutput,
+              "Cursor ERROR: Не удалось прочитать локальную сессию Cursor.\n");
     EXPECT_EQ(result.exitStatus, 1);
 }
 

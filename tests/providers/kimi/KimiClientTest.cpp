@@ -390,7 +390,8 @@ TEST_F(KimiFilesTest, AnExistingDeviceIdFileThatCannotBeReadIsNeverReplaced) {
         c.make(file);
         struct stat before {};
         ASSERT_EQ(::lstat(file.c_str(), &before), 0);
-        if (std::string_view(c.name) == "without read permission" && ::access(file.c_str(), R_OK) == 0) {
+        if (std::string_view(c.name) == "without read permission" &&
+            ::access(file.c_str(), R_OK) == 0) {
             // Root reads any file: the case is the readable one then.
             EXPECT_EQ(kimi.deviceID(), "kept-id");
             continue;
