@@ -68,7 +68,7 @@ QWidget* OverviewScreen::make() const {
     for (const ProviderViewState& state : state_.states) {
         if (!state.isEnabled) continue;
         if (&state == selected) selectedSegment = static_cast<int>(labels.size());
-        labels << Kit::displayName(state.provider);
+        labels << Kit::switchLabel(state.provider);
     }
     if (labels.size() >= 2) {
         if (QLabel* advice = makeRecommendation(document)) stack->addWidget(advice);

@@ -68,6 +68,17 @@ QString PanelWidgetKit::displayName(model::ProviderKind kind) {
     return toQString(model::rawValue(kind));
 }
 
+QString PanelWidgetKit::switchLabel(model::ProviderKind kind) {
+    switch (kind) {
+        case model::ProviderKind::copilot:
+            return QStringLiteral("Copilot");
+        case model::ProviderKind::gemini:
+            return QStringLiteral("Gemini");
+        default:
+            return displayName(kind);
+    }
+}
+
 QString PanelWidgetKit::formatted(const char* format, double value) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, format, value);

@@ -30,6 +30,9 @@ class PanelWidgetKit {
 
     static QString toQString(std::string_view text);
     static QString displayName(model::ProviderKind kind);
+    // The name in the provider switch, where seven share one row: the product's own word
+    // without its maker ("Copilot", "Gemini"); the card below it names it in full.
+    static QString switchLabel(model::ProviderKind kind);
     // One number through a printf format ("%.2f").
     static QString formatted(const char* format, double value);
     // Text for a tool tip that shows `text` as it is, never as rich text.

@@ -1,5 +1,7 @@
 #include "ui/QuotaSegmentedControl.h"
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 
 #include <QAccessible>
@@ -134,15 +136,43 @@ void QuotaSegmentedControl::setSelectedSegment(int index) {
     update();
 }
 
+std::vector<qreal> QuotaSegmentedControl::segmentWidths() const {
+    const int count = std::max(1, segmentCount());
+    const qreal available = width() - 4.0;
+    std::vector<qreal> widths(static_cast<std::size_t>(count), available / count);
+    // Equal segments while every label fits its share; otherwise each segment is as wide as
+    // its label (drawn in the wider, selected weight) and the rest is shared out evenly, so
+    // seven providers' names are read in full rather than cut to a few letters. Only when
+    // even that does not fit are the segments equal again and the labels elided.
+    const QFontMetricsF metrics(labelFont(true));
+    std::vector<qreal> natural;
+    qreal total = 0;
+    bool fits = true;
+    for (int i = 0; i < segmentCount(); ++i) {
+        natural.push_back(std::ceil(metrics.horizontalAdvance(labels_[i])) + 2 * labelInset);
+        total += natural.back();
+        fits = fits && natural.back() <= widths[0];
+    }
+    if (fits || total > available) return widths;
+    const qreal extra = (available - total) / count;
+    for (int i = 0; i < segmentCount(); ++i)
+        widths[static_cast<std::size_t>(i)] = natural[i] + extra;
+    return widths;
+}
+
 QRectF QuotaSegmentedControl::segmentRect(int index) const {
-    const qreal segmentWidth = (width() - 4.0) / std::max(1, segmentCount());
-    return {2 + index * segmentWidth, 2, segmentWidth, height() - 4.0};
+    const std::vector<qreal> widths = segmentWidths();
+    qreal left = 2;
+    for (int i = 0; i < index && i < static_cast<int>(widths.size()); ++i) left += widths[i];
+    const qreal segmentWidth =
+        widths[static_cast<std::size_t>(std::clamp(index, 0, static_cast<int>(widths.size()) - 1))];
+    return {left, 2, segmentWidth, height() - 4.0};
 }
 
 QRectF QuotaSegmentedControl::labelRect(int index) const {
     const QRectF segment = segmentRect(index);
     const qreal vertical = (segment.height() - 14) / 2;
-    return segment.adjusted(5, vertical, -5, -vertical);
+    return segment.adjusted(labelInset, vertical, -labelInset, -vertical);
 }
 
 QFont QuotaSegmentedControl::labelFont(bool selected) const {

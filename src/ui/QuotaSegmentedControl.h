@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 #include <QStringList>
 #include <QWidget>
@@ -40,7 +41,10 @@ class QuotaSegmentedControl : public QWidget {
     void changeEvent(QEvent* event) override;
 
   private:
+    static constexpr int labelInset = 5;
+
     QFont labelFont(bool selected) const;
+    std::vector<qreal> segmentWidths() const;
     QRectF labelRect(int index) const;
     void choose(int index);
 

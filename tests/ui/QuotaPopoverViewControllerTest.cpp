@@ -119,6 +119,32 @@ TEST_F(QuotaPopoverViewControllerTest, ProviderSwitchOnlyWithSeveralEnabledProvi
     EXPECT_EQ(text("providerName"), "Cursor");
 }
 
+TEST_F(QuotaPopoverViewControllerTest, SevenProvidersAreNamedInFullInTheSwitch) {
+    const LimitWindow window{.id = "w", .usedPercent = 10};
+    std::vector<PanelProvider> states;
+    for (const ProviderKind kind : model::allProviderKinds)
+        states.push_back(usageState(kind, {window}));
+    show(states);
+    auto* providers = find<QuotaSegmentedControl>("providerSwitch");
+    ASSERT_NE(providers, nullptr);
+    ASSERT_EQ(providers->segmentCount(), 7);
+    qreal right = providers->segmentRect(0).left();
+    for (int i = 0; i < providers->segmentCount(); ++i) {
+        SCOPED_TRACE(providers->label(i).toStdString());
+        EXPECT_EQ(providers->displayedLabel(i), providers->label(i));
+        // Side by side, inside the control, each one still clickable where it is drawn.
+        const QRectF segment = providers->segmentRect(i);
+        EXPECT_NEAR(segment.left(), right, 0.01);
+        right = segment.right();
+        controller().providerSelected(i);
+        EXPECT_EQ(find<QuotaSegmentedControl>("providerSwitch")->selectedSegment(), i);
+    }
+    EXPECT_LE(right, providers->width() - 1.99);
+    EXPECT_EQ(providers->label(5), "Copilot");
+    EXPECT_EQ(providers->label(6), "Gemini");
+    EXPECT_EQ(text("providerName"), "Gemini CLI");
+}
+
 TEST_F(QuotaPopoverViewControllerTest, DisabledStoredSelectionShowsFirstEnabledAndKeepsTheStore) {
     defaults_.setValue(app::ProviderPreferences::selectedProviderKey, "Kimi");
     const LimitWindow window{.id = "w", .usedPercent = 10};
