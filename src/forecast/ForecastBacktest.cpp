@@ -8,6 +8,7 @@
 #include "forecast/ForecastInsight.h"
 #include "forecast/WindowOutlook.h"
 #include "history/UsageAnalytics.h"
+#include "history/UsageHistoryStore.h"
 
 namespace kestrane::forecast::ForecastBacktest {
 namespace {
@@ -51,8 +52,11 @@ BacktestResult run(const history::UsageSeries& series,
                    const std::optional<history::RhythmHistory>& rhythm,
                    const platform::Calendar& calendar) {
     BacktestResult result;
-    if (!rhythm || !series.durationMinutes || *series.durationMinutes <= 0) return result;
+    if (!series.durationMinutes || *series.durationMinutes <= 0) return result;
     const double length = static_cast<double>(*series.durationMinutes) * 60;
+    result.longerThanHistory =
+        length * minimumCycles > history::UsageHistoryStore::visibleHistorySeconds;
+    if (!rhythm) return result;
     const std::vector<UsageSample>& samples = series.samples;
 
     int inRange = 0;
@@ -142,6 +146,11 @@ std::string cyclesText(int count) {
 }
 
 std::string describe(const BacktestResult& result) {
+    if (!result.record && result.longerThanHistory) {
+        return "Прогноз этого лимита не с чем сверить: в 7" + std::string(kNoBreak) +
+               "днях истории не помещаются " + std::to_string(minimumCycles) + kNoBreak +
+               "его цикла";
+    }
     if (!result.record) {
         return "Для оценки прогноза пока мало истории: " + std::to_string(result.cycles) + " из " +
                std::to_string(minimumCycles) + kNoBreak + "нужных циклов";

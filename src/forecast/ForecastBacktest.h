@@ -34,6 +34,8 @@ struct BacktestResult {
     int cycles = 0;
     // Present only from ForecastBacktest::minimumCycles cycles on: fewer say too little.
     std::optional<TrackRecord> record;
+    // The stored series (7 days) can never hold that many cycles of this window.
+    bool longerThanHistory = false;
 
     bool operator==(const BacktestResult&) const = default;
 };
@@ -58,7 +60,7 @@ BacktestResult run(const history::UsageSeries& series,
                    const platform::Calendar& calendar);
 
 // "Прогноз на ваших данных: попадание в диапазон 84% · ошибка ±6 п.п. · 9 циклов", or the
-// line that says the history is too short for a figure.
+// line that says the history is too short for a figure (yet, or ever for so long a window).
 std::string describe(const BacktestResult& result);
 
 // "1 цикл", "3 цикла", "9 циклов" (a non-breaking space between).

@@ -343,7 +343,7 @@ void OverviewScreen::addTrackRecord(QVBoxLayout* stack, QWidget* parent,
         help += QStringLiteral(" Вывод о том, хватит ли лимита, был верен в ") +
                 QString::number(std::llround(result.record->verdictHitShare * 100)) +
                 QStringLiteral("% случаев.");
-    } else {
+    } else if (!result.longerThanHistory) {
         help += QStringLiteral(" Оценка появится после ") +
                 QString::number(forecast::ForecastBacktest::minimumCycles) +
                 QStringLiteral("\u00a0завершенных циклов.");

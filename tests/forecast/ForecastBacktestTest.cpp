@@ -156,6 +156,7 @@ TEST(ForecastBacktestTest, KnownHistories) {
         EXPECT_LE(result.cycles, c.maxCycles);
         ASSERT_EQ(result.record.has_value(), c.hasRecord);
         EXPECT_EQ(ForecastBacktest::run(history.series, rhythm, moscow), result);
+        EXPECT_FALSE(result.longerThanHistory);
         if (!result.record) continue;
         const TrackRecord& record = *result.record;
         EXPECT_GE(record.samples, result.cycles);
@@ -181,6 +182,18 @@ TEST(ForecastBacktestTest, LearnsNothingFromTheFuture) {
               ForecastBacktest::run(calm.series, calm.rhythm, moscow));
 }
 
+TEST(ForecastBacktestTest, WindowsTooLongForTheKeptHistory) {
+    const Calendar moscow("Europe/Moscow");
+    History history = make(moscow, {10, flat});
+    for (const auto& [minutes, tooLong] : std::initializer_list<std::pair<std::int64_t, bool>>{
+             {300, false}, {1440, false}, {3360, false}, {3361, true}, {10080, true}}) {
+        SCOPED_TRACE(minutes);
+        history.series.durationMinutes = minutes;
+        EXPECT_EQ(ForecastBacktest::run(history.series, history.rhythm, moscow).longerThanHistory,
+                  tooLong);
+    }
+}
+
 TEST(ForecastBacktestTest, Texts) {
     struct Case {
         BacktestResult result;
@@ -198,6 +211,9 @@ TEST(ForecastBacktestTest, Texts) {
          "3\u00a0цикла"},
         {{2, std::nullopt}, "Для оценки прогноза пока мало истории: 2 из 3\u00a0нужных циклов"},
         {{0, std::nullopt}, "Для оценки прогноза пока мало истории: 0 из 3\u00a0нужных циклов"},
+        {{0, std::nullopt, true},
+         "Прогноз этого лимита не с чем сверить: в 7\u00a0днях истории не помещаются "
+         "3\u00a0его цикла"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

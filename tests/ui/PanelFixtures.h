@@ -74,6 +74,8 @@ inline std::shared_ptr<const app::BoardOutlooks> outlooksOf(
         }
     }
     app::ProviderBoard board(history, calendar, enabled);
+    // Track records worked out at once, so the panel shows them as soon as it is drawn.
+    board.setTrackRecords(std::make_unique<app::TrackRecordCache>(false), now);
     std::vector<model::FetchResult> usages;
     std::vector<model::FetchResult> failures;
     for (const PanelProvider& each : providers) {

@@ -252,8 +252,8 @@ TEST_F(ProviderBoardTest, TrackRecordsAreWorkedOutOncePerChangeOfPastCycles) {
     const BoardProvider* codex = refresh(kNow);
     ASSERT_EQ(codex->windows.size(), 2u);
     ASSERT_TRUE(codex->windows[0].trackRecord);
-    // One sample is no past cycle: no figure.
-    EXPECT_EQ(*codex->windows[0].trackRecord, forecast::BacktestResult{});
+    // One sample is no past cycle, and a week's cycles never fit the kept history: no figure.
+    EXPECT_EQ(*codex->windows[0].trackRecord, (forecast::BacktestResult{0, std::nullopt, true}));
     EXPECT_EQ(board_.trackRecords()->runs(), 2u);
     // A new sample in the running cycle changes nothing the record depends on.
     refresh(kNow + 60);
@@ -272,7 +272,7 @@ TEST_F(ProviderBoardTest, BackgroundTrackRecordsNeverHoldARefreshUp) {
     board_.trackRecords()->wait();
     EXPECT_EQ(board_.trackRecords()->runs(), 1u);
     // The next one reads the finished record.
-    EXPECT_EQ(refresh(kNow + 60), forecast::BacktestResult{});
+    EXPECT_EQ(refresh(kNow + 60), (forecast::BacktestResult{0, std::nullopt, true}));
 }
 
 TEST(TrackRecordCacheTest, FingerprintFollowsPastCyclesOnly) {
