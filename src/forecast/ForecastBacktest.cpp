@@ -160,8 +160,9 @@ std::string describe(const BacktestResult& result) {
     const std::string errorText = error < 1
                                       ? std::string("ошибка меньше 1") + kNoBreak + "п.п."
                                       : "ошибка ±" + std::to_string(error) + kNoBreak + "п.п.";
+    // The dots stay with the figure before them when the line wraps.
     return "Прогноз на ваших данных: попадание в диапазон " + percentOf(record.rangeHitShare) +
-           " · " + errorText + " · " + cyclesText(result.cycles);
+           kNoBreak + "· " + errorText + kNoBreak + "· " + cyclesText(result.cycles);
 }
 
 }  // namespace kestrane::forecast::ForecastBacktest

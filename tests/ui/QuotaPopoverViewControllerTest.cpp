@@ -418,7 +418,7 @@ TEST_F(QuotaPopoverViewControllerTest, PaceBesideTheResetAndTrackRecordUnderTheF
     EXPECT_EQ(find("forecastTrackRecord"), nullptr);
     withRecord(forecast::BacktestResult{9, forecast::TrackRecord{27, 0.84, 6.4, 0.9}});
     EXPECT_EQ(text("forecastTrackRecord"),
-              "Прогноз на ваших данных: попадание в диапазон 84% · ошибка ±6\u00a0п.п. · "
+              "Прогноз на ваших данных: попадание в диапазон 84%\u00a0· ошибка ±6\u00a0п.п.\u00a0· "
               "9\u00a0циклов");
     EXPECT_TRUE(find("forecastTrackRecord")->toolTip().contains("верен в 90%"));
     withRecord(forecast::BacktestResult{1, std::nullopt});
