@@ -30,13 +30,16 @@ std::string shortageGuidance(double remaining, double medianDemand) {
 
 }  // namespace
 
+std::pair<long long, long long> ForecastInsight::rangeBounds(const RhythmForecast& forecast) {
+    return {static_cast<long long>(std::floor(forecast.lowerRemaining)),
+            static_cast<long long>(std::ceil(forecast.upperRemaining))};
+}
+
 ForecastInsight ForecastInsight::make(const RhythmForecast& forecast, double remaining,
                                       platform::Date now, const platform::Calendar& calendar) {
     const double lower = forecast.lowerRemaining;
-    const double upper = forecast.upperRemaining;
     const double median = forecast.medianRemaining;
-    const long long lo = static_cast<long long>(std::floor(lower));
-    const long long hi = static_cast<long long>(std::ceil(upper));
+    const auto [lo, hi] = rangeBounds(forecast);
     const long long n = std::llround(median);  // halves away from zero
     const std::string expected =
         "К сбросу останется около " + std::to_string(n) + "% при привычной нагрузке.";
@@ -45,7 +48,7 @@ ForecastInsight ForecastInsight::make(const RhythmForecast& forecast, double rem
     if (lo < hi && hi >= 1) {
         insight.range = "Возможный остаток: " + std::to_string(lo) + "-" + std::to_string(hi) + "%";
     }
-    if (forecast.medianExhaustionDate) {
+    if (warnsOfShortage(forecast)) {
         insight.tone = Tone::shortage;
         insight.title = "Лимит может закончиться раньше";
         insight.outcome = "При привычной нагрузке - примерно " +

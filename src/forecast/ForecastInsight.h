@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "forecast/RhythmForecast.h"
 #include "platform/Calendar.h"
@@ -23,6 +24,15 @@ struct ForecastInsight {
     // `remaining` is the window's current remaining percent, the one the forecast used.
     static ForecastInsight make(const RhythmForecast& forecast, double remaining,
                                 platform::Date now, const platform::Calendar& calendar);
+
+    // The whole percents of the range line: the lower remainder rounded down, the upper one
+    // rounded up. The line is shown when the first is below the second and the second is 1 or
+    // more.
+    static std::pair<long long, long long> rangeBounds(const RhythmForecast& forecast);
+    // The verdict warns that the limit may run out before the reset (Tone::shortage).
+    static bool warnsOfShortage(const RhythmForecast& forecast) {
+        return forecast.medianExhaustionDate.has_value();
+    }
 
     bool operator==(const ForecastInsight&) const = default;
 };

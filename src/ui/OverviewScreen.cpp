@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "forecast/ForecastBacktest.h"
 #include "forecast/ForecastInsight.h"
 #include "history/RecentUsageInsight.h"
 #include "model/DateFormatting.h"
@@ -165,6 +166,18 @@ QWidget* OverviewScreen::makeUsageCard(const ProviderViewState& state, QWidget* 
 
     stack->addWidget(makeTopRow(state, card));
     addFigure(stack, card, window, analytics);
+    // Beside the reset: how fast the window goes against an even spread over its length.
+    if (read && read->pace && !state.error) {
+        QLabel* pace = Kit::makeWrappingLabel(Kit::toQString(read->pace->text()), 11, QFont::Normal,
+                                              QuotaTheme::muted(), Kit::textWidth, card);
+        pace->setObjectName(QStringLiteral("paceLine"));
+        const QString help = QStringLiteral(
+            "Сравнение израсходованной доли лимита с долей прошедшего периода. Разница до "
+            "2\u00a0п.п. считается равномерным темпом.");
+        pace->setToolTip(help);
+        pace->setAccessibleDescription(help);
+        stack->addWidget(pace);
+    }
     if (QWidget* forecast = makeForecast(read, card)) {
         stack->addWidget(forecast);
         stack->addWidget(Kit::makeDivider(card));
@@ -311,7 +324,33 @@ QWidget* OverviewScreen::makeForecast(const app::BoardWindow* read, QWidget* par
     note->setToolTip(help);
     note->setAccessibleDescription(help);
     stack->addWidget(note);
+    if (read->trackRecord) addTrackRecord(stack, block, *read->trackRecord);
     return block;
+}
+
+void OverviewScreen::addTrackRecord(QVBoxLayout* stack, QWidget* parent,
+                                    const forecast::BacktestResult& result) const {
+    QLabel* line =
+        Kit::makeWrappingLabel(Kit::toQString(forecast::ForecastBacktest::describe(result)), 9,
+                               QFont::Normal, QuotaTheme::muted(), Kit::textWidth, parent);
+    line->setObjectName(QStringLiteral("forecastTrackRecord"));
+    QString help = QStringLiteral(
+        "Прогноз проверен на прошлых циклах этого лимита: на четверти, половине и трех "
+        "четвертях каждого цикла он сделан заново только по тому, что было известно тогда, "
+        "и сравнен с остатком к сбросу. Ошибка - медиана расхождения ожидаемого остатка с "
+        "фактическим.");
+    if (result.record) {
+        help += QStringLiteral(" Вывод о том, хватит ли лимита, был верен в ") +
+                QString::number(std::llround(result.record->verdictHitShare * 100)) +
+                QStringLiteral("% случаев.");
+    } else if (!result.longerThanHistory) {
+        help += QStringLiteral(" Оценка появится после ") +
+                QString::number(forecast::ForecastBacktest::minimumCycles) +
+                QStringLiteral("\u00a0завершенных циклов.");
+    }
+    line->setToolTip(help);
+    line->setAccessibleDescription(help);
+    stack->addWidget(line);
 }
 
 void OverviewScreen::addChart(QVBoxLayout* stack, QWidget* card,

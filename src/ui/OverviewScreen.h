@@ -63,6 +63,9 @@ class OverviewScreen {
                    const history::UsageAnalytics& analytics) const;
     // The board's forecast of the shown window, when it made one.
     QWidget* makeForecast(const app::BoardWindow* read, QWidget* parent) const;
+    // Under the forecast: how it did on this window's past cycles.
+    void addTrackRecord(QVBoxLayout* stack, QWidget* parent,
+                        const forecast::BacktestResult& result) const;
     // The chart with the choice of its style above it.
     void addChart(QVBoxLayout* stack, QWidget* card,
                   const history::UsageAnalytics& analytics) const;

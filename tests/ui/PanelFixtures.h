@@ -74,6 +74,8 @@ inline std::shared_ptr<const app::BoardOutlooks> outlooksOf(
         }
     }
     app::ProviderBoard board(history, calendar, enabled);
+    // Track records worked out at once, so the panel shows them as soon as it is drawn.
+    board.setTrackRecords(std::make_unique<app::TrackRecordCache>(false), now);
     std::vector<model::FetchResult> usages;
     std::vector<model::FetchResult> failures;
     for (const PanelProvider& each : providers) {
@@ -192,6 +194,53 @@ inline PanelProvider forecastState(const platform::Calendar& calendar, platform:
     state.history.emplace("claude-week", weekSeries(model::ProviderKind::claude, "claude-week", now,
                                                     sampleCount, used));
     state.rhythms.emplace("claude-week", workdayRhythm(calendar, now, rhythmDays, rate));
+    return state;
+}
+
+// Codex with only a five-hour session window used around the clock (about 4 points an hour in
+// working hours, 0.6 otherwise), cycles back to back, observed every five minutes for a week and
+// two hours into the current cycle; the rhythm is learned from the samples as the store learns
+// it. Its forecast has a track record of many past cycles.
+inline PanelProvider sessionState(const platform::Calendar& calendar, platform::Date now) {
+    constexpr double cycle = 5 * kHour;
+    const platform::Date start = now - 33 * cycle - 2 * kHour;
+    history::UsageSeries series{
+        model::ProviderKind::codex, "codex-session", std::string(64, 'a'), 300, std::nullopt, {}};
+    history::RhythmHistory rhythm{std::string(64, 'a'), 300, calendar.timeZoneIdentifier(), {}};
+    double used = 0;
+    int previousCycle = 0;
+    for (platform::Date date = start + 60; date < now - 30; date = date + 300) {
+        const int index = static_cast<int>((date - start) / cycle);
+        const platform::Date cycleEnd = start + (index + 1) * cycle;
+        history::UsageSample sample{date, 0, series.samples.empty(), std::nullopt};
+        if (index != previousCycle) {
+            used = 0;
+            sample.startsSegment = true;
+            sample.transition = history::UsageTransition{
+                start + index * cycle, history::UsageTransition::Kind::reset, false};
+        }
+        const int clock = calendar.hour(date);
+        const double rate =
+            clock >= 9 && clock < 19 ? 4 + 1.5 * std::sin(date.secondsSince1970 / 5000) : 0.6;
+        used = std::min(100.0, used + rate * 300 / 3600);
+        sample.usedPercent = used;
+        if (!series.samples.empty())
+            rhythm.observe(series.samples.back(), sample, cycleEnd, calendar);
+        series.samples.push_back(sample);
+        series.resetsAt = cycleEnd;
+        previousCycle = index;
+    }
+    model::ProviderUsage usage;
+    usage.provider = model::ProviderKind::codex;
+    usage.plan = "Plus";
+    usage.updatedAt = now - 60;
+    usage.windows = {{.id = "codex-session",
+                      .usedPercent = used,
+                      .durationMinutes = 300,
+                      .resetsAt = series.resetsAt}};
+    PanelProvider state{{model::ProviderKind::codex, true, usage, std::nullopt}, {}, {}};
+    state.history.emplace("codex-session", std::move(series));
+    state.rhythms.emplace("codex-session", std::move(rhythm));
     return state;
 }
 

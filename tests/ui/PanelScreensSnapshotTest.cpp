@@ -89,6 +89,8 @@ std::vector<Screen> screens(const platform::Calendar& calendar) {
                     true,
                     {},
                     QPointF(200, 90)});
+    // A session window with a week of past cycles: the forecast's track record has figures.
+    list.push_back({"overview-track-record", {testing::panel::sessionState(calendar, kMorning)}});
     Screen error{"overview-error", all};
     error.states[2].isEnabled = false;
     error.states[0].isEnabled = false;

@@ -420,6 +420,45 @@ TEST_F(QuotaPopoverViewControllerTest, ForecastBlockAndRecentUsage) {
     EXPECT_EQ(find("recent-usage-summary"), nullptr);
 }
 
+TEST_F(QuotaPopoverViewControllerTest, PaceBesideTheResetAndTrackRecordUnderTheForecast) {
+    const auto state = testing::panel::forecastState(moscow_, kMorning, 2000, 8, 30 * kHour);
+    show({state});
+    // 138 of the week's 168 hours gone, 41.2 % used.
+    EXPECT_EQ(text("paceLine"), "Темп: медленнее равномерного на 41\u00a0п.п.");
+    EXPECT_TRUE(find("paceLine")->toolTip().contains("равномерным"));
+    // Three weeks never fit the seven days of history kept: it says so instead of a figure.
+    ASSERT_NE(find("usage-forecast"), nullptr);
+    EXPECT_EQ(text("forecastTrackRecord"),
+              "Прогноз этого лимита не с чем сверить: в 7\u00a0днях истории не помещаются "
+              "3\u00a0его цикла");
+    EXPECT_FALSE(find("forecastTrackRecord")->toolTip().contains("появится"));
+
+    const auto withRecord = [&](std::optional<forecast::BacktestResult> result) {
+        auto outlooks = *testing::panel::outlooksOf({state}, moscow_, clock_.now());
+        outlooks.providers.at(0).windows.at(0).trackRecord = result;
+        controller().setOutlooks(std::make_shared<const app::BoardOutlooks>(std::move(outlooks)));
+        controller().render();
+    };
+    // No track record worked out yet: no line rather than a guess.
+    withRecord(std::nullopt);
+    EXPECT_EQ(find("forecastTrackRecord"), nullptr);
+    withRecord(forecast::BacktestResult{9, forecast::TrackRecord{27, 0.84, 6.4, 0.9}});
+    EXPECT_EQ(text("forecastTrackRecord"),
+              "Прогноз на ваших данных: попадание в диапазон 84%\u00a0· ошибка ±6\u00a0п.п.\u00a0· "
+              "9\u00a0циклов");
+    EXPECT_TRUE(find("forecastTrackRecord")->toolTip().contains("верен в 90%"));
+    withRecord(forecast::BacktestResult{1, std::nullopt});
+    EXPECT_EQ(text("forecastTrackRecord"),
+              "Для оценки прогноза пока мало истории: 1 из 3\u00a0нужных циклов");
+    EXPECT_TRUE(find("forecastTrackRecord")->toolTip().contains("появится после 3"));
+
+    // Old figures give no pace.
+    auto failing = state;
+    failing.error = "Сервис недоступен.";
+    show({failing});
+    EXPECT_EQ(find("paceLine"), nullptr);
+}
+
 TEST_F(QuotaPopoverViewControllerTest, HeightRule) {
     EXPECT_EQ(QuotaPopoverViewController::maximumVisibleHeight(std::nullopt), 700);
     EXPECT_EQ(QuotaPopoverViewController::maximumVisibleHeight(900), 700);

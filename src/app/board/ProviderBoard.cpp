@@ -69,6 +69,11 @@ void ProviderBoard::setCalendar(platform::Calendar calendar, platform::Date now)
     recompute(now);
 }
 
+void ProviderBoard::setTrackRecords(std::unique_ptr<TrackRecordCache> cache, platform::Date now) {
+    trackRecords_ = std::move(cache);
+    recompute(now);
+}
+
 void ProviderBoard::recompute(platform::Date now) {
     auto made = std::make_shared<BoardOutlooks>();
     made->computedAt = now;
@@ -85,6 +90,8 @@ void ProviderBoard::recompute(platform::Date now) {
                                  history_.series(kind, window, now),
                                  history_.rhythm(kind, window),
                                  {},
+                                 std::nullopt,
+                                 std::nullopt,
                                  std::nullopt};
                 read.outlook = forecast::WindowOutlook::make(window, read.series, read.rhythm, now,
                                                              failed, calendar_);
@@ -94,6 +101,12 @@ void ProviderBoard::recompute(platform::Date now) {
                         *read.outlook.forecast, read.outlook.analytics.remainingPercent,
                         read.outlook.analytics.now, calendar_);
                 }
+                if (trackRecords_ && read.series) {
+                    read.trackRecord = trackRecords_->read(
+                        std::to_string(static_cast<int>(kind)) + "/" + window.id, *read.series,
+                        read.rhythm, calendar_);
+                }
+                if (!failed) read.pace = forecast::WindowPace::make(window, now);
                 provider.windows.push_back(std::move(read));
             }
         }

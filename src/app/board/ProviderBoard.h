@@ -9,10 +9,13 @@
 #include <vector>
 
 #include "app/board/ProviderState.h"
+#include "app/board/TrackRecordCache.h"
 #include "app/board/UsageHistory.h"
+#include "forecast/ForecastBacktest.h"
 #include "forecast/ForecastInsight.h"
 #include "forecast/ServiceRecommendation.h"
 #include "forecast/WindowOutlook.h"
+#include "forecast/WindowPace.h"
 #include "history/RhythmHistory.h"
 #include "history/UsageSeries.h"
 #include "model/FetchResult.h"
@@ -30,6 +33,12 @@ struct BoardWindow {
     forecast::WindowOutlook outlook;
     // The verdict on the forecast, when there is one.
     std::optional<forecast::ForecastInsight> insight;
+    // How the forecast did on this window's past cycles: the last finished record, nothing
+    // before the first one (or without track records on the board).
+    std::optional<forecast::BacktestResult> trackRecord;
+    // Used against elapsed share, when the window's length and reset are known and the last
+    // fetch succeeded.
+    std::optional<forecast::WindowPace> pace;
 };
 
 // Every window of one enabled provider, in the order of its last usage's windows.
@@ -101,6 +110,11 @@ class ProviderBoard {
     // date is made in it from now on.
     void setCalendar(platform::Calendar calendar, platform::Date now);
 
+    // From now on every window carries its forecast's track record, read from `cache` (which
+    // works them out; the application gives it a background thread). Off until this is called.
+    void setTrackRecords(std::unique_ptr<TrackRecordCache> cache, platform::Date now);
+    TrackRecordCache* trackRecords() const { return trackRecords_.get(); }
+
     // How many window outlooks (each with its forecast) were computed so far.
     std::size_t outlooksComputed() const { return outlooksComputed_; }
 
@@ -113,6 +127,7 @@ class ProviderBoard {
     std::map<model::ProviderKind, ProviderState> states_;
     std::shared_ptr<const BoardOutlooks> outlooks_;
     std::size_t outlooksComputed_ = 0;
+    std::unique_ptr<TrackRecordCache> trackRecords_;
 };
 
 }  // namespace kestrane::app

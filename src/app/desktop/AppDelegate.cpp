@@ -40,6 +40,9 @@ AppDelegate::AppDelegate(Dependencies dependencies)
     connect(&item, &StatusItem::becameAvailable, this, &AppDelegate::updateWindowNotice);
     connect(&item, &StatusItem::refreshRequested, this, &AppDelegate::refresh);
     connect(&localServices_, &LocalServicesController::changed, this, &AppDelegate::updatePopover);
+    if (dependencies_.tracksForecasts) {
+        board_.setTrackRecords(std::make_unique<TrackRecordCache>(true), dependencies_.clock.now());
+    }
 }
 
 AppDelegate::~AppDelegate() {

@@ -84,6 +84,9 @@ class AppDelegate : public QObject {
         std::function<void(bool)> setStartsAtLogin;
         // Told the state after each refresh and switch, for `kestrane --status`; unset in tests.
         std::shared_ptr<StatusPublisher> status;
+        // Replays each window's past cycles for its forecast's track record, on a thread of
+        // its own at the lowest priority (the application; off in tests).
+        bool tracksForecasts = false;
     };
 
     static constexpr int backgroundInterval = 300'000;

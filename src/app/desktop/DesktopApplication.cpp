@@ -190,6 +190,7 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
         .startsAtLogin = [&autostart] { return autostart.isEnabled(); },
         .setStartsAtLogin = [&autostart](bool enabled) { autostart.setEnabled(enabled); },
         .status = StatusFileWriter::forSession(environment),
+        .tracksForecasts = true,
     });
     QObject::connect(&colorScheme, &ColorSchemeWatcher::changed, &delegate,
                      [&delegate] { delegate.followAppearance(); });

@@ -64,6 +64,27 @@ StatusSnapshot snapshotOf(const ProviderBoard& board, platform::Date now) {
                         made.exhaustionFraction,
                     };
                 }
+                if (badge && badge->trackRecord) {
+                    const forecast::BacktestResult& result = *badge->trackRecord;
+                    StatusTrackRecord record{result.cycles,
+                                             forecast::ForecastBacktest::minimumCycles,
+                                             std::nullopt,
+                                             std::nullopt,
+                                             std::nullopt,
+                                             std::nullopt,
+                                             forecast::ForecastBacktest::describe(result)};
+                    if (result.record) {
+                        record.samples = result.record->samples;
+                        record.rangeHitShare = result.record->rangeHitShare;
+                        record.medianErrorPoints = result.record->medianErrorPoints;
+                        record.verdictHitShare = result.record->verdictHitShare;
+                    }
+                    status.trackRecord = std::move(record);
+                }
+                if (badge && badge->pace) {
+                    status.pace = StatusPace{badge->pace->usedPercent, badge->pace->elapsedPercent,
+                                             badge->pace->roundedDifference(), badge->pace->text()};
+                }
             }
         }
         snapshot.providers.push_back(std::move(status));

@@ -106,7 +106,25 @@ std::string json(const StatusSnapshot& snapshot, const std::vector<ProviderStatu
                       {"remainingPercent", optionalValue(status.remainingPercent)},
                       {"resetsAt", status.resetsAt
                                        ? Json(platform::formatInternetDateTime(*status.resetsAt))
-                                       : Json(nullptr)}};
+                                       : Json(nullptr)},
+                      {"pace", nullptr},
+                      {"trackRecord", nullptr}};
+            if (status.pace) {
+                window["pace"] = {{"usedPercent", status.pace->usedPercent},
+                                  {"elapsedPercent", status.pace->elapsedPercent},
+                                  {"differencePoints", status.pace->differencePoints},
+                                  {"text", status.pace->text}};
+            }
+            if (const auto& record = status.trackRecord) {
+                window["trackRecord"] = {
+                    {"cycles", record->cycles},
+                    {"minimumCycles", record->minimumCycles},
+                    {"samples", optionalValue(record->samples)},
+                    {"rangeHitShare", optionalValue(record->rangeHitShare)},
+                    {"medianErrorPoints", optionalValue(record->medianErrorPoints)},
+                    {"verdictHitShare", optionalValue(record->verdictHitShare)},
+                    {"text", record->text}};
+            }
         }
         Json forecast = nullptr;
         if (status.forecast) {

@@ -1,5 +1,7 @@
 #include "app/status/StatusSnapshot.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <exception>
 
 #include "platform/Iso8601.h"
@@ -23,6 +25,25 @@ std::optional<platform::Date> dateMember(const Json& object, std::string_view ke
     const auto text = platform::stringMember(object, key);
     if (!text) return std::nullopt;
     return platform::parseInternetDateTime(*text);
+}
+
+Json encodeTrackRecord(const std::optional<StatusTrackRecord>& record) {
+    if (!record) return nullptr;
+    return {{"cycles", record->cycles},
+            {"minimumCycles", record->minimumCycles},
+            {"samples", optionalValue(record->samples)},
+            {"rangeHitShare", optionalValue(record->rangeHitShare)},
+            {"medianErrorPoints", optionalValue(record->medianErrorPoints)},
+            {"verdictHitShare", optionalValue(record->verdictHitShare)},
+            {"text", record->text}};
+}
+
+Json encodePace(const std::optional<StatusPace>& pace) {
+    if (!pace) return nullptr;
+    return {{"usedPercent", pace->usedPercent},
+            {"elapsedPercent", pace->elapsedPercent},
+            {"differencePoints", pace->differencePoints},
+            {"text", pace->text}};
 }
 
 }  // namespace
@@ -50,7 +71,9 @@ std::string StatusSnapshot::encode() const {
                                 {"resetsAt", optionalDate(status.resetsAt)},
                                 {"updatedAt", optionalDate(status.updatedAt)},
                                 {"error", optionalValue(status.error)},
-                                {"forecast", forecastValue}});
+                                {"forecast", forecastValue},
+                                {"trackRecord", encodeTrackRecord(status.trackRecord)},
+                                {"pace", encodePace(status.pace)}});
     }
     Json recommendationValue = nullptr;
     if (recommendation) {
@@ -105,6 +128,35 @@ std::optional<StatusSnapshot> StatusSnapshot::decode(std::string_view text) {
                     platform::numberMember(*f, "upperRemaining").value_or(0),
                     platform::numberMember(*f, "exhaustionChance").value_or(0),
                 };
+            }
+            if (const Json* t = platform::objectMember(entry, "trackRecord")) {
+                const auto cycles = platform::integerMember(*t, "cycles");
+                const auto minimum = platform::integerMember(*t, "minimumCycles");
+                const auto text = platform::stringMember(*t, "text");
+                if (cycles && minimum && text) {
+                    const auto samples = platform::integerMember(*t, "samples");
+                    status.trackRecord = StatusTrackRecord{
+                        static_cast<int>(std::clamp<std::int64_t>(*cycles, 0, 1'000'000)),
+                        static_cast<int>(std::clamp<std::int64_t>(*minimum, 0, 1'000'000)),
+                        samples ? std::optional(static_cast<int>(
+                                      std::clamp<std::int64_t>(*samples, 0, 1'000'000)))
+                                : std::nullopt,
+                        platform::numberMember(*t, "rangeHitShare"),
+                        platform::numberMember(*t, "medianErrorPoints"),
+                        platform::numberMember(*t, "verdictHitShare"),
+                        *text,
+                    };
+                }
+            }
+            if (const Json* p = platform::objectMember(entry, "pace")) {
+                const auto used = platform::numberMember(*p, "usedPercent");
+                const auto elapsed = platform::numberMember(*p, "elapsedPercent");
+                const auto difference = platform::integerMember(*p, "differencePoints");
+                const auto text = platform::stringMember(*p, "text");
+                if (used && elapsed && difference && text) {
+                    status.pace = StatusPace{
+                        *used, *elapsed, std::clamp<std::int64_t>(*difference, -100, 100), *text};
+                }
             }
             snapshot.providers.push_back(std::move(status));
         }

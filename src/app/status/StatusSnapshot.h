@@ -28,6 +28,34 @@ struct StatusForecast {
     bool operator==(const StatusForecast&) const = default;
 };
 
+// How the forecast of a window did on its own past cycles (ForecastBacktest).
+struct StatusTrackRecord {
+    int cycles = 0;
+    // Below this many cycles there are no figures, only the text that says so.
+    int minimumCycles = 0;
+    // Forecasts compared; shares 0...1; the median error in percentage points.
+    std::optional<int> samples;
+    std::optional<double> rangeHitShare;
+    std::optional<double> medianErrorPoints;
+    std::optional<double> verdictHitShare;
+    // The panel's line.
+    std::string text;
+
+    bool operator==(const StatusTrackRecord&) const = default;
+};
+
+// Used against elapsed share of a window.
+struct StatusPace {
+    double usedPercent = 0;
+    double elapsedPercent = 0;
+    // Used minus elapsed in whole percentage points, 0 inside the even band.
+    long long differencePoints = 0;
+    // The panel's line.
+    std::string text;
+
+    bool operator==(const StatusPace&) const = default;
+};
+
 // One provider as its tray icon shows it.
 struct ProviderStatus {
     model::ProviderKind provider = model::ProviderKind::codex;
@@ -44,6 +72,9 @@ struct ProviderStatus {
     // The last fetch's failure.
     std::optional<std::string> error;
     std::optional<StatusForecast> forecast;
+    // Of the icon's window: the forecast's track record (once worked out) and the pace.
+    std::optional<StatusTrackRecord> trackRecord;
+    std::optional<StatusPace> pace;
 
     bool operator==(const ProviderStatus&) const = default;
 };

@@ -219,3 +219,89 @@ TEST_F(ProviderBoardTest, TimeZoneChangeReachesTheNotificationsAndTheStatusFile)
 
 }  // namespace
 }  // namespace kestrane::app
+
+namespace kestrane::app {
+namespace {
+
+TEST_F(ProviderBoardTest, PaceOfEachFreshWindow) {
+    board_.applyRefresh({FetchResult::success(usage(ProviderKind::codex, {window("week", 10)})),
+                         FetchResult::success(usage(ProviderKind::claude, {window("week", 95)}))},
+                        kNow);
+    // 138 of 168 hours gone: 82 % of the week against 10 % used.
+    const auto& codexWindow = board_.outlook(ProviderKind::codex)->windows.front();
+    ASSERT_TRUE(codexWindow.pace);
+    EXPECT_EQ(codexWindow.pace->roundedDifference(), -72);
+    ASSERT_TRUE(board_.outlook(ProviderKind::claude)->windows.front().pace);
+    EXPECT_EQ(board_.outlook(ProviderKind::claude)->windows.front().pace->roundedDifference(), 13);
+    // Track records are off until the application turns them on.
+    EXPECT_FALSE(codexWindow.trackRecord);
+
+    // Old figures say nothing about the pace now.
+    board_.applyRefresh({FetchResult::failure(ProviderKind::codex, "Нет сети.")}, kNow + 60);
+    EXPECT_FALSE(board_.outlook(ProviderKind::codex)->windows.front().pace);
+}
+
+TEST_F(ProviderBoardTest, TrackRecordsAreWorkedOutOncePerChangeOfPastCycles) {
+    const auto refresh = [&](platform::Date now) {
+        board_.applyRefresh({FetchResult::success(usage(ProviderKind::codex,
+                                                        {window("five", 10), window("week", 30)}))},
+                            now);
+        return board_.outlook(ProviderKind::codex);
+    };
+    board_.setTrackRecords(std::make_unique<TrackRecordCache>(false), kNow);
+    const BoardProvider* codex = refresh(kNow);
+    ASSERT_EQ(codex->windows.size(), 2u);
+    ASSERT_TRUE(codex->windows[0].trackRecord);
+    // One sample is no past cycle, and a week's cycles never fit the kept history: no figure.
+    EXPECT_EQ(*codex->windows[0].trackRecord, (forecast::BacktestResult{0, std::nullopt, true}));
+    EXPECT_EQ(board_.trackRecords()->runs(), 2u);
+    // A new sample in the running cycle changes nothing the record depends on.
+    refresh(kNow + 60);
+    EXPECT_EQ(board_.trackRecords()->runs(), 2u);
+}
+
+TEST_F(ProviderBoardTest, BackgroundTrackRecordsNeverHoldARefreshUp) {
+    board_.setTrackRecords(std::make_unique<TrackRecordCache>(true), kNow);
+    const auto refresh = [&](platform::Date now) {
+        board_.applyRefresh(
+            {FetchResult::success(usage(ProviderKind::codex, {window("five", 10)}))}, now);
+        return board_.outlook(ProviderKind::codex)->windows.front().trackRecord;
+    };
+    // The first refresh asks for the record and does not wait for it.
+    EXPECT_FALSE(refresh(kNow));
+    board_.trackRecords()->wait();
+    EXPECT_EQ(board_.trackRecords()->runs(), 1u);
+    // The next one reads the finished record.
+    EXPECT_EQ(refresh(kNow + 60), (forecast::BacktestResult{0, std::nullopt, true}));
+}
+
+TEST(TrackRecordCacheTest, FingerprintFollowsPastCyclesOnly) {
+    using history::UsageSample;
+    using history::UsageTransition;
+    history::UsageSeries series{ProviderKind::codex, "five", std::string(64, 'a'), 300,
+                                kNow + kHour,        {}};
+    series.samples.push_back(UsageSample{kNow - 3 * kHour, 40, true, std::nullopt});
+    series.samples.push_back(
+        UsageSample{kNow - 2 * kHour, 0, true,
+                    UsageTransition{kNow - 2 * kHour - 30, UsageTransition::Kind::reset, false}});
+    const std::string base = TrackRecordCache::fingerprint(series, std::nullopt);
+    auto later = series;
+    later.samples.push_back(UsageSample{kNow, 5, false, std::nullopt});
+    EXPECT_EQ(TrackRecordCache::fingerprint(later, std::nullopt), base);
+    auto reset = later;
+    reset.samples.push_back(
+        UsageSample{kNow + 2 * kHour, 0, true,
+                    UsageTransition{kNow + kHour, UsageTransition::Kind::reset, false}});
+    EXPECT_NE(TrackRecordCache::fingerprint(reset, std::nullopt), base);
+    auto trimmed = series;
+    trimmed.samples.erase(trimmed.samples.begin() + 1);
+    EXPECT_NE(TrackRecordCache::fingerprint(trimmed, std::nullopt), base);
+    auto otherAccount = series;
+    otherAccount.accountDigest = std::string(64, 'b');
+    EXPECT_NE(TrackRecordCache::fingerprint(otherAccount, std::nullopt), base);
+    history::RhythmHistory rhythm{std::string(64, 'a'), 300, "Europe/Moscow", {}};
+    EXPECT_NE(TrackRecordCache::fingerprint(series, rhythm), base);
+}
+
+}  // namespace
+}  // namespace kestrane::app

@@ -117,8 +117,41 @@ TEST_F(StatusFileTest, PublishesWhatTheIconsShowReadableByTheUserAlone) {
     EXPECT_EQ(claude.remainingPercent, 59);
     EXPECT_EQ(claude.resetsAt, platform::Date{1'765'010'000});
     EXPECT_EQ(claude.forecast, std::nullopt);
+    // 45 % of the five hours gone against 41 % used; no track records on this board.
+    EXPECT_EQ(claude.pace, (StatusPace{41, 45, -4, "Темп: медленнее равномерного на 4\u00a0п.п."}));
+    EXPECT_EQ(claude.trackRecord, std::nullopt);
     EXPECT_FALSE(snapshot->providers[1].enabled);
     EXPECT_EQ(snapshot->providers[1].text, "--");
+}
+
+TEST_F(StatusFileTest, CarriesTheTrackRecordOfTheIconWindow) {
+    const platform::Date now{1'765'000'100};
+    history.recentAt = now - 60;
+    ProviderBoard made(history, platform::Calendar::current(), {ProviderKind::claude});
+    made.setTrackRecords(std::make_unique<TrackRecordCache>(false), now);
+    made.applyRefresh(
+        {model::FetchResult::success(model::ProviderUsage{.provider = ProviderKind::claude,
+                                                          .windows = {{.id = "claude-session",
+                                                                       .usedPercent = 41,
+                                                                       .durationMinutes = 300,
+                                                                       .resetsAt = now + 3600}},
+                                                          .updatedAt = now - 60})},
+        now);
+    file.publish(made, now);
+    const auto snapshot = StatusFile::readLive(path());
+    ASSERT_TRUE(snapshot);
+    // One sample: no past cycle, so no figures, only the line that says so.
+    EXPECT_EQ(snapshot->providers[2].trackRecord,
+              (StatusTrackRecord{0, 3, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                 "Для оценки прогноза пока мало истории: 0 из 3\u00a0нужных "
+                                 "циклов"}));
+
+    // Figures survive the file as written.
+    StatusSnapshot written = *snapshot;
+    written.providers[2].trackRecord =
+        StatusTrackRecord{9, 3, 27, 0.84, 6.1, 0.9, "Прогноз на ваших данных"};
+    written.providers[2].pace = StatusPace{62, 50, 12, "Темп: быстрее равномерного"};
+    EXPECT_EQ(StatusSnapshot::decode(written.encode()), written);
 }
 
 TEST_F(StatusFileTest, CarriesTheServiceToUseNowOnlyWhenThereIsAChoice) {

@@ -91,6 +91,36 @@ TEST(StatusReportTest, WaybarWithoutAnyPercentageSaysUnknownAndShowsTheErrors) {
     EXPECT_EQ(module.at("tooltip"), "Claude: Сессия Claude истекла. Выполните `claude login`.");
 }
 
+TEST(StatusReportTest, JsonCarriesPaceAndTrackRecordOfTheWindow) {
+    StatusSnapshot snapshot;
+    ProviderStatus claude = shown(ProviderKind::claude, 41);
+    claude.pace = StatusPace{59, 47, 12, "Темп: быстрее равномерного на 12\u00a0п.п."};
+    claude.trackRecord = StatusTrackRecord{9, 3, 27, 0.84, 6.1, 0.9, "Прогноз"};
+    ProviderStatus codex = shown(ProviderKind::codex, 80);
+    codex.trackRecord = StatusTrackRecord{1,
+                                          3,
+                                          std::nullopt,
+                                          std::nullopt,
+                                          std::nullopt,
+                                          std::nullopt,
+                                          "Для оценки прогноза пока мало истории"};
+    const auto document = platform::parseJson(StatusReport::json(snapshot, {claude, codex}));
+    const auto& first = document.at("providers").at(0).at("window");
+    EXPECT_EQ(first.at("pace").at("differencePoints"), 12);
+    EXPECT_EQ(first.at("pace").at("text"), "Темп: быстрее равномерного на 12\u00a0п.п.");
+    EXPECT_EQ(first.at("trackRecord").at("cycles"), 9);
+    EXPECT_EQ(first.at("trackRecord").at("rangeHitShare"), 0.84);
+    EXPECT_EQ(first.at("trackRecord").at("medianErrorPoints"), 6.1);
+    EXPECT_EQ(first.at("trackRecord").at("verdictHitShare"), 0.9);
+    const auto& second = document.at("providers").at(1).at("window");
+    EXPECT_TRUE(second.at("pace").is_null());
+    // Too little history: the counts and the line, never a figure.
+    EXPECT_EQ(second.at("trackRecord").at("cycles"), 1);
+    EXPECT_EQ(second.at("trackRecord").at("minimumCycles"), 3);
+    EXPECT_TRUE(second.at("trackRecord").at("rangeHitShare").is_null());
+    EXPECT_TRUE(second.at("trackRecord").at("medianErrorPoints").is_null());
+}
+
 TEST(StatusReportTest, WaybarTooltipNamesWindowResetAndForecast) {
     ProviderStatus claude = shown(ProviderKind::claude, 41);
     claude.resetsAt = platform::Date{1'765'000'000 + 2 * 3600 + 5 * 60};
