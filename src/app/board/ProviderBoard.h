@@ -114,6 +114,8 @@ class ProviderBoard {
     // works them out; the application gives it a background thread). Off until this is called.
     void setTrackRecords(std::unique_ptr<TrackRecordCache> cache, platform::Date now);
     TrackRecordCache* trackRecords() const { return trackRecords_.get(); }
+    // Reads the track records again once their thread has worked new ones out.
+    void updateTrackRecords(platform::Date now) { recompute(now); }
 
     // How many window outlooks (each with its forecast) were computed so far.
     std::size_t outlooksComputed() const { return outlooksComputed_; }

@@ -21,7 +21,8 @@ void lowerThisThreadsPriority() {
 
 }  // namespace
 
-TrackRecordCache::TrackRecordCache(bool inBackground) {
+TrackRecordCache::TrackRecordCache(bool inBackground, std::function<void()> finished)
+    : finished_(std::move(finished)) {
     if (inBackground) thread_ = std::thread([this] { run(); });
 }
 
@@ -94,10 +95,15 @@ void TrackRecordCache::run() {
         forecast::BacktestResult result =
             forecast::ForecastBacktest::run(job.series, job.rhythm, job.calendar);
         lock.lock();
-        working_ = false;
         ++runs_;
         // The newest finished record replaces the one before.
         entries_[node.key()].result = std::move(result);
+        if (queue_.empty() && !stopping_ && finished_) {
+            lock.unlock();
+            finished_();
+            lock.lock();
+        }
+        working_ = false;
         if (queue_.empty()) idle_.notify_all();
     }
     idle_.notify_all();

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -21,8 +22,10 @@ namespace kestrane::app {
 // result and never waits for one. The thread gets copies of the series and rhythm.
 class TrackRecordCache {
   public:
-    // `inBackground` false works each record out at once inside `read` (tests).
-    explicit TrackRecordCache(bool inBackground);
+    // `inBackground` false works each record out at once inside `read` (tests). `finished`,
+    // when given, runs on the cache's thread each time the records asked for are all worked
+    // out, so the owner can show them without waiting for its next refresh.
+    explicit TrackRecordCache(bool inBackground, std::function<void()> finished = {});
     // Drops what is queued and waits for the record being worked out.
     ~TrackRecordCache();
     TrackRecordCache(const TrackRecordCache&) = delete;
@@ -68,6 +71,7 @@ class TrackRecordCache {
     bool working_ = false;
     bool stopping_ = false;
     std::size_t runs_ = 0;
+    std::function<void()> finished_;
     std::thread thread_;
 };
 

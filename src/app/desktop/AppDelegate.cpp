@@ -41,7 +41,16 @@ AppDelegate::AppDelegate(Dependencies dependencies)
     connect(&item, &StatusItem::refreshRequested, this, &AppDelegate::refresh);
     connect(&localServices_, &LocalServicesController::changed, this, &AppDelegate::updatePopover);
     if (dependencies_.tracksForecasts) {
-        board_.setTrackRecords(std::make_unique<TrackRecordCache>(true), dependencies_.clock.now());
+        // Track records are worked out after a refresh, on their own thread; once they are,
+        // the panel and the status file show them rather than waiting for the next refresh.
+        // The cache is a member's member, so it is gone (its thread joined) before this
+        // object, and Qt drops the queued call with the object.
+        auto finished = [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { showTrackRecords(); }, Qt::QueuedConnection);
+        };
+        board_.setTrackRecords(std::make_unique<TrackRecordCache>(true, std::move(finished)),
+                               dependencies_.clock.now());
     }
 }
 
@@ -127,6 +136,13 @@ void AppDelegate::refresh() {
             self->publishStatus();
             self->updatePopover();
         });
+}
+
+void AppDelegate::showTrackRecords() {
+    if (terminated_) return;
+    board_.updateTrackRecords(dependencies_.clock.now());
+    publishStatus();
+    updatePopover();
 }
 
 void AppDelegate::followTimeZone(platform::Date now) {

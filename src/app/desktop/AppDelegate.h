@@ -138,6 +138,7 @@ class AppDelegate : public QObject {
     LocalServicesController& localServices() { return localServices_; }
 
   private:
+    void showTrackRecords();
     void applyResults(const std::vector<model::FetchResult>& results);
     void followTimeZone(platform::Date now);
     void connectPanel(ui::QuotaPopoverViewController* controller);

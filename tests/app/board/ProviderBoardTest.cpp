@@ -1,5 +1,7 @@
 #include "app/board/ProviderBoard.h"
 
+#include <atomic>
+
 #include <gtest/gtest.h>
 
 #include "app/board/UsageNotifier.h"
@@ -261,7 +263,8 @@ TEST_F(ProviderBoardTest, TrackRecordsAreWorkedOutOncePerChangeOfPastCycles) {
 }
 
 TEST_F(ProviderBoardTest, BackgroundTrackRecordsNeverHoldARefreshUp) {
-    board_.setTrackRecords(std::make_unique<TrackRecordCache>(true), kNow);
+    std::atomic<int> finished = 0;
+    board_.setTrackRecords(std::make_unique<TrackRecordCache>(true, [&] { ++finished; }), kNow);
     const auto refresh = [&](platform::Date now) {
         board_.applyRefresh(
             {FetchResult::success(usage(ProviderKind::codex, {window("five", 10)}))}, now);
@@ -271,8 +274,15 @@ TEST_F(ProviderBoardTest, BackgroundTrackRecordsNeverHoldARefreshUp) {
     EXPECT_FALSE(refresh(kNow));
     board_.trackRecords()->wait();
     EXPECT_EQ(board_.trackRecords()->runs(), 1u);
-    // The next one reads the finished record.
+    // The owner hears once that it is done and reads it without a refresh.
+    EXPECT_EQ(finished, 1);
+    board_.updateTrackRecords(kNow + 30);
+    EXPECT_EQ(board_.outlook(ProviderKind::codex)->windows.front().trackRecord,
+              (forecast::BacktestResult{0, std::nullopt, true}));
+    // The next refresh reads the finished record and asks for no new one.
     EXPECT_EQ(refresh(kNow + 60), (forecast::BacktestResult{0, std::nullopt, true}));
+    board_.trackRecords()->wait();
+    EXPECT_EQ(finished, 1);
 }
 
 TEST(TrackRecordCacheTest, FingerprintFollowsPastCyclesOnly) {
