@@ -18,17 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "SyntheticHistory.h"
 #include "forecast/ForecastBacktest.h"
-#include "history/UsageHistoryStore.h"
 #include "platform/Calendar.h"
 
 namespace {
 
 using kestrane::forecast::BacktestResult;
 using kestrane::forecast::ForecastBacktest::run;
-using kestrane::history::RhythmHistory;
-using kestrane::history::UsageHistoryStore;
-using kestrane::history::UsageSeries;
 using kestrane::model::LimitWindow;
 using kestrane::model::ProviderKind;
 using kestrane::model::ProviderUsage;
@@ -38,115 +35,29 @@ using kestrane::platform::Date;
 // 2025-03-10 00:00 in Berlin; the simulation runs the 90 days before it.
 constexpr Date kEnd{1'741'561'200};
 constexpr double kDays = 90;
-constexpr double kCycle = 5 * 3600;
-
-// A fixed generator (splitmix64), so the histories are the same on every library.
-class Random {
-  public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    double uniform() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-        return static_cast<double>((z ^ (z >> 31)) >> 11) * 0x1.0p-53;
-    }
-
-  private:
-    std::uint64_t state_;
-};
-
-// Percentage points per hour in one clock hour: local hour 0...23, weekday 1 = Sunday ... 7.
-// Called once per hour in order, with a generator of its own.
-using Profile = std::function<double(int hour, int weekday, Random& random)>;
-
-// Works every day from 9 to 19 at about 2 points an hour (±20 %).
-double steady(int hour, int, Random& random) {
-    return hour >= 9 && hour < 19 ? 2.0 * (0.8 + 0.4 * random.uniform()) : 0;
-}
-
-// Works every day from 9 to 19, mostly lightly (0.5-1.5 points an hour) with bursts of 12-20
-// points an hour in one hour of five; on one day in four the bursts (18-28 points an hour) come
-// in four hours of five and a session can run out.
-double bursty(int hour, int, Random& random) {
-    static bool heavyDay = false;
-    if (hour == 9) heavyDay = random.uniform() < 0.25;
-    if (hour < 9 || hour >= 19) return 0;
-    if (heavyDay) {
-        if (random.uniform() < 0.8) return 18 + 10 * random.uniform();
-    } else if (random.uniform() < 0.2) {
-        return 12 + 8 * random.uniform();
-    }
-    return 0.5 + random.uniform();
-}
-
-// Monday to Friday from 9 to 18 at about 3 points an hour (±30 %), nothing at weekends.
-double weekdays(int hour, int weekday, Random& random) {
-    if (weekday == 1 || weekday == 7 || hour < 9 || hour >= 18) return 0;
-    return 3.0 * (0.7 + 0.6 * random.uniform());
-}
-
-struct History {
-    UsageSeries series;
-    std::optional<RhythmHistory> rhythm;
-};
-
-// A five-hour window that starts with the first use after its last reset, as the services'
-// session windows do; usage stops at 100 %.
-History simulate(const Profile& profile, std::uint64_t seed, const Calendar& calendar) {
-    UsageHistoryStore store(std::nullopt, kEnd - kDays * 86400, calendar);
-    Random random(seed);
-    std::map<double, double> hourRates;
-    const auto rateAt = [&](Date date) {
-        const auto hour = *calendar.hourInterval(date);
-        const auto found = hourRates.find(hour.start.secondsSince1970);
-        if (found != hourRates.end()) return found->second;
-        const double rate = profile(calendar.hour(date), calendar.weekday(date), random);
-        hourRates.emplace(hour.start.secondsSince1970, rate);
-        return rate;
-    };
-    double used = 0;
-    std::optional<Date> windowStart;
-    LimitWindow window{"session", "Сессия", 0, 300, std::nullopt};
-    Date t = kEnd - kDays * 86400;
-    Date lastPrune = t;
-    while (t < kEnd) {
-        const double step = kEnd - t > 7 * 86400 ? 300 : 61;
-        const Date next = t + step;
-        const double rate = rateAt(t);
-        if (rate > 0 && !windowStart) windowStart = t;
-        if (windowStart) used = std::min(100.0, used + rate * step / 3600);
-        if (windowStart && next >= *windowStart + kCycle) {
-            used = 0;
-            windowStart.reset();
-        }
-        window.usedPercent = used;
-        window.resetsAt = windowStart ? std::optional(*windowStart + kCycle) : std::nullopt;
-        ProviderUsage usage;
-        usage.provider = ProviderKind::claude;
-        usage.email = "user@example.com";
-        usage.plan = "Pro";
-        usage.updatedAt = next;
-        usage.windows = {window};
-        store.record(usage, next);
-        if (next - lastPrune > 86400) {
-            store.pruneExpired(next);
-            lastPrune = next;
-        }
-        t = next;
-    }
-    return {*store.series(ProviderKind::claude, window, kEnd),
-            store.rhythm(ProviderKind::claude, window)};
-}
 
 const Calendar& berlin() {
     static const Calendar calendar("Europe/Berlin");
     return calendar;
 }
 
+using History = kestrane::bench::SyntheticHistory;
+
+History simulate(const kestrane::bench::Profile& profile, std::uint64_t seed) {
+    LimitWindow window{"session", "Сессия", 0, 300, std::nullopt};
+    ProviderUsage usage;
+    usage.provider = ProviderKind::claude;
+    usage.email = "user@example.com";
+    usage.plan = "Pro";
+    usage.windows = {window};
+    return kestrane::bench::simulate(profile, seed, berlin(), kEnd, kDays, usage, window.id);
+}
+
 const History& history(int which) {
     static const std::vector<History> made = [] {
-        return std::vector<History>{simulate(steady, 1, berlin()), simulate(bursty, 2, berlin()),
-                                    simulate(weekdays, 3, berlin())};
+        return std::vector<History>{simulate(kestrane::bench::steady, 1),
+                                    simulate(kestrane::bench::bursty, 2),
+                                    simulate(kestrane::bench::weekdays, 3)};
     }();
     return made.at(static_cast<std::size_t>(which));
 }
