@@ -553,6 +553,17 @@ std::vector<UsageChartView::TransitionLabel> UsageChartView::transitionLabels() 
             }
         }
         if (candidates.empty()) candidates.emplace_back(x + 5, plot.top() + 1, textWidth, 12);
+        // Labels never overlap one another: with transitions close together (a session window
+        // with a change every few hours) a label that finds no free place is left out, and its
+        // marker line and dot still show where the change was.
+        const auto isFree = [&](const QRectF& rect) {
+            const QRectF spaced = rect.adjusted(-4, 0, 4, 0);
+            return std::none_of(labels.begin(), labels.end(), [&](const TransitionLabel& placed) {
+                return placed.rect.intersects(spaced);
+            });
+        };
+        std::erase_if(candidates, [&](const QRectF& candidate) { return !isFree(candidate); });
+        if (candidates.empty()) continue;
         const QRectF* best = &candidates.front();
         int fewest = crossings(*best);
         for (const QRectF& candidate : candidates) {

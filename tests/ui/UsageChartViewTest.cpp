@@ -246,6 +246,30 @@ TEST(UsageChartViewTest, CorrectionLabelKeepsClearOfTheSeries) {
     }
 }
 
+TEST(UsageChartViewTest, TransitionLabelsCloseTogetherNeverOverlap) {
+    // A session window whose period changed every five hours, all week.
+    std::vector<UsageSample> samples;
+    for (Date date = kNow - 7 * kDay + kMinute; date < kNow; date = date + 30 * kMinute) {
+        const bool changes = !samples.empty() && samples.size() % 10 == 0;
+        UsageSample sample{date, 40, samples.empty() || changes, std::nullopt};
+        if (changes) {
+            sample.transition = UsageTransition{date, UsageTransition::Kind::periodChange, false};
+        }
+        samples.push_back(sample);
+    }
+    UsageChartView view(analyticsOf(std::move(samples), 60), Style::remaining, moscow());
+    view.resize(kCardSize);
+    const auto labels = view.transitionLabels();
+    ASSERT_FALSE(labels.empty());
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        EXPECT_TRUE(view.plotRect().contains(labels[i].rect));
+        for (std::size_t j = i + 1; j < labels.size(); ++j) {
+            EXPECT_FALSE(labels[i].rect.intersects(labels[j].rect)) << i << " and " << j;
+        }
+    }
+    saveArtifact(paintedImage(view), QStringLiteral("usage-chart-period-changes"));
+}
+
 TEST(UsageChartViewTest, BurnBucketsAreComputedOnceOverTheSevenDays) {
     UsageChartView view(workingWeek(), Style::burn, moscow());
     view.resize(kCardSize);
