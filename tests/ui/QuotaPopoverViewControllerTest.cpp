@@ -28,6 +28,7 @@
 #include "ui/StopConfirmation.h"
 #include "ui/UsageBarView.h"
 #include "ui/WindowButton.h"
+#include "ui/WindowChooser.h"
 
 namespace kestrane::ui {
 namespace {
@@ -160,6 +161,35 @@ TEST_F(QuotaPopoverViewControllerTest, FigureCaptionAndBarFollowTheWindow) {
         ASSERT_NE(find<UsageBarView>("usageBar"), nullptr);
         EXPECT_DOUBLE_EQ(find<UsageBarView>("usageBar")->remainingPercent(), c.bar);
     }
+}
+
+// The chooser is as wide as its title needs, so the title is never cut at the panel's width.
+TEST_F(QuotaPopoverViewControllerTest, ChooserShowsWholeWindowTitles) {
+    show({usageState(ProviderKind::claude,
+                     {{.id = "claude-session", .usedPercent = 30, .durationMinutes = 300},
+                      {.id = "claude-week",
+                       .name = "Все модели",
+                       .usedPercent = 70,
+                       .durationMinutes = 10080}})});
+    controller().resize(controller().preferredContentSize());
+    controller().show();
+    QApplication::processEvents();
+    auto* chooser = find<WindowChooser>("windowChooser");
+    ASSERT_TRUE(chooser);
+    for (int index : {1, 0}) {
+        controller().windowSelected(index);
+        chooser = find<WindowChooser>("windowChooser");
+        ASSERT_TRUE(chooser);
+        QApplication::processEvents();
+        SCOPED_TRACE(chooser->currentText().toStdString());
+        EXPECT_EQ(chooser->shownTitle(), chooser->currentText());
+        // Inside its card.
+        const QWidget* card = chooser->parentWidget()->parentWidget();
+        EXPECT_TRUE(card->rect().contains(QRect(chooser->mapTo(card, QPoint()), chooser->size())))
+            << chooser->mapTo(card, QPoint()).x() << "+" << chooser->width() << " in "
+            << card->width();
+    }
+    EXPECT_EQ(find<WindowChooser>("windowChooser")->itemText(1), "Все модели - Недельный");
 }
 
 TEST_F(QuotaPopoverViewControllerTest, ResetLinesAndOtherWindows) {
