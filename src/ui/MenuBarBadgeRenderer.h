@@ -61,6 +61,13 @@ QImage make(const Content& content, qreal devicePixelRatio = 1,
 int trayIconMargin(int pixelSize);
 QImage makeTrayIcon(const Entry& entry, int pixelSize,
                     const ProviderArtwork::Set& artwork = ProviderArtwork::shared());
+// The square sizes, in device pixels, the tray icons are drawn at on a screen of that scale
+// (device pixels per point), smallest first: every usual tray height from 16 to 64 points at
+// that scale, so that whatever height the tray has, one icon is at least as tall and at most a
+// third taller. The tray then shrinks it a little to fill its height, instead of enlarging a
+// smaller one or centring it in empty space (22 points drawn 33 pixels tall in a 46 pixel tray
+// at a scale of 1.5). Each is handed over with `scale` as its pixel ratio.
+std::vector<int> trayIconPixelSizes(qreal scale);
 // The square icon shown when no provider is enabled: the app mark alone.
 QImage makeAppTrayIcon(int pixelSize,
                        const ProviderArtwork::Set& artwork = ProviderArtwork::shared());

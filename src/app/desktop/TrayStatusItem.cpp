@@ -14,10 +14,6 @@ namespace kestrane::app {
 
 namespace {
 
-// Trays ask for different sizes (16 to 24 on most panels, more on dense screens); each size
-// is drawn for itself so small ones stay sharp.
-constexpr int iconSizes[] = {16, 22, 24, 32, 48, 64};
-
 // Each icon speaks for its own provider; the app mark alone for all of them.
 std::string toolTip(const ui::MenuBarBadgeRenderer::Content& content, std::size_t index) {
     if (index >= content.entries.size()) return content.accessibilityText();
@@ -109,9 +105,17 @@ void TrayStatusItem::apply() {
     const std::size_t count = icons_.size();
     const QColor color = iconColor_ ? iconColor_() : QColor(Qt::black);
     std::vector<QIcon> icons(count);
-    for (const int size : iconSizes) {
+    // Trays ask for different heights (16 to 24 points on most panels, more on dense screens);
+    // each size is drawn for itself at the screen's scale, so small ones stay sharp and every
+    // tray finds one that fills its height.
+    const qreal scale = qApp->devicePixelRatio();
+    for (const int size : ui::MenuBarBadgeRenderer::trayIconPixelSizes(scale)) {
         const auto images = iconImages(*content_, size, color);
-        for (std::size_t i = 0; i < count; ++i) icons[i].addPixmap(QPixmap::fromImage(images[i]));
+        for (std::size_t i = 0; i < count; ++i) {
+            QPixmap pixmap = QPixmap::fromImage(images[i]);
+            pixmap.setDevicePixelRatio(scale);
+            icons[i].addPixmap(pixmap);
+        }
     }
     for (std::size_t i = 0; i < count; ++i) {
         QSystemTrayIcon& icon = *icons_[iconForEntry_[i]];
