@@ -148,8 +148,9 @@ QWidget* LocalServicesScreen::makeServiceCard(const LocalService& service, QWidg
                                                   *service.startedAt, "d MMM, HH:mm", "ru_RU"));
     }
     if (!metrics.isEmpty()) {
-        QLabel* line = Kit::makeWrappingLabel(metrics.join(QStringLiteral(" • ")), 9, QFont::Normal,
-                                              QuotaTheme::muted(), Kit::textWidth, card);
+        QLabel* line =
+            Kit::makeWrappingLabel(Kit::keepUnitsWithNumbers(metrics.join(QStringLiteral(" • "))),
+                                   9, QFont::Normal, QuotaTheme::muted(), Kit::textWidth, card);
         line->setObjectName(QStringLiteral("serviceMetrics"));
         stack->addWidget(line);
     }

@@ -16,6 +16,7 @@
 #include <QPainterPath>
 #include <QResizeEvent>
 
+#include "ui/PanelWidgetKit.h"
 #include "ui/QuotaTheme.h"
 
 namespace kestrane::ui {
@@ -266,7 +267,8 @@ qreal UsageChartView::yOf(double value, const QRectF& plot) const {
 }
 
 QString UsageChartView::dateText(platform::Date date, const char* pattern) const {
-    return QString::fromStdString(calendar_.format(date, pattern, "ru_RU"));
+    return PanelWidgetKit::keepUnitsWithNumbers(
+        QString::fromStdString(calendar_.format(date, pattern, "ru_RU")));
 }
 
 std::optional<UsageChartView::Hover> UsageChartView::computeHover() const {
@@ -286,7 +288,7 @@ std::optional<UsageChartView::Hover> UsageChartView::computeHover() const {
         const BurnBucket& bucket = buckets[static_cast<std::size_t>(index)];
         if (const auto rate = rateOf(bucket)) {
             return Hover{dateText(bucket.start) + separator + fixedOneDecimal(*rate) +
-                             QStringLiteral(" п.п./ч"),
+                             QStringLiteral("\u00A0п.п./ч"),
                          std::nullopt};
         }
         return Hover{QStringLiteral("Нет наблюдений") + separator + dateText(bucket.start),

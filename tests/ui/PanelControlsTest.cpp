@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ui/PanelWidgetKit.h"
 #include "ui/ProviderSwitch.h"
 #include "ui/UsageBarView.h"
 #include "ui/WindowButton.h"
@@ -89,6 +90,37 @@ TEST(WindowChooserTest, TitlesAreWholeAtTheWidthTheyAsked) {
             EXPECT_EQ(chooser->shownPopupTitles(), titles);
             chooser->hidePopup();
         }
+    }
+}
+
+}  // namespace
+}  // namespace kestrane::ui
+
+namespace kestrane::ui {
+namespace {
+
+// A number keeps the word after it on its line; nothing else in the text changes.
+TEST(PanelWidgetKitTest, NumbersKeepTheirUnits) {
+    const QString nbsp(QChar(0x00A0));
+    const struct {
+        const char* text;
+        QString expected;
+    } cases[] = {
+        {"12 п.п. в час", "12" + nbsp + "п.п. в час"},
+        {"через 2 ч. 5 мин.", "через 2" + nbsp + "ч. 5" + nbsp + "мин."},
+        {"3 дня истории", "3" + nbsp + "дня истории"},
+        {"RAM 1,2 ГБ", "RAM 1,2" + nbsp + "ГБ"},
+        {"Сессия - 5 часов", "Сессия - 5" + nbsp + "часов"},
+        // A number before a sign, a number after a word, a percent: as they were.
+        {"Найдено: 3 • 10:25", "Найдено: 3 • 10:25"},
+        {"Без TCP-порта • PID 4100", "Без TCP-порта • PID 4100"},
+        {"70% осталось", "70% осталось"},
+        {"", ""},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.text);
+        EXPECT_EQ(PanelWidgetKit::keepUnitsWithNumbers(QString::fromUtf8(testCase.text)),
+                  testCase.expected);
     }
 }
 

@@ -205,7 +205,7 @@ TEST_F(QuotaPopoverViewControllerTest, ResetLinesAndOtherWindows) {
                       {.id = "codex-extra", .name = "Доп.", .usedPercent = 62.5}})})
         .setIsRefreshing(false);
     // 2025-03-10 12:35 in Moscow.
-    EXPECT_EQ(text("resetLine"), "Сброс через 2 ч. 5 мин. · 10 мар., 12:35");
+    EXPECT_EQ(text("resetLine"), "Сброс через 2\u00A0ч. 5\u00A0мин. · 10\u00A0мар., 12:35");
     const auto buttons = document()->findChildren<WindowButton*>();
     ASSERT_EQ(buttons.size(), 2);
     EXPECT_EQ(buttons[0]->windowTitle(), "Недельный");
@@ -244,10 +244,12 @@ TEST_F(QuotaPopoverViewControllerTest, PeriodTitlesDropTheProviderNameOnlyWhenNa
     };
     const Case cases[] = {
         {ProviderKind::kimi, {.name = "Kimi", .durationMinutes = 10080}, "Недельный"},
-        {ProviderKind::kimi, {.name = "Сессия", .durationMinutes = 300}, "Сессия - 5 часов"},
+        {ProviderKind::kimi, {.name = "Сессия", .durationMinutes = 300}, "Сессия - 5\u00A0часов"},
         {ProviderKind::kimi, {.name = "Kimi"}, "Kimi"},
-        {ProviderKind::codex, {.name = "Kimi", .durationMinutes = 300}, "Kimi - 5 часов"},
-        {ProviderKind::antigravity, {.name = "Antigravity", .durationMinutes = 300}, "5 часов"},
+        {ProviderKind::codex, {.name = "Kimi", .durationMinutes = 300}, "Kimi - 5\u00A0часов"},
+        {ProviderKind::antigravity,
+         {.name = "Antigravity", .durationMinutes = 300},
+         "5\u00A0часов"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
@@ -412,7 +414,8 @@ TEST_F(QuotaPopoverViewControllerTest, ForecastBlockAndRecentUsage) {
     EXPECT_TRUE(text("forecastOutcome").contains("К сбросу") ||
                 text("forecastOutcome").contains("При привычной нагрузке"));
     const QString footnote = text("forecastFootnote");
-    EXPECT_TRUE(footnote.endsWith(" · 8 дн. истории") || footnote.startsWith("8 дн. истории · "))
+    EXPECT_TRUE(footnote.endsWith(" · 8\u00A0дн. истории") ||
+                footnote.startsWith("8\u00A0дн. истории · "))
         << footnote.toStdString();
     EXPECT_TRUE(find("forecastFootnote")->toolTip().startsWith("Прогноз основан"));
     EXPECT_TRUE(text("recent-usage-summary").startsWith("За последний час"));
@@ -698,7 +701,8 @@ TEST_F(ServicesScreenTest, RowsStatusWordsAndStopButtons) {
 
     EXPECT_EQ(label(worker, "serviceStatus"), "Останавливается...");
     EXPECT_EQ(label(worker, "serviceAddress"), "Без TCP-порта • PID 4200");
-    EXPECT_EQ(label(worker, "serviceMetrics"), "CPU 12.3% • RAM 512,3 МБ • Старт 10 мар., 09:30");
+    EXPECT_EQ(label(worker, "serviceMetrics"),
+              "CPU 12.3% • RAM 512,3\u00A0МБ • Старт 10\u00A0мар., 09:30");
     EXPECT_EQ(label(worker, "serviceProject"), "Проект: неразобранный • /srv/jobs");
     EXPECT_FALSE(stop(worker)->isEnabled());
 

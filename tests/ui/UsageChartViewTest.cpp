@@ -274,12 +274,13 @@ TEST(UsageChartViewTest, RemainingReadoutNamesTheNearbySampleOrThePause) {
         qreal x;
         QString readout;
     } cases[] = {
-        {"on a sample", xOf(view, kNow - kDay), "11 мая, 12:00 · 70% осталось"},
+        {"on a sample", xOf(view, kNow - kDay), "11\u00A0мая, 12:00 · 70% осталось"},
         {"within 15 minutes of one", xOf(view, kNow - kDay + 14 * kMinute),
-         "11 мая, 12:00 · 70% осталось"},
-        {"the latest, rounded", xOf(view, kNow), "12 мая, 12:00 · 60% осталось"},
-        {"between two samples", xOf(view, kNow - 2 * kDay), "Между наблюдениями · 10 мая, 12:00"},
-        {"before the first", xOf(view, kNow - 5 * kDay), "Нет наблюдений · 7 мая, 12:00"},
+         "11\u00A0мая, 12:00 · 70% осталось"},
+        {"the latest, rounded", xOf(view, kNow), "12\u00A0мая, 12:00 · 60% осталось"},
+        {"between two samples", xOf(view, kNow - 2 * kDay),
+         "Между наблюдениями · 10\u00A0мая, 12:00"},
+        {"before the first", xOf(view, kNow - 5 * kDay), "Нет наблюдений · 7\u00A0мая, 12:00"},
         {"over the value labels", 390, ""},
     };
     for (const auto& testCase : cases) {
@@ -299,9 +300,9 @@ TEST(UsageChartViewTest, BurnReadoutNamesTheBucketAndItsRate) {
     view.resize(kCardSize);
     const qreal slot = view.plotRect().width() / 56;
     movePointer(view, slot * 32.5);
-    EXPECT_EQ(view.readout(), "9 мая, 12:00 · 12.0 п.п./ч");
+    EXPECT_EQ(view.readout(), "9\u00A0мая, 12:00 · 12.0\u00A0п.п./ч");
     movePointer(view, slot * 33.5);
-    EXPECT_EQ(view.readout(), "Нет наблюдений · 9 мая, 15:00");
+    EXPECT_EQ(view.readout(), "Нет наблюдений · 9\u00A0мая, 15:00");
     EXPECT_EQ(view.scaleTop(), 20);
 }
 
