@@ -194,7 +194,7 @@ QWidget* SettingsScreen::makeNotificationsBlock(QWidget* parent) const {
     };
     addThreshold(QStringLiteral("Когда осталось меньше"), lowChoices, notifications_.thresholds.low,
                  context_.actions.notifyBelowSelected, "notifyBelow");
-    addThreshold(QStringLiteral("И еще раз, когда меньше"), criticalChoices,
+    addThreshold(QStringLiteral("И ещё раз, когда меньше"), criticalChoices,
                  notifications_.thresholds.critical, context_.actions.notifyCriticalSelected,
                  "notifyCritical");
     return block;
