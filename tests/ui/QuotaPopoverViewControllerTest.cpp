@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QBoxLayout>
 #include <QComboBox>
 #include <QDir>
 #include <QKeyEvent>
@@ -25,6 +26,7 @@
 #include "ui/PanelSwitch.h"
 #include "ui/ProviderSwitch.h"
 #include "ui/QuotaSegmentedControl.h"
+#include "ui/QuotaTheme.h"
 #include "ui/StopConfirmation.h"
 #include "ui/UsageBarView.h"
 #include "ui/WindowButton.h"
@@ -533,6 +535,47 @@ TEST_F(QuotaPopoverViewControllerTest, NotificationSettingsAreStoredAsChosen) {
     // Rebuilt: the switch is off and the thresholds wait greyed out.
     EXPECT_FALSE(find<PanelSwitch>(QStringLiteral("notifications-toggle"))->isChecked());
     EXPECT_FALSE(find<QuotaSegmentedControl>(QStringLiteral("notifyBelow"))->isEnabled());
+}
+
+// Every divider of the settings screen is the same line, and the sections have the same room
+// on both sides of theirs.
+TEST_F(QuotaPopoverViewControllerTest, SettingsDividersAreAllAlike) {
+    controller().startsAtLogin = [] { return true; };
+    controller().setStartsAtLogin = [](bool) {};
+    show({usageState(ProviderKind::codex, {}), usageState(ProviderKind::claude, {})});
+    controller().toggleMode();
+    ASSERT_EQ(controller().mode(), QuotaPopoverViewController::Mode::settings);
+    controller().resize(controller().preferredContentSize());
+    controller().show();
+    QApplication::processEvents();
+
+    const QList<QWidget*> dividers = document()->findChildren<QWidget*>(QStringLiteral("divider"));
+    // One between the two providers, one after the providers, one after the notifications,
+    // one between the two choices and one before "Запускать при входе".
+    ASSERT_EQ(dividers.size(), 5);
+    const QColor separator = QuotaTheme::separator().resolve(*document());
+    int sectionDividers = 0;
+    for (QWidget* divider : dividers) {
+        SCOPED_TRACE(divider->mapTo(document(), QPoint()).y());
+        EXPECT_EQ(divider->size(), QSize(PanelWidgetKit::documentWidth, 1));
+        EXPECT_EQ(divider->grab().toImage().pixelColor(200, 0).rgb(), separator.rgb());
+        const auto* layout = qobject_cast<QBoxLayout*>(divider->parentWidget()->layout());
+        ASSERT_TRUE(layout);
+        const int index = layout->indexOf(divider);
+        ASSERT_GT(index, 0);
+        ASSERT_LT(index, layout->count() - 1);
+        const QRect above = layout->itemAt(index - 1)->geometry();
+        const QRect below = layout->itemAt(index + 1)->geometry();
+        // Between the providers' rows (each 44 tall, its content centred) the rows touch it.
+        const bool betweenProviders =
+            layout->itemAt(index - 1)->widget() &&
+            layout->itemAt(index - 1)->widget()->objectName() == QStringLiteral("settingsRow");
+        const int room = betweenProviders ? 0 : 12;
+        if (!betweenProviders) ++sectionDividers;
+        EXPECT_EQ(divider->y() - (above.bottom() + 1), room);
+        EXPECT_EQ(below.top() - (divider->y() + 1), room);
+    }
+    EXPECT_EQ(sectionDividers, 4);
 }
 
 TEST_F(QuotaPopoverViewControllerTest, DesktopRowsStoreTheIconTintAndSwitchStartAtLogin) {
