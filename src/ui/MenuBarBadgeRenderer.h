@@ -64,9 +64,9 @@ QImage makeTrayIcon(const Entry& entry, int pixelSize,
 // The square sizes, in device pixels, the tray icons are drawn at on a screen of that scale
 // (device pixels per point), smallest first: every usual tray height from 16 to 64 points at
 // that scale, so that whatever height the tray has, one icon is at least as tall and at most a
-// third taller. The tray then shrinks it a little to fill its height, instead of enlarging a
-// smaller one or centring it in empty space (22 points drawn 33 pixels tall in a 46 pixel tray
-// at a scale of 1.5). Each is handed over with `scale` as its pixel ratio.
+// third taller: the tray shrinks it a little to fill its height, never enlarges a smaller one.
+// Each is handed over with `scale` as its pixel ratio, so a tray asking for 22 points at 1.5
+// gets the icon drawn at 33 pixels, not one drawn at 32 and stretched.
 std::vector<int> trayIconPixelSizes(qreal scale);
 // The square icon shown when no provider is enabled: the app mark alone.
 QImage makeAppTrayIcon(int pixelSize,

@@ -5,7 +5,9 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QPointer>
+#include <QResizeEvent>
 #include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 #include <numeric>
@@ -123,6 +125,30 @@ void TrayStatusItem::apply() {
         icon.setToolTip(QString::fromStdString(toolTip(*content_, i)));
         icon.show();
     }
+    squareXEmbedIcons();
+}
+
+void TrayStatusItem::squareXEmbedIcons() {
+    // Qt's XEmbed icon is a top-level widget of that name; StatusNotifierItem hosts have none.
+    static const char* const watchedProperty = "kestraneSquared";
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() != QLatin1String("QSystemTrayIconSys") ||
+            widget->property(watchedProperty).toBool()) {
+            continue;
+        }
+        widget->setProperty(watchedProperty, true);
+        widget->installEventFilter(this);
+        if (widget->height() > widget->width()) widget->setMinimumWidth(widget->height());
+    }
+}
+
+bool TrayStatusItem::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        const int side = static_cast<QResizeEvent*>(event)->size().height();
+        if (side > widget->minimumWidth() && side <= 256) widget->setMinimumWidth(side);
+    }
+    return StatusItem::eventFilter(watched, event);
 }
 
 void TrayStatusItem::matchEntriesToPositions(int attemptsLeft) {
