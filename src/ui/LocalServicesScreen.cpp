@@ -182,6 +182,9 @@ QWidget* LocalServicesScreen::makeServiceCard(const LocalService& service, QWidg
     auto* stop = new LocalServiceStopButton(
         stoppable ? QStringLiteral("Остановить") : QStringLiteral("Остановка недоступна"), id,
         card);
+    // Named after its row: the focus stays with the row's button when the list is rebuilt,
+    // and never moves to another row's when this one is stopped (it goes to the first control).
+    stop->setObjectName(QStringLiteral("stopService:") + id);
     stop->setEnabled(stoppable && !stopping && !stopped && !state_.isLoading);
     stop->setFixedHeight(24);
     QObject::connect(stop, &QAbstractButton::clicked, &context_.owner,

@@ -890,6 +890,14 @@ TEST_F(ServicesScreenTest, ConfirmationInsideThePanelByKeyboard) {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(question);
     EXPECT_EQ(stopped, std::vector<std::string>{web.id()});
+
+    // The row being stopped, a second row beside it: the focus leaves the disabled button for
+    // the screen's first control, never for the other row's stop button.
+    const auto other = serviceRow(4200, "python3", {8000});
+    controller().setLocalServices({.services = {web, other}, .stoppingServiceIDs = {web.id()}});
+    controller().render();
+    ASSERT_TRUE(QApplication::focusWidget());
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), "refreshServices");
 }
 
 // After a confirmed stop the rescan comes back without the stopped process; the point where
