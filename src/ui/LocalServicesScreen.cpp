@@ -3,8 +3,6 @@
 #include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "model/DateFormatting.h"
@@ -68,7 +66,7 @@ QWidget* LocalServicesScreen::makeToolbar(QWidget* parent) const {
         status = QStringLiteral("Обновляю список...");
     } else if (state_.updatedAt) {
         status =
-            QStringLiteral("Найдено: ") + QString::number(state_.services.size()) +
+            QStringLiteral("Найдено: ") + QString::number(state_.runningCount()) +
             QStringLiteral(" • ") +
             Kit::toQString(model::DateFormatting::updated(*state_.updatedAt, context_.calendar));
     } else {
@@ -99,14 +97,21 @@ QWidget* LocalServicesScreen::makeServiceCard(const LocalService& service, QWidg
     QVBoxLayout* stack = Kit::makeCardStack(card, 7);
 
     const bool stopping = state_.stoppingServiceIDs.count(service.id()) > 0;
+    // Stopped, but kept in its place until the next scan.
+    const bool stopped = state_.stoppedServiceIDs.count(service.id()) > 0;
     auto* titleRow = Kit::makeTransparent(card);
     titleRow->setFixedWidth(Kit::textWidth);
     auto* titles = new QHBoxLayout(titleRow);
     titles->setContentsMargins(0, 0, 0, 0);
     titles->setSpacing(8);
-    QLabel* statusWord = Kit::makeLabel(
-        stopping ? QStringLiteral("Останавливается...") : QStringLiteral("Работает"), 9,
-        QFont::DemiBold, stopping ? QuotaTheme::warning() : QuotaTheme::running(), titleRow);
+    QLabel* statusWord = Kit::makeLabel(stopped ? QStringLiteral("Остановлен")
+                                        : stopping ? QStringLiteral("Останавливается...")
+                                                   : QStringLiteral("Работает"),
+                                        9, QFont::DemiBold,
+                                        stopped    ? QuotaTheme::muted()
+                                        : stopping ? QuotaTheme::warning()
+                                                   : QuotaTheme::running(),
+                                        titleRow);
     statusWord->setObjectName(QStringLiteral("serviceStatus"));
     statusWord->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     const QString fullName = Kit::toQString(service.name);
@@ -143,8 +148,9 @@ QWidget* LocalServicesScreen::makeServiceCard(const LocalService& service, QWidg
                                                   *service.startedAt, "d MMM, HH:mm", "ru_RU"));
     }
     if (!metrics.isEmpty()) {
-        QLabel* line = Kit::makeWrappingLabel(metrics.join(QStringLiteral(" • ")), 9, QFont::Normal,
-                                              QuotaTheme::muted(), Kit::textWidth, card);
+        QLabel* line =
+            Kit::makeWrappingLabel(Kit::keepUnitsWithNumbers(metrics.join(QStringLiteral(" • "))),
+                                   9, QFont::Normal, QuotaTheme::muted(), Kit::textWidth, card);
         line->setObjectName(QStringLiteral("serviceMetrics"));
         stack->addWidget(line);
     }
@@ -176,36 +182,16 @@ QWidget* LocalServicesScreen::makeServiceCard(const LocalService& service, QWidg
     auto* stop = new LocalServiceStopButton(
         stoppable ? QStringLiteral("Остановить") : QStringLiteral("Остановка недоступна"), id,
         card);
-    stop->setEnabled(stoppable && !stopping && !state_.isLoading);
+    // Named after its row: the focus stays with the row's button when the list is rebuilt,
+    // and never moves to another row's when this one is stopped (it goes to the first control).
+    stop->setObjectName(QStringLiteral("stopService:") + id);
+    stop->setEnabled(stoppable && !stopping && !stopped && !state_.isLoading);
     stop->setFixedHeight(24);
     QObject::connect(stop, &QAbstractButton::clicked, &context_.owner,
                      [action = context_.actions.stopService, id] { action(id); });
     stack->addSpacing(2);
     stack->addWidget(stop, 0, Qt::AlignLeft);
     return card;
-}
-
-QMessageBox* LocalServicesScreen::makeStopConfirmation(const LocalService& service,
-                                                       QWidget* parent) {
-    auto* alert = new QMessageBox(parent);
-    alert->setIcon(QMessageBox::Warning);
-    alert->setWindowTitle(QStringLiteral("Kestrane"));
-    // The name is the process's own: shown as written, never as markup.
-    alert->setTextFormat(Qt::PlainText);
-    alert->setText(QStringLiteral("Остановить ") + Kit::toQString(service.name) +
-                   QStringLiteral("?"));
-    QString informative = QStringLiteral("Kestrane повторно проверит PID ") +
-                          QString::number(service.pid) +
-                          QStringLiteral(" и отправит только SIGTERM.");
-    if (!service.project) {
-        informative +=
-            QStringLiteral(" Проект не определен - проверьте команду и процесс перед остановкой.");
-    }
-    alert->setInformativeText(informative);
-    QPushButton* stop = alert->addButton(QStringLiteral("Остановить"), QMessageBox::AcceptRole);
-    alert->addButton(QStringLiteral("Отмена"), QMessageBox::RejectRole);
-    alert->setDefaultButton(stop);
-    return alert;
 }
 
 }  // namespace kestrane::ui

@@ -4,7 +4,6 @@
 #include "localservices/LocalServicesViewState.h"
 #include "ui/PanelScreenContext.h"
 
-class QMessageBox;
 class QWidget;
 
 namespace kestrane::ui {
@@ -19,10 +18,6 @@ class LocalServicesScreen {
 
     // The screen's document, parented to the context's owner.
     QWidget* make() const;
-
-    // The confirmation asked before stopping `service` (not shown).
-    static QMessageBox* makeStopConfirmation(const localservices::LocalService& service,
-                                             QWidget* parent = nullptr);
 
   private:
     QWidget* makeToolbar(QWidget* parent) const;

@@ -83,6 +83,19 @@ QImage make(const Content& content, qreal devicePixelRatio, const ProviderArtwor
     return image;
 }
 
+std::vector<int> trayIconPixelSizes(qreal scale) {
+    // Points: the heights trays use, close enough together that the next size up is never
+    // more than a third taller than a height between them.
+    static constexpr int heights[] = {16, 20, 22, 24, 28, 32, 36, 40, 48, 56, 64};
+    const qreal ratio = scale > 0 && std::isfinite(scale) ? std::clamp(scale, 1.0, 4.0) : 1.0;
+    std::vector<int> sizes;
+    for (const int points : heights) {
+        const int pixels = static_cast<int>(std::lround(points * ratio));
+        if (sizes.empty() || sizes.back() != pixels) sizes.push_back(pixels);
+    }
+    return sizes;
+}
+
 int trayIconMargin(int pixelSize) {
     return std::max(1, static_cast<int>(std::lround(pixelSize / 11.0)));
 }

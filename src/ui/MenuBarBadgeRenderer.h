@@ -61,6 +61,13 @@ QImage make(const Content& content, qreal devicePixelRatio = 1,
 int trayIconMargin(int pixelSize);
 QImage makeTrayIcon(const Entry& entry, int pixelSize,
                     const ProviderArtwork::Set& artwork = ProviderArtwork::shared());
+// The square sizes, in device pixels, the tray icons are drawn at on a screen of that scale
+// (device pixels per point), smallest first: every usual tray height from 16 to 64 points at
+// that scale, so that whatever height the tray has, one icon is at least as tall and at most a
+// third taller: the tray shrinks it a little to fill its height, never enlarges a smaller one.
+// Each is handed over with `scale` as its pixel ratio, so a tray asking for 22 points at 1.5
+// gets the icon drawn at 33 pixels, not one drawn at 32 and stretched.
+std::vector<int> trayIconPixelSizes(qreal scale);
 // The square icon shown when no provider is enabled: the app mark alone.
 QImage makeAppTrayIcon(int pixelSize,
                        const ProviderArtwork::Set& artwork = ProviderArtwork::shared());

@@ -185,8 +185,9 @@ QWidget* OverviewScreen::makeUsageCard(const ProviderViewState& state, QWidget* 
     addChart(stack, card, analytics);
     if (const auto insight = history::RecentUsageInsight::make(analytics)) {
         stack->addWidget(Kit::makeDivider(card));
-        QLabel* summary = Kit::makeWrappingLabel(Kit::toQString(insight->text), 11, QFont::Normal,
-                                                 QuotaTheme::text(), Kit::documentWidth, card);
+        QLabel* summary =
+            Kit::makeWrappingLabel(Kit::keepUnitsWithNumbers(Kit::toQString(insight->text)), 11,
+                                   QFont::Normal, QuotaTheme::text(), Kit::documentWidth, card);
         summary->setObjectName(QStringLiteral("recent-usage-summary"));
         stack->addWidget(summary);
     }
@@ -281,8 +282,9 @@ void OverviewScreen::addFigure(QVBoxLayout* stack, QWidget* card, const model::L
             QStringLiteral(" · ") +
             Kit::toQString(model::DateFormatting::reset(*window.resetsAt, context_.calendar));
     }
-    QLabel* resetLine = Kit::makeWrappingLabel(resetText, 11, QFont::Normal, QuotaTheme::muted(),
-                                               Kit::textWidth, card);
+    QLabel* resetLine =
+        Kit::makeWrappingLabel(Kit::keepUnitsWithNumbers(resetText), 11, QFont::Normal,
+                               QuotaTheme::muted(), Kit::textWidth, card);
     resetLine->setObjectName(QStringLiteral("resetLine"));
     stack->addWidget(resetLine);
 }
@@ -298,8 +300,9 @@ QWidget* OverviewScreen::makeForecast(const app::BoardWindow* read, QWidget* par
     QVBoxLayout* stack = Kit::makeStack(block, 4);
     const auto addLine = [&](const std::string& text, int pixelSize, const NamedColor& color,
                              const char* name) {
-        QLabel* line = Kit::makeWrappingLabel(Kit::toQString(text), pixelSize, QFont::Normal, color,
-                                              Kit::textWidth, block);
+        QLabel* line =
+            Kit::makeWrappingLabel(Kit::keepUnitsWithNumbers(Kit::toQString(text)), pixelSize,
+                                   QFont::Normal, color, Kit::textWidth, block);
         line->setObjectName(QString::fromLatin1(name));
         stack->addWidget(line);
     };
@@ -314,8 +317,8 @@ QWidget* OverviewScreen::makeForecast(const app::BoardWindow* read, QWidget* par
                       : days + QStringLiteral(" дн. истории · ") +
                             (forecast->usesWeekdayPattern ? QStringLiteral("учтены дни недели")
                                                           : QStringLiteral("часы работы и паузы"));
-    QLabel* note = Kit::makeWrappingLabel(footnote, 9, QFont::Normal, QuotaTheme::muted(),
-                                          Kit::textWidth, block);
+    QLabel* note = Kit::makeWrappingLabel(Kit::keepUnitsWithNumbers(footnote), 9, QFont::Normal,
+                                          QuotaTheme::muted(), Kit::textWidth, block);
     note->setObjectName(QStringLiteral("forecastFootnote"));
     const QString help = QStringLiteral(
         "Прогноз основан на вашей локальной истории. Распорядок дополняется завершенными днями; "
@@ -446,7 +449,7 @@ void OverviewScreen::addDetails(QVBoxLayout* stack, QWidget* card,
 }
 
 QString OverviewScreen::periodTitle(ProviderKind provider, const model::LimitWindow& window) {
-    const QString title = Kit::toQString(window.periodTitle());
+    const QString title = Kit::keepUnitsWithNumbers(Kit::toQString(window.periodTitle()));
     const QString name = Kit::displayName(provider);
     if (Kit::toQString(window.name) == name && title.startsWith(name + QStringLiteral(" - "))) {
         return title.mid(name.size() + 3);

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegularExpression>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
@@ -96,6 +97,12 @@ QFont PanelWidgetKit::panelFont(const QWidget& reference, int pixelSize, QFont::
     font.setPixelSize(pixelSize);
     font.setWeight(weight);
     return font;
+}
+
+QString PanelWidgetKit::keepUnitsWithNumbers(QString text) {
+    // A digit, one ordinary space, a letter of any script.
+    static const QRegularExpression space(QStringLiteral("(?<=\\d) (?=\\p{L})"));
+    return text.replace(space, QString(QChar(0x00A0)));
 }
 
 QLabel* PanelWidgetKit::makeLabel(const QString& text, int pixelSize, QFont::Weight weight,

@@ -35,6 +35,11 @@ class PanelWidgetKit {
     static QString switchLabel(model::ProviderKind kind);
     // One number through a printf format ("%.2f").
     static QString formatted(const char* format, double value);
+    // The panel's texts keep a number with the word after it ("12 п.п.", "5 мин.", "3 дня",
+    // "1,2 ГБ", "10 мар."): the space between them becomes a non-breaking one, so a wrapped
+    // line never ends on a bare number. For what the panel composes; the command line's texts,
+    // made by the same formatters, keep their ordinary spaces.
+    static QString keepUnitsWithNumbers(QString text);
     // Text for a tool tip that shows `text` as it is, never as rich text.
     static QString plainToolTip(const QString& text);
 

@@ -8,7 +8,6 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPointer>
 #include <QScreen>
 #include <QScrollArea>
@@ -24,6 +23,7 @@
 #include "ui/PanelButton.h"
 #include "ui/QuotaTheme.h"
 #include "ui/SettingsScreen.h"
+#include "ui/StopConfirmation.h"
 
 namespace kestrane::ui {
 
@@ -287,23 +287,21 @@ void QuotaPopoverViewController::stopService(const QString& serviceID) {
         std::find_if(rows.begin(), rows.end(), [&](const localservices::LocalService& row) {
             return Kit::toQString(row.id()) == serviceID;
         });
-    if (found == rows.end()) return;
+    // A row gone, or kept in its place after its stop: nothing to ask.
+    if (found == rows.end() || localServices_.stoppedServiceIDs.count(found->id()) > 0) return;
     // A copy: the list may change while the question is open.
     const localservices::LocalService row = *found;
-    QPointer<QuotaPopoverViewController> self(this);
-    bool confirmed = false;
     if (confirmStop) {
-        confirmed = confirmStop(row);
-    } else {
-        QPointer<QMessageBox> alert = LocalServicesScreen::makeStopConfirmation(row, this);
-        alert->exec();
-        confirmed = alert && alert->buttonRole(alert->clickedButton()) == QMessageBox::AcceptRole;
-        if (alert) alert->deleteLater();
+        if (confirmStop(row)) emit serviceStopRequested(row);
+        return;
     }
-    // The panel may have been closed (and this controller dropped) while the alert was open.
-    if (!self) return;
-    if (!confirmStop) window()->activateWindow();
-    if (confirmed) emit serviceStopRequested(row);
+    if (stopConfirmation_) return;
+    stopConfirmation_ = new StopConfirmation(row, *window());
+    QPointer<QuotaPopoverViewController> self(this);
+    connect(stopConfirmation_, &StopConfirmation::finished, this, [self, row](bool confirmed) {
+        if (self && confirmed) emit self->serviceStopRequested(row);
+    });
+    stopConfirmation_->open();
 }
 
 void QuotaPopoverViewController::providerToggled(ProviderKind provider, bool isOn) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <QPointer>
 #include <QWidget>
 
 #include "app/board/ProviderBoard.h"
@@ -20,6 +21,7 @@
 #include "ui/PanelWidgetKit.h"
 #include "ui/ProviderViewState.h"
 #include "ui/SettingsScreen.h"
+#include "ui/StopConfirmation.h"
 #include "ui/UsageChartView.h"
 
 class QLabel;
@@ -53,7 +55,8 @@ class QuotaPopoverViewController : public QWidget {
                                platform::Calendar calendar, QWidget* parent = nullptr);
     ~QuotaPopoverViewController() override;
 
-    // Asks the user before a stop; true when confirmed. By default the modal warning alert.
+    // Asks the user before a stop; true when confirmed. By default the question is drawn over
+    // the panel (StopConfirmation) and the stop follows when it is answered.
     std::function<bool(const localservices::LocalService&)> confirmStop;
     // Whether the program starts at login, and changing that (throws with the Russian
     // sentence to show). Without them the settings screen offers no such switch.
@@ -93,6 +96,8 @@ class QuotaPopoverViewController : public QWidget {
     // What the panel should be: 448 wide, the visible part of the document plus the header.
     QSize preferredContentSize() const { return preferredContentSize_; }
     QScrollArea* scrollView() const { return scrollView_; }
+    // The open stop question, if any.
+    StopConfirmation* stopConfirmation() const { return stopConfirmation_; }
 
     // Actions of the controls; each renders afterwards.
     void refreshUsage();
@@ -171,6 +176,7 @@ class QuotaPopoverViewController : public QWidget {
     PanelButton* refreshButton_ = nullptr;
     PanelButton* modeButton_ = nullptr;
     PanelButton* servicesButton_ = nullptr;
+    QPointer<StopConfirmation> stopConfirmation_;
     QScrollArea* scrollView_ = nullptr;
     std::optional<model::ProviderKind> selectedProvider_;
     std::map<model::ProviderKind, std::string> selectedWindowIDs_;

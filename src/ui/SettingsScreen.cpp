@@ -33,7 +33,10 @@ QWidget* SettingsScreen::make() const {
         rowStack->addWidget(makeRow(state, rows));
     }
     stack->addWidget(rows);
+    // Sections part by the same divider with the same room on both sides: the stack's spacing.
+    stack->addWidget(Kit::makeDivider(document));
     stack->addWidget(makeNotificationsBlock(document));
+    stack->addWidget(Kit::makeDivider(document));
     stack->addWidget(makeDesktopRows(document));
     return document;
 }
@@ -54,7 +57,7 @@ QWidget* makeChoiceRow(const QString& title, const QString& name, const QStringL
     auto* row = Kit::makeTransparent(parent);
     row->setFixedWidth(Kit::documentWidth);
     auto* layout = new QVBoxLayout(row);
-    layout->setContentsMargins(0, 10, 0, 10);
+    layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
     layout->addWidget(Kit::makeLabel(title, 12, QFont::Normal, QuotaTheme::text(), row));
     auto* control = new QuotaSegmentedControl(labels, Kit::documentWidth, action, row);
@@ -73,8 +76,8 @@ QWidget* makeChoiceRow(const QString& title, const QString& name, const QStringL
 QWidget* SettingsScreen::makeDesktopRows(QWidget* parent) const {
     auto* block = Kit::makeTransparent(parent);
     block->setObjectName(QStringLiteral("desktopSettings"));
-    QVBoxLayout* stack = Kit::makeStack(block, 0);
-    stack->addWidget(Kit::makeDivider(block));
+    // The same spacing as between the screen's sections, around every divider.
+    QVBoxLayout* stack = Kit::makeStack(block, 12);
     stack->addWidget(makeChoiceRow(QStringLiteral("Оформление"), QStringLiteral("panelAppearance"),
                                    panelAppearanceLabels(),
                                    static_cast<int>(desktop_.panelAppearance),
@@ -87,7 +90,8 @@ QWidget* SettingsScreen::makeDesktopRows(QWidget* parent) const {
     if (desktop_.startsAtLogin) {
         stack->addWidget(Kit::makeDivider(block));
         auto* login = Kit::makeTransparent(block);
-        login->setFixedSize(Kit::documentWidth, 44);
+        login->setObjectName(QStringLiteral("startAtLoginRow"));
+        login->setFixedSize(Kit::documentWidth, 32);
         auto* loginLayout = new QHBoxLayout(login);
         loginLayout->setContentsMargins(0, 0, 0, 0);
         loginLayout->setSpacing(9);
@@ -140,7 +144,9 @@ QWidget* SettingsScreen::makeNotificationsBlock(QWidget* parent) const {
     QVBoxLayout* stack = Kit::makeStack(block, 8);
 
     auto* row = Kit::makeTransparent(block);
-    row->setFixedSize(Kit::documentWidth, 44);
+    // As tall as the switch, like the other rows after a divider: the room around a divider is
+    // the spacing alone.
+    row->setFixedSize(Kit::documentWidth, 32);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(9);
@@ -194,7 +200,7 @@ QWidget* SettingsScreen::makeNotificationsBlock(QWidget* parent) const {
     };
     addThreshold(QStringLiteral("Когда осталось меньше"), lowChoices, notifications_.thresholds.low,
                  context_.actions.notifyBelowSelected, "notifyBelow");
-    addThreshold(QStringLiteral("И еще раз, когда меньше"), criticalChoices,
+    addThreshold(QStringLiteral("И ещё раз, когда меньше"), criticalChoices,
                  notifications_.thresholds.critical, context_.actions.notifyCriticalSelected,
                  "notifyCritical");
     return block;

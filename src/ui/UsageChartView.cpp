@@ -16,6 +16,7 @@
 #include <QPainterPath>
 #include <QResizeEvent>
 
+#include "ui/PanelWidgetKit.h"
 #include "ui/QuotaTheme.h"
 
 namespace kestrane::ui {
@@ -266,7 +267,8 @@ qreal UsageChartView::yOf(double value, const QRectF& plot) const {
 }
 
 QString UsageChartView::dateText(platform::Date date, const char* pattern) const {
-    return QString::fromStdString(calendar_.format(date, pattern, "ru_RU"));
+    return PanelWidgetKit::keepUnitsWithNumbers(
+        QString::fromStdString(calendar_.format(date, pattern, "ru_RU")));
 }
 
 std::optional<UsageChartView::Hover> UsageChartView::computeHover() const {
@@ -286,7 +288,7 @@ std::optional<UsageChartView::Hover> UsageChartView::computeHover() const {
         const BurnBucket& bucket = buckets[static_cast<std::size_t>(index)];
         if (const auto rate = rateOf(bucket)) {
             return Hover{dateText(bucket.start) + separator + fixedOneDecimal(*rate) +
-                             QStringLiteral(" п.п./ч"),
+                             QStringLiteral("\u00A0п.п./ч"),
                          std::nullopt};
         }
         return Hover{QStringLiteral("Нет наблюдений") + separator + dateText(bucket.start),
@@ -371,23 +373,38 @@ void UsageChartView::drawGrid(QPainter& painter, const QRectF& plot) const {
     }
 
     // Day lines with their dates; a date that would run into the previous one is left out.
-    const QFontMetricsF metrics(painter.font());
     const QColor dayLine = withAlpha(separator, 0.35);
+    painter.setPen(QPen(dayLine, 0.5));
+    for (int k = 0; k < kDayLines; ++k) {
+        const qreal x = plot.left() + plot.width() * k / (kDayLines - 1);
+        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+    }
+    painter.setPen(muted);
+    for (const DateLabel& label : dateLabels()) {
+        painter.drawText(label.rect, Qt::AlignLeft | Qt::AlignVCenter, label.text);
+    }
+}
+
+std::vector<UsageChartView::DateLabel> UsageChartView::dateLabels() const {
+    std::vector<DateLabel> labels;
+    const QRectF plot = plotRect();
+    if (plot.isEmpty()) return labels;
+    const QFontMetricsF metrics(chartFont(9));
     qreal previousRight = -1e9;
     for (int k = 0; k < kDayLines; ++k) {
         const qreal x = plot.left() + plot.width() * k / (kDayLines - 1);
-        painter.setPen(QPen(dayLine, 0.5));
-        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
         const QString& text = dayLabels_[static_cast<std::size_t>(k)];
-        const qreal textWidth = metrics.horizontalAdvance(text);
+        // The drawn width, rounded up: a label's last letter may reach past its advance.
+        const qreal textWidth = std::ceil(std::max(metrics.horizontalAdvance(text),
+                                                   metrics.boundingRect(text).right())) +
+                                1;
         // Centred on its line, but kept inside the view at either end.
-        const qreal left = std::clamp(x - textWidth / 2, 0.0, width() - textWidth);
-        if (left < previousRight + 4) continue;
+        const qreal left = std::clamp(x - textWidth / 2, 0.0, std::max(0.0, width() - textWidth));
+        if (left < previousRight + dateGap) continue;
         previousRight = left + textWidth;
-        painter.setPen(muted);
-        painter.drawText(QRectF(left, plot.bottom() + 5, textWidth + 1, 12),
-                         Qt::AlignLeft | Qt::AlignVCenter, text);
+        labels.push_back({text, QRectF(left, plot.bottom() + 5, textWidth, 12)});
     }
+    return labels;
 }
 
 void UsageChartView::drawRemaining(QPainter& painter, const QRectF& plot) const {

@@ -54,6 +54,15 @@ class UsageChartView : public QWidget {
         history::UsageTransition::Kind kind;
     };
     std::vector<TransitionLabel> transitionLabels() const;
+    // The dates under the day lines, placed for the current size, left to right: each centred
+    // on its line but kept inside the view, and left out when it would come closer than
+    // dateGap to the one before (the first, pushed right by the view's edge, is always shown).
+    struct DateLabel {
+        QString text;
+        QRectF rect;
+    };
+    static constexpr qreal dateGap = 6;
+    std::vector<DateLabel> dateLabels() const;
     // The one line shown at the top while the pointer is over the plot; empty otherwise.
     QString readout() const;
 

@@ -1,6 +1,7 @@
 #include "ui/WindowChooser.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -13,6 +14,21 @@
 
 namespace kestrane::ui {
 
+namespace {
+
+// Widths and elision from the same fractional metrics: a whole-pixel width rounded down from
+// the text's true width would make the title it was measured for too wide for itself (as
+// happens at fractional scales and without hinting).
+int titleWidth(const QFont& font, const QString& text) {
+    return static_cast<int>(std::ceil(QFontMetricsF(font).horizontalAdvance(text)));
+}
+
+QString fittedTitle(const QFont& font, const QString& text, int width) {
+    return QFontMetricsF(font).elidedText(text, Qt::ElideRight, width);
+}
+
+}  // namespace
+
 // The chooser's list, laid over the whole window so that a click beside the list closes it
 // (as a click outside a pop-up does). The list itself is a card in the panel's colours.
 class WindowChooserList final : public QWidget {
@@ -20,6 +36,7 @@ class WindowChooserList final : public QWidget {
     static constexpr int rowHeight = 24;
     static constexpr int padding = 4;
     static constexpr int margin = 8;
+    static constexpr int textInset = 10;
 
     WindowChooserList(WindowChooser& chooser, QWidget& window)
         : QWidget(&window), chooser_(&chooser), hovered_(chooser.currentIndex()) {
@@ -33,6 +50,12 @@ class WindowChooserList final : public QWidget {
 
     // Where the card is, in the window's coordinates.
     QRect card() const { return card_; }
+    // Row `index`'s title as drawn (the current row's in the medium weight).
+    QString shownText(int index) const {
+        QFont font = chooser_->font();
+        font.setWeight(index == chooser_->currentIndex() ? QFont::Medium : QFont::Normal);
+        return fittedTitle(font, chooser_->itemText(index), row(index).width() - 2 * textInset);
+    }
     QRect row(int index) const {
         return {card_.left() + padding, card_.top() + padding + index * rowHeight,
                 card_.width() - 2 * padding, rowHeight};
@@ -61,10 +84,8 @@ class WindowChooserList final : public QWidget {
             font.setWeight(current ? QFont::Medium : QFont::Normal);
             painter.setFont(font);
             painter.setPen(current ? text : muted);
-            const QRect textRect = rowRect.adjusted(10, 0, -10, 0);
-            painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
-                             QFontMetrics(font).elidedText(chooser_->itemText(i), Qt::ElideRight,
-                                                           textRect.width()));
+            const QRect textRect = rowRect.adjusted(textInset, 0, -textInset, 0);
+            painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, shownText(i));
         }
     }
 
@@ -105,15 +126,15 @@ class WindowChooserList final : public QWidget {
 
   private:
     static QRect placeCard(const WindowChooser& chooser, const QWidget& window) {
-        const QFontMetrics metrics(chooser.font());
+        QFont medium = chooser.font();
+        medium.setWeight(QFont::Medium);
         int widest = 0;
         for (int i = 0; i < chooser.count(); ++i) {
-            QFont medium = chooser.font();
-            medium.setWeight(QFont::Medium);
-            widest = std::max(widest, QFontMetrics(medium).horizontalAdvance(chooser.itemText(i)));
+            widest = std::max(widest, titleWidth(medium, chooser.itemText(i)));
         }
         const int room = window.width() - 2 * margin;
-        const int width = std::min(room, std::max(chooser.width(), widest + 20 + 2 * padding));
+        const int width =
+            std::min(room, std::max(chooser.width(), widest + 2 * textInset + 2 * padding));
         const int height = chooser.count() * rowHeight + 2 * padding;
         const QRect anchor(chooser.mapTo(&window, QPoint()), chooser.size());
         // Under the chooser, its right edge on the chooser's (the chooser sits at the right of
@@ -165,8 +186,8 @@ WindowChooser::~WindowChooser() {
 }
 
 QSize WindowChooser::sizeHint() const {
-    const int textWidth = fontMetrics().horizontalAdvance(currentText());
-    return {std::min(maximumWidth(), textWidth + chevronGap + chevronSide + 2 + 2 * inset), 22};
+    const int textWidth = titleWidth(font(), currentText());
+    return {std::min(maximumWidth(), textWidth + chevronGap + chevronSide + 2 * inset), 22};
 }
 
 QSize WindowChooser::minimumSizeHint() const { return {chevronSide + 20 + 2 * inset, 22}; }
@@ -200,22 +221,32 @@ void WindowChooser::choose(int index) {
     emit activated(index);
 }
 
+QString WindowChooser::shownTitle() const {
+    return fittedTitle(font(), currentText(), width() - chevronGap - chevronSide - 2 * inset);
+}
+
+QStringList WindowChooser::shownPopupTitles() const {
+    QStringList titles;
+    if (list_) {
+        for (int i = 0; i < count(); ++i) titles << list_->shownText(i);
+    }
+    return titles;
+}
+
 void WindowChooser::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
     const QColor color = QuotaTheme::muted().resolve(*this);
-    const qreal textRoom = width() - chevronGap - chevronSide - 2 * inset;
-    const QString title =
-        fontMetrics().elidedText(currentText(), Qt::ElideRight, static_cast<int>(textRoom));
-    const int titleWidth = fontMetrics().horizontalAdvance(title);
+    const QString title = shownTitle();
+    const qreal drawnWidth = QFontMetricsF(font()).horizontalAdvance(title);
     painter.setPen(color);
     painter.setFont(font());
-    painter.drawText(QRectF(inset, 0, titleWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter,
+    painter.drawText(QRectF(inset, 0, drawnWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter,
                      title);
     const QImage chevron = PanelButton::symbolImage(QStringLiteral("chevron.down"), color,
                                                     chevronSide, devicePixelRatioF());
-    painter.drawImage(QRectF(inset + titleWidth + chevronGap, (height() - chevronSide) / 2.0,
-                             chevronSide, chevronSide),
+    painter.drawImage(QRectF(inset + std::ceil(drawnWidth) + chevronGap,
+                             (height() - chevronSide) / 2.0, chevronSide, chevronSide),
                       chevron);
     if (hasFocus()) {
         PanelWidgetKit::paintFocusRing(painter, QRectF(rect()), 5, *this);

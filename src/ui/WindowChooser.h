@@ -24,6 +24,10 @@ class WindowChooser : public QComboBox {
     QWidget* popupList() const;
     // Where the open list's card is, in the window's coordinates; empty when closed.
     QRect popupRect() const;
+    // The current title as drawn at the chooser's width (cut with an ellipsis if it must be).
+    QString shownTitle() const;
+    // The open list's titles as drawn; empty when closed.
+    QStringList shownPopupTitles() const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;

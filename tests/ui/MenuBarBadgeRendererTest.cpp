@@ -2,6 +2,9 @@
 
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include "support/TempDirectory.h"
@@ -173,6 +176,35 @@ TEST(MenuBarBadgeRendererTest, TrayIconKeepsMarkAboveAndWholeValueInsideTheSquar
     saveArtifact(strip, "tray-icons-22");
     saveArtifact(MenuBarBadgeRenderer::makeTrayIcon({ProviderKind::kimi, "37%"}, 64),
                  "tray-icon-64");
+}
+
+// Whatever height the tray has at a scale, one icon is drawn at least that tall and not much
+// taller, so the tray shrinks it a little to fill its height and never enlarges a small one.
+TEST(MenuBarBadgeRendererTest, TrayIconSizesFillTheTrayAtEveryScale) {
+    for (const double scale : {1.0, 1.25, 1.5, 2.0}) {
+        SCOPED_TRACE(scale);
+        const std::vector<int> sizes = MenuBarBadgeRenderer::trayIconPixelSizes(scale);
+        ASSERT_FALSE(sizes.empty());
+        EXPECT_TRUE(std::is_sorted(sizes.begin(), sizes.end()));
+        EXPECT_EQ(std::adjacent_find(sizes.begin(), sizes.end()), sizes.end());
+        // The usual request, 22 points, drawn for itself.
+        EXPECT_NE(std::find(sizes.begin(), sizes.end(), static_cast<int>(std::lround(22 * scale))),
+                  sizes.end());
+        for (int tray = static_cast<int>(std::ceil(16 * scale)); tray <= 64 * scale; ++tray) {
+            SCOPED_TRACE(tray);
+            const auto fitting = std::lower_bound(sizes.begin(), sizes.end(), tray);
+            ASSERT_NE(fitting, sizes.end());
+            EXPECT_LE(*fitting, tray * 4.0 / 3.0);
+        }
+    }
+    // The case seen: a 46 pixel tray at 1.5 gets an icon of 46 to 61 pixels, not 33.
+    const std::vector<int> sizes = MenuBarBadgeRenderer::trayIconPixelSizes(1.5);
+    const auto fitting = std::lower_bound(sizes.begin(), sizes.end(), 46);
+    ASSERT_NE(fitting, sizes.end());
+    EXPECT_LE(*fitting, 61);
+    // A scale no screen has falls back to 1.
+    EXPECT_EQ(MenuBarBadgeRenderer::trayIconPixelSizes(0),
+              MenuBarBadgeRenderer::trayIconPixelSizes(1));
 }
 
 TEST(MenuBarBadgeRendererTest, TintingKeepsCoverageAndChangesColour) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/FixedClock.h"
+#include "ui/LocalServiceStopButton.h"
 #include "ui/PanelButton.h"
 #include "ui/PanelFixtures.h"
 #include "ui/PanelSwitch.h"
@@ -12,6 +13,7 @@
 #include "ui/QuotaPopoverViewController.h"
 #include "ui/QuotaSegmentedControl.h"
 #include "ui/QuotaTheme.h"
+#include "ui/StopConfirmation.h"
 #include "ui/UiArtifacts.h"
 #include "ui/WindowButton.h"
 #include "ui/WindowChooser.h"
@@ -170,6 +172,35 @@ TEST_F(PanelKeyboardTest, SegmentedControlsTellTheirTabsToAssistiveTools) {
     EXPECT_FALSE(second->state().selected);
     EXPECT_TRUE(accessible->child(0)->state().selected);
     EXPECT_EQ(accessible->indexOfChild(second), 1);
+}
+
+// The stop question in the panel: Escape answers it and leaves the panel open, the focus goes
+// back to the stop button.
+TEST_F(PanelKeyboardTest, EscapeInTheStopQuestionCancelsItNotThePanel) {
+    controller_->showMode(Mode::services);
+    QApplication::processEvents();
+    QWidget* stop = nullptr;
+    for (QWidget* each : controller_->focusableControls()) {
+        if (qobject_cast<LocalServiceStopButton*>(each)) stop = each;
+    }
+    ASSERT_TRUE(stop);
+    stop->setFocus(Qt::TabFocusReason);
+    int stops = 0;
+    QObject::connect(controller_, &QuotaPopoverViewController::serviceStopRequested,
+                     [&stops] { ++stops; });
+    press(Qt::Key_Space);
+    QPointer<StopConfirmation> question = controller_->stopConfirmation();
+    ASSERT_TRUE(question);
+    EXPECT_EQ(question->window(), panel_.get());
+    EXPECT_EQ(focused(), question->stopButton());
+    QApplication::processEvents();
+    testing::saveArtifact(panel_->grab().toImage(), QStringLiteral("stop-confirmation"));
+    press(Qt::Key_Escape);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(question);
+    EXPECT_EQ(stops, 0);
+    EXPECT_TRUE(panel_->isVisible());
+    EXPECT_EQ(focused(), stop);
 }
 
 TEST_F(PanelKeyboardTest, KeysDoWhatAClickDoesAndTheFocusStaysOnTheControl) {

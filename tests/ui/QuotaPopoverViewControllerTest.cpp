@@ -1,12 +1,13 @@
 #include "ui/QuotaPopoverViewController.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QBoxLayout>
 #include <QComboBox>
 #include <QDir>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMouseEvent>
-#include <QPushButton>
 #include <QScrollArea>
 #include <QTextDocument>
 
@@ -25,8 +26,11 @@
 #include "ui/PanelSwitch.h"
 #include "ui/ProviderSwitch.h"
 #include "ui/QuotaSegmentedControl.h"
+#include "ui/QuotaTheme.h"
+#include "ui/StopConfirmation.h"
 #include "ui/UsageBarView.h"
 #include "ui/WindowButton.h"
+#include "ui/WindowChooser.h"
 
 namespace kestrane::ui {
 namespace {
@@ -187,6 +191,35 @@ TEST_F(QuotaPopoverViewControllerTest, FigureCaptionAndBarFollowTheWindow) {
     }
 }
 
+// The chooser is as wide as its title needs, so the title is never cut at the panel's width.
+TEST_F(QuotaPopoverViewControllerTest, ChooserShowsWholeWindowTitles) {
+    show({usageState(ProviderKind::claude,
+                     {{.id = "claude-session", .usedPercent = 30, .durationMinutes = 300},
+                      {.id = "claude-week",
+                       .name = "Все модели",
+                       .usedPercent = 70,
+                       .durationMinutes = 10080}})});
+    controller().resize(controller().preferredContentSize());
+    controller().show();
+    QApplication::processEvents();
+    auto* chooser = find<WindowChooser>("windowChooser");
+    ASSERT_TRUE(chooser);
+    for (int index : {1, 0}) {
+        controller().windowSelected(index);
+        chooser = find<WindowChooser>("windowChooser");
+        ASSERT_TRUE(chooser);
+        QApplication::processEvents();
+        SCOPED_TRACE(chooser->currentText().toStdString());
+        EXPECT_EQ(chooser->shownTitle(), chooser->currentText());
+        // Inside its card.
+        const QWidget* card = chooser->parentWidget()->parentWidget();
+        EXPECT_TRUE(card->rect().contains(QRect(chooser->mapTo(card, QPoint()), chooser->size())))
+            << chooser->mapTo(card, QPoint()).x() << "+" << chooser->width() << " in "
+            << card->width();
+    }
+    EXPECT_EQ(find<WindowChooser>("windowChooser")->itemText(1), "Все модели - Недельный");
+}
+
 TEST_F(QuotaPopoverViewControllerTest, ResetLinesAndOtherWindows) {
     show({usageState(ProviderKind::codex,
                      {{.id = "codex-session",
@@ -200,7 +233,7 @@ TEST_F(QuotaPopoverViewControllerTest, ResetLinesAndOtherWindows) {
                       {.id = "codex-extra", .name = "Доп.", .usedPercent = 62.5}})})
         .setIsRefreshing(false);
     // 2025-03-10 12:35 in Moscow.
-    EXPECT_EQ(text("resetLine"), "Сброс через 2 ч. 5 мин. · 10 мар., 12:35");
+    EXPECT_EQ(text("resetLine"), "Сброс через 2\u00A0ч. 5\u00A0мин. · 10\u00A0мар., 12:35");
     const auto buttons = document()->findChildren<WindowButton*>();
     ASSERT_EQ(buttons.size(), 2);
     EXPECT_EQ(buttons[0]->windowTitle(), "Недельный");
@@ -239,10 +272,12 @@ TEST_F(QuotaPopoverViewControllerTest, PeriodTitlesDropTheProviderNameOnlyWhenNa
     };
     const Case cases[] = {
         {ProviderKind::kimi, {.name = "Kimi", .durationMinutes = 10080}, "Недельный"},
-        {ProviderKind::kimi, {.name = "Сессия", .durationMinutes = 300}, "Сессия - 5 часов"},
+        {ProviderKind::kimi, {.name = "Сессия", .durationMinutes = 300}, "Сессия - 5\u00A0часов"},
         {ProviderKind::kimi, {.name = "Kimi"}, "Kimi"},
-        {ProviderKind::codex, {.name = "Kimi", .durationMinutes = 300}, "Kimi - 5 часов"},
-        {ProviderKind::antigravity, {.name = "Antigravity", .durationMinutes = 300}, "5 часов"},
+        {ProviderKind::codex, {.name = "Kimi", .durationMinutes = 300}, "Kimi - 5\u00A0часов"},
+        {ProviderKind::antigravity,
+         {.name = "Antigravity", .durationMinutes = 300},
+         "5\u00A0часов"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
@@ -407,7 +442,8 @@ TEST_F(QuotaPopoverViewControllerTest, ForecastBlockAndRecentUsage) {
     EXPECT_TRUE(text("forecastOutcome").contains("К сбросу") ||
                 text("forecastOutcome").contains("При привычной нагрузке"));
     const QString footnote = text("forecastFootnote");
-    EXPECT_TRUE(footnote.endsWith(" · 8 дн. истории") || footnote.startsWith("8 дн. истории · "))
+    EXPECT_TRUE(footnote.endsWith(" · 8\u00A0дн. истории") ||
+                footnote.startsWith("8\u00A0дн. истории · "))
         << footnote.toStdString();
     EXPECT_TRUE(find("forecastFootnote")->toolTip().startsWith("Прогноз основан"));
     EXPECT_TRUE(text("recent-usage-summary").startsWith("За последний час"));
@@ -564,6 +600,47 @@ TEST_F(QuotaPopoverViewControllerTest, NotificationSettingsAreStoredAsChosen) {
     // Rebuilt: the switch is off and the thresholds wait greyed out.
     EXPECT_FALSE(find<PanelSwitch>(QStringLiteral("notifications-toggle"))->isChecked());
     EXPECT_FALSE(find<QuotaSegmentedControl>(QStringLiteral("notifyBelow"))->isEnabled());
+}
+
+// Every divider of the settings screen is the same line, and the sections have the same room
+// on both sides of theirs.
+TEST_F(QuotaPopoverViewControllerTest, SettingsDividersAreAllAlike) {
+    controller().startsAtLogin = [] { return true; };
+    controller().setStartsAtLogin = [](bool) {};
+    show({usageState(ProviderKind::codex, {}), usageState(ProviderKind::claude, {})});
+    controller().toggleMode();
+    ASSERT_EQ(controller().mode(), QuotaPopoverViewController::Mode::settings);
+    controller().resize(controller().preferredContentSize());
+    controller().show();
+    QApplication::processEvents();
+
+    const QList<QWidget*> dividers = document()->findChildren<QWidget*>(QStringLiteral("divider"));
+    // One between the two providers, one after the providers, one after the notifications,
+    // one between the two choices and one before "Запускать при входе".
+    ASSERT_EQ(dividers.size(), 5);
+    const QColor separator = QuotaTheme::separator().resolve(*document());
+    int sectionDividers = 0;
+    for (QWidget* divider : dividers) {
+        SCOPED_TRACE(divider->mapTo(document(), QPoint()).y());
+        EXPECT_EQ(divider->size(), QSize(PanelWidgetKit::documentWidth, 1));
+        EXPECT_EQ(divider->grab().toImage().pixelColor(200, 0).rgb(), separator.rgb());
+        const auto* layout = qobject_cast<QBoxLayout*>(divider->parentWidget()->layout());
+        ASSERT_TRUE(layout);
+        const int index = layout->indexOf(divider);
+        ASSERT_GT(index, 0);
+        ASSERT_LT(index, layout->count() - 1);
+        const QRect above = layout->itemAt(index - 1)->geometry();
+        const QRect below = layout->itemAt(index + 1)->geometry();
+        // Between the providers' rows (each 44 tall, its content centred) the rows touch it.
+        const bool betweenProviders =
+            layout->itemAt(index - 1)->widget() &&
+            layout->itemAt(index - 1)->widget()->objectName() == QStringLiteral("settingsRow");
+        const int room = betweenProviders ? 0 : 12;
+        if (!betweenProviders) ++sectionDividers;
+        EXPECT_EQ(divider->y() - (above.bottom() + 1), room);
+        EXPECT_EQ(below.top() - (divider->y() + 1), room);
+    }
+    EXPECT_EQ(sectionDividers, 4);
 }
 
 TEST_F(QuotaPopoverViewControllerTest, DesktopRowsStoreTheIconTintAndSwitchStartAtLogin) {
@@ -732,7 +809,8 @@ TEST_F(ServicesScreenTest, RowsStatusWordsAndStopButtons) {
 
     EXPECT_EQ(label(worker, "serviceStatus"), "Останавливается...");
     EXPECT_EQ(label(worker, "serviceAddress"), "Без TCP-порта • PID 4200");
-    EXPECT_EQ(label(worker, "serviceMetrics"), "CPU 12.3% • RAM 512,3 МБ • Старт 10 мар., 09:30");
+    EXPECT_EQ(label(worker, "serviceMetrics"),
+              "CPU 12.3% • RAM 512,3\u00A0МБ • Старт 10\u00A0мар., 09:30");
     EXPECT_EQ(label(worker, "serviceProject"), "Проект: неразобранный • /srv/jobs");
     EXPECT_FALSE(stop(worker)->isEnabled());
 
@@ -773,31 +851,201 @@ TEST_F(ServicesScreenTest, StopAsksFirstAndFindsTheRowAgain) {
 
 TEST_F(ServicesScreenTest, ConfirmationTexts) {
     auto row = serviceRow(4100, "node", {3000});
-    std::unique_ptr<QMessageBox> alert(LocalServicesScreen::makeStopConfirmation(row));
-    EXPECT_EQ(alert->icon(), QMessageBox::Warning);
-    EXPECT_EQ(alert->text(), "Остановить node?");
-    EXPECT_EQ(alert->informativeText(),
+    QWidget window;
+    window.resize(448, 600);
+    auto* question = new StopConfirmation(row, window);
+    EXPECT_EQ(StopConfirmation::message(row), "Остановить node?");
+    EXPECT_EQ(StopConfirmation::informativeText(row),
               "Kestrane повторно проверит PID 4100 и отправит только SIGTERM. Проект не определен "
               "- проверьте команду и процесс перед остановкой.");
-    const auto buttons = alert->buttons();
+    const auto shownText = [&](const char* name) {
+        return shown(question->findChild<QLabel*>(QString::fromLatin1(name)));
+    };
+    EXPECT_EQ(shownText("stopConfirmationMessage"), StopConfirmation::message(row));
+    EXPECT_EQ(shownText("stopConfirmationDetails"), StopConfirmation::informativeText(row));
+    // "Остановить" first (the default, which takes the focus), then "Отмена".
+    const QList<PanelButton*> buttons = question->findChildren<PanelButton*>();
     ASSERT_EQ(buttons.size(), 2);
-    EXPECT_EQ(alert->defaultButton()->text(), "Остановить");
-    EXPECT_EQ(alert->buttonRole(alert->defaultButton()), QMessageBox::AcceptRole);
-    bool hasCancel = false;
-    for (auto* button : buttons) {
-        if (button->text() == "Отмена") {
-            hasCancel = alert->buttonRole(button) == QMessageBox::RejectRole;
-        }
-    }
-    EXPECT_TRUE(hasCancel);
+    EXPECT_EQ(buttons[0], question->stopButton());
+    EXPECT_EQ(question->stopButton()->text(), "Остановить");
+    EXPECT_EQ(question->cancelButton()->text(), "Отмена");
 
     // The process names itself: its name is never read as markup.
-    EXPECT_EQ(alert->textFormat(), Qt::PlainText);
+    for (const QLabel* label : question->findChildren<QLabel*>()) {
+        EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    }
 
     row.project = localservices::LocalServiceProject{"shop", "/home/u/shop"};
-    alert.reset(LocalServicesScreen::makeStopConfirmation(row));
-    EXPECT_EQ(alert->informativeText(),
+    EXPECT_EQ(StopConfirmation::informativeText(row),
               "Kestrane повторно проверит PID 4100 и отправит только SIGTERM.");
+}
+
+// The question drawn inside the panel: no window of its own, the keyboard held and given back.
+TEST_F(ServicesScreenTest, ConfirmationInsideThePanelByKeyboard) {
+    auto web = serviceRow(4100, "node", {3000});
+    showServices({.services = {web}});
+    controller().resize(controller().preferredContentSize());
+    controller().show();
+    controller().activateWindow();
+    QApplication::processEvents();
+    std::vector<std::string> stopped;
+    QObject::connect(&controller(), &QuotaPopoverViewController::serviceStopRequested,
+                     [&](const localservices::LocalService& row) { stopped.push_back(row.id()); });
+    // A key pressed and released, as the window system delivers it.
+    const auto press = [](QWidget* target, int key) {
+        QPointer<QWidget> guard(target);
+        QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(target, &down);
+        QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier);
+        if (guard) QApplication::sendEvent(guard, &up);
+    };
+    const auto stopButton = [&] { return document()->findChild<LocalServiceStopButton*>(); };
+
+    stopButton()->setFocus(Qt::TabFocusReason);
+    press(stopButton(), Qt::Key_Return);
+    QPointer<StopConfirmation> question = controller().stopConfirmation();
+    ASSERT_TRUE(question);
+    EXPECT_TRUE(question->isVisible());
+    EXPECT_FALSE(question->isWindow());
+    EXPECT_EQ(question->parentWidget(), controller().window());
+    EXPECT_TRUE(question->rect().contains(question->cardRect()));
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(question.data());
+    ASSERT_TRUE(accessible);
+    EXPECT_EQ(accessible->role(), QAccessible::Dialog);
+    EXPECT_EQ(accessible->text(QAccessible::Name), "Остановить node?");
+    for (PanelButton* button : {question->stopButton(), question->cancelButton()}) {
+        QAccessibleInterface* each = QAccessible::queryAccessibleInterface(button);
+        ASSERT_TRUE(each);
+        EXPECT_EQ(each->role(), QAccessible::Button);
+        EXPECT_EQ(each->text(QAccessible::Name), button->text());
+    }
+
+    // The focus on the default; Tab goes between the two buttons and stays inside.
+    EXPECT_EQ(QApplication::focusWidget(), question->stopButton());
+    press(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), question->cancelButton());
+    press(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), question->stopButton());
+    press(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), question->cancelButton());
+
+    // Escape: nothing is stopped, the question goes, the focus is back on the stop button.
+    press(QApplication::focusWidget(), Qt::Key_Escape);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(question);
+    EXPECT_FALSE(controller().stopConfirmation());
+    EXPECT_TRUE(stopped.empty());
+    EXPECT_EQ(QApplication::focusWidget(), stopButton());
+
+    // "Отмена" by Space does the same.
+    press(stopButton(), Qt::Key_Space);
+    question = controller().stopConfirmation();
+    ASSERT_TRUE(question);
+    question->cancelButton()->setFocus(Qt::TabFocusReason);
+    press(question->cancelButton(), Qt::Key_Space);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(question);
+    EXPECT_TRUE(stopped.empty());
+
+    // Enter on the default stops the row that was asked about.
+    press(stopButton(), Qt::Key_Enter);
+    question = controller().stopConfirmation();
+    ASSERT_TRUE(question);
+    press(QApplication::focusWidget(), Qt::Key_Enter);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(question);
+    EXPECT_EQ(stopped, std::vector<std::string>{web.id()});
+
+    // The row being stopped, a second row beside it: the focus leaves the disabled button for
+    // the screen's first control, never for the other row's stop button.
+    const auto other = serviceRow(4200, "python3", {8000});
+    controller().setLocalServices({.services = {web, other}, .stoppingServiceIDs = {web.id()}});
+    controller().render();
+    ASSERT_TRUE(QApplication::focusWidget());
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), "refreshServices");
+}
+
+// After a confirmed stop the rescan comes back without the stopped process; the point where
+// "Остановить" was pressed must not then be over another process's live stop button.
+TEST_F(ServicesScreenTest, NoOtherStopButtonMovesUnderThePointerAfterAStop) {
+    const auto first = serviceRow(4100, "node", {3000});
+    const auto second = serviceRow(4200, "python3", {8000});
+    const auto third = serviceRow(4300, "ruby", {9292});
+    const auto fresh = serviceRow(4400, "deno", {4000});
+    localservices::LocalServicesViewState state{.services = {first, second, third},
+                                                .updatedAt = kMorning - 60};
+    showServices(state);
+    controller().resize(controller().preferredContentSize());
+    controller().show();
+    controller().activateWindow();
+    QApplication::processEvents();
+    std::vector<localservices::LocalService> stopped;
+    QObject::connect(&controller(), &QuotaPopoverViewController::serviceStopRequested,
+                     [&](const localservices::LocalService& row) { stopped.push_back(row); });
+
+    const auto stopButtonOf = [&](const localservices::LocalService& row) {
+        for (auto* button : document()->findChildren<LocalServiceStopButton*>()) {
+            if (button->serviceID() == QString::fromStdString(row.id())) return button;
+        }
+        return static_cast<LocalServiceStopButton*>(nullptr);
+    };
+    const auto liveStopButtonAt = [&](QPoint point) -> LocalServiceStopButton* {
+        QApplication::processEvents();
+        QWidget* hit = controller().childAt(point);
+        while (hit && !qobject_cast<LocalServiceStopButton*>(hit)) hit = hit->parentWidget();
+        auto* button = qobject_cast<LocalServiceStopButton*>(hit);
+        return button && button->isEnabled() ? button : nullptr;
+    };
+
+    LocalServiceStopButton* pressed = stopButtonOf(first);
+    ASSERT_TRUE(pressed);
+    const QPoint point = pressed->mapTo(&controller(), pressed->rect().center());
+    ASSERT_EQ(liveStopButtonAt(point), pressed);
+    pressed->click();
+    ASSERT_TRUE(controller().stopConfirmation());
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(QApplication::focusWidget(), &enter);
+    ASSERT_EQ(stopped.size(), 1u);
+    EXPECT_EQ(stopped[0].id(), first.id());
+
+    // What the application does: the row is being stopped, then the rescan comes back with
+    // the first process gone and a new one found.
+    state.stoppingServiceIDs = {first.id()};
+    controller().setLocalServices(state);
+    controller().render();
+    EXPECT_EQ(liveStopButtonAt(point), nullptr);
+    state.stoppingServiceIDs.clear();
+    state.applyAfterStop({.services = {fresh, third, second}}, kMorning);
+    controller().setLocalServices(state);
+    controller().render();
+
+    EXPECT_EQ(liveStopButtonAt(point), nullptr);
+    ASSERT_TRUE(stopButtonOf(first));
+    EXPECT_FALSE(stopButtonOf(first)->isEnabled());
+    const auto* card = document()->findChild<QWidget*>(QStringLiteral("service:") +
+                                                       QString::fromStdString(first.id()));
+    EXPECT_EQ(shown(card->findChild<QLabel*>(QStringLiteral("serviceStatus"))), "Остановлен");
+    // The others keep their places and their buttons; the new one comes last.
+    for (const auto& row : {second, third, fresh}) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(stopButtonOf(row));
+        EXPECT_TRUE(stopButtonOf(row)->isEnabled());
+    }
+    EXPECT_LT(stopButtonOf(second)->mapTo(&controller(), QPoint()).y(),
+              stopButtonOf(third)->mapTo(&controller(), QPoint()).y());
+    EXPECT_LT(stopButtonOf(third)->mapTo(&controller(), QPoint()).y(),
+              stopButtonOf(fresh)->mapTo(&controller(), QPoint()).y());
+    EXPECT_EQ(text("servicesStatus"), "Найдено: 3 • 10:30");
+    // A click on the kept row asks nothing.
+    controller().stopService(QString::fromStdString(first.id()));
+    EXPECT_FALSE(controller().stopConfirmation());
+
+    // The next scan replaces the list.
+    state.apply({.services = {second, third, fresh}}, kMorning);
+    controller().setLocalServices(state);
+    controller().render();
+    EXPECT_EQ(stopButtonOf(first), nullptr);
+    EXPECT_EQ(document()->findChildren<LocalServiceStopButton*>().size(), 3);
 }
 
 TEST_F(ServicesScreenTest, ProcessTextsShowAsWritten) {

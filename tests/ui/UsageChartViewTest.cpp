@@ -298,12 +298,13 @@ TEST(UsageChartViewTest, RemainingReadoutNamesTheNearbySampleOrThePause) {
         qreal x;
         QString readout;
     } cases[] = {
-        {"on a sample", xOf(view, kNow - kDay), "11 мая, 12:00 · 70% осталось"},
+        {"on a sample", xOf(view, kNow - kDay), "11\u00A0мая, 12:00 · 70% осталось"},
         {"within 15 minutes of one", xOf(view, kNow - kDay + 14 * kMinute),
-         "11 мая, 12:00 · 70% осталось"},
-        {"the latest, rounded", xOf(view, kNow), "12 мая, 12:00 · 60% осталось"},
-        {"between two samples", xOf(view, kNow - 2 * kDay), "Между наблюдениями · 10 мая, 12:00"},
-        {"before the first", xOf(view, kNow - 5 * kDay), "Нет наблюдений · 7 мая, 12:00"},
+         "11\u00A0мая, 12:00 · 70% осталось"},
+        {"the latest, rounded", xOf(view, kNow), "12\u00A0мая, 12:00 · 60% осталось"},
+        {"between two samples", xOf(view, kNow - 2 * kDay),
+         "Между наблюдениями · 10\u00A0мая, 12:00"},
+        {"before the first", xOf(view, kNow - 5 * kDay), "Нет наблюдений · 7\u00A0мая, 12:00"},
         {"over the value labels", 390, ""},
     };
     for (const auto& testCase : cases) {
@@ -323,9 +324,9 @@ TEST(UsageChartViewTest, BurnReadoutNamesTheBucketAndItsRate) {
     view.resize(kCardSize);
     const qreal slot = view.plotRect().width() / 56;
     movePointer(view, slot * 32.5);
-    EXPECT_EQ(view.readout(), "9 мая, 12:00 · 12.0 п.п./ч");
+    EXPECT_EQ(view.readout(), "9\u00A0мая, 12:00 · 12.0\u00A0п.п./ч");
     movePointer(view, slot * 33.5);
-    EXPECT_EQ(view.readout(), "Нет наблюдений · 9 мая, 15:00");
+    EXPECT_EQ(view.readout(), "Нет наблюдений · 9\u00A0мая, 15:00");
     EXPECT_EQ(view.scaleTop(), 20);
 }
 
@@ -402,6 +403,56 @@ TEST(UsageChartViewTest, SnapshotsInLightAndDark) {
                                     .arg(QString::fromLatin1(testCase.name),
                                          dark ? QStringLiteral("dark") : QStringLiteral("light")));
             EXPECT_EQ(view.readout().isEmpty(), !testCase.hoverX.has_value());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrane::ui
+
+namespace kestrane::ui {
+namespace {
+
+// However narrow the chart and however long the months' names, a date never touches the one
+// before it: the first (pushed right by the view's edge) stays, a second that would run into it
+// is left out.
+TEST(UsageChartViewTest, DatesNeverTouchEachOther) {
+    for (const int monthsLater : {0, 4, 6}) {  // May, September, November
+        SCOPED_TRACE(monthsLater);
+        UsageAnalytics analytics = analyticsOf({{kNow - 3 * kDay, 20, true, std::nullopt}});
+        analytics.now = kNow + monthsLater * 30 * kDay;
+        for (int width = 150; width <= 408; ++width) {
+            SCOPED_TRACE(width);
+            UsageChartView view(analytics, Style::remaining, moscow());
+            view.resize(width, 164);
+            const auto labels = view.dateLabels();
+            ASSERT_GE(labels.size(), 2u);
+            EXPECT_EQ(labels.front().rect.left(), 0);
+            for (std::size_t i = 0; i < labels.size(); ++i) {
+                EXPECT_GE(labels[i].rect.left(), 0);
+                EXPECT_LE(labels[i].rect.right(), width);
+                if (i > 0) {
+                    EXPECT_GE(labels[i].rect.left() - labels[i - 1].rect.right(),
+                              UsageChartView::dateGap);
+                }
+            }
+            if (width % 16 != 0) continue;
+            // As painted: empty columns between the first date's ink and the second's.
+            const QImage image = paintedImage(view);
+            const QRectF first = labels[0].rect;
+            const QRectF second = labels[1].rect;
+            const int top = static_cast<int>(first.top());
+            const int bottom = static_cast<int>(first.bottom()) + 1;
+            int lastInkOfFirst = -1;
+            for (int x = 0; x < static_cast<int>(second.left()); ++x) {
+                if (testing::columnHasInk(image, x, top, bottom)) lastInkOfFirst = x;
+            }
+            int firstInkOfSecond = image.width();
+            for (int x = static_cast<int>(second.right()); x >= static_cast<int>(first.right());
+                 --x) {
+                if (testing::columnHasInk(image, x, top, bottom)) firstInkOfSecond = x;
+            }
+            EXPECT_GE(firstInkOfSecond - lastInkOfFirst, 4);
         }
     }
 }

@@ -122,6 +122,9 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Kestrane"));
     QApplication::setApplicationName(QStringLiteral("Kestrane"));
+    // The Wayland app id of every window, which window rules match (docs/integrations.md), and
+    // what desktops find the icon and name by: the desktop file's name without ".desktop",
+    // set before any window exists.
     QApplication::setDesktopFileName(QStringLiteral("io.github.kestrane.Kestrane"));
     // Closing the panel leaves the program running in the tray.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -69,8 +69,10 @@ void LocalServicesController::stop(const LocalService& service) {
                      [self, outcome, id = service.id()] {
                          if (!self || self->shutDown_) return;
                          LocalServicesViewState& state = self->state_;
-                         if (outcome->scan)
-                             state.apply(std::move(*outcome->scan), self->clock_.now());
+                         // The rows stay in their places until the next scan.
+                         if (outcome->scan) {
+                             state.applyAfterStop(std::move(*outcome->scan), self->clock_.now());
+                         }
                          if (outcome->error) state.error = outcome->error;
                          state.stoppingServiceIDs.erase(id);
                          self->stopRunning_ = false;

@@ -5,7 +5,9 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QPointer>
+#include <QResizeEvent>
 #include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 #include <numeric>
@@ -13,10 +15,6 @@
 namespace kestrane::app {
 
 namespace {
-
-// Trays ask for different sizes (16 to 24 on most panels, more on dense screens); each size
-// is drawn for itself so small ones stay sharp.
-constexpr int iconSizes[] = {16, 22, 24, 32, 48, 64};
 
 // Each icon speaks for its own provider; the app mark alone for all of them.
 std::string toolTip(const ui::MenuBarBadgeRenderer::Content& content, std::size_t index) {
@@ -109,9 +107,17 @@ void TrayStatusItem::apply() {
     const std::size_t count = icons_.size();
     const QColor color = iconColor_ ? iconColor_() : QColor(Qt::black);
     std::vector<QIcon> icons(count);
-    for (const int size : iconSizes) {
+    // Trays ask for different heights (16 to 24 points on most panels, more on dense screens);
+    // each size is drawn for itself at the screen's scale, so small ones stay sharp and every
+    // tray finds one that fills its height.
+    const qreal scale = qApp->devicePixelRatio();
+    for (const int size : ui::MenuBarBadgeRenderer::trayIconPixelSizes(scale)) {
         const auto images = iconImages(*content_, size, color);
-        for (std::size_t i = 0; i < count; ++i) icons[i].addPixmap(QPixmap::fromImage(images[i]));
+        for (std::size_t i = 0; i < count; ++i) {
+            QPixmap pixmap = QPixmap::fromImage(images[i]);
+            pixmap.setDevicePixelRatio(scale);
+            icons[i].addPixmap(pixmap);
+        }
     }
     for (std::size_t i = 0; i < count; ++i) {
         QSystemTrayIcon& icon = *icons_[iconForEntry_[i]];
@@ -119,6 +125,30 @@ void TrayStatusItem::apply() {
         icon.setToolTip(QString::fromStdString(toolTip(*content_, i)));
         icon.show();
     }
+    squareXEmbedIcons();
+}
+
+void TrayStatusItem::squareXEmbedIcons() {
+    // Qt's XEmbed icon is a top-level widget of that name; StatusNotifierItem hosts have none.
+    static const char* const watchedProperty = "kestraneSquared";
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() != QLatin1String("QSystemTrayIconSys") ||
+            widget->property(watchedProperty).toBool()) {
+            continue;
+        }
+        widget->setProperty(watchedProperty, true);
+        widget->installEventFilter(this);
+        if (widget->height() > widget->width()) widget->setMinimumWidth(widget->height());
+    }
+}
+
+bool TrayStatusItem::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        const int side = static_cast<QResizeEvent*>(event)->size().height();
+        if (side > widget->minimumWidth() && side <= 256) widget->setMinimumWidth(side);
+    }
+    return StatusItem::eventFilter(watched, event);
 }
 
 void TrayStatusItem::matchEntriesToPositions(int attemptsLeft) {

@@ -47,6 +47,12 @@ class TrayStatusItem final : public StatusItem {
     // tray has placed the icons, entries are handed out by the icons' actual positions.
     void matchEntriesToPositions(int attemptsLeft);
     void trayAppeared();
+    // XEmbed trays: Qt asks for a 22-point square window per icon and the tray gives it the
+    // tray's height but keeps the width asked for, so a square icon was drawn as tall as that
+    // width (33 pixels in a 46-pixel tray at a scale of 1.5). The icon windows ask to be as
+    // wide as they are tall once the tray has sized them.
+    void squareXEmbedIcons();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     std::function<QColor()> iconColor_;
     TrayAvailabilityWatcher tray_;

@@ -76,11 +76,20 @@ TEST_F(LocalServicesControllerTest, ScanAndStopExcludeEachOther) {
     runner_.finishAll();
     EXPECT_EQ(stopped_, std::vector{first});
     EXPECT_EQ(pauses_, std::vector{0.6});
-    EXPECT_EQ(controller_->state().services, std::vector{service(200, "vite")});
+    // The rescan lists only "vite"; the stopped row keeps its place, marked stopped, so no
+    // other row moves under the pointer.
+    EXPECT_EQ(controller_->state().services, (std::vector{first, service(200, "vite")}));
+    EXPECT_EQ(controller_->state().stoppedServiceIDs, std::set<std::string>{first.id()});
+    EXPECT_EQ(controller_->state().runningCount(), 1u);
     EXPECT_FALSE(controller_->state().error);
     EXPECT_TRUE(controller_->state().stoppingServiceIDs.empty());
     // Each start and each end of a task was told.
     EXPECT_EQ(changes_, 4);
+    // The next scan shows what it found.
+    controller_->load();
+    runner_.finishAll();
+    EXPECT_EQ(controller_->state().services, std::vector{service(200, "vite")});
+    EXPECT_TRUE(controller_->state().stoppedServiceIDs.empty());
 }
 
 TEST_F(LocalServicesControllerTest, StopMessagesSurviveTheFollowUpRescan) {

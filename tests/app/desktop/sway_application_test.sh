@@ -53,10 +53,12 @@ on_failure() { tail -n 5 "$work/sway.log" "$work/waybar.log" 2>/dev/null; }
 
 start_session_bus "$XDG_RUNTIME_DIR/bus" || fail "dbus-daemon did not start"
 
+# With the window rule docs/integrations.md gives: the panel under the bar's right corner.
 cat >"$work/sway.conf" <<'CONF'
 output HEADLESS-1 resolution 1280x800 bg #52606b solid_color
 xwayland disable
 focus_follows_mouse no
+for_window [app_id="^io\.github\.kestrane\.Kestrane$" title="^Kestrane$"] floating enable, move position 824 4
 CONF
 WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
     sway -c "$work/sway.conf" >"$work/sway.log" 2>&1 &
@@ -198,6 +200,10 @@ gdbus call --session -d io.github.kestrane.Kestrane -o /io/github/kestrane/Kestr
 wait_for 50 '[ "$(floating_panel)" = 448 ]' || fail "Activate did not open a floating 448-wide panel: $(floating_panel)"
 sleep 0.5
 grim "$shots/panel.png"
+# The rule matched the app id and the title: 8 from the output's right edge, 4 under the bar.
+read -r panel_x panel_y _ _ < <(panel_geometry)
+[ "$panel_x $panel_y" = "824 $(( bar_height + 4 ))" ] ||
+    fail "the window rule did not put the panel under the bar's corner: $panel_x $panel_y"
 # The panel's background is its dark colour (a touch of the desktop shows through).
 background=$(panel_background "$shots/panel.png")
 near_colour "$background" 222322 10 ||

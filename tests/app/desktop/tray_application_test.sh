@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole application in a real X session: Xvfb as the display and trayer (an XEmbed tray
 # host that needs no window manager). Two rounds:
-#  1. No session bus, a light tray: one icon per enabled provider, dark enough to read on it
+#  1. No session bus, a light tray: one icon per enabled provider, each in a window as wide as
+#     the tray is tall (so the square icon fills its height), dark enough to read on it
 #     (measured in a screenshot); a click opens the panel under them, Escape closes it; a
 #     second start hands over through the local socket (status 0, the first one's panel
 #     opens); the menu's last item ("Выйти из Kestrane") ends the process with status 0.
@@ -70,6 +71,9 @@ pids+=($app)
 icons() { xwininfo -root -tree | grep -E '^ {11}0x[0-9a-f]+ "Kestrane": \("kestrane"' ; }
 wait_for 100 '[ "$(icons | wc -l)" -eq 3 ]' || fail "the tray does not show three icons"
 to_icons=$(( $(now_ms) - started ))
+# Each icon's window becomes as wide as the tray is tall, so the square icon fills the height.
+not_square() { icons | awk '{ split($5, g, "+"); split(g[1], s, "x"); if (s[1] != s[2]) print $5 }'; }
+wait_for 30 '[ -z "$(not_square)" ]' || fail "icon windows are not square: $(not_square)"
 sleep 0.5  # lets the icons draw their first frame (the fake server has answered by now)
 import -window root "$shots/tray.png"
 resident_first=$(awk '/VmRSS/ { print $2 }' /proc/$app/status)
