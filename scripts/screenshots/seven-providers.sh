@@ -23,9 +23,12 @@ require_tools Xvfb xsetroot trayer xwininfo import sway swaymsg waybar grim gdbu
 import datetime, pathlib, re, shutil, sys
 source, target = map(pathlib.Path, sys.argv[1:])
 shutil.copytree(source, target)
-ahead = datetime.datetime.now(datetime.timezone.utc) + datetime.timedelta(days=3, hours=5)
-stamp = ahead.strftime("%Y-%m-%dT%H:00:00Z")
-for name in ["gemini/quota.json", "kimi/usages.json", "copilot/user_pro.json"]:
+now = datetime.datetime.now(datetime.timezone.utc)
+# Gemini's quotas are daily: their reset lies within the day.
+for name, ahead in [("gemini/quota.json", datetime.timedelta(hours=5)),
+                    ("kimi/usages.json", datetime.timedelta(days=3, hours=5)),
+                    ("copilot/user_pro.json", datetime.timedelta(days=3, hours=5))]:
+    stamp = (now + ahead).strftime("%Y-%m-%dT%H:00:00Z")
     path = target / name
     text = re.sub(r"20\d\d-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?(Z|[+-]\d\d:\d\d)", stamp,
                   path.read_text())
