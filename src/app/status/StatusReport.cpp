@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/status/StatusFile.h"
+#include "app/status/StatusJson.h"
 #include "model/DateFormatting.h"
 #include "model/ProviderUsage.h"
 #include "platform/Iso8601.h"
@@ -107,24 +108,8 @@ std::string json(const StatusSnapshot& snapshot, const std::vector<ProviderStatu
                       {"resetsAt", status.resetsAt
                                        ? Json(platform::formatInternetDateTime(*status.resetsAt))
                                        : Json(nullptr)},
-                      {"pace", nullptr},
-                      {"trackRecord", nullptr}};
-            if (status.pace) {
-                window["pace"] = {{"usedPercent", status.pace->usedPercent},
-                                  {"elapsedPercent", status.pace->elapsedPercent},
-                                  {"differencePoints", status.pace->differencePoints},
-                                  {"text", status.pace->text}};
-            }
-            if (const auto& record = status.trackRecord) {
-                window["trackRecord"] = {
-                    {"cycles", record->cycles},
-                    {"minimumCycles", record->minimumCycles},
-                    {"samples", optionalValue(record->samples)},
-                    {"rangeHitShare", optionalValue(record->rangeHitShare)},
-                    {"medianErrorPoints", optionalValue(record->medianErrorPoints)},
-                    {"verdictHitShare", optionalValue(record->verdictHitShare)},
-                    {"text", record->text}};
-            }
+                      {"pace", encodePace(status.pace)},
+                      {"trackRecord", encodeTrackRecord(status.trackRecord)}};
         }
         Json forecast = nullptr;
         if (status.forecast) {

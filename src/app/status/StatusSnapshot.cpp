@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <exception>
 
+#include "app/status/StatusJson.h"
 #include "platform/Iso8601.h"
 #include "platform/Json.h"
 
@@ -27,6 +28,8 @@ std::optional<platform::Date> dateMember(const Json& object, std::string_view ke
     return platform::parseInternetDateTime(*text);
 }
 
+}  // namespace
+
 Json encodeTrackRecord(const std::optional<StatusTrackRecord>& record) {
     if (!record) return nullptr;
     return {{"cycles", record->cycles},
@@ -45,8 +48,6 @@ Json encodePace(const std::optional<StatusPace>& pace) {
             {"differencePoints", pace->differencePoints},
             {"text", pace->text}};
 }
-
-}  // namespace
 
 std::string StatusSnapshot::encode() const {
     Json providerList = Json::array();
