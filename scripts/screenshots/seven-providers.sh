@@ -108,18 +108,13 @@ unset DISPLAY WAYLAND_DISPLAY
 export NO_AT_BRIDGE=1
 start_session_bus "$XDG_RUNTIME_DIR/bus" || fail "dbus-daemon did not start"
 start_fake_quota_server "$work/fixtures" || fail "the fake quota server did not start"
+# The window rule of docs/integrations.md: the panel under the bar's right corner.
 cat >"$work/sway.conf" <<'CONF'
 output HEADLESS-1 resolution 1280x800 bg #52606b solid_color
 xwayland disable
+for_window [app_id="^io\.github\.kestrane\.Kestrane$" title="^Kestrane$"] floating enable, move position 824 4
 CONF
-WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
-    sway -c "$work/sway.conf" >"$work/sway.log" 2>&1 &
-pids+=($!)
-wait_for 100 'ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock >/dev/null 2>&1 &&
-    ls "$XDG_RUNTIME_DIR"/wayland-[0-9] >/dev/null 2>&1' || fail "sway did not start"
-SWAYSOCK=$(ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock | head -n1)
-WAYLAND_DISPLAY=$(basename "$(ls "$XDG_RUNTIME_DIR"/wayland-[0-9] | head -n1)")
-export SWAYSOCK WAYLAND_DISPLAY
+start_sway "$work/sway.conf" || fail "sway did not start"
 floating() {
     swaymsg -t get_tree 2>/dev/null | grep -q '"name": "Kestrane"'
 }

@@ -26,6 +26,9 @@
 #   start_session_bus SOCKET  a private session bus; exports DBUS_SESSION_BUS_ADDRESS
 #   start_trayer OPTION...    trayer (an XEmbed tray) with these options, until its panel
 #                             window exists; sets trayer_pid, logs to $work/trayer.log
+#   start_sway CONFIG         a headless sway (pixman) with this configuration, until its IPC
+#                             socket and Wayland display exist; exports SWAYSOCK and
+#                             WAYLAND_DISPLAY, logs to $work/sway.log; needs XDG_RUNTIME_DIR
 #   start_fake_portal PROGRAM SCHEME
 #                             the fake settings portal on the session bus preferring SCHEME
 #                             (0 none, 1 dark, 2 light), until it answers
@@ -127,6 +130,17 @@ start_trayer() {
     pids+=($trayer_pid)
     wait_for $session_start_tenths \
         'xwininfo -root -tree 2>/dev/null | grep -q "\"panel\": (\"panel\" \"trayer\")"'
+}
+
+start_sway() {
+    WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+        sway -c "$1" >"$work/sway.log" 2>&1 &
+    pids+=($!)
+    wait_for $session_start_tenths 'ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock >/dev/null 2>&1 &&
+        ls "$XDG_RUNTIME_DIR"/wayland-[0-9] >/dev/null 2>&1' || return 1
+    SWAYSOCK=$(ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock | head -n1)
+    WAYLAND_DISPLAY=$(basename "$(ls "$XDG_RUNTIME_DIR"/wayland-[0-9] | head -n1)")
+    export SWAYSOCK WAYLAND_DISPLAY
 }
 
 start_fake_portal() {

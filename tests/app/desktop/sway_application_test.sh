@@ -60,14 +60,7 @@ xwayland disable
 focus_follows_mouse no
 for_window [app_id="^io\.github\.kestrane\.Kestrane$" title="^Kestrane$"] floating enable, move position 824 4
 CONF
-WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
-    sway -c "$work/sway.conf" >"$work/sway.log" 2>&1 &
-pids+=($!)
-wait_for 100 'ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock >/dev/null 2>&1 &&
-    ls "$XDG_RUNTIME_DIR"/wayland-[0-9] >/dev/null 2>&1' || fail "sway did not start"
-SWAYSOCK=$(ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock | head -n1)
-WAYLAND_DISPLAY=$(basename "$(ls "$XDG_RUNTIME_DIR"/wayland-[0-9] | head -n1)")
-export SWAYSOCK WAYLAND_DISPLAY
+start_sway "$work/sway.conf" || fail "sway did not start"
 
 start_fake_portal "$portal" 1 || fail "the fake portal did not start"
 set_scheme() {
