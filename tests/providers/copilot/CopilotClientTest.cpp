@@ -10,6 +10,7 @@
 #include "platform/Files.h"
 #include "support/FakeHttpServer.h"
 #include "support/FixedClock.h"
+#include "support/Fixtures.h"
 #include "support/TempDirectory.h"
 
 namespace kestrane::providers {
@@ -28,19 +29,9 @@ const char* const kNotSignedIn =
     "или выполните `gh auth login`.";
 const char* const kUnreadable = "Не удалось разобрать квоты GitHub Copilot.";
 
-std::string readFixture(const std::string& name) {
-    return platform::readFile(std::string(KESTRANE_FIXTURES) + "/copilot/" + name, 1 << 20).value();
-}
+std::string readFixture(const std::string& name) { return testing::fixture("copilot/" + name); }
 
-template <typename Action>
-std::string errorOf(Action action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "no error";
-}
+using testing::errorOf;
 
 // ---- the quota answer ------------------------------------------------------------------------
 

@@ -12,6 +12,7 @@
 #include "providers/cursor/CursorTestSupport.h"
 #include "support/FakeHttpServer.h"
 #include "support/FixedClock.h"
+#include "support/Fixtures.h"
 #include "support/ProcessRun.h"
 #include "support/TempDirectory.h"
 
@@ -26,24 +27,14 @@ using platform::Date;
 constexpr double kNow = 1'765'000'000;
 const Date kCycleEnd{1'738'368'000};  // 2025-02-01T00:00:00Z
 
-std::string readFixture(const std::string& name) {
-    return platform::readFile(std::string(KESTRANE_FIXTURES) + "/cursor/" + name, 1 << 20).value();
-}
+std::string readFixture(const std::string& name) { return testing::fixture("cursor/" + name); }
 
 std::string tokenExpiringIn(double seconds) {
     return testing::makeJwt(R"({"sub":"auth0|user_42","exp":)" +
                             std::to_string(static_cast<long long>(kNow + seconds)) + "}");
 }
 
-template <typename Action>
-std::string errorOf(Action action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "no error";
-}
+using testing::errorOf;
 
 // ---- the state database -------------------------------------------------------------------
 

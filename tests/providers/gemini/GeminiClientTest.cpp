@@ -9,6 +9,7 @@
 #include "platform/Json.h"
 #include "support/FakeHttpServer.h"
 #include "support/FixedClock.h"
+#include "support/Fixtures.h"
 #include "support/TempDirectory.h"
 
 namespace kestrane::providers {
@@ -29,19 +30,9 @@ const char* const kSessionExpired =
     "Сессия Gemini CLI истекла. Запустите `gemini`, чтобы войти снова.";
 const char* const kUnreadable = "Не удалось разобрать квоты Gemini.";
 
-std::string readFixture(const std::string& name) {
-    return platform::readFile(std::string(KESTRANE_FIXTURES) + "/gemini/" + name, 1 << 20).value();
-}
+std::string readFixture(const std::string& name) { return testing::fixture("gemini/" + name); }
 
-template <typename Action>
-std::string errorOf(Action action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "no error";
-}
+using testing::errorOf;
 
 std::string base64Url(std::string_view text) {
     static constexpr char alphabet[] =

@@ -12,6 +12,7 @@
 #include "platform/Files.h"
 #include "support/FakeHttpServer.h"
 #include "support/FixedClock.h"
+#include "support/Fixtures.h"
 #include "support/ProcessRun.h"
 #include "support/TempDirectory.h"
 
@@ -24,19 +25,9 @@ using platform::Date;
 
 constexpr double kNow = 1'765'000'000;
 
-std::string readFixture(const std::string& name) {
-    return platform::readFile(std::string(KESTRANE_FIXTURES) + "/kimi/" + name, 1 << 20).value();
-}
+std::string readFixture(const std::string& name) { return testing::fixture("kimi/" + name); }
 
-template <typename Action>
-std::string errorOf(Action action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "no error";
-}
+using testing::errorOf;
 
 bool isLowerCaseUuid(const std::string& text) {
     if (text.size() != 36) return false;

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+#include "platform/Files.h"
+
+namespace kestrane::testing {
+
+// A file under tests/fixtures, e.g. fixture("kimi/usages.json"); the test fails loudly (an
+// exception from value()) when it is missing.
+inline std::string fixture(const std::string& path) {
+    return platform::readFile(std::string(KESTRANE_FIXTURES) + "/" + path, 1 << 20).value();
+}
+
+// What `action` threw, or "no error".
+template <typename Action>
+std::string errorOf(Action action) {
+    try {
+        action();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+}  // namespace kestrane::testing
