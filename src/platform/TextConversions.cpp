@@ -1,5 +1,6 @@
 #include "platform/TextConversions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -64,6 +65,11 @@ std::string asciiUppercased(std::string_view text) {
     std::string result(text);
     for (char& c : result) c = asciiUpper(c);
     return result;
+}
+
+bool isVisibleAsciiToken(std::string_view text, std::size_t maxBytes) {
+    return !text.empty() && text.size() <= maxBytes &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7F; });
 }
 
 std::optional<std::int64_t> wholeInteger(double value) {

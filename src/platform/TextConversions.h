@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,5 +25,9 @@ std::string capitalisedWords(std::string_view text);
 // codes, enumeration names). Unlike std::toupper it does not follow the C library's locale,
 // which the desktop program takes from the user.
 std::string asciiUppercased(std::string_view text);
+
+// Non-empty, at most `maxBytes` long and only visible ASCII (no space, no control byte): a
+// credential that may go into a header line without adding a header or breaking the line.
+bool isVisibleAsciiToken(std::string_view text, std::size_t maxBytes);
 
 }  // namespace kestrane::platform

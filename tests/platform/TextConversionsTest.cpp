@@ -102,4 +102,21 @@ TEST(TextConversionsTest, AsciiUpperCaseLeavesOtherBytesAlone) {
 }
 
 }  // namespace
+TEST(TextConversionsTest, VisibleAsciiTokensCannotBreakAHeaderLine) {
+    const struct {
+        std::string_view text;
+        std::size_t maxBytes;
+        bool accepted;
+    } cases[] = {
+        {"gho_abc123", 64, true},  {"ya29.a0-_~+/=", 64, true}, {"", 64, false},
+        {"with space", 64, false}, {"line\r\nX: 1", 64, false}, {"tab\there", 64, false},
+        {"\x7f", 64, false},       {"ключ", 64, false},         {"12345", 5, true},
+        {"123456", 5, false},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(std::string(testCase.text));
+        EXPECT_EQ(isVisibleAsciiToken(testCase.text, testCase.maxBytes), testCase.accepted);
+    }
+}
+
 }  // namespace kestrane::platform

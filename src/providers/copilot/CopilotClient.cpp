@@ -40,10 +40,7 @@ const char* const kNotSignedIn =
 const char* const kUnreadable = "Не удалось разобрать квоты GitHub Copilot.";
 
 // The token goes into a header line: only visible ASCII, so nothing can add a header.
-bool isToken(std::string_view text) {
-    return !text.empty() && text.size() <= kMaxTokenBytes &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7F; });
-}
+bool isToken(std::string_view text) { return platform::isVisibleAsciiToken(text, kMaxTokenBytes); }
 
 std::string withoutQuotes(std::string text) {
     if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&

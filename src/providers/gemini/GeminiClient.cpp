@@ -10,6 +10,7 @@
 #include "platform/Files.h"
 #include "platform/Iso8601.h"
 #include "platform/Json.h"
+#include "platform/TextConversions.h"
 #include "providers/cursor/CursorAuth.h"
 
 namespace kestrane::providers {
@@ -43,11 +44,8 @@ const char* const kSessionExpired =
 const char* const kUnreadable = "Не удалось разобрать квоты Gemini.";
 const char* const kUnusable = "Gemini вернул некорректный ответ.";
 
-// Tokens go into a header line: only visible ASCII, so nothing can add a header.
-bool isToken(std::string_view text) {
-    return !text.empty() && text.size() <= kMaxTokenBytes &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7F; });
-}
+// The token goes into a header line: only visible ASCII, so nothing can add a header.
+bool isToken(std::string_view text) { return platform::isVisibleAsciiToken(text, kMaxTokenBytes); }
 
 std::string lowercased(std::string_view text) {
     std::string result(text);
