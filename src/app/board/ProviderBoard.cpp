@@ -74,6 +74,23 @@ void ProviderBoard::setTrackRecords(std::unique_ptr<TrackRecordCache> cache, pla
     recompute(now);
 }
 
+void ProviderBoard::readTrackRecord(model::ProviderKind kind, BoardWindow& window) {
+    if (!trackRecords_ || !window.series) return;
+    window.trackRecord =
+        trackRecords_->read(std::to_string(static_cast<int>(kind)) + "/" + window.windowID,
+                            *window.series, window.rhythm, calendar_);
+}
+
+void ProviderBoard::updateTrackRecords() {
+    if (!trackRecords_) return;
+    // A new snapshot: readers may still hold the one before.
+    auto updated = std::make_shared<BoardOutlooks>(*outlooks_);
+    for (BoardProvider& provider : updated->providers) {
+        for (BoardWindow& window : provider.windows) readTrackRecord(provider.provider, window);
+    }
+    outlooks_ = std::move(updated);
+}
+
 void ProviderBoard::recompute(platform::Date now) {
     auto made = std::make_shared<BoardOutlooks>();
     made->computedAt = now;
@@ -101,11 +118,7 @@ void ProviderBoard::recompute(platform::Date now) {
                         *read.outlook.forecast, read.outlook.analytics.remainingPercent,
                         read.outlook.analytics.now, calendar_);
                 }
-                if (trackRecords_ && read.series) {
-                    read.trackRecord = trackRecords_->read(
-                        std::to_string(static_cast<int>(kind)) + "/" + window.id, *read.series,
-                        read.rhythm, calendar_);
-                }
+                readTrackRecord(kind, read);
                 if (!failed) read.pace = forecast::WindowPace::make(window, now);
                 provider.windows.push_back(std::move(read));
             }

@@ -114,14 +114,16 @@ class ProviderBoard {
     // works them out; the application gives it a background thread). Off until this is called.
     void setTrackRecords(std::unique_ptr<TrackRecordCache> cache, platform::Date now);
     TrackRecordCache* trackRecords() const { return trackRecords_.get(); }
-    // Reads the track records again once their thread has worked new ones out.
-    void updateTrackRecords(platform::Date now) { recompute(now); }
+    // Reads the track records again once their thread has worked new ones out; nothing else
+    // of the outlooks is worked out again.
+    void updateTrackRecords();
 
     // How many window outlooks (each with its forecast) were computed so far.
     std::size_t outlooksComputed() const { return outlooksComputed_; }
 
   private:
     void recompute(platform::Date now);
+    void readTrackRecord(model::ProviderKind kind, BoardWindow& window);
 
     UsageHistory& history_;
     platform::Calendar calendar_;

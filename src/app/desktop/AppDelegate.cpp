@@ -140,7 +140,7 @@ void AppDelegate::refresh() {
 
 void AppDelegate::showTrackRecords() {
     if (terminated_) return;
-    board_.updateTrackRecords(dependencies_.clock.now());
+    board_.updateTrackRecords();
     publishStatus();
     updatePopover();
 }

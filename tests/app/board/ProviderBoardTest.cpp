@@ -276,7 +276,9 @@ TEST_F(ProviderBoardTest, BackgroundTrackRecordsNeverHoldARefreshUp) {
     EXPECT_EQ(board_.trackRecords()->runs(), 1u);
     // The owner hears once that it is done and reads it without a refresh.
     EXPECT_EQ(finished, 1);
-    board_.updateTrackRecords(kNow + 30);
+    const std::size_t computed = board_.outlooksComputed();
+    board_.updateTrackRecords();
+    EXPECT_EQ(board_.outlooksComputed(), computed);
     EXPECT_EQ(board_.outlook(ProviderKind::codex)->windows.front().trackRecord,
               (forecast::BacktestResult{0, std::nullopt, true}));
     // The next refresh reads the finished record and asks for no new one.
