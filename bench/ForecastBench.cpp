@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "forecast/RhythmForecaster.h"
+#include "forecast/ForecastSimulator.h"
 #include "history/RhythmHistory.h"
 #include "platform/Calendar.h"
 
@@ -40,7 +40,7 @@ void forecastOver(benchmark::State& state, double horizonSeconds) {
     const Calendar calendar("Europe/Berlin");
     const std::optional<RhythmHistory> history = fullRhythm(calendar);
     for (auto _ : state) {
-        auto result = kestrane::forecast::RhythmForecaster::forecast(
+        auto result = kestrane::forecast::ForecastSimulator::forecast(
             history, kNow, kNow + horizonSeconds, 60, 2.5, calendar, 512);
         if (!result) state.SkipWithError("no forecast");
         benchmark::DoNotOptimize(result);

@@ -9,7 +9,7 @@
 
 #include "history/UsageAnalytics.h"
 #include "platform/Calendar.h"
-#include "ui/QuotaTheme.h"
+#include "ui/PanelTheme.h"
 #include "ui/UsageChartView.h"
 
 namespace {
@@ -78,7 +78,7 @@ void paintChart(benchmark::State& state, UsageChartView::Style style, bool hover
     }
     QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
     for (auto _ : state) {
-        image.fill(kestrane::ui::QuotaTheme::card().resolve(false));
+        image.fill(kestrane::ui::PanelTheme::card().resolve(false));
         view.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
         benchmark::DoNotOptimize(image.constBits());
     }

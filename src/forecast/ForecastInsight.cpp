@@ -30,12 +30,12 @@ std::string shortageGuidance(double remaining, double medianDemand) {
 
 }  // namespace
 
-std::pair<long long, long long> ForecastInsight::rangeBounds(const RhythmForecast& forecast) {
+std::pair<long long, long long> ForecastInsight::rangeBounds(const QuotaForecast& forecast) {
     return {static_cast<long long>(std::floor(forecast.lowerRemaining)),
             static_cast<long long>(std::ceil(forecast.upperRemaining))};
 }
 
-ForecastInsight ForecastInsight::make(const RhythmForecast& forecast, double remaining,
+ForecastInsight ForecastInsight::make(const QuotaForecast& forecast, double remaining,
                                       platform::Date now, const platform::Calendar& calendar) {
     const double lower = forecast.lowerRemaining;
     const double median = forecast.medianRemaining;

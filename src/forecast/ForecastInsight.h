@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "forecast/RhythmForecast.h"
+#include "forecast/QuotaForecast.h"
 #include "platform/Calendar.h"
 #include "platform/Date.h"
 
@@ -22,15 +22,15 @@ struct ForecastInsight {
     std::optional<std::string> range;
 
     // `remaining` is the window's current remaining percent, the one the forecast used.
-    static ForecastInsight make(const RhythmForecast& forecast, double remaining,
-                                platform::Date now, const platform::Calendar& calendar);
+    static ForecastInsight make(const QuotaForecast& forecast, double remaining, platform::Date now,
+                                const platform::Calendar& calendar);
 
     // The whole percents of the range line: the lower remainder rounded down, the upper one
     // rounded up. The line is shown when the first is below the second and the second is 1 or
     // more.
-    static std::pair<long long, long long> rangeBounds(const RhythmForecast& forecast);
+    static std::pair<long long, long long> rangeBounds(const QuotaForecast& forecast);
     // The verdict warns that the limit may run out before the reset (Tone::shortage).
-    static bool warnsOfShortage(const RhythmForecast& forecast) {
+    static bool warnsOfShortage(const QuotaForecast& forecast) {
         return forecast.medianExhaustionDate.has_value();
     }
 

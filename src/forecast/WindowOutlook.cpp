@@ -1,6 +1,6 @@
 #include "forecast/WindowOutlook.h"
 
-#include "forecast/RhythmForecaster.h"
+#include "forecast/ForecastSimulator.h"
 
 namespace kestrane::forecast {
 
@@ -15,7 +15,7 @@ WindowOutlook WindowOutlook::make(const model::LimitWindow& window,
     return outlook;
 }
 
-std::optional<RhythmForecast> WindowOutlook::forecastFor(
+std::optional<QuotaForecast> WindowOutlook::forecastFor(
     const history::UsageAnalytics& analytics, const std::optional<history::RhythmHistory>& rhythm,
     std::optional<platform::Date> resetsAt, const platform::Calendar& calendar) {
     if (!rhythm || analytics.isStale() || !(analytics.remainingPercent > 0)) return std::nullopt;
@@ -26,8 +26,8 @@ std::optional<RhythmForecast> WindowOutlook::forecastFor(
     // The forecast starts where the data ends, not at the moment it is looked at.
     const platform::Date from =
         analytics.samples.empty() ? analytics.now : analytics.samples.back().date;
-    return RhythmForecaster::forecast(rhythm, from, resetsAt, analytics.remainingPercent,
-                                      recentRate, calendar);
+    return ForecastSimulator::forecast(rhythm, from, resetsAt, analytics.remainingPercent,
+                                       recentRate, calendar);
 }
 
 }  // namespace kestrane::forecast

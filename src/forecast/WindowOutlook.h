@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "forecast/RhythmForecast.h"
+#include "forecast/QuotaForecast.h"
 #include "history/RhythmHistory.h"
 #include "history/UsageAnalytics.h"
 #include "history/UsageSeries.h"
@@ -18,7 +18,7 @@ namespace kestrane::forecast {
 // never disagree about whether a forecast exists.
 struct WindowOutlook {
     history::UsageAnalytics analytics;
-    std::optional<RhythmForecast> forecast;
+    std::optional<QuotaForecast> forecast;
 
     // `isUnavailable`: the provider's last fetch failed (the figures are the old ones).
     static WindowOutlook make(const model::LimitWindow& window,
@@ -28,7 +28,7 @@ struct WindowOutlook {
                               const platform::Calendar& calendar);
 
     // The forecast for analytics already built; none for stale data or an empty window.
-    static std::optional<RhythmForecast> forecastFor(
+    static std::optional<QuotaForecast> forecastFor(
         const history::UsageAnalytics& analytics,
         const std::optional<history::RhythmHistory>& rhythm, std::optional<platform::Date> resetsAt,
         const platform::Calendar& calendar);

@@ -42,27 +42,27 @@ bool startsWithProvider(std::string_view key, model::ProviderKind provider) {
 
 }  // namespace
 
-UsageHistoryStore::UsageHistoryStore(std::optional<std::filesystem::path> fileURL, Date now,
+UsageHistoryStore::UsageHistoryStore(std::optional<std::filesystem::path> filePath, Date now,
                                      platform::Calendar calendar,
                                      std::optional<BackgroundSaving> background)
-    : fileURL_(std::move(fileURL)), calendar_(std::move(calendar)) {
-    if (!fileURL_) return;
+    : filePath_(std::move(filePath)), calendar_(std::move(calendar)) {
+    if (!filePath_) return;
     std::error_code error;
-    if (const auto folder = fileURL_->parent_path(); !folder.empty()) {
+    if (const auto folder = filePath_->parent_path(); !folder.empty()) {
         std::filesystem::create_directories(folder, error);
     }
-    auto [outcome, lock] = platform::FileLock::tryAcquire(fileURL_->string() + ".lock");
+    auto [outcome, lock] = platform::FileLock::tryAcquire(filePath_->string() + ".lock");
     // Without lock support here (a read-only folder, a file system without locks) there is no
     // one to share the file with that we could know of: saving reports its own failure.
     readOnly_ = outcome == platform::FileLock::Outcome::heldElsewhere;
     lock_ = std::move(lock);
     // Temporary files of a save that was killed; only the writer may tell them from a save
     // in progress.
-    if (!readOnly_) platform::removeAtomicWriteLeftovers(*fileURL_);
+    if (!readOnly_) platform::removeAtomicWriteLeftovers(*filePath_);
     if (readOnly_) persistenceError_ = std::string(otherWriterText);
 
     // A reader may meet the writer replacing the files between its reads, and reads again.
-    LoadedHistory loaded = loadHistoryFiles(*fileURL_, kMaximumFileBytes, readOnly_);
+    LoadedHistory loaded = loadHistoryFiles(*filePath_, kMaximumFileBytes, readOnly_);
     archive_ = std::move(loaded.archive);
     if (loaded.files.unreadableArchive && !readOnly_) {
         persistenceError_ = std::string(readErrorText);
@@ -71,12 +71,12 @@ UsageHistoryStore::UsageHistoryStore(std::optional<std::filesystem::path> fileUR
         // The writer starts from what the files hold; what loading changes below goes to it
         // as changes.
         writer_ = std::make_unique<BackgroundHistoryWriter>(
-            *fileURL_, loaded.files, archive_,
+            *filePath_, loaded.files, archive_,
             BackgroundHistoryWriter::Options{background->journalLimit,
                                              std::move(background->beforeWrite)});
         tracking_ = true;
     } else if (!readOnly_) {
-        files_ = std::make_unique<HistoryFileWriter>(*fileURL_, loaded.files);
+        files_ = std::make_unique<HistoryFileWriter>(*filePath_, loaded.files);
     }
     if (loaded.files.unreadableArchive) return;
     const bool droppedFuture = dropFutureEntries(now);
@@ -115,7 +115,7 @@ void UsageHistoryStore::finishWriting() {
     changes_.clear();
 }
 
-std::filesystem::path UsageHistoryStore::defaultFileURL(const platform::Environment& environment) {
+std::filesystem::path UsageHistoryStore::defaultFilePath(const platform::Environment& environment) {
     std::filesystem::path base;
     // Only an absolute $XDG_DATA_HOME counts; a relative one is to be ignored.
     if (const auto xdg = environment.value("XDG_DATA_HOME");
@@ -519,7 +519,7 @@ void UsageHistoryStore::prune(Date now) {
 }
 
 void UsageHistoryStore::save(Date now) {
-    if (!fileURL_ || readOnly_) return;
+    if (!filePath_ || readOnly_) return;
     if (writer_) {
         flushChanges(now);
         return;

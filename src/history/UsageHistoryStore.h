@@ -65,12 +65,12 @@ class UsageHistoryStore {
         "История уже ведётся другим запущенным экземпляром Kestrane: этот экземпляр её не "
         "записывает.";
 
-    // `fileURL` absent keeps the history in memory only. Loads the file when it exists; a file
+    // `filePath` absent keeps the history in memory only. Loads the file when it exists; a file
     // that cannot be read leaves an empty history and the read error text, and is renamed to
     // "<name>.unreadable-<UTC date-time>" before the first save. Samples and rhythm hours
     // dated more than `futureTolerance` after `now` are dropped. When another store holds
     // the file's lock, this one reads it but never writes (otherWriterText).
-    UsageHistoryStore(std::optional<std::filesystem::path> fileURL, platform::Date now,
+    UsageHistoryStore(std::optional<std::filesystem::path> filePath, platform::Date now,
                       platform::Calendar calendar,
                       std::optional<BackgroundSaving> background = std::nullopt);
     // With BackgroundSaving: completes the writes handed over, then folds the journal in.
@@ -80,7 +80,7 @@ class UsageHistoryStore {
 
     // "Kestrane/usage-history-v1.json" in the user's data folder ($XDG_DATA_HOME, else
     // ~/.local/share).
-    static std::filesystem::path defaultFileURL(const platform::Environment& environment);
+    static std::filesystem::path defaultFilePath(const platform::Environment& environment);
 
     // Adds one successful fetch and saves. Snapshots not newer than what is stored are ignored.
     // `now` is the machine's clock: a snapshot dated more than `futureTolerance` after it is
@@ -153,7 +153,7 @@ class UsageHistoryStore {
     void noteWholeSeries(const std::string& key, const UsageSeries& series);
     void noteWholeRhythm(const std::string& key, const RhythmHistory& rhythm);
 
-    std::optional<std::filesystem::path> fileURL_;
+    std::optional<std::filesystem::path> filePath_;
     std::optional<platform::FileLock> lock_;
     bool readOnly_ = false;
     platform::Calendar calendar_;

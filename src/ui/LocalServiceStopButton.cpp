@@ -4,7 +4,7 @@ namespace kestrane::ui {
 
 LocalServiceStopButton::LocalServiceStopButton(const QString& title, QString serviceID,
                                                QWidget* parent)
-    : PanelButton(title, QString(), QuotaTheme::warning(), parent),
+    : PanelButton(title, QString(), PanelTheme::warning(), parent),
       serviceID_(std::move(serviceID)) {
     setBezel(Bezel::rounded);
     setFontPixelSize(11);

@@ -9,9 +9,9 @@
 #include "platform/ByteCountFormatter.h"
 #include "ui/LocalServiceStopButton.h"
 #include "ui/PanelButton.h"
+#include "ui/PanelSurface.h"
+#include "ui/PanelTheme.h"
 #include "ui/PanelWidgetKit.h"
-#include "ui/QuotaSurface.h"
-#include "ui/QuotaTheme.h"
 
 namespace kestrane::ui {
 
@@ -56,7 +56,7 @@ QWidget* LocalServicesScreen::make() const {
 }
 
 QWidget* LocalServicesScreen::makeToolbar(QWidget* parent) const {
-    QuotaSurface* toolbar = Kit::makeCard(QuotaTheme::panel(), 42, parent);
+    PanelSurface* toolbar = Kit::makeCard(PanelTheme::panel(), 42, parent);
     toolbar->setObjectName(QStringLiteral("servicesToolbar"));
     auto* row = new QHBoxLayout(toolbar);
     row->setContentsMargins(16, 9, 12, 9);
@@ -72,12 +72,12 @@ QWidget* LocalServicesScreen::makeToolbar(QWidget* parent) const {
     } else {
         status = QStringLiteral("Только пользовательские dev-сервисы");
     }
-    QLabel* statusLabel = Kit::makeLabel(status, 10, QFont::Normal, QuotaTheme::text(), toolbar);
+    QLabel* statusLabel = Kit::makeLabel(status, 10, QFont::Normal, PanelTheme::text(), toolbar);
     statusLabel->setObjectName(QStringLiteral("servicesStatus"));
     row->addWidget(statusLabel);
     row->addStretch();
     auto* refresh =
-        new PanelButton(QString(), QStringLiteral("arrow.clockwise"), QuotaTheme::text(), toolbar);
+        new PanelButton(QString(), QStringLiteral("arrow.clockwise"), PanelTheme::text(), toolbar);
     refresh->setFixedSize(24, 24);
     refresh->setSymbolSize(13);
     refresh->setAccessibleName(QStringLiteral("Обновить список"));
@@ -91,7 +91,7 @@ QWidget* LocalServicesScreen::makeToolbar(QWidget* parent) const {
 }
 
 QWidget* LocalServicesScreen::makeServiceCard(const LocalService& service, QWidget* parent) const {
-    QuotaSurface* card = Kit::makeCard(QuotaTheme::card(), 150, parent);
+    PanelSurface* card = Kit::makeCard(PanelTheme::card(), 150, parent);
     const QString id = Kit::toQString(service.id());
     card->setObjectName(QStringLiteral("service:") + id);
     QVBoxLayout* stack = Kit::makeCardStack(card, 7);
@@ -108,15 +108,15 @@ QWidget* LocalServicesScreen::makeServiceCard(const LocalService& service, QWidg
                                         : stopping ? QStringLiteral("Останавливается...")
                                                    : QStringLiteral("Работает"),
                                         9, QFont::DemiBold,
-                                        stopped    ? QuotaTheme::muted()
-                                        : stopping ? QuotaTheme::warning()
-                                                   : QuotaTheme::running(),
+                                        stopped    ? PanelTheme::muted()
+                                        : stopping ? PanelTheme::warning()
+                                                   : PanelTheme::running(),
                                         titleRow);
     statusWord->setObjectName(QStringLiteral("serviceStatus"));
     statusWord->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     const QString fullName = Kit::toQString(service.name);
     const int nameRoom = Kit::textWidth - 8 - statusWord->sizeHint().width();
-    QLabel* name = Kit::makeElidedLabel(fullName, 13, QFont::Bold, QuotaTheme::text(), nameRoom,
+    QLabel* name = Kit::makeElidedLabel(fullName, 13, QFont::Bold, PanelTheme::text(), nameRoom,
                                         Qt::ElideMiddle, titleRow);
     name->setObjectName(QStringLiteral("serviceName"));
     titles->addWidget(name);
@@ -133,7 +133,7 @@ QWidget* LocalServicesScreen::makeServiceCard(const LocalService& service, QWidg
     } else {
         address = QStringLiteral("Без TCP-порта • PID ") + pid;
     }
-    QLabel* addressLabel = Kit::makeLabel(address, 10, QFont::DemiBold, QuotaTheme::text(), card);
+    QLabel* addressLabel = Kit::makeLabel(address, 10, QFont::DemiBold, PanelTheme::text(), card);
     addressLabel->setObjectName(QStringLiteral("serviceAddress"));
     stack->addWidget(addressLabel);
 
@@ -150,7 +150,7 @@ QWidget* LocalServicesScreen::makeServiceCard(const LocalService& service, QWidg
     if (!metrics.isEmpty()) {
         QLabel* line =
             Kit::makeWrappingLabel(Kit::keepUnitsWithNumbers(metrics.join(QStringLiteral(" • "))),
-                                   9, QFont::Normal, QuotaTheme::muted(), Kit::textWidth, card);
+                                   9, QFont::Normal, PanelTheme::muted(), Kit::textWidth, card);
         line->setObjectName(QStringLiteral("serviceMetrics"));
         stack->addWidget(line);
     }
@@ -160,13 +160,13 @@ QWidget* LocalServicesScreen::makeServiceCard(const LocalService& service, QWidg
         project = Kit::makeWrappingLabel(
             QStringLiteral("Проект: ") + Kit::toQString(service.project->name) + QLatin1Char('\n') +
                 abbreviatedHome(service.project->path),
-            9, QFont::Medium, QuotaTheme::muted(), Kit::textWidth, card);
+            9, QFont::Medium, PanelTheme::muted(), Kit::textWidth, card);
     } else {
         QString text = QStringLiteral("Проект: неразобранный");
         if (service.workingDirectory) {
             text += QStringLiteral(" • ") + abbreviatedHome(*service.workingDirectory);
         }
-        project = Kit::makeWrappingLabel(text, 9, QFont::Medium, QuotaTheme::warning(),
+        project = Kit::makeWrappingLabel(text, 9, QFont::Medium, PanelTheme::warning(),
                                          Kit::textWidth, card);
     }
     project->setObjectName(QStringLiteral("serviceProject"));
@@ -174,7 +174,7 @@ QWidget* LocalServicesScreen::makeServiceCard(const LocalService& service, QWidg
 
     QLabel* command =
         Kit::makeWrappingLabel(QStringLiteral("Команда: ") + Kit::toQString(service.command), 9,
-                               QFont::Normal, QuotaTheme::muted(), Kit::textWidth, card);
+                               QFont::Normal, PanelTheme::muted(), Kit::textWidth, card);
     command->setObjectName(QStringLiteral("serviceCommand"));
     stack->addWidget(command);
 

@@ -12,11 +12,11 @@
 #include "history/RecentUsageInsight.h"
 #include "model/DateFormatting.h"
 #include "ui/PanelButton.h"
+#include "ui/PanelSurface.h"
+#include "ui/PanelTheme.h"
 #include "ui/PanelWidgetKit.h"
 #include "ui/ProviderMarkView.h"
-#include "ui/QuotaSegmentedControl.h"
-#include "ui/QuotaSurface.h"
-#include "ui/QuotaTheme.h"
+#include "ui/SegmentedControl.h"
 #include "ui/UsageBarView.h"
 #include "ui/WindowButton.h"
 #include "ui/WindowChooser.h"
@@ -46,13 +46,13 @@ QWidget* OverviewScreen::make() const {
 
     const ProviderViewState* selected = state_.selected;
     if (!selected) {
-        QuotaSurface* card = Kit::makeMessageCard(
+        PanelSurface* card = Kit::makeMessageCard(
             QStringLiteral("Подключите первый сервис"),
             QStringLiteral("Выберите провайдеров в настройках. Лимиты появятся здесь после входа "
                            "в их приложения."),
             document);
         auto* choose = new PanelButton(QStringLiteral("Выбрать провайдеров"), QString(),
-                                       QuotaTheme::text(), card);
+                                       PanelTheme::text(), card);
         choose->setBezel(PanelButton::Bezel::rounded);
         choose->setObjectName(QStringLiteral("chooseProviders"));
         QObject::connect(choose, &QAbstractButton::clicked, &context_.owner,
@@ -73,8 +73,8 @@ QWidget* OverviewScreen::make() const {
     }
     if (labels.size() >= 2) {
         if (QLabel* advice = makeRecommendation(document)) stack->addWidget(advice);
-        auto* providers = new QuotaSegmentedControl(labels, Kit::documentWidth,
-                                                    context_.actions.providerSelected, document);
+        auto* providers = new SegmentedControl(labels, Kit::documentWidth,
+                                               context_.actions.providerSelected, document);
         providers->setSelectedSegment(selectedSegment);
         providers->setObjectName(QStringLiteral("providerSwitch"));
         providers->setAccessibleName(QStringLiteral("Провайдер"));
@@ -85,7 +85,7 @@ QWidget* OverviewScreen::make() const {
         // The history could not be saved or read: the chart and forecast may lag behind.
         QLabel* warning =
             Kit::makeWrappingLabel(Kit::toQString(*state_.historyError), 10, QFont::Normal,
-                                   QuotaTheme::warning(), Kit::documentWidth, document);
+                                   PanelTheme::warning(), Kit::documentWidth, document);
         warning->setObjectName(QStringLiteral("history-error"));
         stack->addWidget(warning);
     }
@@ -97,7 +97,7 @@ QLabel* OverviewScreen::makeRecommendation(QWidget* parent) const {
     const auto& recommendation = state_.outlooks->recommendation;
     if (!recommendation) return nullptr;
     QLabel* line = Kit::makeWrappingLabel(Kit::toQString(recommendation->text), 11, QFont::Normal,
-                                          QuotaTheme::text(), Kit::documentWidth, parent);
+                                          PanelTheme::text(), Kit::documentWidth, parent);
     line->setObjectName(QStringLiteral("service-recommendation"));
     return line;
 }
@@ -121,14 +121,14 @@ QWidget* OverviewScreen::makeProviderHeader(const ProviderViewState& state, QWid
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(7);
-    row->addWidget(new ProviderMarkView(state.provider, 20, QuotaTheme::text(), header));
+    row->addWidget(new ProviderMarkView(state.provider, 20, PanelTheme::text(), header));
     QLabel* name = Kit::makeLabel(Kit::displayName(state.provider), 15, QFont::Normal,
-                                  QuotaTheme::text(), header);
+                                  PanelTheme::text(), header);
     name->setObjectName(QStringLiteral("providerName"));
     row->addWidget(name);
     if (state.usage && state.usage->plan && !state.usage->plan->empty()) {
         const QString plan = Kit::toQString(*state.usage->plan);
-        QLabel* label = Kit::makeElidedLabel(plan, 10, QFont::Normal, QuotaTheme::muted(), 90,
+        QLabel* label = Kit::makeElidedLabel(plan, 10, QFont::Normal, PanelTheme::muted(), 90,
                                              Qt::ElideRight, header);
         label->setObjectName(QStringLiteral("plan"));
         row->addWidget(label);
@@ -146,7 +146,7 @@ QWidget* OverviewScreen::makeUsageCard(const ProviderViewState& state, QWidget* 
     if (usage.windows.empty()) {
         stack->addWidget(makeProviderHeader(state, card));
         QLabel* none = Kit::makeLabel(QStringLiteral("Активные лимиты не найдены"), 12,
-                                      QFont::Normal, QuotaTheme::muted(), card);
+                                      QFont::Normal, PanelTheme::muted(), card);
         none->setObjectName(QStringLiteral("noWindows"));
         stack->addWidget(none);
         return card;
@@ -169,7 +169,7 @@ QWidget* OverviewScreen::makeUsageCard(const ProviderViewState& state, QWidget* 
     // Beside the reset: how fast the window goes against an even spread over its length.
     if (read && read->pace && !state.error) {
         QLabel* pace = Kit::makeWrappingLabel(Kit::toQString(read->pace->text()), 11, QFont::Normal,
-                                              QuotaTheme::muted(), Kit::textWidth, card);
+                                              PanelTheme::muted(), Kit::textWidth, card);
         pace->setObjectName(QStringLiteral("paceLine"));
         const QString help = QStringLiteral(
             "Сравнение израсходованной доли лимита с долей прошедшего периода. Разница до "
@@ -187,7 +187,7 @@ QWidget* OverviewScreen::makeUsageCard(const ProviderViewState& state, QWidget* 
         stack->addWidget(Kit::makeDivider(card));
         QLabel* summary =
             Kit::makeWrappingLabel(Kit::keepUnitsWithNumbers(Kit::toQString(insight->text)), 11,
-                                   QFont::Normal, QuotaTheme::text(), Kit::documentWidth, card);
+                                   QFont::Normal, PanelTheme::text(), Kit::documentWidth, card);
         summary->setObjectName(QStringLiteral("recent-usage-summary"));
         stack->addWidget(summary);
     }
@@ -197,7 +197,7 @@ QWidget* OverviewScreen::makeUsageCard(const ProviderViewState& state, QWidget* 
     if (state.error) {
         QLabel* stale = Kit::makeWrappingLabel(
             QStringLiteral("Данные не обновились. ") + Kit::toQString(*state.error), 11,
-            QFont::Normal, QuotaTheme::warning(), Kit::textWidth, card);
+            QFont::Normal, PanelTheme::warning(), Kit::textWidth, card);
         stale->setObjectName(QStringLiteral("staleWarning"));
         stack->addWidget(stale);
     }
@@ -215,7 +215,7 @@ QWidget* OverviewScreen::makeTopRow(const ProviderViewState& state, QWidget* par
     topRow->addStretch();
     const QString selectedTitle = periodTitle(state.provider, window);
     if (windows.size() == 1) {
-        QLabel* label = Kit::makeElidedLabel(selectedTitle, 11, QFont::Normal, QuotaTheme::muted(),
+        QLabel* label = Kit::makeElidedLabel(selectedTitle, 11, QFont::Normal, PanelTheme::muted(),
                                              210, Qt::ElideRight, top);
         label->setObjectName(QStringLiteral("windowTitle"));
         topRow->addWidget(label);
@@ -251,11 +251,11 @@ void OverviewScreen::addFigure(QVBoxLayout* stack, QWidget* card, const model::L
     QLabel* figure = Kit::makeLabel(
         resetPassed ? QStringLiteral("--")
                     : QString::number(model::roundedPercent(remaining)) + QStringLiteral("%"),
-        56, QFont::Medium, QuotaTheme::text(), figureRow);
+        56, QFont::Medium, PanelTheme::text(), figureRow);
     figure->setObjectName(QStringLiteral("figure"));
     QLabel* caption =
         Kit::makeLabel(resetPassed ? QStringLiteral("ожидаем сброс") : QStringLiteral("осталось"),
-                       13, QFont::Normal, QuotaTheme::muted(), figureRow);
+                       13, QFont::Normal, PanelTheme::muted(), figureRow);
     caption->setObjectName(QStringLiteral("figureCaption"));
     caption->setContentsMargins(
         0, 0, 0, std::max(0, figure->fontMetrics().descent() - caption->fontMetrics().descent()));
@@ -284,14 +284,14 @@ void OverviewScreen::addFigure(QVBoxLayout* stack, QWidget* card, const model::L
     }
     QLabel* resetLine =
         Kit::makeWrappingLabel(Kit::keepUnitsWithNumbers(resetText), 11, QFont::Normal,
-                               QuotaTheme::muted(), Kit::textWidth, card);
+                               PanelTheme::muted(), Kit::textWidth, card);
     resetLine->setObjectName(QStringLiteral("resetLine"));
     stack->addWidget(resetLine);
 }
 
 QWidget* OverviewScreen::makeForecast(const app::BoardWindow* read, QWidget* parent) const {
     if (!read || !read->outlook.forecast || !read->insight) return nullptr;
-    const forecast::RhythmForecast* forecast = &*read->outlook.forecast;
+    const forecast::QuotaForecast* forecast = &*read->outlook.forecast;
     const forecast::ForecastInsight& insight = *read->insight;
 
     auto* block = Kit::makeTransparent(parent);
@@ -306,10 +306,10 @@ QWidget* OverviewScreen::makeForecast(const app::BoardWindow* read, QWidget* par
         line->setObjectName(QString::fromLatin1(name));
         stack->addWidget(line);
     };
-    addLine(insight.title, 13, QuotaTheme::text(), "forecastTitle");
+    addLine(insight.title, 13, PanelTheme::text(), "forecastTitle");
     stack->addSpacing(2);  // 6 after the title in all
-    addLine(insight.outcome, 11, QuotaTheme::text(), "forecastOutcome");
-    addLine(insight.guidance, 11, QuotaTheme::muted(), "forecastGuidance");
+    addLine(insight.outcome, 11, PanelTheme::text(), "forecastOutcome");
+    addLine(insight.guidance, 11, PanelTheme::muted(), "forecastGuidance");
     const QString days = QString::number(forecast->historyDays);
     const QString footnote =
         insight.range ? Kit::toQString(*insight.range) + QStringLiteral(" · ") + days +
@@ -318,7 +318,7 @@ QWidget* OverviewScreen::makeForecast(const app::BoardWindow* read, QWidget* par
                             (forecast->usesWeekdayPattern ? QStringLiteral("учтены дни недели")
                                                           : QStringLiteral("часы работы и паузы"));
     QLabel* note = Kit::makeWrappingLabel(Kit::keepUnitsWithNumbers(footnote), 9, QFont::Normal,
-                                          QuotaTheme::muted(), Kit::textWidth, block);
+                                          PanelTheme::muted(), Kit::textWidth, block);
     note->setObjectName(QStringLiteral("forecastFootnote"));
     const QString help = QStringLiteral(
         "Прогноз основан на вашей локальной истории. Распорядок дополняется завершенными днями; "
@@ -335,7 +335,7 @@ void OverviewScreen::addTrackRecord(QVBoxLayout* stack, QWidget* parent,
                                     const forecast::BacktestResult& result) const {
     QLabel* line =
         Kit::makeWrappingLabel(Kit::toQString(forecast::ForecastBacktest::describe(result)), 9,
-                               QFont::Normal, QuotaTheme::muted(), Kit::textWidth, parent);
+                               QFont::Normal, PanelTheme::muted(), Kit::textWidth, parent);
     line->setObjectName(QStringLiteral("forecastTrackRecord"));
     QString help = QStringLiteral(
         "Прогноз проверен на прошлых циклах этого лимита: на четверти, половине и трех "
@@ -362,9 +362,8 @@ void OverviewScreen::addChart(QVBoxLayout* stack, QWidget* card,
     styleRow->setFixedWidth(Kit::documentWidth);
     auto* styleLayout = new QHBoxLayout(styleRow);
     styleLayout->setContentsMargins(0, 0, 0, 0);
-    auto* styleControl =
-        new QuotaSegmentedControl({QStringLiteral("Остаток"), QStringLiteral("Темп")}, 144,
-                                  context_.actions.chartStyleSelected, styleRow);
+    auto* styleControl = new SegmentedControl({QStringLiteral("Остаток"), QStringLiteral("Темп")},
+                                              144, context_.actions.chartStyleSelected, styleRow);
     styleControl->setSelectedSegment(state_.chartStyle == UsageChartView::Style::burn ? 1 : 0);
     styleControl->setAccessibleName(QStringLiteral("Вид графика"));
     styleControl->setObjectName(QStringLiteral("chartStyle"));
@@ -406,7 +405,7 @@ void OverviewScreen::addDetails(QVBoxLayout* stack, QWidget* card,
     const bool shown = state_.showsAccountDetails;
     auto* toggle = new PanelButton(
         shown ? QStringLiteral("Скрыть детали аккаунта") : QStringLiteral("Детали аккаунта"),
-        shown ? QStringLiteral("chevron.up") : QStringLiteral("chevron.down"), QuotaTheme::muted(),
+        shown ? QStringLiteral("chevron.up") : QStringLiteral("chevron.down"), PanelTheme::muted(),
         card);
     toggle->setFontPixelSize(10);
     toggle->setSymbolSize(9);
@@ -417,7 +416,7 @@ void OverviewScreen::addDetails(QVBoxLayout* stack, QWidget* card,
     if (!shown) return;
 
     const auto addDetail = [&](const QString& text, const QString& name) {
-        QLabel* line = Kit::makeWrappingLabel(text, 10, QFont::Normal, QuotaTheme::muted(),
+        QLabel* line = Kit::makeWrappingLabel(text, 10, QFont::Normal, PanelTheme::muted(),
                                               Kit::textWidth, card);
         line->setObjectName(name);
         stack->addWidget(line);

@@ -9,9 +9,9 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "ui/MenuBarBadgeRenderer.h"
 #include "ui/PanelWidgetKit.h"
 #include "ui/ProviderArtwork.h"
+#include "ui/TrayIconRenderer.h"
 
 namespace kestrane::ui {
 
@@ -112,7 +112,7 @@ QImage PanelButton::symbolImage(const QString& name, const QColor& color, qreal 
         painter.setRenderHint(QPainter::Antialiasing);
         image->paint(painter, QRectF(0, 0, pixels, pixels));
     }
-    QImage result = MenuBarBadgeRenderer::tinted(canvas, color);
+    QImage result = TrayIconRenderer::tinted(canvas, color);
     result.setDevicePixelRatio(devicePixelRatio);
     return result;
 }

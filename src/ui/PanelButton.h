@@ -3,7 +3,7 @@
 #include <QAbstractButton>
 #include <QString>
 
-#include "ui/QuotaTheme.h"
+#include "ui/PanelTheme.h"
 
 namespace kestrane::ui {
 

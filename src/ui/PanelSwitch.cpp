@@ -5,8 +5,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "ui/PanelTheme.h"
 #include "ui/PanelWidgetKit.h"
-#include "ui/QuotaTheme.h"
 
 namespace kestrane::ui {
 
@@ -42,18 +42,18 @@ void PanelSwitch::paintEvent(QPaintEvent*) {
         color.setAlphaF(alpha);
         return color;
     };
-    const QColor muted = QuotaTheme::muted().resolve(*this);
+    const QColor muted = PanelTheme::muted().resolve(*this);
     QPainterPath track;
     track.addRoundedRect(trackRect(), 10, 10);
     if (isChecked()) {
-        painter.fillPath(track, withAlpha(QuotaTheme::information().resolve(*this), a));
+        painter.fillPath(track, withAlpha(PanelTheme::information().resolve(*this), a));
     } else {
         painter.fillPath(track, withAlpha(muted, a * 0.18));
         painter.strokePath(track, QPen(withAlpha(muted, a * 0.22), 0.5));
     }
     QPainterPath knob;
     knob.addEllipse(knobRect());
-    painter.fillPath(knob, isChecked() ? withAlpha(QuotaTheme::background().resolve(*this), a)
+    painter.fillPath(knob, isChecked() ? withAlpha(PanelTheme::background().resolve(*this), a)
                                        : withAlpha(muted, a));
     if (hasFocus()) {
         // The focus ring follows the track.

@@ -10,7 +10,7 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
-#include "ui/QuotaSurface.h"
+#include "ui/PanelSurface.h"
 
 namespace kestrane::ui {
 
@@ -144,7 +144,7 @@ void PanelWidgetKit::paintFocusRing(QPainter& painter, const QRectF& around, qre
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath ring;
     ring.addRoundedRect(around.adjusted(1, 1, -1, -1), radius, radius);
-    painter.strokePath(ring, QPen(QuotaTheme::information().resolve(reference), 2));
+    painter.strokePath(ring, QPen(PanelTheme::information().resolve(reference), 2));
     painter.restore();
 }
 
@@ -162,14 +162,14 @@ QWidget* PanelWidgetKit::makeTransparent(QWidget* parent) {
     return widget;
 }
 
-QuotaSurface* PanelWidgetKit::makeCard(const NamedColor& fill, int minimumHeight, QWidget* parent) {
-    auto* card = new QuotaSurface(fill, std::nullopt, 10, parent);
+PanelSurface* PanelWidgetKit::makeCard(const NamedColor& fill, int minimumHeight, QWidget* parent) {
+    auto* card = new PanelSurface(fill, std::nullopt, 10, parent);
     card->setFixedWidth(documentWidth);
     card->setMinimumHeight(minimumHeight);
     return card;
 }
 
-QVBoxLayout* PanelWidgetKit::makeCardStack(QuotaSurface* card, int spacing) {
+QVBoxLayout* PanelWidgetKit::makeCardStack(PanelSurface* card, int spacing) {
     auto* outer = new QVBoxLayout(card);
     outer->setContentsMargins(16, 16, 16, 16);
     auto* stack = new QVBoxLayout;
@@ -180,38 +180,38 @@ QVBoxLayout* PanelWidgetKit::makeCardStack(QuotaSurface* card, int spacing) {
 }
 
 QWidget* PanelWidgetKit::makeDivider(QWidget* parent) {
-    auto* divider = new QuotaSurface(QuotaTheme::separator(), std::nullopt, 0, parent);
+    auto* divider = new PanelSurface(PanelTheme::separator(), std::nullopt, 0, parent);
     // Half a point: one device pixel on a doubled screen, a faint line on a single one.
     divider->setFixedSize(documentWidth, 1);
     divider->setObjectName(QStringLiteral("divider"));
     return divider;
 }
 
-QuotaSurface* PanelWidgetKit::makeMessageCard(const QString& title, const QString& message,
+PanelSurface* PanelWidgetKit::makeMessageCard(const QString& title, const QString& message,
                                               QWidget* parent) {
     return makeMessageCard(
         [&title](QWidget* card) {
-            QLabel* heading = makeLabel(title, 13, QFont::Normal, QuotaTheme::text(), card);
+            QLabel* heading = makeLabel(title, 13, QFont::Normal, PanelTheme::text(), card);
             heading->setObjectName(QStringLiteral("messageTitle"));
             return heading;
         },
         message, parent);
 }
 
-QuotaSurface* PanelWidgetKit::makeMessageCard(const std::function<QWidget*(QWidget*)>& makeHeading,
+PanelSurface* PanelWidgetKit::makeMessageCard(const std::function<QWidget*(QWidget*)>& makeHeading,
                                               const QString& message, QWidget* parent) {
-    QuotaSurface* card = makeCard(QuotaTheme::card(), 0, parent);
+    PanelSurface* card = makeCard(PanelTheme::card(), 0, parent);
     card->setObjectName(QStringLiteral("messageCard"));
     QVBoxLayout* stack = makeCardStack(card, 6);
     stack->addWidget(makeHeading(card));
     QLabel* text =
-        makeWrappingLabel(message, 10, QFont::Normal, QuotaTheme::muted(), textWidth, card);
+        makeWrappingLabel(message, 10, QFont::Normal, PanelTheme::muted(), textWidth, card);
     text->setObjectName(QStringLiteral("message"));
     stack->addWidget(text);
     return card;
 }
 
-QVBoxLayout* PanelWidgetKit::messageStack(QuotaSurface* card) {
+QVBoxLayout* PanelWidgetKit::messageStack(PanelSurface* card) {
     return static_cast<QVBoxLayout*>(card->layout()->itemAt(0)->layout());
 }
 

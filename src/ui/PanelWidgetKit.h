@@ -7,7 +7,7 @@
 #include <QString>
 
 #include "model/ProviderKind.h"
-#include "ui/QuotaTheme.h"
+#include "ui/PanelTheme.h"
 
 class QLabel;
 class QPainter;
@@ -16,7 +16,7 @@ class QWidget;
 
 namespace kestrane::ui {
 
-class QuotaSurface;
+class PanelSurface;
 
 // What every screen of the panel is built from, so the screens share one look: the widths of
 // the document, its fonts, labels, cards and dividers. Labels are always plain text: much of
@@ -67,18 +67,18 @@ class PanelWidgetKit {
     static QVBoxLayout* makeStack(QWidget* owner, int spacing);
     static QWidget* makeTransparent(QWidget* parent);
     // A rounded card, the document's width.
-    static QuotaSurface* makeCard(const NamedColor& fill, int minimumHeight, QWidget* parent);
+    static PanelSurface* makeCard(const NamedColor& fill, int minimumHeight, QWidget* parent);
     // The stack inside `card`, its content inset 16 on every side.
-    static QVBoxLayout* makeCardStack(QuotaSurface* card, int spacing);
+    static QVBoxLayout* makeCardStack(PanelSurface* card, int spacing);
     static QWidget* makeDivider(QWidget* parent);
     // A card with a heading over a wrapped message; the heading is a title or what
     // `makeHeading` builds on the card.
-    static QuotaSurface* makeMessageCard(const QString& title, const QString& message,
+    static PanelSurface* makeMessageCard(const QString& title, const QString& message,
                                          QWidget* parent);
-    static QuotaSurface* makeMessageCard(const std::function<QWidget*(QWidget*)>& makeHeading,
+    static PanelSurface* makeMessageCard(const std::function<QWidget*(QWidget*)>& makeHeading,
                                          const QString& message, QWidget* parent);
     // The stack a message card's heading and message sit in, for more below them.
-    static QVBoxLayout* messageStack(QuotaSurface* card);
+    static QVBoxLayout* messageStack(PanelSurface* card);
 };
 
 }  // namespace kestrane::ui

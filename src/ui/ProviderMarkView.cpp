@@ -5,8 +5,8 @@
 #include <QEvent>
 #include <QPainter>
 
-#include "ui/MenuBarBadgeRenderer.h"
 #include "ui/ProviderArtwork.h"
+#include "ui/TrayIconRenderer.h"
 
 namespace kestrane::ui {
 
@@ -29,7 +29,7 @@ void ProviderMarkView::paintEvent(QPaintEvent*) {
         painter.setRenderHint(QPainter::Antialiasing);
         mark->paint(painter, QRectF(QPointF(), QSizeF(canvas.size())));
     }
-    QImage tinted = MenuBarBadgeRenderer::tinted(canvas, tint_.resolve(*this));
+    QImage tinted = TrayIconRenderer::tinted(canvas, tint_.resolve(*this));
     tinted.setDevicePixelRatio(ratio);
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);

@@ -3,7 +3,7 @@
 #include <QWidget>
 
 #include "model/ProviderKind.h"
-#include "ui/QuotaTheme.h"
+#include "ui/PanelTheme.h"
 
 namespace kestrane::ui {
 

@@ -9,7 +9,7 @@
 namespace kestrane::ui {
 
 // What the panel shows of one provider. Its windows' history and forecasts are the board's
-// (see QuotaPopoverViewController::setOutlooks).
+// (see PanelContent::setOutlooks).
 struct ProviderViewState {
     model::ProviderKind provider = model::ProviderKind::codex;
     bool isEnabled = false;

@@ -6,11 +6,11 @@
 
 #include "platform/PlatformWords.h"
 #include "ui/PanelSwitch.h"
+#include "ui/PanelTheme.h"
 #include "ui/PanelWidgetKit.h"
 #include "ui/ProviderMarkView.h"
 #include "ui/ProviderSwitch.h"
-#include "ui/QuotaSegmentedControl.h"
-#include "ui/QuotaTheme.h"
+#include "ui/SegmentedControl.h"
 
 namespace kestrane::ui {
 
@@ -23,7 +23,7 @@ QWidget* SettingsScreen::make() const {
     document->setObjectName(QStringLiteral("settings"));
     QVBoxLayout* stack = Kit::makeStack(document, 12);
     stack->addWidget(Kit::makeLabel(Kit::toQString(platform::trayServicesTitle()), 12,
-                                    QFont::Normal, QuotaTheme::muted(), document));
+                                    QFont::Normal, PanelTheme::muted(), document));
     auto* rows = Kit::makeTransparent(document);
     QVBoxLayout* rowStack = Kit::makeStack(rows, 0);
     bool first = true;
@@ -59,8 +59,8 @@ QWidget* makeChoiceRow(const QString& title, const QString& name, const QStringL
     auto* layout = new QVBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    layout->addWidget(Kit::makeLabel(title, 12, QFont::Normal, QuotaTheme::text(), row));
-    auto* control = new QuotaSegmentedControl(labels, Kit::documentWidth, action, row);
+    layout->addWidget(Kit::makeLabel(title, 12, QFont::Normal, PanelTheme::text(), row));
+    auto* control = new SegmentedControl(labels, Kit::documentWidth, action, row);
     control->setObjectName(name);
     control->setAccessibleName(title);
     control->setSelectedSegment(selected);
@@ -96,7 +96,7 @@ QWidget* SettingsScreen::makeDesktopRows(QWidget* parent) const {
         loginLayout->setContentsMargins(0, 0, 0, 0);
         loginLayout->setSpacing(9);
         loginLayout->addWidget(Kit::makeLabel(QStringLiteral("Запускать при входе"), 12,
-                                              QFont::Normal, QuotaTheme::text(), login));
+                                              QFont::Normal, PanelTheme::text(), login));
         loginLayout->addStretch();
         auto* toggle = new PanelSwitch(QStringLiteral("Запускать при входе"), login);
         toggle->setObjectName(QStringLiteral("startAtLoginToggle"));
@@ -108,7 +108,7 @@ QWidget* SettingsScreen::makeDesktopRows(QWidget* parent) const {
         stack->addWidget(login);
         if (desktop_.startAtLoginError) {
             QLabel* error = Kit::makeWrappingLabel(Kit::toQString(*desktop_.startAtLoginError), 11,
-                                                   QFont::Normal, QuotaTheme::warning(),
+                                                   QFont::Normal, PanelTheme::warning(),
                                                    Kit::documentWidth, block);
             error->setObjectName(QStringLiteral("startAtLoginError"));
             stack->addWidget(error);
@@ -124,9 +124,9 @@ QWidget* SettingsScreen::makeRow(const ProviderViewState& state, QWidget* parent
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(9);
-    layout->addWidget(new ProviderMarkView(state.provider, 22, QuotaTheme::text(), row));
+    layout->addWidget(new ProviderMarkView(state.provider, 22, PanelTheme::text(), row));
     layout->addWidget(Kit::makeLabel(Kit::displayName(state.provider), 12, QFont::Normal,
-                                     QuotaTheme::text(), row));
+                                     PanelTheme::text(), row));
     layout->addStretch();
     auto* toggle = new ProviderSwitch(state.provider, row);
     toggle->setChecked(state.isEnabled);
@@ -153,9 +153,9 @@ QWidget* SettingsScreen::makeNotificationsBlock(QWidget* parent) const {
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
     texts->addWidget(
-        Kit::makeLabel(QStringLiteral("Уведомления"), 12, QFont::Normal, QuotaTheme::text(), row));
+        Kit::makeLabel(QStringLiteral("Уведомления"), 12, QFont::Normal, PanelTheme::text(), row));
     texts->addWidget(Kit::makeLabel(QStringLiteral("Когда лимит кончается или снова доступен"), 10,
-                                    QFont::Normal, QuotaTheme::muted(), row));
+                                    QFont::Normal, PanelTheme::muted(), row));
     layout->addLayout(texts);
     layout->addStretch();
     auto* toggle = new PanelSwitch(QStringLiteral("Уведомления"), row);
@@ -175,7 +175,7 @@ QWidget* SettingsScreen::makeNotificationsBlock(QWidget* parent) const {
         auto* lineLayout = new QHBoxLayout(line);
         lineLayout->setContentsMargins(0, 0, 0, 0);
         lineLayout->setSpacing(8);
-        lineLayout->addWidget(Kit::makeLabel(title, 11, QFont::Normal, QuotaTheme::muted(), line));
+        lineLayout->addWidget(Kit::makeLabel(title, 11, QFont::Normal, PanelTheme::muted(), line));
         lineLayout->addStretch();
         QStringList labels;
         int index = -1;
@@ -183,7 +183,7 @@ QWidget* SettingsScreen::makeNotificationsBlock(QWidget* parent) const {
             labels << QString::number(choices[i]) + QStringLiteral("%");
             if (choices[i] == selected) index = static_cast<int>(i);
         }
-        auto* control = new QuotaSegmentedControl(
+        auto* control = new SegmentedControl(
             labels, 44 * static_cast<int>(choices.size()),
             [action, choices](int segment) {
                 if (action && segment >= 0 && segment < static_cast<int>(choices.size())) {

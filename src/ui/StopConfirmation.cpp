@@ -15,8 +15,8 @@
 #include <QVBoxLayout>
 
 #include "ui/PanelButton.h"
+#include "ui/PanelTheme.h"
 #include "ui/PanelWidgetKit.h"
-#include "ui/QuotaTheme.h"
 
 namespace kestrane::ui {
 
@@ -64,12 +64,12 @@ StopConfirmation::StopConfirmation(const localservices::LocalService& service, Q
     stack->setContentsMargins(padding + markSide + 10, padding, padding, padding);
     stack->setSpacing(6);
     const int textWidth = cardWidth - 2 * padding - markSide - 10;
-    QLabel* title = Kit::makeWrappingLabel(message(service), 13, QFont::Bold, QuotaTheme::text(),
+    QLabel* title = Kit::makeWrappingLabel(message(service), 13, QFont::Bold, PanelTheme::text(),
                                            textWidth, card_);
     title->setObjectName(QStringLiteral("stopConfirmationMessage"));
     stack->addWidget(title);
     QLabel* details = Kit::makeWrappingLabel(informativeText(service), 10, QFont::Normal,
-                                             QuotaTheme::muted(), textWidth, card_);
+                                             PanelTheme::muted(), textWidth, card_);
     details->setObjectName(QStringLiteral("stopConfirmationDetails"));
     stack->addWidget(details);
     stack->addSpacing(6);
@@ -78,9 +78,9 @@ StopConfirmation::StopConfirmation(const localservices::LocalService& service, Q
     buttons->setSpacing(8);
     buttons->addStretch();
     // Made in Tab order: the default first.
-    stop_ = new PanelButton(QStringLiteral("Остановить"), QString(), QuotaTheme::warning(), card_);
+    stop_ = new PanelButton(QStringLiteral("Остановить"), QString(), PanelTheme::warning(), card_);
     stop_->setObjectName(QStringLiteral("confirmStop"));
-    cancel_ = new PanelButton(QStringLiteral("Отмена"), QString(), QuotaTheme::text(), card_);
+    cancel_ = new PanelButton(QStringLiteral("Отмена"), QString(), PanelTheme::text(), card_);
     cancel_->setObjectName(QStringLiteral("cancelStop"));
     for (PanelButton* button : {stop_, cancel_}) {
         button->setBezel(PanelButton::Bezel::rounded);
@@ -135,17 +135,17 @@ void StopConfirmation::place() {
 void StopConfirmation::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHints(QPainter::Antialiasing);
-    QColor scrim = QuotaTheme::background().resolve(*this);
+    QColor scrim = PanelTheme::background().resolve(*this);
     scrim.setAlphaF(0.7);
     painter.fillRect(rect(), scrim);
     const QRectF card = QRectF(card_->geometry()).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath cardPath;
     cardPath.addRoundedRect(card, 10, 10);
-    painter.fillPath(cardPath, QuotaTheme::card().resolve(*this));
-    painter.strokePath(cardPath, QPen(QuotaTheme::separator().resolve(*this), 1));
+    painter.fillPath(cardPath, PanelTheme::card().resolve(*this));
+    painter.strokePath(cardPath, QPen(PanelTheme::separator().resolve(*this), 1));
 
     // The warning mark: a rounded triangle with an exclamation mark, in the warning tint.
-    const QColor warning = QuotaTheme::warning().resolve(*this);
+    const QColor warning = PanelTheme::warning().resolve(*this);
     const QRectF mark(card.left() + padding, card.top() + padding, markSide, markSide);
     QPainterPath triangle;
     triangle.moveTo(mark.center().x(), mark.top() + 1);
@@ -155,7 +155,7 @@ void StopConfirmation::paintEvent(QPaintEvent*) {
     painter.setPen(QPen(warning, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.setBrush(warning);
     painter.drawPath(triangle);
-    painter.setPen(QPen(QuotaTheme::card().resolve(*this), 2, Qt::SolidLine, Qt::RoundCap));
+    painter.setPen(QPen(PanelTheme::card().resolve(*this), 2, Qt::SolidLine, Qt::RoundCap));
     const qreal x = mark.center().x();
     painter.drawLine(QPointF(x, mark.top() + 8), QPointF(x, mark.bottom() - 9));
     painter.drawPoint(QPointF(x, mark.bottom() - 5.5));

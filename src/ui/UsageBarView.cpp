@@ -9,7 +9,7 @@
 #include <QPainterPath>
 
 #include "model/ProviderUsage.h"
-#include "ui/QuotaTheme.h"
+#include "ui/PanelTheme.h"
 
 namespace kestrane::ui {
 
@@ -35,14 +35,14 @@ void UsageBarView::paintEvent(QPaintEvent*) {
     if (first.width() <= 0 || height() <= 1) return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    QColor track = QuotaTheme::track().resolve(*this);
+    QColor track = PanelTheme::track().resolve(*this);
     track.setAlphaF(0.7);
-    const QColor information = QuotaTheme::information().resolve(*this);
+    const QColor information = PanelTheme::information().resolve(*this);
     // The light end: 12 % of the way toward white.
     const QColor light = QColor::fromRgbF(information.redF() + (1 - information.redF()) * 0.12,
                                           information.greenF() + (1 - information.greenF()) * 0.12,
                                           information.blueF() + (1 - information.blueF()) * 0.12);
-    QColor outline = QuotaTheme::text().resolve(*this);
+    QColor outline = PanelTheme::text().resolve(*this);
     outline.setAlphaF(0.04);
 
     for (int i = 0; i < segmentCount; ++i) {

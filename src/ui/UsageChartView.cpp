@@ -16,8 +16,8 @@
 #include <QPainterPath>
 #include <QResizeEvent>
 
+#include "ui/PanelTheme.h"
 #include "ui/PanelWidgetKit.h"
-#include "ui/QuotaTheme.h"
 
 namespace kestrane::ui {
 
@@ -100,7 +100,7 @@ std::optional<double> rateOf(const BurnBucket& bucket) {
 }
 
 const NamedColor& transitionColor(UsageTransition::Kind kind) {
-    return kind == UsageTransition::Kind::reset ? QuotaTheme::running() : QuotaTheme::warning();
+    return kind == UsageTransition::Kind::reset ? PanelTheme::running() : PanelTheme::warning();
 }
 
 QPen strokePen(const QColor& color, qreal width, bool dashed) {
@@ -331,7 +331,7 @@ void UsageChartView::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::TextAntialiasing);
 
     painter.setFont(chartFont(10));
-    painter.setPen(QuotaTheme::muted().resolve(*this));
+    painter.setPen(PanelTheme::muted().resolve(*this));
     painter.drawText(QRectF(0, 0, width(), 14), Qt::AlignLeft | Qt::AlignVCenter,
                      style_ == Style::remaining
                          ? QStringLiteral("Осталось, %")
@@ -351,7 +351,7 @@ void UsageChartView::paintEvent(QPaintEvent*) {
 
     if (timeline_.samples.empty()) {
         painter.setFont(chartFont(11));
-        painter.setPen(QuotaTheme::muted().resolve(*this));
+        painter.setPen(PanelTheme::muted().resolve(*this));
         painter.drawText(plot, Qt::AlignCenter, QStringLiteral("Нет наблюдений за этот период"));
     }
 
@@ -359,8 +359,8 @@ void UsageChartView::paintEvent(QPaintEvent*) {
 }
 
 void UsageChartView::drawGrid(QPainter& painter, const QRectF& plot) const {
-    const QColor separator = QuotaTheme::separator().resolve(*this);
-    const QColor muted = QuotaTheme::muted().resolve(*this);
+    const QColor separator = PanelTheme::separator().resolve(*this);
+    const QColor muted = PanelTheme::muted().resolve(*this);
     const auto labels = scaleLabels();
     painter.setFont(chartFont(9));
     for (int i = 0; i < kGridLines; ++i) {
@@ -408,7 +408,7 @@ std::vector<UsageChartView::DateLabel> UsageChartView::dateLabels() const {
 }
 
 void UsageChartView::drawRemaining(QPainter& painter, const QRectF& plot) const {
-    const QColor information = QuotaTheme::information().resolve(*this);
+    const QColor information = PanelTheme::information().resolve(*this);
 
     // One path per way of drawing keeps a long history to a handful of strokes.
     QPainterPath areaPath;
@@ -483,8 +483,8 @@ void UsageChartView::drawRemaining(QPainter& painter, const QRectF& plot) const 
 void UsageChartView::drawBurn(QPainter& painter, const QRectF& plot) const {
     const auto& buckets = burnBuckets();
     if (buckets.empty()) return;
-    const QColor information = QuotaTheme::information().resolve(*this);
-    const QColor empty = withAlpha(QuotaTheme::muted().resolve(*this), 0.5);
+    const QColor information = PanelTheme::information().resolve(*this);
+    const QColor empty = withAlpha(PanelTheme::muted().resolve(*this), 0.5);
     const double top = scaleTop();
     const qreal slot = plot.width() / static_cast<qreal>(buckets.size());
     QPainterPath bars;
@@ -600,15 +600,15 @@ void UsageChartView::drawHover(QPainter& painter, const QRectF& plot) const {
     const auto& current = hover_;
     if (!current) return;
     const qreal x = *hoverX_;
-    painter.setPen(strokePen(withAlpha(QuotaTheme::muted().resolve(*this), 0.6), 0.75, true));
+    painter.setPen(strokePen(withAlpha(PanelTheme::muted().resolve(*this), 0.6), 0.75, true));
     painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
     if (current->sample) {
         drawDot(painter,
                 QPointF(xOf(current->sample->date, plot), yOf(remainingOf(*current->sample), plot)),
-                QuotaTheme::information().resolve(*this));
+                PanelTheme::information().resolve(*this));
     }
     painter.setFont(chartFont(10));
-    painter.setPen(QuotaTheme::text().resolve(*this));
+    painter.setPen(PanelTheme::text().resolve(*this));
     painter.drawText(QRectF(0, 15, width(), 14), Qt::AlignLeft | Qt::AlignVCenter, current->text);
 }
 
@@ -617,7 +617,7 @@ void UsageChartView::drawDot(QPainter& painter, QPointF center, const QColor& co
     painter.setPen(Qt::NoPen);
     painter.setBrush(withAlpha(color, 0.14));
     painter.drawEllipse(center, 6, 6);
-    painter.setBrush(QuotaTheme::card().resolve(*this));
+    painter.setBrush(PanelTheme::card().resolve(*this));
     painter.drawEllipse(center, 3.5, 3.5);
     painter.setBrush(color);
     painter.drawEllipse(center, 2.5, 2.5);

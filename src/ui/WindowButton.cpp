@@ -5,8 +5,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "ui/PanelTheme.h"
 #include "ui/PanelWidgetKit.h"
-#include "ui/QuotaTheme.h"
 
 namespace kestrane::ui {
 
@@ -27,7 +27,7 @@ void WindowButton::paintEvent(QPaintEvent*) {
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
     if (hovered_ || isDown()) {
         // A faint wash shows the row is clickable; the layout itself never changes.
-        QColor wash = QuotaTheme::text().resolve(*this);
+        QColor wash = PanelTheme::text().resolve(*this);
         wash.setAlphaF(isDown() ? 0.08 : 0.04);
         QPainterPath path;
         path.addRoundedRect(QRectF(rect()).adjusted(-4, 0, 4, 0), 5, 5);
@@ -40,7 +40,7 @@ void WindowButton::paintEvent(QPaintEvent*) {
     valueFont.setWeight(QFont::Medium);
     const qreal valueWidth = QFontMetricsF(valueFont).horizontalAdvance(value_);
     painter.setFont(valueFont);
-    painter.setPen(QuotaTheme::text().resolve(*this));
+    painter.setPen(PanelTheme::text().resolve(*this));
     painter.drawText(QRectF(0, 5, width(), 16), Qt::AlignRight | Qt::AlignVCenter, value_);
 
     QFont titleFont = font();
@@ -48,7 +48,7 @@ void WindowButton::paintEvent(QPaintEvent*) {
     titleFont.setWeight(QFont::Normal);
     const qreal titleWidth = std::max<qreal>(0, width() - valueWidth - 20);
     painter.setFont(titleFont);
-    painter.setPen(QuotaTheme::muted().resolve(*this));
+    painter.setPen(PanelTheme::muted().resolve(*this));
     painter.drawText(QRectF(0, 5, titleWidth, 16), Qt::AlignLeft | Qt::AlignVCenter,
                      QFontMetricsF(titleFont).elidedText(windowTitle_, Qt::ElideRight, titleWidth));
 }

@@ -9,8 +9,8 @@
 #include <QPainterPath>
 
 #include "ui/PanelButton.h"
+#include "ui/PanelTheme.h"
 #include "ui/PanelWidgetKit.h"
-#include "ui/QuotaTheme.h"
 
 namespace kestrane::ui {
 
@@ -68,16 +68,16 @@ class WindowChooserList final : public QWidget {
         painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
         QPainterPath cardPath;
         cardPath.addRoundedRect(QRectF(card_).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
-        painter.fillPath(cardPath, QuotaTheme::card().resolve(*this));
-        painter.strokePath(cardPath, QPen(QuotaTheme::separator().resolve(*this), 1));
-        const QColor text = QuotaTheme::text().resolve(*this);
-        const QColor muted = QuotaTheme::muted().resolve(*this);
+        painter.fillPath(cardPath, PanelTheme::card().resolve(*this));
+        painter.strokePath(cardPath, QPen(PanelTheme::separator().resolve(*this), 1));
+        const QColor text = PanelTheme::text().resolve(*this);
+        const QColor muted = PanelTheme::muted().resolve(*this);
         for (int i = 0; i < chooser_->count(); ++i) {
             const QRect rowRect = row(i);
             if (i == hovered_) {
                 QPainterPath highlight;
                 highlight.addRoundedRect(QRectF(rowRect), 5, 5);
-                painter.fillPath(highlight, QuotaTheme::panel().resolve(*this));
+                painter.fillPath(highlight, PanelTheme::panel().resolve(*this));
             }
             const bool current = i == chooser_->currentIndex();
             QFont font = chooser_->font();
@@ -236,7 +236,7 @@ QStringList WindowChooser::shownPopupTitles() const {
 void WindowChooser::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
-    const QColor color = QuotaTheme::muted().resolve(*this);
+    const QColor color = PanelTheme::muted().resolve(*this);
     const QString title = shownTitle();
     const qreal drawnWidth = QFontMetricsF(font()).horizontalAdvance(title);
     painter.setPen(color);

@@ -12,9 +12,9 @@ using Tone = ForecastInsight::Tone;
 // 2025-03-10 (Monday) 10:30 in Moscow.
 constexpr Date kMorning{1'741'591'800};
 
-RhythmForecast forecastOf(double lower, double median, double upper, double fraction = 0,
-                          double medianDemand = 5) {
-    RhythmForecast f;
+QuotaForecast forecastOf(double lower, double median, double upper, double fraction = 0,
+                         double medianDemand = 5) {
+    QuotaForecast f;
     f.lowerRemaining = lower;
     f.medianRemaining = median;
     f.upperRemaining = upper;
@@ -23,7 +23,7 @@ RhythmForecast forecastOf(double lower, double median, double upper, double frac
     return f;
 }
 
-ForecastInsight insight(const RhythmForecast& forecast, double remaining = 50) {
+ForecastInsight insight(const QuotaForecast& forecast, double remaining = 50) {
     return ForecastInsight::make(forecast, remaining, kMorning, Calendar("Europe/Moscow"));
 }
 
@@ -50,7 +50,7 @@ TEST(ForecastInsightTest, RangeLine) {
 TEST(ForecastInsightTest, ToneFollowsTheChecksInOrder) {
     struct Case {
         const char* name;
-        RhythmForecast forecast;
+        QuotaForecast forecast;
         Tone tone;
         const char* outcome;
     };

@@ -284,14 +284,14 @@ TEST(UsageArchiveTest, LoadPrunesExpiredEntriesAndSaves) {
 
 TEST(UsageArchiveTest, DefaultLocationFollowsTheDataHome) {
     const platform::MapEnvironment xdg({{"XDG_DATA_HOME", "/data"}}, "/home/u");
-    EXPECT_EQ(UsageHistoryStore::defaultFileURL(xdg), "/data/Kestrane/usage-history-v1.json");
+    EXPECT_EQ(UsageHistoryStore::defaultFilePath(xdg), "/data/Kestrane/usage-history-v1.json");
     for (const char* ignored : {"", "relative/dir"}) {
         const platform::MapEnvironment environment({{"XDG_DATA_HOME", ignored}}, "/home/u");
-        EXPECT_EQ(UsageHistoryStore::defaultFileURL(environment),
+        EXPECT_EQ(UsageHistoryStore::defaultFilePath(environment),
                   "/home/u/.local/share/Kestrane/usage-history-v1.json");
     }
     const platform::MapEnvironment none({}, "/home/u");
-    EXPECT_EQ(UsageHistoryStore::defaultFileURL(none),
+    EXPECT_EQ(UsageHistoryStore::defaultFilePath(none),
               "/home/u/.local/share/Kestrane/usage-history-v1.json");
 }
 

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "app/board/BoardHistory.h"
 #include "app/board/ProviderBoard.h"
-#include "app/board/UsageHistory.h"
 #include "history/RhythmHistory.h"
 #include "history/UsageSeries.h"
 #include "model/ProviderUsage.h"
 #include "platform/Calendar.h"
 #include "platform/Date.h"
-#include "ui/QuotaPopoverViewController.h"
+#include "ui/PanelContent.h"
 
 // Prepared panel states shared by the screen tests and the panel benchmark.
 namespace kestrane::testing::panel {
@@ -27,7 +27,7 @@ struct PanelProvider : ui::ProviderViewState {
 };
 
 // The providers' histories, as the board reads them from the store.
-class FixtureHistory final : public app::UsageHistory {
+class FixtureHistory final : public app::BoardHistory {
   public:
     explicit FixtureHistory(const std::vector<PanelProvider>& providers) : providers_(providers) {}
 
@@ -90,8 +90,7 @@ inline std::shared_ptr<const app::BoardOutlooks> outlooksOf(
 
 // Shows `providers` in `controller` as the application would: their states and the board's
 // outlooks of them.
-inline void showProviders(ui::QuotaPopoverViewController& controller,
-                          const std::vector<PanelProvider>& providers,
+inline void showProviders(ui::PanelContent& controller, const std::vector<PanelProvider>& providers,
                           const platform::Calendar& calendar, platform::Date now) {
     controller.setStates({providers.begin(), providers.end()});
     controller.setOutlooks(outlooksOf(providers, calendar, now));

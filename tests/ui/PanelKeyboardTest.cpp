@@ -7,12 +7,12 @@
 #include "support/FixedClock.h"
 #include "ui/LocalServiceStopButton.h"
 #include "ui/PanelButton.h"
+#include "ui/PanelContent.h"
 #include "ui/PanelFixtures.h"
 #include "ui/PanelSwitch.h"
-#include "ui/QuotaPanel.h"
-#include "ui/QuotaPopoverViewController.h"
-#include "ui/QuotaSegmentedControl.h"
-#include "ui/QuotaTheme.h"
+#include "ui/PanelTheme.h"
+#include "ui/PanelWindow.h"
+#include "ui/SegmentedControl.h"
 #include "ui/StopConfirmation.h"
 #include "ui/UiArtifacts.h"
 #include "ui/WindowButton.h"
@@ -24,7 +24,7 @@
 namespace kestrane::ui {
 namespace {
 
-using Mode = QuotaPopoverViewController::Mode;
+using Mode = PanelContent::Mode;
 using model::ProviderKind;
 using testing::panel::kHour;
 using testing::panel::kMorning;
@@ -34,8 +34,8 @@ class PanelKeyboardTest : public ::testing::Test {
   protected:
     void SetUp() override {
         // The ordinary window: Escape closes it too.
-        panel_ = std::make_unique<QuotaPanel>(QuotaPanel::Presentation::window);
-        controller_ = new QuotaPopoverViewController(defaults_, clock_, moscow_);
+        panel_ = std::make_unique<PanelWindow>(PanelWindow::Presentation::window);
+        controller_ = new PanelContent(settingsStore_, clock_, moscow_);
         controller_->visibleFrameHeight = [] { return std::optional<int>(2000); };
         controller_->startsAtLogin = [] { return false; };
         controller_->setStartsAtLogin = [](bool) {};
@@ -83,11 +83,11 @@ class PanelKeyboardTest : public ::testing::Test {
         return nullptr;
     }
 
-    platform::MemoryPreferencesStore defaults_;
+    platform::MemorySettingsStore settingsStore_;
     testing::FixedClock clock_{kMorning};
     platform::Calendar moscow_{"Europe/Moscow"};
-    std::unique_ptr<QuotaPanel> panel_;
-    QuotaPopoverViewController* controller_ = nullptr;
+    std::unique_ptr<PanelWindow> panel_;
+    PanelContent* controller_ = nullptr;
 };
 
 TEST_F(PanelKeyboardTest, TabReachesEveryControlInReadingOrderWithAMarkAndANameOnEveryScreen) {
@@ -156,8 +156,7 @@ TEST_F(PanelKeyboardTest, TabReachesEveryControlInReadingOrderWithAMarkAndANameO
 }
 
 TEST_F(PanelKeyboardTest, SegmentedControlsTellTheirTabsToAssistiveTools) {
-    auto* providers =
-        static_cast<QuotaSegmentedControl*>(control(QStringLiteral("providerSwitch")));
+    auto* providers = static_cast<SegmentedControl*>(control(QStringLiteral("providerSwitch")));
     ASSERT_TRUE(providers);
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(providers);
     ASSERT_TRUE(accessible);
@@ -186,8 +185,7 @@ TEST_F(PanelKeyboardTest, EscapeInTheStopQuestionCancelsItNotThePanel) {
     ASSERT_TRUE(stop);
     stop->setFocus(Qt::TabFocusReason);
     int stops = 0;
-    QObject::connect(controller_, &QuotaPopoverViewController::serviceStopRequested,
-                     [&stops] { ++stops; });
+    QObject::connect(controller_, &PanelContent::serviceStopRequested, [&stops] { ++stops; });
     press(Qt::Key_Space);
     QPointer<StopConfirmation> question = controller_->stopConfirmation();
     ASSERT_TRUE(question);
@@ -214,7 +212,7 @@ TEST_F(PanelKeyboardTest, KeysDoWhatAClickDoesAndTheFocusStaysOnTheControl) {
     EXPECT_EQ(controller_->selectedProvider(), ProviderKind::codex);
     press(Qt::Key_Left);
     EXPECT_EQ(controller_->selectedProvider(), ProviderKind::claude);
-    EXPECT_EQ(static_cast<QuotaSegmentedControl*>(focused())->selectedSegment(), 0);
+    EXPECT_EQ(static_cast<SegmentedControl*>(focused())->selectedSegment(), 0);
 
     control(QStringLiteral("chartStyle"))->setFocus(Qt::TabFocusReason);
     press(Qt::Key_End);
@@ -258,7 +256,7 @@ TEST_F(PanelKeyboardTest, KeysDoWhatAClickDoesAndTheFocusStaysOnTheControl) {
 
     // Space on a provider's switch asks for it to be turned off.
     std::vector<std::pair<ProviderKind, bool>> toggled;
-    QObject::connect(controller_, &QuotaPopoverViewController::providerToggleRequested,
+    QObject::connect(controller_, &PanelContent::providerToggleRequested,
                      [&](ProviderKind kind, bool on) { toggled.emplace_back(kind, on); });
     ASSERT_TRUE(qobject_cast<PanelSwitch*>(focused()));
     press(Qt::Key_Space);
@@ -275,7 +273,7 @@ TEST_F(PanelKeyboardTest, KeysDoWhatAClickDoesAndTheFocusStaysOnTheControl) {
     EXPECT_EQ(controller_->mode(), Mode::overview);
     EXPECT_EQ(focused(), control(QStringLiteral("providerSwitch")));
     int closes = 0;
-    QObject::connect(panel_.get(), &QuotaPanel::closed, [&closes] { ++closes; });
+    QObject::connect(panel_.get(), &PanelWindow::closed, [&closes] { ++closes; });
     press(Qt::Key_Escape);
     EXPECT_EQ(closes, 1);
     EXPECT_FALSE(panel_->isVisible());

@@ -8,10 +8,10 @@
 #include <gtest/gtest.h>
 
 #include "support/FixedClock.h"
+#include "ui/PanelContent.h"
 #include "ui/PanelFixtures.h"
-#include "ui/QuotaPanel.h"
-#include "ui/QuotaPopoverViewController.h"
-#include "ui/QuotaTheme.h"
+#include "ui/PanelTheme.h"
+#include "ui/PanelWindow.h"
 #include "ui/UiArtifacts.h"
 #include "ui/WindowChooser.h"
 #include "ui/WindowCompositing.h"
@@ -31,7 +31,7 @@ using testing::panel::PanelProvider;
 struct Screen {
     const char* name;
     std::vector<PanelProvider> states;
-    QuotaPopoverViewController::Mode mode = QuotaPopoverViewController::Mode::overview;
+    PanelContent::Mode mode = PanelContent::Mode::overview;
     bool burn = false;
     localservices::LocalServicesViewState services;
     // Where to put the pointer, in the chart's coordinates.
@@ -79,16 +79,12 @@ std::vector<Screen> screens(const platform::Calendar& calendar) {
     std::vector<Screen> list;
     list.push_back({"overview-forecast-remaining",
                     all,
-                    QuotaPopoverViewController::Mode::overview,
+                    PanelContent::Mode::overview,
                     false,
                     {},
                     QPointF(300, 90)});
-    list.push_back({"overview-forecast-burn",
-                    all,
-                    QuotaPopoverViewController::Mode::overview,
-                    true,
-                    {},
-                    QPointF(200, 90)});
+    list.push_back(
+        {"overview-forecast-burn", all, PanelContent::Mode::overview, true, {}, QPointF(200, 90)});
     // A session window with a week of past cycles: the forecast's track record has figures.
     list.push_back({"overview-track-record", {testing::panel::sessionState(calendar, kMorning)}});
     Screen error{"overview-error", all};
@@ -97,10 +93,10 @@ std::vector<Screen> screens(const platform::Calendar& calendar) {
     list.push_back(error);
     list.push_back({"overview-empty",
                     {{{ProviderKind::codex, false, std::nullopt, std::nullopt}, {}, {}}, kimiOff}});
-    list.push_back({"settings", all, QuotaPopoverViewController::Mode::settings});
+    list.push_back({"settings", all, PanelContent::Mode::settings});
     list.push_back({"services",
                     all,
-                    QuotaPopoverViewController::Mode::services,
+                    PanelContent::Mode::services,
                     false,
                     {.services = {web, worker, old},
                      .error = "SIGTERM отправлен, но процесс пока продолжает работать.",
@@ -123,20 +119,20 @@ class ShownPanel {
   public:
     ShownPanel(const Screen& screen, bool dark, bool composited, const platform::Calendar& calendar,
                const platform::Clock& clock)
-        : panel_(QuotaPanel::Presentation::floating,
+        : panel_(PanelWindow::Presentation::floating,
                  std::make_unique<FixedCompositing>(composited)) {
-        defaults_.setValue("selectedProvider", "Claude");
-        defaults_.setValue("chartShowsBurn", screen.burn);
+        settingsStore_.setValue("selectedProvider", "Claude");
+        settingsStore_.setValue("chartShowsBurn", screen.burn);
         panel_.setPalette(dark ? testing::darkPalette() : testing::lightPalette());
-        controller_ = new QuotaPopoverViewController(defaults_, clock, calendar);
+        controller_ = new PanelContent(settingsStore_, clock, calendar);
         controller_->visibleFrameHeight = [] { return std::optional<int>(1080); };
         panel_.setContentView(controller_);
-        QObject::connect(controller_, &QuotaPopoverViewController::contentSizeChanged, &panel_,
+        QObject::connect(controller_, &PanelContent::contentSizeChanged, &panel_,
                          [this](QSize size) { panel_.resize(size); });
         testing::panel::showProviders(*controller_, screen.states, calendar, clock.now());
         controller_->setLocalServices(screen.services);
-        if (screen.mode == QuotaPopoverViewController::Mode::settings) controller_->toggleMode();
-        if (screen.mode == QuotaPopoverViewController::Mode::services) {
+        if (screen.mode == PanelContent::Mode::settings) controller_->toggleMode();
+        if (screen.mode == PanelContent::Mode::services) {
             controller_->showServices();
         }
         controller_->render();
@@ -146,8 +142,8 @@ class ShownPanel {
     }
     ~ShownPanel() { panel_.close(); }
 
-    QuotaPanel& panel() { return panel_; }
-    QuotaPopoverViewController& controller() { return *controller_; }
+    PanelWindow& panel() { return panel_; }
+    PanelContent& controller() { return *controller_; }
     QWidget* document() { return controller_->scrollView()->widget(); }
 
     // What the panel paints, on a clear image: where nothing is drawn, alpha stays 0.
@@ -159,9 +155,9 @@ class ShownPanel {
     }
 
   private:
-    platform::MemoryPreferencesStore defaults_;
-    QuotaPanel panel_;
-    QuotaPopoverViewController* controller_ = nullptr;
+    platform::MemorySettingsStore settingsStore_;
+    PanelWindow panel_;
+    PanelContent* controller_ = nullptr;
 };
 
 // `image` over a plain desktop colour, as a person would see a translucent panel.
@@ -190,7 +186,7 @@ void expectLabelsFit(QWidget* document) {
         // The document column starts 20 into the scrolled area.
         const QRect inArea(label->mapTo(document, QPoint()), label->size());
         EXPECT_GE(inArea.left(), 20);
-        EXPECT_LE(inArea.right(), 20 + QuotaPopoverViewController::documentWidth - 1);
+        EXPECT_LE(inArea.right(), 20 + PanelContent::documentWidth - 1);
     }
 }
 
@@ -338,10 +334,10 @@ TEST(PanelScreensSnapshotTest, WindowChooserListIsDrawnInsideThePanel) {
                                   .arg(dark ? QStringLiteral("dark") : QStringLiteral("light")));
         // The card colour in its padding, the panel colour on the highlighted (current) row.
         EXPECT_EQ(image.pixelColor(card.left() + 2, card.center().y()),
-                  QuotaTheme::card().resolve(dark));
+                  PanelTheme::card().resolve(dark));
         const int currentRow = card.top() + 4 + chooser->currentIndex() * 24;
         EXPECT_EQ(image.pixelColor(card.left() + 6, currentRow + 12),
-                  QuotaTheme::panel().resolve(dark));
+                  PanelTheme::panel().resolve(dark));
         const QColor systemHighlight = shown.panel().palette().color(QPalette::Highlight);
         int highlighted = 0;
         for (int y = card.top(); y <= card.bottom(); ++y) {
@@ -395,14 +391,14 @@ TEST(PanelScreensSnapshotTest, OverviewNamesTheServiceToUseNowAboveTheSwitch) {
     const PanelProvider cursorFailed{
         {ProviderKind::cursor, true, std::nullopt, "Не удалось подключиться к серверу."}, {}, {}};
 
-    platform::MemoryPreferencesStore defaults;
-    defaults.setValue("selectedProvider", "Claude");
-    QuotaPanel panel(QuotaPanel::Presentation::floating);
+    platform::MemorySettingsStore settingsStore;
+    settingsStore.setValue("selectedProvider", "Claude");
+    PanelWindow panel(PanelWindow::Presentation::floating);
     panel.setPalette(testing::lightPalette());
-    auto* controller = new QuotaPopoverViewController(defaults, clock, moscow);
+    auto* controller = new PanelContent(settingsStore, clock, moscow);
     controller->visibleFrameHeight = [] { return std::optional<int>(1080); };
     panel.setContentView(controller);
-    QObject::connect(controller, &QuotaPopoverViewController::contentSizeChanged, &panel,
+    QObject::connect(controller, &PanelContent::contentSizeChanged, &panel,
                      [&panel](QSize size) { panel.resize(size); });
     testing::panel::showProviders(*controller, {codex, cursorFailed, claude}, moscow, clock.now());
     controller->render();

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/QuotaTheme.h"
+#include "ui/PanelTheme.h"
 #include "ui/UiArtifacts.h"
 
 namespace kestrane::ui {
@@ -119,7 +119,7 @@ qreal xOf(const UsageChartView& view, Date date) {
 
 // Columns of the plot holding a pixel close to the information colour.
 int informationColumns(const QImage& image, const QRectF& plot) {
-    const QColor target = QuotaTheme::information().resolve(false);
+    const QColor target = PanelTheme::information().resolve(false);
     int count = 0;
     for (int x = static_cast<int>(plot.left()); x < static_cast<int>(plot.right()); ++x) {
         for (int y = static_cast<int>(plot.top()); y < static_cast<int>(plot.bottom()); ++y) {
@@ -397,7 +397,7 @@ TEST(UsageChartViewTest, SnapshotsInLightAndDark) {
             view.resize(kCardSize);
             if (testCase.hoverX) movePointer(view, *testCase.hoverX);
             QImage image(kCardSize + QSize(24, 24), QImage::Format_ARGB32_Premultiplied);
-            image.fill(QuotaTheme::card().resolve(dark));
+            image.fill(PanelTheme::card().resolve(dark));
             view.render(&image, QPoint(12, 12), QRegion(), QWidget::DrawChildren);
             saveArtifact(image, QStringLiteral("usage-chart-%1-%2")
                                     .arg(QString::fromLatin1(testCase.name),

@@ -17,7 +17,7 @@ const BoardProvider* BoardOutlooks::find(model::ProviderKind provider) const {
     return found == providers.end() ? nullptr : &*found;
 }
 
-ProviderBoard::ProviderBoard(UsageHistory& history, platform::Calendar calendar,
+ProviderBoard::ProviderBoard(BoardHistory& history, platform::Calendar calendar,
                              std::vector<model::ProviderKind> enabled)
     : history_(history),
       calendar_(std::move(calendar)),

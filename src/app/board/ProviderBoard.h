@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "app/board/BoardHistory.h"
 #include "app/board/ProviderState.h"
 #include "app/board/TrackRecordCache.h"
-#include "app/board/UsageHistory.h"
 #include "forecast/ForecastBacktest.h"
 #include "forecast/ForecastInsight.h"
 #include "forecast/ServiceRecommendation.h"
@@ -75,7 +75,7 @@ struct BoardOutlooks {
 // reads them from here instead of forecasting on its own.
 class ProviderBoard {
   public:
-    ProviderBoard(UsageHistory& history, platform::Calendar calendar,
+    ProviderBoard(BoardHistory& history, platform::Calendar calendar,
                   std::vector<model::ProviderKind> enabled);
 
     const std::vector<model::ProviderKind>& enabled() const { return enabled_; }
@@ -125,7 +125,7 @@ class ProviderBoard {
     void recompute(platform::Date now);
     void readTrackRecord(model::ProviderKind kind, BoardWindow& window);
 
-    UsageHistory& history_;
+    BoardHistory& history_;
     platform::Calendar calendar_;
     std::vector<model::ProviderKind> enabled_;
     std::map<model::ProviderKind, ProviderState> states_;

@@ -58,7 +58,7 @@ std::string exhaustionMoment(platform::Date date, platform::Date now,
 }  // namespace
 
 std::vector<UsageNotification> notificationsFor(
-    const model::ProviderUsage& usage, const std::optional<forecast::RhythmForecast>& badgeForecast,
+    const model::ProviderUsage& usage, const std::optional<forecast::QuotaForecast>& badgeForecast,
     NotificationThresholds thresholds, platform::Date now, const platform::Calendar& calendar,
     NotifiedState& state) {
     std::vector<UsageNotification> result;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/settings/NotificationThresholds.h"
-#include "forecast/RhythmForecast.h"
+#include "forecast/QuotaForecast.h"
 #include "model/ProviderKind.h"
 #include "model/ProviderUsage.h"
 #include "platform/Calendar.h"
@@ -58,7 +58,7 @@ struct UsageNotification {
 //   have been true for long.
 // Windows of this provider that are no longer reported are forgotten.
 std::vector<UsageNotification> notificationsFor(
-    const model::ProviderUsage& usage, const std::optional<forecast::RhythmForecast>& badgeForecast,
+    const model::ProviderUsage& usage, const std::optional<forecast::QuotaForecast>& badgeForecast,
     NotificationThresholds thresholds, platform::Date now, const platform::Calendar& calendar,
     NotifiedState& state);
 

@@ -2,9 +2,9 @@
 
 namespace kestrane::app {
 
-UsageNotifier::UsageNotifier(platform::PreferencesStore& defaults, NotificationStateFile file,
+UsageNotifier::UsageNotifier(platform::SettingsStore& settingsStore, NotificationStateFile file,
                              Send send)
-    : preferences_(defaults),
+    : preferences_(settingsStore),
       file_(std::move(file)),
       send_(std::move(send)),
       state_(file_.load()) {}
@@ -13,7 +13,7 @@ void UsageNotifier::observe(const ProviderBoard& board, model::ProviderKind prov
                             platform::Date now) {
     const ProviderState& state = board.state(provider);
     if (!state.usage) return;
-    std::optional<forecast::RhythmForecast> badgeForecast;
+    std::optional<forecast::QuotaForecast> badgeForecast;
     if (const BoardProvider* outlook = board.outlook(provider)) {
         const BoardWindow* badge = state.usage->windows.empty()
                                        ? nullptr

@@ -8,7 +8,7 @@
 #include "app/settings/ProviderPreferences.h"
 #include "model/ProviderKind.h"
 #include "platform/Date.h"
-#include "platform/PreferencesStore.h"
+#include "platform/SettingsStore.h"
 
 namespace kestrane::app {
 
@@ -19,7 +19,7 @@ class UsageNotifier {
   public:
     using Send = std::function<void(const UsageNotification&)>;
 
-    UsageNotifier(platform::PreferencesStore& defaults, NotificationStateFile file, Send send);
+    UsageNotifier(platform::SettingsStore& settingsStore, NotificationStateFile file, Send send);
 
     // After the board took a refresh in which `provider`'s fetch succeeded.
     void observe(const ProviderBoard& board, model::ProviderKind provider, platform::Date now);

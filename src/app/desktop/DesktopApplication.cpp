@@ -14,15 +14,15 @@
 #include <QFile>
 #include <QTimer>
 
-#include "app/board/StoredUsageHistory.h"
+#include "app/board/StoreBackedHistory.h"
 #include "app/board/TimeZoneWatch.h"
-#include "app/desktop/AppDelegate.h"
 #include "app/desktop/BackgroundRunner.h"
 #include "app/desktop/ColorSchemeWatcher.h"
+#include "app/desktop/DesktopCoordinator.h"
 #include "app/desktop/DesktopNotifications.h"
-#include "app/desktop/SettingsPreferencesStore.h"
+#include "app/desktop/QSettingsStore.h"
 #include "app/desktop/SingleInstance.h"
-#include "app/desktop/TrayStatusItem.h"
+#include "app/desktop/SystemTrayIcons.h"
 #include "app/settings/Autostart.h"
 #include "app/settings/FirstStartToggles.h"
 #include "app/settings/TrayIconPreference.h"
@@ -95,13 +95,14 @@ bool hasDisplay(const platform::Environment& environment) {
 // KESTRANE_REFRESH_INTERVAL: whole seconds from 1 to one day; anything else keeps the default.
 int refreshInterval(const platform::Environment& environment) {
     const auto text = environment.value("KESTRANE_REFRESH_INTERVAL");
-    if (!text || text->empty() || text->size() > 5) return AppDelegate::backgroundInterval;
+    if (!text || text->empty() || text->size() > 5) return DesktopCoordinator::backgroundInterval;
     int seconds = 0;
     for (const char digit : *text) {
-        if (digit < '0' || digit > '9') return AppDelegate::backgroundInterval;
+        if (digit < '0' || digit > '9') return DesktopCoordinator::backgroundInterval;
         seconds = seconds * 10 + (digit - '0');
     }
-    return seconds >= 1 && seconds <= 86'400 ? seconds * 1000 : AppDelegate::backgroundInterval;
+    return seconds >= 1 && seconds <= 86'400 ? seconds * 1000
+                                             : DesktopCoordinator::backgroundInterval;
 }
 
 }  // namespace
@@ -148,36 +149,36 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
 
     const platform::SystemClock clock;
     const providers::ProviderContext context{environment, clock, platform::systemKeychain()};
-    SettingsPreferencesStore defaults;
+    QSettingsStore settingsStore;
     // A first start switches on the providers this machine is already signed in to.
-    storeFirstStartToggles(defaults, [&context](model::ProviderKind kind) {
+    storeFirstStartToggles(settingsStore, [&context](model::ProviderKind kind) {
         return providers::hasStoredSignIn(kind, context);
     });
-    const auto historyFile = history::UsageHistoryStore::defaultFileURL(environment);
+    const auto historyFile = history::UsageHistoryStore::defaultFilePath(environment);
     // Written by a thread of its own: the panel never waits for the disk.
     history::UsageHistoryStore store(historyFile, clock.now(), platform::Calendar::current(),
                                      history::UsageHistoryStore::BackgroundSaving{});
-    StoredUsageHistory history(store, clock);
+    StoreBackedHistory history(store, clock);
     TimeZoneWatch timeZone(store.calendar(), platform::Calendar::currentTimeZoneIdentifier);
     const DesktopNotifications desktopNotifications;
-    UsageNotifier notifier(defaults, NotificationStateFile::besideHistory(historyFile),
+    UsageNotifier notifier(settingsStore, NotificationStateFile::besideHistory(historyFile),
                            [&desktopNotifications](const UsageNotification& notification) {
                                desktopNotifications.send(notification);
                            });
     ColorSchemeWatcher colorScheme;
-    TrayStatusItem statusItem([&colorScheme, &defaults] {
-        return ColorSchemeWatcher::iconColor(TrayIconPreference::read(defaults),
+    SystemTrayIcons trayIcons([&colorScheme, &settingsStore] {
+        return ColorSchemeWatcher::iconColor(TrayIconPreference::read(settingsStore),
                                              colorScheme.portalScheme(), QApplication::palette());
     });
-    QObject::connect(&colorScheme, &ColorSchemeWatcher::changed, &statusItem,
-                     [&statusItem] { statusItem.redraw(); });
+    QObject::connect(&colorScheme, &ColorSchemeWatcher::changed, &trayIcons,
+                     [&trayIcons] { trayIcons.redraw(); });
     const Autostart autostart =
         Autostart::forUser(environment, QCoreApplication::applicationFilePath().toStdString());
-    AppDelegate delegate(AppDelegate::Dependencies{
-        .defaults = defaults,
+    DesktopCoordinator delegate(DesktopCoordinator::Dependencies{
+        .settingsStore = settingsStore,
         .clock = clock,
         .history = history,
-        .statusItem = statusItem,
+        .trayIcons = trayIcons,
         .fetch = [&context](
                      model::ProviderKind kind) { return providers::fetchProvider(kind, context); },
         .runInBackground = threadRunner(),
@@ -188,7 +189,7 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
         .notifier = &notifier,
         .refreshInterval = refreshInterval(environment),
         .timeZone = &timeZone,
-        .trayIconStyleChanged = [&statusItem] { statusItem.redraw(); },
+        .trayIconStyleChanged = [&trayIcons] { trayIcons.redraw(); },
         .desktopPrefersDark = [&colorScheme] { return colorScheme.prefersDark(); },
         .startsAtLogin = [&autostart] { return autostart.isEnabled(); },
         .setStartsAtLogin = [&autostart](bool enabled) { autostart.setEnabled(enabled); },
@@ -200,8 +201,8 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     QObject::connect(&instance, &SingleInstance::activated, &delegate,
                      [&delegate] { delegate.activate(); });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
-                     [&delegate] { delegate.applicationWillTerminate(); });
-    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+                     [&delegate] { delegate.shutDown(); });
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.start(); });
     const int status = QApplication::exec();
     // Fetches still running on worker threads hold what this frame owns; the process ends
     // here, without unwinding under them. The history's writer completes its last write and

@@ -17,7 +17,7 @@ ProviderToggles firstStartToggles(const std::vector<model::ProviderKind>& signed
     return toggles;
 }
 
-bool storeFirstStartToggles(platform::PreferencesStore& store,
+bool storeFirstStartToggles(platform::SettingsStore& store,
                             const std::function<bool(model::ProviderKind)>& hasSignIn) {
     if (isStored(store, settings::providerToggles)) return false;
     std::vector<model::ProviderKind> signedIn;

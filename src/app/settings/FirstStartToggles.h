@@ -5,7 +5,7 @@
 
 #include "app/settings/Settings.h"
 #include "model/ProviderKind.h"
-#include "platform/PreferencesStore.h"
+#include "platform/SettingsStore.h"
 
 namespace kestrane::app {
 
@@ -18,7 +18,7 @@ ProviderToggles firstStartToggles(const std::vector<model::ProviderKind>& signed
 // (in canonical order) and stores firstStartToggles of the answers. Anything stored, even a
 // value that does not read, is the user's and is left alone without asking. Returns whether
 // it stored.
-bool storeFirstStartToggles(platform::PreferencesStore& store,
+bool storeFirstStartToggles(platform::SettingsStore& store,
                             const std::function<bool(model::ProviderKind)>& hasSignIn);
 
 }  // namespace kestrane::app

@@ -2,12 +2,12 @@
 
 namespace kestrane::app::PanelAppearancePreference {
 
-PanelAppearance read(const platform::PreferencesStore& defaults) {
-    return app::read(defaults, settings::panelAppearance);
+PanelAppearance read(const platform::SettingsStore& settingsStore) {
+    return app::read(settingsStore, settings::panelAppearance);
 }
 
-void write(platform::PreferencesStore& defaults, PanelAppearance appearance) {
-    app::write(defaults, settings::panelAppearance, appearance);
+void write(platform::SettingsStore& settingsStore, PanelAppearance appearance) {
+    app::write(settingsStore, settings::panelAppearance, appearance);
 }
 
 }  // namespace kestrane::app::PanelAppearancePreference

@@ -16,11 +16,11 @@ bool ProviderPreferences::isEnabledByDefault(model::ProviderKind kind) {
 }
 
 bool ProviderPreferences::isEnabled(model::ProviderKind kind) const {
-    return isOn(read(*defaults_, settings::providerToggles), kind);
+    return isOn(read(*settingsStore_, settings::providerToggles), kind);
 }
 
 std::vector<model::ProviderKind> ProviderPreferences::enabledProviders() const {
-    const ProviderToggles toggles = read(*defaults_, settings::providerToggles);
+    const ProviderToggles toggles = read(*settingsStore_, settings::providerToggles);
     std::vector<model::ProviderKind> result;
     for (const model::ProviderKind kind : model::allProviderKinds) {
         if (isOn(toggles, kind)) result.push_back(kind);
@@ -29,30 +29,30 @@ std::vector<model::ProviderKind> ProviderPreferences::enabledProviders() const {
 }
 
 void ProviderPreferences::setEnabled(bool enabled, model::ProviderKind kind) {
-    ProviderToggles toggles = read(*defaults_, settings::providerToggles);
+    ProviderToggles toggles = read(*settingsStore_, settings::providerToggles);
     toggles[std::string(model::rawValue(kind))] = enabled;
-    write(*defaults_, settings::providerToggles, toggles);
+    write(*settingsStore_, settings::providerToggles, toggles);
 }
 
 bool ProviderPreferences::notificationsEnabled() const {
-    return read(*defaults_, settings::notificationsEnabled);
+    return read(*settingsStore_, settings::notificationsEnabled);
 }
 
 void ProviderPreferences::setNotificationsEnabled(bool enabled) {
-    write(*defaults_, settings::notificationsEnabled, enabled);
+    write(*settingsStore_, settings::notificationsEnabled, enabled);
 }
 
 NotificationThresholds ProviderPreferences::notificationThresholds() const {
-    return {read(*defaults_, settings::notifyBelowPercent),
-            read(*defaults_, settings::notifyCriticalPercent)};
+    return {read(*settingsStore_, settings::notifyBelowPercent),
+            read(*settingsStore_, settings::notifyCriticalPercent)};
 }
 
 void ProviderPreferences::setNotifyBelowPercent(int percent) {
-    write(*defaults_, settings::notifyBelowPercent, percent);
+    write(*settingsStore_, settings::notifyBelowPercent, percent);
 }
 
 void ProviderPreferences::setNotifyCriticalPercent(int percent) {
-    write(*defaults_, settings::notifyCriticalPercent, percent);
+    write(*settingsStore_, settings::notifyCriticalPercent, percent);
 }
 
 }  // namespace kestrane::app

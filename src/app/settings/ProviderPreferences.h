@@ -7,7 +7,7 @@
 #include "app/settings/NotificationThresholds.h"
 #include "app/settings/Settings.h"
 #include "model/ProviderKind.h"
-#include "platform/PreferencesStore.h"
+#include "platform/SettingsStore.h"
 
 namespace kestrane::app {
 
@@ -24,7 +24,8 @@ class ProviderPreferences {
     static constexpr std::string_view notifyCriticalPercentKey =
         settings::notifyCriticalPercent.key;
 
-    explicit ProviderPreferences(platform::PreferencesStore& defaults) : defaults_(&defaults) {}
+    explicit ProviderPreferences(platform::SettingsStore& settingsStore)
+        : settingsStore_(&settingsStore) {}
 
     bool isEnabled(model::ProviderKind kind) const;
     // Canonical provider order, whatever order the toggles were made in. May be empty.
@@ -44,7 +45,7 @@ class ProviderPreferences {
     static bool isEnabledByDefault(model::ProviderKind kind);
 
   private:
-    platform::PreferencesStore* defaults_;
+    platform::SettingsStore* settingsStore_;
 };
 
 }  // namespace kestrane::app

@@ -11,7 +11,7 @@
 
 #include "app/settings/NotificationThresholds.h"
 #include "model/ProviderKind.h"
-#include "platform/PreferencesStore.h"
+#include "platform/SettingsStore.h"
 
 namespace kestrane::app {
 
@@ -44,7 +44,7 @@ struct Setting {
 };
 
 template <class T>
-T read(const platform::PreferencesStore& store, const Setting<T>& setting) {
+T read(const platform::SettingsStore& store, const Setting<T>& setting) {
     if (const auto stored = store.value(setting.key)) {
         if (auto value = setting.decode(*stored)) return std::move(*value);
     }
@@ -52,14 +52,14 @@ T read(const platform::PreferencesStore& store, const Setting<T>& setting) {
 }
 
 template <class T>
-void write(platform::PreferencesStore& store, const Setting<T>& setting,
+void write(platform::SettingsStore& store, const Setting<T>& setting,
            const std::type_identity_t<T>& value) {
     store.setValue(setting.key, setting.encode(value));
 }
 
 // Whether anything is stored under the setting's key, readable or not.
 template <class T>
-bool isStored(const platform::PreferencesStore& store, const Setting<T>& setting) {
+bool isStored(const platform::SettingsStore& store, const Setting<T>& setting) {
     return store.value(setting.key).has_value();
 }
 

@@ -2,12 +2,12 @@
 
 namespace kestrane::app::TrayIconPreference {
 
-TrayIconStyle read(const platform::PreferencesStore& defaults) {
-    return app::read(defaults, settings::trayIconStyle);
+TrayIconStyle read(const platform::SettingsStore& settingsStore) {
+    return app::read(settingsStore, settings::trayIconStyle);
 }
 
-void write(platform::PreferencesStore& defaults, TrayIconStyle style) {
-    app::write(defaults, settings::trayIconStyle, style);
+void write(platform::SettingsStore& settingsStore, TrayIconStyle style) {
+    app::write(settingsStore, settings::trayIconStyle, style);
 }
 
 }  // namespace kestrane::app::TrayIconPreference

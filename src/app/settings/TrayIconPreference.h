@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "app/settings/Settings.h"
-#include "platform/PreferencesStore.h"
+#include "platform/SettingsStore.h"
 
 namespace kestrane::app {
 
@@ -13,8 +13,8 @@ namespace TrayIconPreference {
 inline constexpr std::string_view key = settings::trayIconStyle.key;
 
 // The stored choice; anything but "light" or "dark" is automatic.
-TrayIconStyle read(const platform::PreferencesStore& defaults);
-void write(platform::PreferencesStore& defaults, TrayIconStyle style);
+TrayIconStyle read(const platform::SettingsStore& settingsStore);
+void write(platform::SettingsStore& settingsStore, TrayIconStyle style);
 
 }  // namespace TrayIconPreference
 

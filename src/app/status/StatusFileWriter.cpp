@@ -53,7 +53,7 @@ StatusSnapshot snapshotOf(const ProviderBoard& board, platform::Date now) {
                 const BoardProvider* outlook = board.outlook(kind);
                 const BoardWindow* badge = outlook ? outlook->window(0, window.id) : nullptr;
                 if (badge && badge->outlook.forecast && badge->insight) {
-                    const forecast::RhythmForecast& made = *badge->outlook.forecast;
+                    const forecast::QuotaForecast& made = *badge->outlook.forecast;
                     status.forecast = StatusForecast{
                         std::string(toneName(badge->insight->tone)),
                         badge->insight->title,

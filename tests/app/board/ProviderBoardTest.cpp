@@ -7,7 +7,7 @@
 #include "app/board/UsageNotifier.h"
 #include "app/status/StatusFile.h"
 #include "app/status/StatusFileWriter.h"
-#include "platform/PreferencesStore.h"
+#include "platform/SettingsStore.h"
 #include "support/TempDirectory.h"
 
 namespace kestrane::app {
@@ -24,7 +24,7 @@ constexpr double kHour = 3600;
 // A history that behaves like the store where the board is concerned: every window has one
 // fresh sample, and the rhythm (a steady point an hour, ten whole days) is learned in the
 // zone it was last told, so a forecast needs the board to pass the user's zone on.
-class ZoneHistory final : public UsageHistory {
+class ZoneHistory final : public BoardHistory {
   public:
     explicit ZoneHistory(platform::Calendar calendar) : calendar_(std::move(calendar)) {}
 
@@ -129,8 +129,8 @@ TEST_F(ProviderBoardTest, TakesAWholeRefreshInOneStep) {
 // The board forecasts each window once per refresh; its readers only read.
 TEST_F(ProviderBoardTest, EachWindowIsForecastOncePerRefresh) {
     testing::TempDirectory folder;
-    platform::MemoryPreferencesStore defaults;
-    UsageNotifier notifier(defaults, NotificationStateFile(folder.path() / "state.json"), {});
+    platform::MemorySettingsStore settingsStore;
+    UsageNotifier notifier(settingsStore, NotificationStateFile(folder.path() / "state.json"), {});
     StatusFileWriter status(folder.path() / "status.json");
 
     const auto refresh = [&](platform::Date now) {
@@ -173,9 +173,9 @@ TEST_F(ProviderBoardTest, EachWindowIsForecastOncePerRefresh) {
 // status file say the moment the limit may run out in it, at the next refresh.
 TEST_F(ProviderBoardTest, TimeZoneChangeReachesTheNotificationsAndTheStatusFile) {
     testing::TempDirectory folder;
-    platform::MemoryPreferencesStore defaults;
+    platform::MemorySettingsStore settingsStore;
     std::vector<UsageNotification> told;
-    UsageNotifier notifier(defaults, NotificationStateFile(folder.path() / "state.json"),
+    UsageNotifier notifier(settingsStore, NotificationStateFile(folder.path() / "state.json"),
                            [&told](const UsageNotification& each) { told.push_back(each); });
     StatusFileWriter status(folder.path() / "status.json");
     const auto refresh = [&](double used, platform::Date now) {

@@ -119,18 +119,18 @@ TEST_F(UsageNotificationsTest, TextsNameTheProviderTheWindowAndTheReset) {
 }
 
 TEST_F(UsageNotificationsTest, ShortageIsToldWhenTheForecastTurnsToIt) {
-    forecast::RhythmForecast fine;
+    forecast::QuotaForecast fine;
     fine.medianRemaining = 20;
     fine.lowerRemaining = 10;
     fine.upperRemaining = 30;
-    forecast::RhythmForecast shortage = fine;
+    forecast::QuotaForecast shortage = fine;
     shortage.medianRemaining = 0;
     shortage.lowerRemaining = 0;
     shortage.medianDemand = 80;
     shortage.exhaustionFraction = 0.8;
     shortage.medianExhaustionDate = kNow + 1.5 * kHour;  // 16:30 in Moscow
 
-    const auto tell = [&](double used, const forecast::RhythmForecast& forecast) {
+    const auto tell = [&](double used, const forecast::QuotaForecast& forecast) {
         return notificationsFor(claude({used}), forecast, {}, kNow, calendar, state);
     };
     EXPECT_TRUE(tell(40, fine).empty());

@@ -32,7 +32,7 @@ TEST(FirstStartTogglesTest, SwitchesOnExactlyTheSignedInProvidersElseTheDefaults
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
-        platform::MemoryPreferencesStore store;
+        platform::MemorySettingsStore store;
         std::vector<ProviderKind> asked;
         EXPECT_TRUE(storeFirstStartToggles(store, [&](ProviderKind kind) {
             asked.push_back(kind);
@@ -69,7 +69,7 @@ TEST(FirstStartTogglesTest, AStoredChoiceIsNeverChangedNorAreSignInsLookedFor) {
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
-        platform::MemoryPreferencesStore store;
+        platform::MemorySettingsStore store;
         store.setValue("providerTogglesV1", testCase.stored);
         bool asked = false;
         EXPECT_FALSE(storeFirstStartToggles(store, [&](ProviderKind) {
@@ -82,7 +82,7 @@ TEST(FirstStartTogglesTest, AStoredChoiceIsNeverChangedNorAreSignInsLookedFor) {
 }
 
 TEST(FirstStartTogglesTest, OnlyTheFirstStartDecides) {
-    platform::MemoryPreferencesStore store;
+    platform::MemorySettingsStore store;
     EXPECT_TRUE(storeFirstStartToggles(
         store, [](ProviderKind kind) { return kind == ProviderKind::claude; }));
     // The user switches Codex on; a later start finds Kimi signed in as well and keeps both.

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/PreferencesStore.h"
+#include "platform/SettingsStore.h"
 
 namespace kestrane::app {
 namespace {
@@ -11,7 +11,7 @@ using model::ProviderKind;
 using platform::Json;
 
 TEST(ProviderPreferencesTest, FreshUserHasCodexAndCursorEnabled) {
-    platform::MemoryPreferencesStore store;
+    platform::MemorySettingsStore store;
     const ProviderPreferences preferences(store);
     EXPECT_EQ(preferences.enabledProviders(),
               (std::vector{ProviderKind::codex, ProviderKind::cursor}));
@@ -22,7 +22,7 @@ TEST(ProviderPreferencesTest, FreshUserHasCodexAndCursorEnabled) {
 }
 
 TEST(ProviderPreferencesTest, TogglesPersistOnlyTheirEntriesAndKeepCanonicalOrder) {
-    platform::MemoryPreferencesStore store;
+    platform::MemorySettingsStore store;
     ProviderPreferences writer(store);
     writer.setEnabled(true, ProviderKind::claude);
     writer.setEnabled(false, ProviderKind::codex);
@@ -40,7 +40,7 @@ TEST(ProviderPreferencesTest, TogglesPersistOnlyTheirEntriesAndKeepCanonicalOrde
 }
 
 TEST(ProviderPreferencesTest, EveryProviderDisabledGivesAnEmptyList) {
-    platform::MemoryPreferencesStore store;
+    platform::MemorySettingsStore store;
     ProviderPreferences preferences(store);
     for (const ProviderKind kind : model::allProviderKinds) preferences.setEnabled(false, kind);
     EXPECT_TRUE(preferences.enabledProviders().empty());
@@ -60,7 +60,7 @@ TEST(ProviderPreferencesTest, UnreadableStoredValueBehavesAsAbsent) {
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
-        platform::MemoryPreferencesStore store;
+        platform::MemorySettingsStore store;
         store.setValue("providerTogglesV1", testCase.stored);
         ProviderPreferences preferences(store);
         EXPECT_EQ(preferences.enabledProviders(),
@@ -75,7 +75,7 @@ TEST(ProviderPreferencesTest, UnreadableStoredValueBehavesAsAbsent) {
 }
 
 TEST(ProviderPreferencesTest, UnknownKeysInTheDictionaryAreKeptAndIgnored) {
-    platform::MemoryPreferencesStore store;
+    platform::MemorySettingsStore store;
     store.setValue("providerTogglesV1", Json({{"claude", true}, {"Gemini", true}}));
     ProviderPreferences preferences(store);
     // Keys are raw values, matched exactly: "claude" is not Claude.
@@ -86,7 +86,7 @@ TEST(ProviderPreferencesTest, UnknownKeysInTheDictionaryAreKeptAndIgnored) {
 }
 
 TEST(ProviderPreferencesTest, NotificationsAreOnWithTwentyAndFivePercentUntilChanged) {
-    platform::MemoryPreferencesStore store;
+    platform::MemorySettingsStore store;
     ProviderPreferences preferences(store);
     EXPECT_TRUE(preferences.notificationsEnabled());
     EXPECT_EQ(preferences.notificationThresholds(), (NotificationThresholds{20, 5}));

@@ -27,7 +27,7 @@ template <class T>
 void expectReads(const Setting<T>& setting, const std::vector<ReadCase<T>>& cases) {
     for (const auto& testCase : cases) {
         SCOPED_TRACE(std::string(setting.key) + ": " + testCase.name);
-        platform::MemoryPreferencesStore store;
+        platform::MemorySettingsStore store;
         if (testCase.stored) store.setValue(setting.key, *testCase.stored);
         EXPECT_EQ(read(store, setting), testCase.expected);
         EXPECT_EQ(isStored(store, setting), testCase.stored.has_value());
@@ -40,7 +40,7 @@ template <class T>
 void expectWrites(const Setting<T>& setting, const std::vector<std::pair<T, Json>>& cases) {
     for (const auto& [value, stored] : cases) {
         SCOPED_TRACE(std::string(setting.key) + ": " + stored.dump());
-        platform::MemoryPreferencesStore store;
+        platform::MemorySettingsStore store;
         write(store, setting, value);
         EXPECT_EQ(store.value(setting.key), stored);
         EXPECT_EQ(read(store, setting), value);
@@ -60,7 +60,7 @@ template <class T>
 void expectForeignValuesReadAsFallback(const Setting<T>& setting) {
     for (const auto& [name, stored] : foreignValues) {
         SCOPED_TRACE(std::string(setting.key) + ": " + name);
-        platform::MemoryPreferencesStore store;
+        platform::MemorySettingsStore store;
         store.setValue(setting.key, stored);
         EXPECT_EQ(read(store, setting), setting.fallback());
     }
@@ -223,7 +223,7 @@ TEST(SettingsTest, TrayIconStyleIsOneOfThreeNames) {
 }
 
 TEST(SettingsTest, WritingOneSettingLeavesTheOthersAlone) {
-    platform::MemoryPreferencesStore store;
+    platform::MemorySettingsStore store;
     write(store, settings::notifyBelowPercent, 40);
     write(store, settings::chartShowsBurn, true);
     write(store, settings::selectedProvider, ProviderKind::kimi);

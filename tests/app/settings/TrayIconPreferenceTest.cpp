@@ -20,20 +20,20 @@ TEST(TrayIconPreferenceTest, OnlyTheTwoFixedTintsAreReadAsSuch) {
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
-        platform::MemoryPreferencesStore defaults;
-        if (testCase.stored) defaults.setValue(TrayIconPreference::key, *testCase.stored);
-        EXPECT_EQ(TrayIconPreference::read(defaults), testCase.expected);
+        platform::MemorySettingsStore settingsStore;
+        if (testCase.stored) settingsStore.setValue(TrayIconPreference::key, *testCase.stored);
+        EXPECT_EQ(TrayIconPreference::read(settingsStore), testCase.expected);
     }
 }
 
 TEST(TrayIconPreferenceTest, WrittenChoiceReadsBack) {
-    platform::MemoryPreferencesStore defaults;
+    platform::MemorySettingsStore settingsStore;
     for (const TrayIconStyle style :
          {TrayIconStyle::dark, TrayIconStyle::light, TrayIconStyle::automatic}) {
-        TrayIconPreference::write(defaults, style);
-        EXPECT_EQ(TrayIconPreference::read(defaults), style);
+        TrayIconPreference::write(settingsStore, style);
+        EXPECT_EQ(TrayIconPreference::read(settingsStore), style);
     }
-    EXPECT_EQ(defaults.value("trayIconStyle"), platform::Json("automatic"));
+    EXPECT_EQ(settingsStore.value("trayIconStyle"), platform::Json("automatic"));
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ using model::ProviderKind;
 
 // A history without any observations: no forecast can be made. With `recentAt`, every window
 // has one sample then, so its figures count as fresh.
-class EmptyHistory final : public UsageHistory {
+class EmptyHistory final : public BoardHistory {
   public:
     std::optional<platform::Date> recentAt;
 
