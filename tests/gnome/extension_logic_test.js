@@ -33,9 +33,11 @@ function padded(size) {
     return encode(text + ' '.repeat(size - encode(text).length));
 }
 
-function manyProviders(count) {
+// `count` providers at 50% but those given in `shares` (index: remaining percent).
+function manyProviders(count, shares) {
     const providers = Array.from({length: count}, (_, i) => ({
-        provider: `P${i}`, shortName: `P${i}`, enabled: true, text: '50%', remainingPercent: 50,
+        provider: `P${i}`, shortName: `P${i}`, enabled: true, text: `${shares[i] ?? 50}%`,
+        remainingPercent: shares[i] ?? 50,
     }));
     return encode(JSON.stringify({
         version: 1, writtenAt: '2026-12-10T18:20:04Z', staleAfter: '2026-12-10T18:35:04Z',
@@ -127,11 +129,12 @@ const viewCases = [
         },
     },
     {
-        name: 'seven providers, accounts, level boundaries after rounding, missing shortName',
+        name: 'seven providers: accounts, level boundaries after rounding, no shortName, bar budget',
         file: 'several.json', running: true, clock: utc(NOW),
         expect: {
-            barText: 'Cx 5% · Cu 6% · Cl 20% · Cl:work 21% · An 0% · Gh 100% · Gm --',
-            levels: ['critical', 'warning', 'warning', 'ok', 'critical', 'ok', 'unknown'],
+            // The last two give way to "+2" within the bar's budget; the menu has them all.
+            barText: 'Cx 5% · Cu 6% · Cl 20% · Cl:work 21% · An 0% · +2',
+            levels: ['critical', 'warning', 'warning', 'ok', 'critical', 'ok'],
             lines: [
                 'Codex — осталось 5%, 5 часов',
                 'Cursor — осталось 6%',
@@ -280,11 +283,17 @@ const viewCases = [
         },
     },
     {
-        name: 'more providers than the bar holds',
-        file: () => manyProviders(15), running: true, clock: utc(NOW),
+        name: '"+N" takes the most urgent level of the providers it stands for',
+        file: () => manyProviders(15, {13: 3}), running: true, clock: utc(NOW),
         expect: {
-            barText: `${Array.from({length: 12}, (_, i) => `P${i} 50%`).join(' · ')} · +3`,
+            barText: 'P0 50% · P1 50% · P2 50% · P3 50% · P4 50% · +10',
+            levels: ['ok', 'ok', 'ok', 'ok', 'ok', 'critical'],
         },
+    },
+    {
+        name: '"+N" of stale figures is stale too',
+        file: () => manyProviders(15, {13: 3}), running: true, clock: utc('2026-12-10T19:00:00Z'),
+        expect: {levels: ['stale', 'stale', 'stale', 'stale', 'stale', 'stale']},
     },
     {
         name: 'staleAfter a year ahead counts one day at most',

@@ -255,8 +255,11 @@ class KestraneIndicator {
         }
 
         this._statusSection.removeAll();
+        // Lines to read, not to click: not activatable, yet reactive so that the theme does not
+        // grey them out as it does insensitive items.
         const info = (text, styleClass) => {
-            const item = new PopupMenu.PopupMenuItem(text, {reactive: false, can_focus: false});
+            const item = new PopupMenu.PopupMenuItem(text, {activate: false, hover: false, can_focus: false});
+            item.track_hover = false;
             if (styleClass) item.label.add_style_class_name(styleClass);
             this._statusSection.addMenuItem(item);
         };

@@ -27,7 +27,11 @@ export const MAX_FRESHNESS_MS = 24 * 60 * 60 * 1000;
 export const MAX_RECHECK_SECONDS = 60;
 
 const MAX_PROVIDERS = 32;
-const MAX_BAR_PARTS = 12;
+// About 420 px of the panel's font: fits beside the clock on a 1280 px screen. Beyond it the
+// shell would squeeze every label and cut its figures ("Gh 1…"), so whole parts give way to
+// "+N" instead; the menu lists them all.
+export const BAR_CHARACTER_BUDGET = 50;
+const BAR_SEPARATOR = ' · ';
 const SHORT_NAME_LIMIT = 12;
 const SHORT_TEXT_LIMIT = 8;
 const NAME_LIMIT = 40;
@@ -249,6 +253,29 @@ function providerLine(p, clock) {
     return {text: plainText(`${name} — ${facts.join(', ')}`, LINE_LIMIT), level: levelOf(p.remainingPercent)};
 }
 
+const LEVEL_RANK = {unknown: 0, ok: 1, warning: 2, critical: 3};
+
+// The enabled providers in file order while they fit the budget (the first always), then "+N"
+// in the most urgent level of those it stands for.
+function barParts(shown, stale) {
+    const parts = shown.map(p => ({
+        text: `${p.shortName} ${p.text}`,
+        level: stale ? 'stale' : levelOf(p.remainingPercent),
+    }));
+    const width = count => {
+        const text = parts.slice(0, count).map(p => p.text).join(BAR_SEPARATOR);
+        const more = count < parts.length ? `${BAR_SEPARATOR}+${parts.length - count}` : '';
+        return Array.from(text + more).length;
+    };
+    let count = parts.length;
+    while (count > 1 && width(count) > BAR_CHARACTER_BUDGET) count--;
+    if (count === parts.length) return parts;
+    const rest = parts.slice(count);
+    const level = stale ? 'stale'
+        : rest.map(p => p.level).reduce((a, b) => (LEVEL_RANK[b] > LEVEL_RANK[a] ? b : a));
+    return [...parts.slice(0, count), {text: `+${rest.length}`, level}];
+}
+
 function titleOnly(level) {
     return [{text: BAR_TITLE, level}];
 }
@@ -297,12 +324,7 @@ export function describe(file, appRunning, clock) {
         if (shown.length === 0)
             view.lines = [{text: 'Все сервисы выключены в настройках Kestrane', level: 'unknown'}];
         view.recommendation = status.recommendation;
-        view.parts = shown.slice(0, MAX_BAR_PARTS).map(p => ({
-            text: `${p.shortName} ${p.text}`,
-            level: stale ? 'stale' : levelOf(p.remainingPercent),
-        }));
-        if (shown.length > MAX_BAR_PARTS)
-            view.parts.push({text: `+${shown.length - MAX_BAR_PARTS}`, level: stale ? 'stale' : 'unknown'});
+        view.parts = barParts(shown, stale);
         if (view.parts.length === 0) view.parts = titleOnly(stale ? 'stale' : 'unknown');
         if (stale) {
             view.state = 'stale';
@@ -312,7 +334,7 @@ export function describe(file, appRunning, clock) {
             view.recheckAt = status.freshUntil;
         }
     }
-    view.barText = view.parts.map(p => p.text).join(' · ');
+    view.barText = view.parts.map(p => p.text).join(BAR_SEPARATOR);
     return view;
 }
 
