@@ -2,19 +2,24 @@
 // injected clock. Runs every case against both builds of the module: the ES module GNOME Shell
 // 45+ loads and the legacy-import form assemble.sh makes for 43-44.
 //
-//   gjs -m extension_logic_test.js LOGIC_JS LEGACY_FOLDER FIXTURES_FOLDER
+//   gjs -m extension_logic_test.js SOURCE_FOLDER LEGACY_FOLDER FIXTURES_FOLDER
 import GLib from 'gi://GLib';
 import system from 'system';
 
-const [logicPath, legacyFolder, fixtures] = system.programArgs;
-if (!logicPath || !legacyFolder || !fixtures) {
-    printerr('usage: gjs -m extension_logic_test.js LOGIC_JS LEGACY_FOLDER FIXTURES_FOLDER');
+const [sourceFolder, legacyFolder, fixtures] = system.programArgs;
+if (!sourceFolder || !legacyFolder || !fixtures) {
+    printerr('usage: gjs -m extension_logic_test.js SOURCE_FOLDER LEGACY_FOLDER FIXTURES_FOLDER');
     system.exit(2);
 }
 
-const moduleLogic = await import(`file://${logicPath}`);
+const moduleLogic = await import(`file://${sourceFolder}/logic.js`);
 imports.searchPath.unshift(legacyFolder);
 const legacyLogic = imports.logic;
+// indicator.js needs GNOME Shell to run; both builds must at least load and offer its factory.
+const indicatorBuilds = [
+    ['module', (await import(`file://${sourceFolder}/indicator.js`)).createIndicator],
+    ['legacy', imports.indicator.createIndicator],
+];
 
 const at = text => Date.parse(text);
 const utc = now => ({now: at(now), utcOffsetMinutes: () => 0});
@@ -319,10 +324,10 @@ function checkShownText(view, fail) {
     }
 }
 
-function readFile(spec, Logic) {
-    if (typeof spec === 'string') return Logic.decodeStatus(fixture(spec));
-    if (typeof spec === 'function') return Logic.decodeStatus(spec());
-    return spec;
+function readFile(source, Logic) {
+    if (typeof source === 'string') return Logic.decodeStatus(fixture(source));
+    if (typeof source === 'function') return Logic.decodeStatus(source());
+    return source;
 }
 
 const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
@@ -424,6 +429,11 @@ for (const [Logic, build] of [[moduleLogic, 'module'], [legacyLogic, 'legacy']])
     }
     runViewCases(Logic, build);
     runUnitTables(Logic, build);
+}
+
+for (const [build, factory] of indicatorBuilds) {
+    checks++;
+    if (typeof factory !== 'function') report(build, 'indicator.js does not expose createIndicator()');
 }
 
 // Both builds must expose the same names, or one shell generation misses something.

@@ -16,7 +16,22 @@ sh "$root/data/gnome-shell/assemble.sh" 43 "$work/legacy" || {
     echo "FAIL: assemble.sh could not build the 43-44 variant"
     exit 1
 }
-# The legacy importer runs in sloppy mode and reads a file of the same name only once per search
-# path, hence a folder of its own.
-exec gjs -m "$here/extension_logic_test.js" \
-    "$root/data/gnome-shell/kestrane@kestrane.github.io/logic.js" "$work/legacy" "$here/fixtures"
+sources=$root/data/gnome-shell/kestrane@kestrane.github.io
+
+# The entry points import GNOME Shell's own modules, so only their syntax can be checked outside
+# a shell; node does that when it is there (the 43-44 one runs in the session test).
+if command -v node >/dev/null 2>&1; then
+    cp "$sources/extension.js" "$work/extension.mjs"
+    node --check "$work/extension.mjs" || {
+        echo "FAIL: the GNOME Shell 45+ extension.js does not parse as an ES module"
+        exit 1
+    }
+    node --check "$work/legacy/extension.js" || {
+        echo "FAIL: the GNOME Shell 43-44 extension.js does not parse as a script"
+        exit 1
+    }
+else
+    echo "note: node is not installed; the entry points' syntax is not checked here"
+fi
+
+gjs -m "$here/extension_logic_test.js" "$sources" "$work/legacy" "$here/fixtures"

@@ -1,4 +1,5 @@
 #!/bin/bash
+# shellcheck disable=SC2016 # the JavaScript for Eval is in single quotes on purpose
 # The top-bar extension in a real, headless GNOME Shell: installed into a private data folder,
 # enabled, fed status files through the private $XDG_RUNTIME_DIR/kestrane/, driven through its
 # menu against a stand-in for Kestrane on the session bus, then disabled.
@@ -8,7 +9,7 @@
 # Exit status 0 passed, 1 failed, 77 skipped (no gnome-shell or gjs).
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-# shellcheck source=gnome_session.sh
+# shellcheck source=SCRIPTDIR/gnome_session.sh
 source "$here/gnome_session.sh"
 gs_require_tools gnome-extensions
 output=$(realpath -m "${1:-gnome-shell-test}")
@@ -33,6 +34,13 @@ fail() {
     echo "FAIL - $1"
     failures=$((failures + 1))
 }
+# verify DESCRIPTION COMMAND…: passes when the command succeeds.
+verify() {
+    local what=$1
+    shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+indicator_name_owned() { [[ $(gs_has_owner io.github.kestrane.ShellIndicator) == "$1" ]]; }
 
 # expect DESCRIPTION WANT JS: JS comes to print WANT.
 expect() {
@@ -150,9 +158,7 @@ expect "indicator in the top bar while Kestrane is not running" \
 expect "menu says Kestrane is not running" "Kestrane не запущен" 'kestraneTest.menu()'
 expect "commands are disabled while Kestrane is not running" "$not_running_actions" \
     'kestraneTest.actions()'
-[[ $(gs_has_owner io.github.kestrane.ShellIndicator) == true ]] &&
-    pass "io.github.kestrane.ShellIndicator is owned while enabled" ||
-    fail "io.github.kestrane.ShellIndicator is not owned while enabled"
+verify "io.github.kestrane.ShellIndicator is owned while enabled" indicator_name_owned true
 
 # --- Kestrane starts and writes its first state: the folder appears after the extension
 start_fake_app
@@ -171,16 +177,15 @@ write_fresh several.json
 expect "label follows a replaced file" \
     "Cx 5% · Cu 6% · Cl 20% · Cl:work 21% · An 0% · +2" 'kestraneTest.bar()'
 expect "levels follow it" "critical,warning,warning,ok,critical,ok" 'kestraneTest.levels()'
-gs_screenshot_top_bar "$output/top-bar.png" && pass "top bar screenshot: $output/top-bar.png" ||
-    fail "no top bar screenshot"
+verify "top bar screenshot: $output/top-bar.png" gs_screenshot_top_bar "$output/top-bar.png"
 # The menu opens without animation; once it is on the stage its box says how much to take.
 gs_eval 'kestraneTest.button().menu.open(false)' >/dev/null
 menu_box='kestraneTest.button().menu.actor'
 if gs_eval_until true "$menu_box.mapped && $menu_box.get_transformed_size()[1] > 0" >/dev/null; then
     bottom=$(gs_eval "Math.ceil($menu_box.get_transformed_position()[1] +
         $menu_box.get_transformed_size()[1])")
-    gs_screenshot_area 0 0 "$(gs_eval 'global.stage.width')" $((bottom + 8)) "$output/menu.png" &&
-        pass "menu screenshot: $output/menu.png" || fail "no menu screenshot"
+    verify "menu screenshot: $output/menu.png" \
+        gs_screenshot_area 0 0 "$(gs_eval 'global.stage.width')" $((bottom + 8)) "$output/menu.png"
 else
     fail "the menu did not open"
 fi
@@ -255,9 +260,7 @@ expect "a command the app lacks is reported, not dropped" \
 # --- Disable leaves nothing behind; enabling again starts clean
 gnome-extensions disable "$uuid"
 expect "indicator gone after disable" absent 'kestraneTest.bar()'
-[[ $(gs_has_owner io.github.kestrane.ShellIndicator) == false ]] &&
-    pass "io.github.kestrane.ShellIndicator released after disable" ||
-    fail "io.github.kestrane.ShellIndicator still owned after disable"
+verify "io.github.kestrane.ShellIndicator released after disable" indicator_name_owned false
 write_fresh several.json
 gnome-extensions enable "$uuid"
 expect "enabled again, it reads the file written meanwhile" \
