@@ -45,8 +45,12 @@ class KestraneIndicator {
         this._statusFile = this._statusDir.get_child(Logic.STATUS_FILE_NAME);
         this._runtimeMonitor = runtimeDir.monitor_directory(Gio.FileMonitorFlags.WATCH_MOVES,
             this._cancellable);
-        this._runtimeMonitor.connect('changed', (_monitor, file, otherFile) => {
-            if (this._names(file, otherFile).includes(Logic.STATUS_DIR_NAME)) {
+        const appearsOrGoes = [Gio.FileMonitorEvent.CREATED, Gio.FileMonitorEvent.DELETED,
+            Gio.FileMonitorEvent.MOVED_IN, Gio.FileMonitorEvent.MOVED_OUT,
+            Gio.FileMonitorEvent.RENAMED];
+        this._runtimeMonitor.connect('changed', (_monitor, file, otherFile, event) => {
+            if (appearsOrGoes.includes(event) &&
+                this._names(file, otherFile).includes(Logic.STATUS_DIR_NAME)) {
                 this._watchStatusDir();
                 this._read();
             }
@@ -290,7 +294,10 @@ class KestraneIndicator {
                 } catch (e) {
                     if (!this._enabled || e.matches(Gio.IOErrorEnum, Gio.IOErrorEnum.CANCELLED))
                         return;
-                    const errorName = Gio.DBusError.get_remote_error(e);
+                    // A call that times out here has no D-Bus error name.
+                    const errorName = Gio.DBusError.get_remote_error(e) ??
+                        (e.matches(Gio.IOErrorEnum, Gio.IOErrorEnum.TIMED_OUT)
+                            ? 'org.freedesktop.DBus.Error.Timeout' : null);
                     if (errorName === 'org.freedesktop.DBus.Error.UnknownMethod' &&
                         action.fallbackMethod !== null && method !== action.fallbackMethod) {
                         this._call(action, action.fallbackMethod, null);
