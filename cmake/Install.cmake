@@ -44,6 +44,39 @@ install(CODE "
         DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/zsh/\${kestrane_zsh_folder}\")
 ")
 
+# The GNOME Shell top-bar extension. Shells 45 and later load it as ES modules, 43-44 through
+# legacy imports, and one folder cannot serve both: the build assembles the one for the shell
+# the package targets (data/gnome-shell/README.md). By default that is the gnome-shell found
+# now, else Debian 12's 43.
+set(KESTRANE_GNOME_SHELL_UUID kestrane@kestrane.github.io)
+set(kestrane_gnome_shell_default 43)
+find_program(KESTRANE_GNOME_SHELL_PROGRAM gnome-shell)
+if(KESTRANE_GNOME_SHELL_PROGRAM)
+    execute_process(COMMAND ${KESTRANE_GNOME_SHELL_PROGRAM} --version
+        OUTPUT_VARIABLE kestrane_gnome_shell_version ERROR_QUIET TIMEOUT 10)
+    if(kestrane_gnome_shell_version MATCHES "GNOME Shell ([0-9]+)")
+        set(kestrane_gnome_shell_default ${CMAKE_MATCH_1})
+    endif()
+endif()
+set(KESTRANE_GNOME_SHELL_VERSION ${kestrane_gnome_shell_default} CACHE STRING
+    "GNOME Shell major version the top-bar extension is built for (43-44 or 45 and later)")
+set(kestrane_extension_sources ${KESTRANE_DATA_DIR}/gnome-shell/${KESTRANE_GNOME_SHELL_UUID})
+set(KESTRANE_GNOME_EXTENSION ${PROJECT_BINARY_DIR}/data/gnome-shell/${KESTRANE_GNOME_SHELL_UUID})
+add_custom_command(OUTPUT ${KESTRANE_GNOME_EXTENSION}/metadata.json
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${KESTRANE_GNOME_EXTENSION}
+    COMMAND sh ${KESTRANE_DATA_DIR}/gnome-shell/assemble.sh ${KESTRANE_GNOME_SHELL_VERSION}
+        ${KESTRANE_GNOME_EXTENSION}
+    DEPENDS ${KESTRANE_DATA_DIR}/gnome-shell/assemble.sh
+        ${KESTRANE_DATA_DIR}/gnome-shell/legacy/extension.js
+        ${kestrane_extension_sources}/extension.js ${kestrane_extension_sources}/indicator.js
+        ${kestrane_extension_sources}/logic.js ${kestrane_extension_sources}/metadata.json
+        ${kestrane_extension_sources}/stylesheet.css
+    COMMENT "Assembling the GNOME Shell ${KESTRANE_GNOME_SHELL_VERSION} extension"
+    VERBATIM)
+add_custom_target(kestrane_gnome_extension ALL DEPENDS ${KESTRANE_GNOME_EXTENSION}/metadata.json)
+install(DIRECTORY ${KESTRANE_GNOME_EXTENSION}/
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/gnome-shell/extensions/${KESTRANE_GNOME_SHELL_UUID})
+
 set(KESTRANE_CHANGELOG ${PROJECT_BINARY_DIR}/data/changelog.gz)
 add_custom_command(OUTPUT ${KESTRANE_CHANGELOG}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/data
@@ -58,7 +91,7 @@ install(FILES ${KESTRANE_DATA_DIR}/debian/copyright ${KESTRANE_CHANGELOG}
 
 # Whatever builds the program (a preset that builds only the tests, too) also makes the
 # compressed files, so every build folder can be installed.
-add_dependencies(kestrane kestrane_manual kestrane_changelog)
+add_dependencies(kestrane kestrane_manual kestrane_changelog kestrane_gnome_extension)
 
 # ---- Debian package ----------------------------------------------------------------------------
 set(KESTRANE_PACKAGE_MAINTAINER "Kestrane maintainers <maintainers@kestrane.invalid>"
