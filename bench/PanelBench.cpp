@@ -29,18 +29,18 @@ QApplication& application() {
 }
 
 struct Overview {
-    platform::MemorySettingsStore settingsStore;
     testing::FixedClock clock{kMorning};
     platform::Calendar calendar{"Europe/Berlin"};
     std::unique_ptr<ui::PanelContent> controller;
 
     explicit Overview(bool burn) {
         application();
-        settingsStore.setValue("chartShowsBurn", burn);
+
         auto state = testing::panel::forecastState(calendar, kMorning, 12'000, 60, 31 * kDay);
         state.usage->windows[0].durationMinutes = 43'200;
-        controller = std::make_unique<ui::PanelContent>(settingsStore, clock, calendar);
-        controller->visibleFrameHeight = [] { return std::optional<int>(1080); };
+        controller = std::make_unique<ui::PanelContent>(clock, calendar);
+        controller->setVisibleFrameHeight(1080);
+        controller->setSettings({.chartShowsBurn = burn});
         testing::panel::showProviders(*controller, {state}, calendar, clock.now());
         controller->render();
         controller->resize(controller->preferredContentSize());

@@ -84,8 +84,8 @@ QWidget* LocalServicesScreen::makeToolbar(QWidget* parent) const {
     refresh->setToolTip(QStringLiteral("Обновить список"));
     refresh->setObjectName(QStringLiteral("refreshServices"));
     refresh->setEnabled(!state_.isLoading);
-    QObject::connect(refresh, &QAbstractButton::clicked, &context_.owner,
-                     [action = context_.actions.refreshServices] { action(); });
+    QObject::connect(refresh, &QAbstractButton::clicked, &context_.actions,
+                     &PanelActions::refreshServices);
     row->addWidget(refresh);
     return toolbar;
 }
@@ -187,8 +187,8 @@ QWidget* LocalServicesScreen::makeServiceCard(const LocalService& service, QWidg
     stop->setObjectName(QStringLiteral("stopService:") + id);
     stop->setEnabled(stoppable && !stopping && !stopped && !state_.isLoading);
     stop->setFixedHeight(24);
-    QObject::connect(stop, &QAbstractButton::clicked, &context_.owner,
-                     [action = context_.actions.stopService, id] { action(id); });
+    QObject::connect(stop, &QAbstractButton::clicked, &context_.actions,
+                     [&actions = context_.actions, id] { emit actions.stopService(id); });
     stack->addSpacing(2);
     stack->addWidget(stop, 0, Qt::AlignLeft);
     return card;

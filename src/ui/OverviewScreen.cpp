@@ -55,8 +55,8 @@ QWidget* OverviewScreen::make() const {
                                        PanelTheme::text(), card);
         choose->setBezel(PanelButton::Bezel::rounded);
         choose->setObjectName(QStringLiteral("chooseProviders"));
-        QObject::connect(choose, &QAbstractButton::clicked, &context_.owner,
-                         [action = context_.actions.toggleMode] { action(); });
+        QObject::connect(choose, &QAbstractButton::clicked, &context_.actions,
+                         &PanelActions::toggleMode);
         QVBoxLayout* cardStack = Kit::messageStack(card);
         cardStack->addSpacing(4);
         cardStack->addWidget(choose, 0, Qt::AlignLeft);
@@ -73,8 +73,9 @@ QWidget* OverviewScreen::make() const {
     }
     if (labels.size() >= 2) {
         if (QLabel* advice = makeRecommendation(document)) stack->addWidget(advice);
-        auto* providers = new SegmentedControl(labels, Kit::documentWidth,
-                                               context_.actions.providerSelected, document);
+        auto* providers = new SegmentedControl(labels, Kit::documentWidth, document);
+        QObject::connect(providers, &SegmentedControl::segmentChosen, &context_.actions,
+                         &PanelActions::providerSelected);
         providers->setSelectedSegment(selectedSegment);
         providers->setObjectName(QStringLiteral("providerSwitch"));
         providers->setAccessibleName(QStringLiteral("Провайдер"));
@@ -230,8 +231,8 @@ QWidget* OverviewScreen::makeTopRow(const ProviderViewState& state, QWidget* par
             chooser->addItem(periodTitle(state.provider, each));
         }
         chooser->setCurrentIndex(static_cast<int>(state_.selectedWindow));
-        QObject::connect(chooser, &QComboBox::activated, &context_.owner,
-                         [action = context_.actions.windowSelected](int index) { action(index); });
+        QObject::connect(chooser, &QComboBox::activated, &context_.actions,
+                         &PanelActions::windowSelected);
         topRow->addWidget(chooser);
     }
     top->setFixedWidth(Kit::documentWidth);
@@ -362,8 +363,10 @@ void OverviewScreen::addChart(QVBoxLayout* stack, QWidget* card,
     styleRow->setFixedWidth(Kit::documentWidth);
     auto* styleLayout = new QHBoxLayout(styleRow);
     styleLayout->setContentsMargins(0, 0, 0, 0);
-    auto* styleControl = new SegmentedControl({QStringLiteral("Остаток"), QStringLiteral("Темп")},
-                                              144, context_.actions.chartStyleSelected, styleRow);
+    auto* styleControl =
+        new SegmentedControl({QStringLiteral("Остаток"), QStringLiteral("Темп")}, 144, styleRow);
+    QObject::connect(styleControl, &SegmentedControl::segmentChosen, &context_.actions,
+                     &PanelActions::chartStyleSelected);
     styleControl->setSelectedSegment(state_.chartStyle == UsageChartView::Style::burn ? 1 : 0);
     styleControl->setAccessibleName(QStringLiteral("Вид графика"));
     styleControl->setObjectName(QStringLiteral("chartStyle"));
@@ -390,9 +393,10 @@ void OverviewScreen::addOtherWindows(QVBoxLayout* stack, QWidget* card,
                 : QString::number(model::roundedPercent(remainingOf(other))) + QStringLiteral("%");
         auto* button =
             new WindowButton(static_cast<int>(i), periodTitle(state.provider, other), value, card);
-        QObject::connect(button, &QAbstractButton::clicked, &context_.owner,
-                         [action = context_.actions.otherWindowSelected,
-                          index = static_cast<int>(i)] { action(index); });
+        QObject::connect(button, &QAbstractButton::clicked, &context_.actions,
+                         [&actions = context_.actions, index = static_cast<int>(i)] {
+                             emit actions.otherWindowSelected(index);
+                         });
         stack->addWidget(button);
     }
 }
@@ -410,8 +414,8 @@ void OverviewScreen::addDetails(QVBoxLayout* stack, QWidget* card,
     toggle->setFontPixelSize(10);
     toggle->setSymbolSize(9);
     toggle->setObjectName(QStringLiteral("accountDetailsToggle"));
-    QObject::connect(toggle, &QAbstractButton::clicked, &context_.owner,
-                     [action = context_.actions.toggleAccountDetails] { action(); });
+    QObject::connect(toggle, &QAbstractButton::clicked, &context_.actions,
+                     &PanelActions::toggleAccountDetails);
     stack->addWidget(toggle);
     if (!shown) return;
 

@@ -37,7 +37,7 @@ class OverviewScreen {
         const std::optional<std::string>& historyError;
         // The board's outlooks: each window's history and forecast, and the service to use
         // now. None: no history and no forecast.
-        const app::BoardOutlooks* outlooks = nullptr;
+        const app::BoardSnapshot* outlooks = nullptr;
     };
 
     OverviewScreen(const State& state, const PanelScreenContext& context)

@@ -14,8 +14,6 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
-#include "app/settings/ProviderPreferences.h"
-#include "app/settings/Settings.h"
 #include "model/DateFormatting.h"
 #include "platform/PlatformWords.h"
 #include "ui/LocalServicesScreen.h"
@@ -90,38 +88,34 @@ const platform::Clock& systemClock() {
 
 }  // namespace
 
-PanelContent::PanelContent(platform::SettingsStore& settingsStore, QWidget* parent)
-    : PanelContent(settingsStore, systemClock(), platform::Calendar::current(), parent) {}
+PanelContent::PanelContent(QWidget* parent)
+    : PanelContent(systemClock(), platform::Calendar::current(), parent) {}
 
-PanelContent::PanelContent(platform::SettingsStore& settingsStore, const platform::Clock& clock,
-                           platform::Calendar calendar, QWidget* parent)
-    : QWidget(parent),
-      settingsStore_(settingsStore),
-      clock_(clock),
-      calendar_(std::move(calendar)) {
-    selectedProvider_ = app::read(settingsStore_, app::settings::selectedProvider);
-    if (app::read(settingsStore_, app::settings::chartShowsBurn)) chartStyle_ = ChartStyle::burn;
-    trayIconStyle_ = app::TrayIconPreference::read(settingsStore_);
-    panelAppearance_ = app::PanelAppearancePreference::read(settingsStore_);
+PanelContent::PanelContent(const platform::Clock& clock, platform::Calendar calendar,
+                           QWidget* parent)
+    : QWidget(parent), clock_(clock), calendar_(std::move(calendar)) {
     setAutoFillBackground(false);
-    actions_ = {
-        .toggleMode = [this] { toggleMode(); },
-        .providerSelected = [this](int segment) { providerSelected(segment); },
-        .windowSelected = [this](int index) { windowSelected(index); },
-        .otherWindowSelected = [this](int index) { otherWindowSelected(index); },
-        .chartStyleSelected = [this](int segment) { chartStyleSelected(segment); },
-        .toggleAccountDetails = [this] { toggleAccountDetails(); },
-        .refreshServices = [this] { refreshServices(); },
-        .stopService = [this](const QString& serviceID) { stopService(serviceID); },
-        .providerToggled = [this](ProviderKind provider,
-                                  bool isOn) { providerToggled(provider, isOn); },
-        .notificationsToggled = [this](bool isOn) { notificationsToggled(isOn); },
-        .notifyBelowSelected = [this](int percent) { notifyBelowSelected(percent); },
-        .notifyCriticalSelected = [this](int percent) { notifyCriticalSelected(percent); },
-        .trayIconStyleSelected = [this](int segment) { trayIconStyleSelected(segment); },
-        .panelAppearanceSelected = [this](int segment) { panelAppearanceSelected(segment); },
-        .startAtLoginToggled = [this](bool isOn) { startAtLoginToggled(isOn); },
-    };
+    actions_ = new PanelActions(this);
+    connect(actions_, &PanelActions::toggleMode, this, &PanelContent::toggleMode);
+    connect(actions_, &PanelActions::providerSelected, this, &PanelContent::providerSelected);
+    connect(actions_, &PanelActions::windowSelected, this, &PanelContent::windowSelected);
+    connect(actions_, &PanelActions::otherWindowSelected, this, &PanelContent::otherWindowSelected);
+    connect(actions_, &PanelActions::chartStyleSelected, this, &PanelContent::chartStyleSelected);
+    connect(actions_, &PanelActions::toggleAccountDetails, this,
+            &PanelContent::toggleAccountDetails);
+    connect(actions_, &PanelActions::refreshServices, this, &PanelContent::refreshServices);
+    connect(actions_, &PanelActions::stopService, this, &PanelContent::stopService);
+    connect(actions_, &PanelActions::providerToggled, this, &PanelContent::providerToggled);
+    connect(actions_, &PanelActions::notificationsToggled, this,
+            &PanelContent::notificationsToggled);
+    connect(actions_, &PanelActions::notifyBelowSelected, this, &PanelContent::notifyBelowSelected);
+    connect(actions_, &PanelActions::notifyCriticalSelected, this,
+            &PanelContent::notifyCriticalSelected);
+    connect(actions_, &PanelActions::trayIconStyleSelected, this,
+            &PanelContent::trayIconStyleSelected);
+    connect(actions_, &PanelActions::panelAppearanceSelected, this,
+            &PanelContent::panelAppearanceSelected);
+    connect(actions_, &PanelActions::startAtLoginToggled, this, &PanelContent::startAtLoginToggled);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -196,6 +190,29 @@ PanelContent::~PanelContent() = default;
 
 // ---- actions -----------------------------------------------------------------------------
 
+void PanelContent::showBoard(const std::shared_ptr<const app::BoardSnapshot>& snapshot) {
+    calendar_ = snapshot->calendar;
+    historyError_ = snapshot->historyError;
+    states_.clear();
+    for (const ProviderKind kind : model::allProviderKinds) {
+        const app::ProviderState& state = snapshot->state(kind);
+        states_.push_back({kind, snapshot->isEnabled(kind), state.usage, state.error});
+    }
+    outlooks_ = snapshot;
+    render();
+}
+
+void PanelContent::showRefreshing(bool refreshing) {
+    if (refreshing == isRefreshing_) return;
+    isRefreshing_ = refreshing;
+    renderHeader();
+}
+
+void PanelContent::showLocalServices(localservices::LocalServicesViewState state) {
+    localServices_ = std::move(state);
+    render();
+}
+
 void PanelContent::refreshUsage() {
     emit refreshRequested();
     render();
@@ -220,8 +237,8 @@ void PanelContent::providerSelected(int segment) {
         if (state.isEnabled) enabled.push_back(state.provider);
     }
     if (segment < 0 || segment >= static_cast<int>(enabled.size())) return;
-    selectedProvider_ = enabled[static_cast<std::size_t>(segment)];
-    app::write(settingsStore_, app::settings::selectedProvider, selectedProvider_);
+    settings_.selectedProvider = enabled[static_cast<std::size_t>(segment)];
+    emit providerChosen(*settings_.selectedProvider);
     render();
 }
 
@@ -240,8 +257,8 @@ void PanelContent::selectWindow(int index) {
 }
 
 void PanelContent::chartStyleSelected(int segment) {
-    chartStyle_ = segment != 0 ? ChartStyle::burn : ChartStyle::remaining;
-    app::write(settingsStore_, app::settings::chartShowsBurn, chartStyle_ == ChartStyle::burn);
+    settings_.chartShowsBurn = segment != 0;
+    emit chartStyleChosen(settings_.chartShowsBurn);
     render();
 }
 
@@ -249,8 +266,8 @@ void PanelContent::trayIconStyleSelected(int segment) {
     static constexpr app::TrayIconStyle styles[] = {
         app::TrayIconStyle::automatic, app::TrayIconStyle::light, app::TrayIconStyle::dark};
     if (segment < 0 || segment >= static_cast<int>(std::size(styles))) return;
-    trayIconStyle_ = styles[segment];
-    emit trayIconStyleChosen(trayIconStyle_);
+    settings_.desktop.trayIconStyle = styles[segment];
+    emit trayIconStyleChosen(settings_.desktop.trayIconStyle);
     render();
 }
 
@@ -258,20 +275,13 @@ void PanelContent::panelAppearanceSelected(int segment) {
     static constexpr app::PanelAppearance appearances[] = {
         app::PanelAppearance::system, app::PanelAppearance::light, app::PanelAppearance::dark};
     if (segment < 0 || segment >= static_cast<int>(std::size(appearances))) return;
-    panelAppearance_ = appearances[segment];
-    emit panelAppearanceChosen(panelAppearance_);
+    settings_.desktop.panelAppearance = appearances[segment];
+    emit panelAppearanceChosen(settings_.desktop.panelAppearance);
     render();
 }
 
 void PanelContent::startAtLoginToggled(bool isOn) {
-    startAtLoginError_.reset();
-    if (setStartsAtLogin) {
-        try {
-            setStartsAtLogin(isOn);
-        } catch (const std::exception& error) {
-            startAtLoginError_ = error.what();
-        }
-    }
+    emit startAtLoginChosen(isOn);
     render();
 }
 
@@ -292,10 +302,6 @@ void PanelContent::stopService(const QString& serviceID) {
     if (found == rows.end() || localServices_.stoppedServiceIDs.count(found->id()) > 0) return;
     // A copy: the list may change while the question is open.
     const localservices::LocalService row = *found;
-    if (confirmStop) {
-        if (confirmStop(row)) emit serviceStopRequested(row);
-        return;
-    }
     if (stopConfirmation_) return;
     stopConfirmation_ = new StopConfirmation(row, *window());
     QPointer<PanelContent> self(this);
@@ -337,7 +343,9 @@ const ProviderViewState* PanelContent::selectedState() const {
     for (const ProviderViewState& state : states_) {
         if (!state.isEnabled) continue;
         if (!first) first = &state;
-        if (selectedProvider_ && state.provider == *selectedProvider_) return &state;
+        if (settings_.selectedProvider && state.provider == *settings_.selectedProvider) {
+            return &state;
+        }
     }
     return first;
 }
@@ -416,7 +424,7 @@ void PanelContent::render() {
 QList<QWidget*> PanelContent::focusableControls() const { return tabStops(this); }
 
 QWidget* PanelContent::makeScreen() {
-    const PanelScreenContext context{*this, calendar_, clock_.now(), actions_};
+    const PanelScreenContext context{*this, calendar_, clock_.now(), *actions_};
     switch (mode_) {
         case Mode::overview: {
             const ProviderViewState* selected = selectedState();
@@ -424,7 +432,7 @@ QWidget* PanelContent::makeScreen() {
             const OverviewScreen::State state{.states = states_,
                                               .selected = selected,
                                               .selectedWindow = window,
-                                              .chartStyle = chartStyle_,
+                                              .chartStyle = chartStyle(),
                                               .showsAccountDetails = showsAccountDetails_,
                                               .historyError = historyError_,
                                               .outlooks = outlooks_.get()};
@@ -432,20 +440,9 @@ QWidget* PanelContent::makeScreen() {
         }
         case Mode::services:
             return LocalServicesScreen(localServices_, context).make();
-        case Mode::settings: {
-            const app::ProviderPreferences preferences(settingsStore_);
-            const DesktopSettingsState desktop{
-                .trayIconStyle = trayIconStyle_,
-                .panelAppearance = panelAppearance_,
-                .startsAtLogin =
-                    startsAtLogin ? std::optional<bool>(startsAtLogin()) : std::nullopt,
-                .startAtLoginError = startAtLoginError_};
-            return SettingsScreen(
-                       states_,
-                       {preferences.notificationsEnabled(), preferences.notificationThresholds()},
-                       desktop, context)
+        case Mode::settings:
+            return SettingsScreen(states_, settings_.notifications, settings_.desktop, context)
                 .make();
-        }
     }
     return nullptr;
 }
@@ -484,10 +481,8 @@ void PanelContent::installDocument(QWidget* document) {
     const int documentHeight = std::max(1, fitting + 24);
     container->setFixedSize(panelWidth, documentHeight);
 
-    std::optional<int> frameHeight;
-    if (visibleFrameHeight) {
-        frameHeight = visibleFrameHeight();
-    } else {
+    std::optional<int> frameHeight = visibleFrameHeight_;
+    if (!frameHeight) {
         QScreen* screen = window()->screen();
         if (!screen) screen = QGuiApplication::primaryScreen();
         if (screen) frameHeight = screen->availableGeometry().height();

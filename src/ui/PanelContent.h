@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -16,7 +15,6 @@
 #include "model/ProviderKind.h"
 #include "platform/Calendar.h"
 #include "platform/Clock.h"
-#include "platform/SettingsStore.h"
 #include "ui/PanelScreenContext.h"
 #include "ui/PanelWidgetKit.h"
 #include "ui/ProviderViewState.h"
@@ -31,13 +29,25 @@ namespace kestrane::ui {
 
 class PanelButton;
 
+// The stored settings the panel shows: the remembered provider and chart style, and what the
+// settings screen offers. The panel's owner hands them in and stores what the user chooses.
+struct PanelSettings {
+    std::optional<model::ProviderKind> selectedProvider;
+    bool chartShowsBurn = false;
+    SettingsScreen::Notifications notifications;
+    DesktopSettingsState desktop;
+
+    bool operator==(const PanelSettings&) const = default;
+};
+
 // The panel's content: one header over a scrolling document that shows one of three screens
 // (the quota overview, the local services, the settings). Every change of state builds the
 // current screen again from the fields, so what it shows is a function of them. The screens
 // themselves are built by OverviewScreen, LocalServicesScreen and SettingsScreen; this class
 // keeps the header, the actions and the installing of a screen. The keyboard focus survives
 // the rebuilding: it stays on the same control of the new document, and a change of screen
-// moves it to the new screen's first control.
+// moves it to the new screen's first control. It reads no stored setting and writes none:
+// what the user does leaves it as signals.
 class PanelContent : public QWidget {
     Q_OBJECT
   public:
@@ -48,22 +58,18 @@ class PanelContent : public QWidget {
     static constexpr int headerHeight = 44;
     static constexpr int documentWidth = PanelWidgetKit::documentWidth;
 
-    // Over the user's defaults store, with the system clock and time zone.
-    explicit PanelContent(platform::SettingsStore& settingsStore, QWidget* parent = nullptr);
-    PanelContent(platform::SettingsStore& settingsStore, const platform::Clock& clock,
-                 platform::Calendar calendar, QWidget* parent = nullptr);
+    // With the system clock and time zone.
+    explicit PanelContent(QWidget* parent = nullptr);
+    PanelContent(const platform::Clock& clock, platform::Calendar calendar,
+                 QWidget* parent = nullptr);
     ~PanelContent() override;
 
-    // Asks the user before a stop; true when confirmed. By default the question is drawn over
-    // the panel (StopConfirmation) and the stop follows when it is answered.
-    std::function<bool(const localservices::LocalService&)> confirmStop;
-    // Whether the program starts at login, and changing that (throws with the Russian
-    // sentence to show). Without them the settings screen offers no such switch.
-    std::function<bool()> startsAtLogin;
-    std::function<void(bool)> setStartsAtLogin;
-    // Height of the visible area of the screen showing the panel; nothing when no screen is
-    // known. By default the screen of the window (or the primary screen).
-    std::function<std::optional<int>()> visibleFrameHeight;
+    // Height of the visible area of the screen showing the panel. Unset: the screen of the
+    // window (or the primary screen).
+    void setVisibleFrameHeight(std::optional<int> height) { visibleFrameHeight_ = height; }
+    // The settings as stored, from the next render on.
+    void setSettings(PanelSettings settings) { settings_ = std::move(settings); }
+    const PanelSettings& settings() const { return settings_; }
 
     void setIsRefreshing(bool refreshing) { isRefreshing_ = refreshing; }
     void setHistoryError(std::optional<std::string> error) { historyError_ = std::move(error); }
@@ -71,7 +77,7 @@ class PanelContent : public QWidget {
     void setCalendar(platform::Calendar calendar) { calendar_ = std::move(calendar); }
     void setStates(std::vector<ProviderViewState> states) { states_ = std::move(states); }
     // The board's outlooks of the enabled providers' windows and the service to use now.
-    void setOutlooks(std::shared_ptr<const app::BoardOutlooks> outlooks) {
+    void setOutlooks(std::shared_ptr<const app::BoardSnapshot> outlooks) {
         outlooks_ = std::move(outlooks);
     }
     void setLocalServices(localservices::LocalServicesViewState state) {
@@ -82,14 +88,18 @@ class PanelContent : public QWidget {
     const platform::Calendar& calendar() const { return calendar_; }
     const std::optional<std::string>& historyError() const { return historyError_; }
     const std::vector<ProviderViewState>& states() const { return states_; }
-    const app::BoardOutlooks* outlooks() const { return outlooks_.get(); }
+    const app::BoardSnapshot* outlooks() const { return outlooks_.get(); }
     const localservices::LocalServicesViewState& localServices() const { return localServices_; }
-    std::optional<model::ProviderKind> selectedProvider() const { return selectedProvider_; }
+    std::optional<model::ProviderKind> selectedProvider() const {
+        return settings_.selectedProvider;
+    }
     const std::map<model::ProviderKind, std::string>& selectedWindowIDs() const {
         return selectedWindowIDs_;
     }
-    ChartStyle chartStyle() const { return chartStyle_; }
-    bool chartShowsBurn() const { return chartStyle_ == ChartStyle::burn; }
+    ChartStyle chartStyle() const {
+        return settings_.chartShowsBurn ? ChartStyle::burn : ChartStyle::remaining;
+    }
+    bool chartShowsBurn() const { return settings_.chartShowsBurn; }
     bool showsAccountDetails() const { return showsAccountDetails_; }
     Mode mode() const { return mode_; }
     // What the panel should be: 448 wide, the visible part of the document plus the header.
@@ -118,9 +128,18 @@ class PanelContent : public QWidget {
     void trayIconStyleSelected(int segment);
     void panelAppearanceSelected(int segment);
     void startAtLoginToggled(bool isOn);
-    app::TrayIconStyle trayIconStyle() const { return trayIconStyle_; }
-    app::PanelAppearance panelAppearance() const { return panelAppearance_; }
-    const std::optional<std::string>& startAtLoginError() const { return startAtLoginError_; }
+    app::TrayIconStyle trayIconStyle() const { return settings_.desktop.trayIconStyle; }
+    app::PanelAppearance panelAppearance() const { return settings_.desktop.panelAppearance; }
+    const std::optional<std::string>& startAtLoginError() const {
+        return settings_.desktop.startAtLoginError;
+    }
+
+    // The board's new state: its calendar, every provider's state and outlooks, then a render.
+    void showBoard(const std::shared_ptr<const app::BoardSnapshot>& snapshot);
+    // A refresh started or ended: the header says so.
+    void showRefreshing(bool refreshing);
+    // The services screen's new state, then a render.
+    void showLocalServices(localservices::LocalServicesViewState state);
 
     // Builds the current screen and installs it.
     void render();
@@ -145,8 +164,10 @@ class PanelContent : public QWidget {
     void serviceStopRequested(const localservices::LocalService& service);
     // The panel's preferred size changed.
     void contentSizeChanged(QSize size);
-    // Settings chosen on the settings screen; the owner stores them (the panel shows what the
-    // store holds at its next render).
+    // Settings chosen on the panel; the owner stores them and hands them back (setSettings).
+    void providerChosen(kestrane::model::ProviderKind provider);
+    void chartStyleChosen(bool showsBurn);
+    void startAtLoginChosen(bool isOn);
     void notificationsEnabledChosen(bool isOn);
     void notifyBelowPercentChosen(int percent);
     void notifyCriticalPercentChosen(int percent);
@@ -166,7 +187,6 @@ class PanelContent : public QWidget {
     void selectWindow(int index);
     void renderHeader();
 
-    platform::SettingsStore& settingsStore_;
     const platform::Clock& clock_;
     platform::Calendar calendar_;
     bool rendering_ = false;
@@ -177,12 +197,10 @@ class PanelContent : public QWidget {
     PanelButton* servicesButton_ = nullptr;
     QPointer<StopConfirmation> stopConfirmation_;
     QScrollArea* scrollView_ = nullptr;
-    std::optional<model::ProviderKind> selectedProvider_;
+    PanelSettings settings_;
     std::map<model::ProviderKind, std::string> selectedWindowIDs_;
-    ChartStyle chartStyle_ = ChartStyle::remaining;
-    app::TrayIconStyle trayIconStyle_ = app::TrayIconStyle::automatic;
-    app::PanelAppearance panelAppearance_ = app::PanelAppearance::system;
-    std::optional<std::string> startAtLoginError_;
+    std::optional<int> visibleFrameHeight_;
+
     bool showsAccountDetails_ = false;
     bool isRefreshing_ = false;
     std::optional<std::string> historyError_;
@@ -190,11 +208,11 @@ class PanelContent : public QWidget {
     // The screen the installed document shows.
     std::optional<Mode> renderedMode_;
     std::vector<ProviderViewState> states_;
-    std::shared_ptr<const app::BoardOutlooks> outlooks_;
+    std::shared_ptr<const app::BoardSnapshot> outlooks_;
     localservices::LocalServicesViewState localServices_;
     QSize preferredContentSize_{panelWidth, 600};
-    // What the screens' controls call; built once, so their connections can hold copies.
-    PanelActions actions_;
+    // What the screens' controls ask for; a child of the panel.
+    PanelActions* actions_ = nullptr;
 };
 
 }  // namespace kestrane::ui

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <functional>
-
+#include <QObject>
 #include <QString>
 
 #include "model/ProviderKind.h"
@@ -12,36 +11,41 @@ class QWidget;
 
 namespace kestrane::ui {
 
-// What the panel controller does when a control on a screen is used.
-struct PanelActions {
-    std::function<void()> toggleMode;
-    std::function<void(int segment)> providerSelected;
-    std::function<void(int index)> windowSelected;
-    std::function<void(int index)> otherWindowSelected;
-    std::function<void(int segment)> chartStyleSelected;
-    std::function<void()> toggleAccountDetails;
-    std::function<void()> refreshServices;
-    std::function<void(const QString& serviceID)> stopService;
-    std::function<void(model::ProviderKind, bool isOn)> providerToggled;
-    std::function<void(bool isOn)> notificationsToggled;
-    std::function<void(int percent)> notifyBelowSelected;
-    std::function<void(int percent)> notifyCriticalSelected;
+// What the controls of the panel's screens ask for. Screens only emit these; the panel
+// content acts on them, so a screen never holds a pointer back into its owner.
+class PanelActions : public QObject {
+    Q_OBJECT
+  public:
+    using QObject::QObject;
+
+  signals:
+    void toggleMode();
+    void providerSelected(int segment);
+    void windowSelected(int index);
+    void otherWindowSelected(int index);
+    void chartStyleSelected(int segment);
+    void toggleAccountDetails();
+    void refreshServices();
+    void stopService(const QString& serviceID);
+    void providerToggled(kestrane::model::ProviderKind provider, bool isOn);
+    void notificationsToggled(bool isOn);
+    void notifyBelowSelected(int percent);
+    void notifyCriticalSelected(int percent);
     // Settings of the program on the desktop.
-    std::function<void(int segment)> trayIconStyleSelected;
-    std::function<void(int segment)> panelAppearanceSelected;
-    std::function<void(bool isOn)> startAtLoginToggled;
+    void trayIconStyleSelected(int segment);
+    void panelAppearanceSelected(int segment);
+    void startAtLoginToggled(bool isOn);
 };
 
 // What a screen needs besides the state it shows. Screens only read; every change goes
 // through the actions.
 struct PanelScreenContext {
-    // The widget screens are built in: fonts and colours come from it, and the controls'
-    // connections end with it.
+    // The widget screens are built in: fonts and colours come from it.
     QWidget& owner;
     const platform::Calendar& calendar;
     // The one instant a screen is built for.
     platform::Date now;
-    const PanelActions& actions;
+    PanelActions& actions;
 };
 
 }  // namespace kestrane::ui

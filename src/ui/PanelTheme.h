@@ -6,7 +6,7 @@
 #include <QPalette>
 #include <QString>
 
-#include "app/settings/PanelAppearancePreference.h"
+#include "app/settings/Settings.h"
 
 class QWidget;
 

@@ -119,9 +119,8 @@ void SegmentedControl::installAccessibility() {
     (void)installed;
 }
 
-SegmentedControl::SegmentedControl(QStringList labels, int width, std::function<void(int)> action,
-                                   QWidget* parent)
-    : QWidget(parent), labels_(std::move(labels)), action_(std::move(action)) {
+SegmentedControl::SegmentedControl(QStringList labels, int width, QWidget* parent)
+    : QWidget(parent), labels_(std::move(labels)) {
     installAccessibility();
     setFixedSize(width, controlHeight);
     setCursor(Qt::PointingHandCursor);
@@ -230,8 +229,7 @@ void SegmentedControl::choose(int index) {
         QAccessibleValueChangeEvent changed(this, label(index));
         QAccessible::updateAccessibility(&changed);
     }
-    // The action may rebuild the screen and delete this control: nothing after it.
-    if (action_) action_(index);
+    emit segmentChosen(index);
 }
 
 void SegmentedControl::keyPressEvent(QKeyEvent* event) {

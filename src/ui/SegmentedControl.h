@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <vector>
 
 #include <QStringList>
@@ -17,10 +16,7 @@ class SegmentedControl : public QWidget {
   public:
     static constexpr int controlHeight = 28;
 
-    // `action` runs after every click on a segment and every choice by key (not when the
-    // owner selects one).
-    SegmentedControl(QStringList labels, int width, std::function<void(int)> action,
-                     QWidget* parent = nullptr);
+    SegmentedControl(QStringList labels, int width, QWidget* parent = nullptr);
 
     int segmentCount() const { return static_cast<int>(labels_.size()); }
     int selectedSegment() const { return selected_; }
@@ -33,6 +29,11 @@ class SegmentedControl : public QWidget {
 
     // Assistive tools' view of the control; installed once, by the first control made.
     static void installAccessibility();
+
+  signals:
+    // After every click on a segment and every choice by key (not when the owner selects one).
+    // A receiver may rebuild the screen: the control is then deleted later, never at once.
+    void segmentChosen(int index);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -49,7 +50,6 @@ class SegmentedControl : public QWidget {
     void choose(int index);
 
     QStringList labels_;
-    std::function<void(int)> action_;
     int selected_ = -1;
 };
 

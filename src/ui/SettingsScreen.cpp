@@ -53,14 +53,16 @@ namespace {
 
 // A title over a segmented control as wide as the document ("автоматически" needs the room).
 QWidget* makeChoiceRow(const QString& title, const QString& name, const QStringList& labels,
-                       int selected, const std::function<void(int)>& action, QWidget* parent) {
+                       int selected, PanelActions& actions,
+                       void (PanelActions::*chosen)(int segment), QWidget* parent) {
     auto* row = Kit::makeTransparent(parent);
     row->setFixedWidth(Kit::documentWidth);
     auto* layout = new QVBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
     layout->addWidget(Kit::makeLabel(title, 12, QFont::Normal, PanelTheme::text(), row));
-    auto* control = new SegmentedControl(labels, Kit::documentWidth, action, row);
+    auto* control = new SegmentedControl(labels, Kit::documentWidth, row);
+    QObject::connect(control, &SegmentedControl::segmentChosen, &actions, chosen);
     control->setObjectName(name);
     control->setAccessibleName(title);
     control->setSelectedSegment(selected);
@@ -80,12 +82,12 @@ QWidget* SettingsScreen::makeDesktopRows(QWidget* parent) const {
     QVBoxLayout* stack = Kit::makeStack(block, 12);
     stack->addWidget(makeChoiceRow(QStringLiteral("Оформление"), QStringLiteral("panelAppearance"),
                                    panelAppearanceLabels(),
-                                   static_cast<int>(desktop_.panelAppearance),
-                                   context_.actions.panelAppearanceSelected, block));
+                                   static_cast<int>(desktop_.panelAppearance), context_.actions,
+                                   &PanelActions::panelAppearanceSelected, block));
     stack->addWidget(Kit::makeDivider(block));
     stack->addWidget(makeChoiceRow(QStringLiteral("Значки в трее"), QStringLiteral("trayIconStyle"),
                                    trayIconStyleLabels(), static_cast<int>(desktop_.trayIconStyle),
-                                   context_.actions.trayIconStyleSelected, block));
+                                   context_.actions, &PanelActions::trayIconStyleSelected, block));
 
     if (desktop_.startsAtLogin) {
         stack->addWidget(Kit::makeDivider(block));
@@ -101,9 +103,8 @@ QWidget* SettingsScreen::makeDesktopRows(QWidget* parent) const {
         auto* toggle = new PanelSwitch(QStringLiteral("Запускать при входе"), login);
         toggle->setObjectName(QStringLiteral("startAtLoginToggle"));
         toggle->setChecked(*desktop_.startsAtLogin);
-        QObject::connect(
-            toggle, &QAbstractButton::clicked, &context_.owner,
-            [action = context_.actions.startAtLoginToggled](bool checked) { action(checked); });
+        QObject::connect(toggle, &QAbstractButton::clicked, &context_.actions,
+                         &PanelActions::startAtLoginToggled);
         loginLayout->addWidget(toggle);
         stack->addWidget(login);
         if (desktop_.startAtLoginError) {
@@ -130,9 +131,10 @@ QWidget* SettingsScreen::makeRow(const ProviderViewState& state, QWidget* parent
     layout->addStretch();
     auto* toggle = new ProviderSwitch(state.provider, row);
     toggle->setChecked(state.isEnabled);
-    QObject::connect(toggle, &QAbstractButton::clicked, &context_.owner,
-                     [action = context_.actions.providerToggled,
-                      provider = state.provider](bool checked) { action(provider, checked); });
+    QObject::connect(toggle, &QAbstractButton::clicked, &context_.actions,
+                     [&actions = context_.actions, provider = state.provider](bool checked) {
+                         emit actions.providerToggled(provider, checked);
+                     });
     layout->addWidget(toggle);
     return row;
 }
@@ -161,15 +163,13 @@ QWidget* SettingsScreen::makeNotificationsBlock(QWidget* parent) const {
     auto* toggle = new PanelSwitch(QStringLiteral("Уведомления"), row);
     toggle->setObjectName(QStringLiteral("notifications-toggle"));
     toggle->setChecked(notifications_.enabled);
-    QObject::connect(toggle, &QAbstractButton::clicked, &context_.owner,
-                     [action = context_.actions.notificationsToggled](bool checked) {
-                         if (action) action(checked);
-                     });
+    QObject::connect(toggle, &QAbstractButton::clicked, &context_.actions,
+                     &PanelActions::notificationsToggled);
     layout->addWidget(toggle);
     stack->addWidget(row);
 
     const auto addThreshold = [&](const QString& title, const auto& choices, int selected,
-                                  const std::function<void(int)>& action, const char* name) {
+                                  void (PanelActions::*chosen)(int percent), const char* name) {
         auto* line = Kit::makeTransparent(block);
         line->setFixedWidth(Kit::documentWidth);
         auto* lineLayout = new QHBoxLayout(line);
@@ -183,14 +183,13 @@ QWidget* SettingsScreen::makeNotificationsBlock(QWidget* parent) const {
             labels << QString::number(choices[i]) + QStringLiteral("%");
             if (choices[i] == selected) index = static_cast<int>(i);
         }
-        auto* control = new SegmentedControl(
-            labels, 44 * static_cast<int>(choices.size()),
-            [action, choices](int segment) {
-                if (action && segment >= 0 && segment < static_cast<int>(choices.size())) {
-                    action(choices[static_cast<std::size_t>(segment)]);
-                }
-            },
-            line);
+        auto* control = new SegmentedControl(labels, 44 * static_cast<int>(choices.size()), line);
+        QObject::connect(control, &SegmentedControl::segmentChosen, &context_.actions,
+                         [&actions = context_.actions, chosen, choices](int segment) {
+                             if (segment >= 0 && segment < static_cast<int>(choices.size())) {
+                                 emit(actions.*chosen)(choices[static_cast<std::size_t>(segment)]);
+                             }
+                         });
         if (index >= 0) control->setSelectedSegment(index);
         control->setAccessibleName(title);
         control->setObjectName(QString::fromLatin1(name));
@@ -199,9 +198,9 @@ QWidget* SettingsScreen::makeNotificationsBlock(QWidget* parent) const {
         stack->addWidget(line);
     };
     addThreshold(QStringLiteral("Когда осталось меньше"), lowChoices, notifications_.thresholds.low,
-                 context_.actions.notifyBelowSelected, "notifyBelow");
+                 &PanelActions::notifyBelowSelected, "notifyBelow");
     addThreshold(QStringLiteral("И ещё раз, когда меньше"), criticalChoices,
-                 notifications_.thresholds.critical, context_.actions.notifyCriticalSelected,
+                 notifications_.thresholds.critical, &PanelActions::notifyCriticalSelected,
                  "notifyCritical");
     return block;
 }

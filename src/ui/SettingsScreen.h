@@ -8,8 +8,7 @@
 #include <QStringList>
 
 #include "app/settings/NotificationThresholds.h"
-#include "app/settings/PanelAppearancePreference.h"
-#include "app/settings/TrayIconPreference.h"
+#include "app/settings/Settings.h"
 #include "ui/PanelScreenContext.h"
 #include "ui/ProviderViewState.h"
 

@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/desktop/PanelSettingsBinding.h"
 #include "app/settings/ProviderPreferences.h"
-#include "app/settings/TrayIconPreference.h"
 #include "support/FixedClock.h"
 #include "ui/LocalServiceStopButton.h"
 #include "ui/LocalServicesScreen.h"
@@ -64,8 +64,10 @@ class PanelContentTest : public ::testing::Test {
   protected:
     PanelContent& controller() {
         if (!controller_) {
-            controller_ = std::make_unique<PanelContent>(settingsStore_, clock_, moscow_);
-            controller_->visibleFrameHeight = [] { return std::optional<int>(900); };
+            controller_ = std::make_unique<PanelContent>(clock_, moscow_);
+            controller_->setVisibleFrameHeight(900);
+            // The panel tells its choices; the application stores them and hands them back.
+            new app::PanelSettingsBinding(*controller_, settingsStore_, startAtLogin_);
         }
         return *controller_;
     }
@@ -95,6 +97,8 @@ class PanelContentTest : public ::testing::Test {
     }
 
     platform::MemorySettingsStore settingsStore_;
+    // Starting at login, when a test gives one before the panel is made.
+    const app::StartAtLogin* startAtLogin_ = nullptr;
     testing::FixedClock clock_{kMorning};
     platform::Calendar moscow_{"Europe/Moscow"};
     std::unique_ptr<PanelContent> controller_;
@@ -428,7 +432,8 @@ TEST_F(PanelContentTest, ChartStyleIsRememberedAcrossOpenings) {
     EXPECT_EQ(find<SegmentedControl>("chartStyle")->selectedSegment(), 1);
     EXPECT_EQ(find<SegmentedControl>("chartStyle")->accessibleName(), "Вид графика");
 
-    PanelContent reopened(settingsStore_, clock_, moscow_);
+    PanelContent reopened(clock_, moscow_);
+    new app::PanelSettingsBinding(reopened, settingsStore_, nullptr);
     EXPECT_EQ(reopened.chartStyle(), PanelContent::ChartStyle::burn);
     reopened.chartStyleSelected(0);
     EXPECT_EQ(settingsStore_.value(app::ProviderPreferences::chartShowsBurnKey), false);
@@ -472,7 +477,7 @@ TEST_F(PanelContentTest, PaceBesideTheResetAndTrackRecordUnderTheForecast) {
     const auto withRecord = [&](std::optional<forecast::BacktestResult> result) {
         auto outlooks = *testing::panel::outlooksOf({state}, moscow_, clock_.now());
         outlooks.providers.at(0).windows.at(0).trackRecord = result;
-        controller().setOutlooks(std::make_shared<const app::BoardOutlooks>(std::move(outlooks)));
+        controller().setOutlooks(std::make_shared<const app::BoardSnapshot>(std::move(outlooks)));
         controller().render();
     };
     // No track record worked out yet: no line rather than a guess.
@@ -515,7 +520,7 @@ TEST_F(PanelContentTest, HeightRule) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.screen * 10000 + c.fitting);
         auto& controller = this->controller();
-        controller.visibleFrameHeight = [screen = c.screen] { return std::optional<int>(screen); };
+        controller.setVisibleFrameHeight(c.screen);
         std::optional<QSize> asked;
         const auto connection = QObject::connect(&controller, &PanelContent::contentSizeChanged,
                                                  [&](QSize size) { asked = size; });
@@ -558,14 +563,8 @@ TEST_F(PanelContentTest, SettingsSwitchesReportToggles) {
 }
 
 TEST_F(PanelContentTest, NotificationSettingsAreStoredAsChosen) {
-    // The panel tells its choices; the coordinator stores them, as here.
-    app::ProviderPreferences preferences(settingsStore_);
-    QObject::connect(&controller(), &PanelContent::notificationsEnabledChosen,
-                     [&](bool isOn) { preferences.setNotificationsEnabled(isOn); });
-    QObject::connect(&controller(), &PanelContent::notifyBelowPercentChosen,
-                     [&](int percent) { preferences.setNotifyBelowPercent(percent); });
-    QObject::connect(&controller(), &PanelContent::notifyCriticalPercentChosen,
-                     [&](int percent) { preferences.setNotifyCriticalPercent(percent); });
+    // The panel tells its choices; the application's binding stores them and hands them back.
+
     show({usageState(ProviderKind::codex, {}), emptyState(ProviderKind::cursor, true)});
     controller().toggleMode();
     auto* toggle = find<PanelSwitch>(QStringLiteral("notifications-toggle"));
@@ -604,8 +603,9 @@ TEST_F(PanelContentTest, NotificationSettingsAreStoredAsChosen) {
 // Every divider of the settings screen is the same line, and the sections have the same room
 // on both sides of theirs.
 TEST_F(PanelContentTest, SettingsDividersAreAllAlike) {
-    controller().startsAtLogin = [] { return true; };
-    controller().setStartsAtLogin = [](bool) {};
+    testing::panel::FakeStartAtLogin login;
+    login.enabled = true;
+    startAtLogin_ = &login;
     show({usageState(ProviderKind::codex, {}), usageState(ProviderKind::claude, {})});
     controller().toggleMode();
     ASSERT_EQ(controller().mode(), PanelContent::Mode::settings);
@@ -643,23 +643,15 @@ TEST_F(PanelContentTest, SettingsDividersAreAllAlike) {
 }
 
 TEST_F(PanelContentTest, DesktopRowsStoreTheIconTintAndSwitchStartAtLogin) {
-    app::TrayIconPreference::write(settingsStore_, app::TrayIconStyle::dark);
-    bool startsAtLogin = false;
-    std::vector<bool> requested;
-    std::optional<std::string> failure;
+    app::ProviderPreferences(settingsStore_).setTrayIconStyle(app::TrayIconStyle::dark);
+    testing::panel::FakeStartAtLogin startsAtLogin;
+    const std::vector<bool>& requested = startsAtLogin.requested;
+    std::optional<std::string>& failure = startsAtLogin.failure;
+    startAtLogin_ = &startsAtLogin;
     int tintChanges = 0;
-    // The coordinator stores the tint and redraws the icons.
+    // The application stores the tint (and redraws the icons).
     QObject::connect(&controller(), &PanelContent::trayIconStyleChosen,
-                     [&](app::TrayIconStyle style) {
-                         app::TrayIconPreference::write(settingsStore_, style);
-                         ++tintChanges;
-                     });
-    controller().startsAtLogin = [&] { return startsAtLogin; };
-    controller().setStartsAtLogin = [&](bool on) {
-        requested.push_back(on);
-        if (failure) throw std::runtime_error(*failure);
-        startsAtLogin = on;
-    };
+                     [&](app::TrayIconStyle) { ++tintChanges; });
     show({usageState(ProviderKind::codex, {})});
     controller().toggleMode();
 
@@ -672,7 +664,7 @@ TEST_F(PanelContentTest, DesktopRowsStoreTheIconTintAndSwitchStartAtLogin) {
     EXPECT_EQ(tint->selectedSegment(), 2);
     EXPECT_TRUE(texts().contains("Значки в трее"));
     controller().trayIconStyleSelected(1);
-    EXPECT_EQ(app::TrayIconPreference::read(settingsStore_), app::TrayIconStyle::light);
+    EXPECT_EQ(app::ProviderPreferences(settingsStore_).trayIconStyle(), app::TrayIconStyle::light);
     EXPECT_EQ(tintChanges, 1);
     EXPECT_EQ(find<SegmentedControl>("trayIconStyle")->selectedSegment(), 1);
 
@@ -828,21 +820,28 @@ TEST_F(ServicesScreenTest, StopAsksFirstAndFindsTheRowAgain) {
     std::vector<std::string> asked;
     std::vector<std::string> stopped;
     bool answer = false;
-    controller().confirmStop = [&](const localservices::LocalService& row) {
-        asked.push_back(row.id());
-        return answer;
+    // The question drawn over the panel, answered as `answer` says.
+    const auto answerQuestion = [&] {
+        QPointer<StopConfirmation> question = controller().stopConfirmation();
+        if (!question) return;
+        asked.push_back(web.id());
+        (answer ? question->stopButton() : question->cancelButton())->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     };
     QObject::connect(&controller(), &PanelContent::serviceStopRequested,
                      [&](const localservices::LocalService& row) { stopped.push_back(row.id()); });
 
     document()->findChild<LocalServiceStopButton*>()->click();
+    answerQuestion();
     EXPECT_EQ(asked.size(), 1u);
     EXPECT_TRUE(stopped.empty());
     answer = true;
     controller().stopService(QString::fromStdString(web.id()));
+    answerQuestion();
     EXPECT_EQ(stopped, std::vector<std::string>{web.id()});
     // A row that left the list before the click: nothing is asked or stopped.
     controller().stopService(QStringLiteral("999:gone"));
+    answerQuestion();
     EXPECT_EQ(asked.size(), 2u);
     EXPECT_EQ(stopped.size(), 1u);
 }

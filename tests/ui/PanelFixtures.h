@@ -4,11 +4,14 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app/board/BoardHistory.h"
 #include "app/board/ProviderBoard.h"
+#include "app/settings/StartAtLogin.h"
 #include "history/RhythmHistory.h"
 #include "history/UsageSeries.h"
 #include "model/ProviderUsage.h"
@@ -18,6 +21,21 @@
 
 // Prepared panel states shared by the screen tests and the panel benchmark.
 namespace kestrane::testing::panel {
+
+// Starting at login as a test says: what was asked, and a change that fails with `failure`.
+class FakeStartAtLogin final : public app::StartAtLogin {
+  public:
+    bool isEnabled() const override { return enabled; }
+    void setEnabled(bool on) const override {
+        requested.push_back(on);
+        if (failure) throw std::runtime_error(*failure);
+        enabled = on;
+    }
+
+    mutable bool enabled = false;
+    mutable std::vector<bool> requested;
+    std::optional<std::string> failure;
+};
 
 // A provider as a panel test prepares it: what the panel shows of it, and the stored history
 // of its windows (keyed by window id) that the board reads.
@@ -63,7 +81,7 @@ class FixtureHistory final : public app::BoardHistory {
 
 // The board's outlooks of the enabled providers at `now`, made as the running application
 // makes them: their last usage (and failure) handed to a board over their histories.
-inline std::shared_ptr<const app::BoardOutlooks> outlooksOf(
+inline std::shared_ptr<const app::BoardSnapshot> outlooksOf(
     const std::vector<PanelProvider>& providers, const platform::Calendar& calendar,
     platform::Date now) {
     FixtureHistory history(providers);
@@ -85,7 +103,7 @@ inline std::shared_ptr<const app::BoardOutlooks> outlooksOf(
     // A failure after a success keeps the usage beside the message.
     if (!usages.empty()) board.applyRefresh(usages, now);
     board.applyRefresh(failures, now);
-    return board.sharedOutlooks();
+    return board.snapshot();
 }
 
 // Shows `providers` in `controller` as the application would: their states and the board's

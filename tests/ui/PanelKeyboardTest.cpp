@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/desktop/PanelSettingsBinding.h"
 #include "support/FixedClock.h"
 #include "ui/LocalServiceStopButton.h"
 #include "ui/PanelButton.h"
@@ -35,10 +36,9 @@ class PanelKeyboardTest : public ::testing::Test {
     void SetUp() override {
         // The ordinary window: Escape closes it too.
         panel_ = std::make_unique<PanelWindow>(PanelWindow::Presentation::window);
-        controller_ = new PanelContent(settingsStore_, clock_, moscow_);
-        controller_->visibleFrameHeight = [] { return std::optional<int>(2000); };
-        controller_->startsAtLogin = [] { return false; };
-        controller_->setStartsAtLogin = [](bool) {};
+        controller_ = new PanelContent(clock_, moscow_);
+        controller_->setVisibleFrameHeight(2000);
+        new app::PanelSettingsBinding(*controller_, settingsStore_, &startAtLogin_);
         panel_->setContentView(controller_);
 
         model::ProviderUsage codexUsage;
@@ -84,6 +84,7 @@ class PanelKeyboardTest : public ::testing::Test {
     }
 
     platform::MemorySettingsStore settingsStore_;
+    testing::panel::FakeStartAtLogin startAtLogin_;
     testing::FixedClock clock_{kMorning};
     platform::Calendar moscow_{"Europe/Moscow"};
     std::unique_ptr<PanelWindow> panel_;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/desktop/PanelSettingsBinding.h"
 #include "support/FixedClock.h"
 #include "ui/PanelContent.h"
 #include "ui/PanelFixtures.h"
@@ -124,8 +125,9 @@ class ShownPanel {
         settingsStore_.setValue("selectedProvider", "Claude");
         settingsStore_.setValue("chartShowsBurn", screen.burn);
         panel_.setPalette(dark ? testing::darkPalette() : testing::lightPalette());
-        controller_ = new PanelContent(settingsStore_, clock, calendar);
-        controller_->visibleFrameHeight = [] { return std::optional<int>(1080); };
+        controller_ = new PanelContent(clock, calendar);
+        controller_->setVisibleFrameHeight(1080);
+        new app::PanelSettingsBinding(*controller_, settingsStore_, nullptr);
         panel_.setContentView(controller_);
         QObject::connect(controller_, &PanelContent::contentSizeChanged, &panel_,
                          [this](QSize size) { panel_.resize(size); });
@@ -395,8 +397,9 @@ TEST(PanelScreensSnapshotTest, OverviewNamesTheServiceToUseNowAboveTheSwitch) {
     settingsStore.setValue("selectedProvider", "Claude");
     PanelWindow panel(PanelWindow::Presentation::floating);
     panel.setPalette(testing::lightPalette());
-    auto* controller = new PanelContent(settingsStore, clock, moscow);
-    controller->visibleFrameHeight = [] { return std::optional<int>(1080); };
+    auto* controller = new PanelContent(clock, moscow);
+    controller->setVisibleFrameHeight(1080);
+    new app::PanelSettingsBinding(*controller, settingsStore, nullptr);
     panel.setContentView(controller);
     QObject::connect(controller, &PanelContent::contentSizeChanged, &panel,
                      [&panel](QSize size) { panel.resize(size); });

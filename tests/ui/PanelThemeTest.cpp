@@ -129,8 +129,9 @@ TEST(PanelThemeTest, SegmentedControlDividesItsWidthAndElidesLongLabels) {
 TEST(PanelThemeTest, SegmentedControlDrawsTheSelectionAndReportsClicks) {
     int clicked = -1;
     SegmentedControl control(
-        {QStringLiteral("Codex"), QStringLiteral("Cursor"), QStringLiteral("Claude")}, 240,
-        [&](int index) { clicked = index; });
+        {QStringLiteral("Codex"), QStringLiteral("Cursor"), QStringLiteral("Claude")}, 240);
+    QObject::connect(&control, &SegmentedControl::segmentChosen,
+                     [&](int index) { clicked = index; });
     control.setSelectedSegment(1);
     for (const auto& [palette, name] :
          {std::pair{lightPalette(), "light"}, std::pair{darkPalette(), "dark"}}) {

@@ -55,46 +55,76 @@ struct BoardProvider {
     const BoardWindow* badge() const { return windows.empty() ? nullptr : &windows.front(); }
 };
 
-// What was computed from one state of the board: the enabled providers' windows and the
-// service to use now. Immutable once made, so a reader may keep it across the next change.
-struct BoardOutlooks {
+// One state of the board, as every reader sees it: which providers are on, what each last
+// reported or why it failed, the calendar of the user's zone, and what was computed from
+// them (every enabled provider's windows and the service to use now). Immutable once made,
+// so a reader may keep it across the next change.
+struct BoardSnapshot {
+    // Canonical order.
+    std::vector<model::ProviderKind> enabled;
+    // Every provider, enabled or not.
+    std::map<model::ProviderKind, ProviderState> states;
+    platform::Calendar calendar{"UTC"};
     // Enabled providers in canonical order.
     std::vector<BoardProvider> providers;
     std::optional<forecast::ServiceRecommendation> recommendation;
-    // The instant the outlooks were computed for.
-    platform::Date computedAt;
+    // Why the history could not be read or written, as of this snapshot.
+    std::optional<std::string> historyError;
+    // The providers whose usage arrived with the refresh that made this snapshot (none when
+    // something else did).
+    std::vector<model::ProviderKind> fresh;
+    // When it was made.
+    platform::Date madeAt;
 
+    bool isEnabled(model::ProviderKind provider) const;
+    const ProviderState& state(model::ProviderKind provider) const;
     // Nothing for a provider that is off.
     const BoardProvider* find(model::ProviderKind provider) const;
 };
 
+// A reader of the board: told each new snapshot, once, as soon as it is made.
+class BoardObserver {
+  public:
+    virtual ~BoardObserver() = default;
+    virtual void boardChanged(const std::shared_ptr<const BoardSnapshot>& snapshot) = 0;
+};
+
 // The running application's one picture of its providers, without Qt: which are enabled,
 // what each last reported or why it failed, the calendar of the user's zone, and the outlook
-// of every window of every enabled provider. Outlooks are computed once per change (a
-// refresh, a switch, a new zone) and every reader (tray, notifications, status file, panel)
-// reads them from here instead of forecasting on its own.
+// of every window of every enabled provider. Each change (a refresh, a switch, a new zone, a
+// finished track record) makes one new snapshot and announces it to every observer (tray,
+// notifications, status file, panel); none of them forecasts or copies a series on its own.
 class ProviderBoard {
   public:
     ProviderBoard(BoardHistory& history, platform::Calendar calendar,
                   std::vector<model::ProviderKind> enabled);
 
-    const std::vector<model::ProviderKind>& enabled() const { return enabled_; }
-    bool isEnabled(model::ProviderKind provider) const;
-    // All five providers, enabled or not.
-    const std::map<model::ProviderKind, ProviderState>& states() const { return states_; }
-    const ProviderState& state(model::ProviderKind provider) const;
-    const platform::Calendar& calendar() const { return calendar_; }
+    const std::vector<model::ProviderKind>& enabled() const { return snapshot_->enabled; }
+    bool isEnabled(model::ProviderKind provider) const { return snapshot_->isEnabled(provider); }
+    // Every provider, enabled or not.
+    const std::map<model::ProviderKind, ProviderState>& states() const { return snapshot_->states; }
+    const ProviderState& state(model::ProviderKind provider) const {
+        return snapshot_->state(provider);
+    }
+    const platform::Calendar& calendar() const { return snapshot_->calendar; }
 
-    const BoardOutlooks& outlooks() const { return *outlooks_; }
-    // The same, shared, for a reader that keeps it (the panel renders on its own time).
-    std::shared_ptr<const BoardOutlooks> sharedOutlooks() const { return outlooks_; }
+    // The current snapshot; a reader may keep it.
+    const std::shared_ptr<const BoardSnapshot>& snapshot() const { return snapshot_; }
     // Nothing for a provider that is off.
     const BoardProvider* outlook(model::ProviderKind provider) const {
-        return outlooks_->find(provider);
+        return snapshot_->find(provider);
     }
     const std::optional<forecast::ServiceRecommendation>& recommendation() const {
-        return outlooks_->recommendation;
+        return snapshot_->recommendation;
     }
+
+    // Observers are told every snapshot made from now on, in the order they were added. They
+    // must outlive the board or be removed first.
+    void addObserver(BoardObserver& observer);
+    void removeObserver(BoardObserver& observer);
+    // Tells every observer the current snapshot again (at start, so each reader draws the
+    // first state).
+    void announce();
 
     // Everything one refresh brought, in one step: the successes of enabled providers are
     // recorded into the history together and replace their usage, a failure keeps the last
@@ -107,7 +137,7 @@ class ProviderBoard {
     // it is the same.
     void setEnabled(std::vector<model::ProviderKind> enabled, platform::Date now);
     // The system's time zone changed: the history learns hours in it, and every outlook and
-    // date is made in it from now on.
+    // date is made in it from now on (a new snapshot at once).
     void setCalendar(platform::Calendar calendar, platform::Date now);
 
     // From now on every window carries its forecast's track record, read from `cache` (which
@@ -116,22 +146,28 @@ class ProviderBoard {
     TrackRecordCache* trackRecords() const { return trackRecords_.get(); }
     // Reads the track records again once their thread has worked new ones out; nothing else
     // of the outlooks is worked out again.
-    void updateTrackRecords();
+    void updateTrackRecords(platform::Date now);
 
     // How many window outlooks (each with its forecast) were computed so far.
     std::size_t outlooksComputed() const { return outlooksComputed_; }
+    // How many snapshots were made so far.
+    std::size_t snapshotsMade() const { return snapshotsMade_; }
 
   private:
-    void recompute(platform::Date now);
-    void readTrackRecord(model::ProviderKind kind, BoardWindow& window);
+    // A new snapshot of these states with every outlook computed, announced.
+    void recompute(std::vector<model::ProviderKind> enabled,
+                   std::map<model::ProviderKind, ProviderState> states, platform::Calendar calendar,
+                   std::vector<model::ProviderKind> fresh, platform::Date now);
+    void readTrackRecord(model::ProviderKind kind, BoardWindow& window,
+                         const platform::Calendar& calendar);
+    void publish(std::shared_ptr<const BoardSnapshot> snapshot);
 
     BoardHistory& history_;
-    platform::Calendar calendar_;
-    std::vector<model::ProviderKind> enabled_;
-    std::map<model::ProviderKind, ProviderState> states_;
-    std::shared_ptr<const BoardOutlooks> outlooks_;
+    std::shared_ptr<const BoardSnapshot> snapshot_;
     std::size_t outlooksComputed_ = 0;
+    std::size_t snapshotsMade_ = 0;
     std::unique_ptr<TrackRecordCache> trackRecords_;
+    std::vector<BoardObserver*> observers_;
 };
 
 }  // namespace kestrane::app

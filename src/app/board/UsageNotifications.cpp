@@ -4,7 +4,6 @@
 #include <cmath>
 #include <set>
 
-#include "forecast/ForecastInsight.h"
 #include "model/DateFormatting.h"
 
 namespace kestrane::app {
@@ -57,10 +56,12 @@ std::string exhaustionMoment(platform::Date date, platform::Date now,
 
 }  // namespace
 
-std::vector<UsageNotification> notificationsFor(
-    const model::ProviderUsage& usage, const std::optional<forecast::QuotaForecast>& badgeForecast,
-    NotificationThresholds thresholds, platform::Date now, const platform::Calendar& calendar,
-    NotifiedState& state) {
+std::vector<UsageNotification> notificationsFor(const model::ProviderUsage& usage,
+                                                const std::optional<BadgeForecast>& badgeForecast,
+                                                NotificationThresholds thresholds,
+                                                platform::Date now,
+                                                const platform::Calendar& calendar,
+                                                NotifiedState& state) {
     std::vector<UsageNotification> result;
     const std::string name(model::rawValue(usage.provider));
     std::set<std::string> seen;
@@ -71,7 +72,8 @@ std::vector<UsageNotification> notificationsFor(
         const long long remaining = shownRemaining(window);
         NotifiedWindowState now_{levelOf(remaining, thresholds), window.resetsAt, false};
         if (index == 0 && badgeForecast) {
-            now_.shortage = badgeForecast->medianExhaustionDate.has_value();
+            now_.shortage =
+                badgeForecast->insight.tone == forecast::ForecastInsight::Tone::shortage;
         }
         const auto found = state.find(windowKey);
         if (found == state.end()) {
@@ -98,15 +100,11 @@ std::vector<UsageNotification> notificationsFor(
             toldCrossing = true;
         }
         if (now_.shortage && !before.shortage && !toldCrossing) {
-            const platform::Date date = *badgeForecast->medianExhaustionDate;
+            const platform::Date date = *badgeForecast->forecast.medianExhaustionDate;
             tell(UsageNotification::Kind::shortage,
                  name + ": лимит может закончиться до сброса, примерно " +
                      exhaustionMoment(date, now, calendar),
-                 remainingSentence(window, now) + " " +
-                     forecast::ForecastInsight::make(
-                         *badgeForecast, std::clamp(100 - window.usedPercent, 0.0, 100.0), now,
-                         calendar)
-                         .guidance);
+                 remainingSentence(window, now) + " " + badgeForecast->insight.guidance);
         }
         found->second = now_;
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/settings/NotificationThresholds.h"
+#include "forecast/ForecastInsight.h"
 #include "forecast/QuotaForecast.h"
 #include "model/ProviderKind.h"
 #include "model/ProviderUsage.h"
@@ -43,6 +44,12 @@ struct UsageNotification {
     bool operator==(const UsageNotification&) const = default;
 };
 
+// The forecast of a provider's badge window (the first) and the verdict the panel gives it.
+struct BadgeForecast {
+    forecast::QuotaForecast forecast;
+    forecast::ForecastInsight insight;
+};
+
 // Which notifications one fresh usage of a provider produces against what was last told,
 // and the state to remember after it (written into `state`). Only call it with the result of
 // a successful fetch: stale figures tell nothing new.
@@ -52,14 +59,16 @@ struct UsageNotification {
 //   threshold is remembered silently, so the next fall is told again.
 // - A window that was below `low` and is at or above it again after its reset is told as
 //   refilled. Rising without a reset (a lowered threshold) is not a refill.
-// - The badge window (the first) is told when `badgeForecast` turns to a shortage, unless a
+// - The badge window (the first) is told when its verdict turns to a shortage, unless a
 //   crossing of the same window is told in the same call.
 // - A window never seen before is remembered without a notification: its state may well
 //   have been true for long.
 // Windows of this provider that are no longer reported are forgotten.
-std::vector<UsageNotification> notificationsFor(
-    const model::ProviderUsage& usage, const std::optional<forecast::QuotaForecast>& badgeForecast,
-    NotificationThresholds thresholds, platform::Date now, const platform::Calendar& calendar,
-    NotifiedState& state);
+std::vector<UsageNotification> notificationsFor(const model::ProviderUsage& usage,
+                                                const std::optional<BadgeForecast>& badgeForecast,
+                                                NotificationThresholds thresholds,
+                                                platform::Date now,
+                                                const platform::Calendar& calendar,
+                                                NotifiedState& state);
 
 }  // namespace kestrane::app

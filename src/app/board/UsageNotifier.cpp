@@ -9,21 +9,28 @@ UsageNotifier::UsageNotifier(platform::SettingsStore& settingsStore, Notificatio
       send_(std::move(send)),
       state_(file_.load()) {}
 
-void UsageNotifier::observe(const ProviderBoard& board, model::ProviderKind provider,
-                            platform::Date now) {
-    const ProviderState& state = board.state(provider);
-    if (!state.usage) return;
-    std::optional<forecast::QuotaForecast> badgeForecast;
-    if (const BoardProvider* outlook = board.outlook(provider)) {
-        const BoardWindow* badge = state.usage->windows.empty()
-                                       ? nullptr
-                                       : outlook->window(0, state.usage->windows.front().id);
-        if (badge) badgeForecast = badge->outlook.forecast;
-    }
+void UsageNotifier::boardChanged(const std::shared_ptr<const BoardSnapshot>& snapshot) {
+    snapshot_ = snapshot;
     const NotifiedState before = state_;
-    const std::vector<UsageNotification> notifications =
-        notificationsFor(*state.usage, badgeForecast, preferences_.notificationThresholds(), now,
-                         board.calendar(), state_);
+    std::vector<UsageNotification> notifications;
+    for (const model::ProviderKind provider : snapshot->fresh) {
+        const ProviderState& state = snapshot->state(provider);
+        if (!state.usage) continue;
+        std::optional<BadgeForecast> badgeForecast;
+        if (const BoardProvider* outlook = snapshot->find(provider)) {
+            const BoardWindow* badge = state.usage->windows.empty()
+                                           ? nullptr
+                                           : outlook->window(0, state.usage->windows.front().id);
+            if (badge && badge->outlook.forecast && badge->insight) {
+                badgeForecast = BadgeForecast{*badge->outlook.forecast, *badge->insight};
+            }
+        }
+        for (UsageNotification& notification :
+             notificationsFor(*state.usage, badgeForecast, preferences_.notificationThresholds(),
+                              snapshot->madeAt, snapshot->calendar, state_)) {
+            notifications.push_back(std::move(notification));
+        }
+    }
     if (state_ != before) file_.save(state_);
     if (!preferences_.notificationsEnabled() || !send_) return;
     for (const UsageNotification& notification : notifications) send_(notification);

@@ -6,7 +6,7 @@
 #include <QObject>
 #include <QPalette>
 
-#include "app/settings/TrayIconPreference.h"
+#include "app/settings/Settings.h"
 
 class QDBusMessage;
 

@@ -25,7 +25,8 @@
 #include "app/desktop/SystemTrayIcons.h"
 #include "app/settings/Autostart.h"
 #include "app/settings/FirstStartToggles.h"
-#include "app/settings/TrayIconPreference.h"
+#include "app/settings/ProviderPreferences.h"
+
 #include "app/status/StatusFileWriter.h"
 #include "history/UsageHistoryStore.h"
 #include "localservices/LocalServiceMonitor.h"
@@ -167,7 +168,7 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
                            });
     ColorSchemeWatcher colorScheme;
     SystemTrayIcons trayIcons([&colorScheme, &settingsStore] {
-        return ColorSchemeWatcher::iconColor(TrayIconPreference::read(settingsStore),
+        return ColorSchemeWatcher::iconColor(ProviderPreferences(settingsStore).trayIconStyle(),
                                              colorScheme.portalScheme(), QApplication::palette());
     });
     QObject::connect(&colorScheme, &ColorSchemeWatcher::changed, &trayIcons,
@@ -184,20 +185,22 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
         .runInBackground = threadRunner(),
         .localServices = systemLocalServices(),
         .arguments = arguments,
-        .quit = [] { QCoreApplication::quit(); },
         .observesWake = true,
         .notifier = &notifier,
         .refreshInterval = refreshInterval(environment),
         .timeZone = &timeZone,
-        .trayIconStyleChanged = [&trayIcons] { trayIcons.redraw(); },
-        .desktopPrefersDark = [&colorScheme] { return colorScheme.prefersDark(); },
-        .startsAtLogin = [&autostart] { return autostart.isEnabled(); },
-        .setStartsAtLogin = [&autostart](bool enabled) { autostart.setEnabled(enabled); },
-        .status = StatusFileWriter::forSession(environment),
+        .startAtLogin = &autostart,
+        .status = StatusFileWriter::forSession(environment, clock),
         .tracksForecasts = true,
     });
-    QObject::connect(&colorScheme, &ColorSchemeWatcher::changed, &delegate,
-                     [&delegate] { delegate.followAppearance(); });
+    QObject::connect(&delegate, &DesktopCoordinator::quitRequested, &application,
+                     &QCoreApplication::quit);
+    QObject::connect(&delegate, &DesktopCoordinator::trayIconStyleChanged, &trayIcons,
+                     &SystemTrayIcons::redraw);
+    delegate.setDesktopPrefersDark(colorScheme.prefersDark());
+    QObject::connect(
+        &colorScheme, &ColorSchemeWatcher::changed, &delegate,
+        [&delegate, &colorScheme] { delegate.setDesktopPrefersDark(colorScheme.prefersDark()); });
     QObject::connect(&instance, &SingleInstance::activated, &delegate,
                      [&delegate] { delegate.activate(); });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,

@@ -5,11 +5,9 @@
 #include <QApplication>
 #include <QCursor>
 
-#include "app/desktop/TrayToolTip.h"
+#include "app/desktop/PanelSettingsBinding.h"
 #include "app/desktop/WakeObserver.h"
-#include "ui/PanelContent.h"
 #include "ui/PanelTheme.h"
-#include "ui/PanelWindow.h"
 
 namespace kestrane::app {
 
@@ -30,20 +28,19 @@ DesktopCoordinator::DesktopCoordinator(Dependencies dependencies)
              dependencies_.timeZone ? dependencies_.timeZone->calendar()
                                     : platform::Calendar::current(),
              preferences_.enabledProviders()),
+      tray_(dependencies_.trayIcons),
       localServices_(dependencies_.localServices, dependencies_.runInBackground,
                      dependencies_.clock) {
-    TrayIcons& item = dependencies_.trayIcons;
-    connect(&item, &TrayIcons::clicked, this, &DesktopCoordinator::togglePanel);
-    connect(&item, &TrayIcons::menuWillShow, this, &DesktopCoordinator::menuAboutToShow);
-    connect(&item, &TrayIcons::quitRequested, this, &DesktopCoordinator::quitApplication);
-    connect(&item, &TrayIcons::screenRequested, this, &DesktopCoordinator::showScreen);
-    connect(&item, &TrayIcons::becameAvailable, this, &DesktopCoordinator::updateWindowNotice);
-    connect(&item, &TrayIcons::refreshRequested, this, &DesktopCoordinator::refresh);
-    connect(&localServices_, &LocalServicesController::changed, this,
-            &DesktopCoordinator::updatePanel);
+    TrayIcons& icons = dependencies_.trayIcons;
+    connect(&icons, &TrayIcons::clicked, this, &DesktopCoordinator::togglePanel);
+    connect(&icons, &TrayIcons::menuWillShow, this, &DesktopCoordinator::menuAboutToShow);
+    connect(&icons, &TrayIcons::quitRequested, this, &DesktopCoordinator::quitApplication);
+    connect(&icons, &TrayIcons::screenRequested, this, &DesktopCoordinator::showScreen);
+    connect(&icons, &TrayIcons::becameAvailable, this, &DesktopCoordinator::updateWindowNotice);
+    connect(&icons, &TrayIcons::refreshRequested, this, &DesktopCoordinator::refresh);
     if (dependencies_.tracksForecasts) {
         // Track records are worked out after a refresh, on their own thread; once they are,
-        // the panel and the status file show them rather than waiting for the next refresh.
+        // the board makes a new snapshot with them rather than waiting for the next refresh.
         // The cache is a member's member, so it is gone (its thread joined) before this
         // object, and Qt drops the queued call with the object.
         auto finished = [this] {
@@ -53,6 +50,11 @@ DesktopCoordinator::DesktopCoordinator(Dependencies dependencies)
         board_.setTrackRecords(std::make_unique<TrackRecordCache>(true, std::move(finished)),
                                dependencies_.clock.now());
     }
+    // Every reader follows the board from here on; the first drawing comes with start().
+    board_.addObserver(boardSignals_);
+    connect(&boardSignals_, &BoardSignals::changed, &tray_, &TrayPresenter::show);
+    if (dependencies_.notifier) board_.addObserver(*dependencies_.notifier);
+    if (dependencies_.status) board_.addObserver(*dependencies_.status);
 }
 
 DesktopCoordinator::~DesktopCoordinator() {
@@ -63,9 +65,12 @@ DesktopCoordinator::~DesktopCoordinator() {
 }
 
 void DesktopCoordinator::start() {
-    board_.setEnabled(preferences_.enabledProviders(), dependencies_.clock.now());
-    renderTrayIcons();
-    publishStatus();
+    const std::vector<ProviderKind> enabled = preferences_.enabledProviders();
+    if (enabled == board_.enabled()) {
+        board_.announce();
+    } else {
+        board_.setEnabled(enabled, dependencies_.clock.now());
+    }
 
     refreshTimer_ = std::make_unique<QTimer>();
     refreshTimer_->setInterval(dependencies_.refreshInterval);
@@ -98,28 +103,26 @@ void DesktopCoordinator::shutDown() {
     visibleRefreshTimer_.reset();
     // Work on worker threads cannot be interrupted; what it hands back is dropped.
     terminated_ = true;
-    refreshRunning_ = false;
+    setRefreshing(false);
     localServices_.shutDown();
     closePanel();
     wakeObserver_.reset();
-    if (dependencies_.status) dependencies_.status->withdraw();
+    if (dependencies_.status) {
+        board_.removeObserver(*dependencies_.status);
+        dependencies_.status->withdraw();
+    }
 }
 
 void DesktopCoordinator::refresh() {
     const platform::Date now = dependencies_.clock.now();
-    followTimeZone(now);
+    checkTimeZone();
     dependencies_.history.pruneExpired(now);
     if (refreshRunning_ || terminated_) return;
     board_.setEnabled(preferences_.enabledProviders(), now);
     const std::vector<ProviderKind> enabled = board_.enabled();
-    if (enabled.empty()) {
-        renderTrayIcons();
-        updatePanel();
-        return;
-    }
+    if (enabled.empty()) return;
     lastAttemptAt_ = now;
-    refreshRunning_ = true;
-    updatePanel();
+    setRefreshing(true);
 
     auto results = std::make_shared<std::vector<FetchResult>>();
     QPointer<DesktopCoordinator> self(this);
@@ -132,30 +135,31 @@ void DesktopCoordinator::refresh() {
             // Everything of one refresh is merged together, once its slowest provider
             // answered or ran out of time.
             self->applyResults(*results);
-            self->refreshRunning_ = false;
-            self->renderTrayIcons();
-            self->publishStatus();
-            self->updatePanel();
+            self->setRefreshing(false);
         });
+}
+
+void DesktopCoordinator::setRefreshing(bool refreshing) {
+    if (refreshRunning_ == refreshing) return;
+    refreshRunning_ = refreshing;
+    emit refreshingChanged(refreshing);
 }
 
 void DesktopCoordinator::showTrackRecords() {
     if (terminated_) return;
-    board_.updateTrackRecords();
-    publishStatus();
-    updatePanel();
+    board_.updateTrackRecords(dependencies_.clock.now());
 }
 
-void DesktopCoordinator::followTimeZone(platform::Date now) {
+void DesktopCoordinator::checkTimeZone() {
     const auto calendar = dependencies_.timeZone ? dependencies_.timeZone->check() : std::nullopt;
     if (!calendar) return;
     // Hours are learned, forecasts made and dates shown in the zone the user lives in now:
-    // the board tells the history, and every reader takes the board's calendar.
-    board_.setCalendar(*calendar, now);
-    if (panelContent_) panelContent_->setCalendar(board_.calendar());
+    // the board tells the history and makes a snapshot in it, which every reader draws.
+    board_.setCalendar(*calendar, dependencies_.clock.now());
 }
 
 void DesktopCoordinator::systemResumed() {
+    checkTimeZone();
     if (!lastAttemptAt_ || dependencies_.clock.now() - *lastAttemptAt_ >= wakeRefreshAge) {
         refresh();
     }
@@ -167,10 +171,7 @@ void DesktopCoordinator::apply(const FetchResult& result) {
 }
 
 void DesktopCoordinator::applyResults(const std::vector<FetchResult>& results) {
-    const platform::Date now = dependencies_.clock.now();
-    const std::vector<ProviderKind> fresh = board_.applyRefresh(results, now);
-    if (!dependencies_.notifier) return;
-    for (const ProviderKind kind : fresh) dependencies_.notifier->observe(board_, kind, now);
+    board_.applyRefresh(results, dependencies_.clock.now());
 }
 
 std::string DesktopCoordinator::remainingText(ProviderKind kind) const {
@@ -179,38 +180,10 @@ std::string DesktopCoordinator::remainingText(ProviderKind kind) const {
 
 bool DesktopCoordinator::isPanelVisible() const { return panel_ && panel_->isVisible(); }
 
-void DesktopCoordinator::renderTrayIcons() {
-    if (isPanelVisible()) {
-        // Never redrawn under the open panel; once when it closes.
-        redrawTrayWhenPanelCloses_ = true;
-        return;
-    }
-    ui::TrayIconRenderer::Content content;
-    for (const ProviderKind kind : board_.enabled()) {
-        const ProviderState& state = board_.state(kind);
-        std::string value = remainingText(kind);
-        std::string toolTip = trayToolTip(kind, value, state.usage, state.error, board_.calendar());
-        content.entries.push_back({kind, std::move(value), std::move(toolTip)});
-    }
-    if (lastTrayContent_ && *lastTrayContent_ == content) return;
-    lastTrayContent_ = content;
-    dependencies_.trayIcons.show(content);
-}
-
-void DesktopCoordinator::publishStatus() {
-    if (!dependencies_.status) return;
-    dependencies_.status->publish(board_, dependencies_.clock.now());
-}
-
 void DesktopCoordinator::setProvider(ProviderKind kind, bool enabled) {
     preferences_.setEnabled(enabled, kind);
     board_.setEnabled(preferences_.enabledProviders(), dependencies_.clock.now());
-    renderTrayIcons();
-    publishStatus();
-    QTimer::singleShot(0, this, [this, enabled] {
-        updatePanel();
-        if (enabled) refresh();
-    });
+    if (enabled) QTimer::singleShot(0, this, [this] { refresh(); });
 }
 
 void DesktopCoordinator::panelClosed() {
@@ -224,10 +197,7 @@ void DesktopCoordinator::panelClosed() {
     }
     panel_ = nullptr;
     panelContent_ = nullptr;
-    if (redrawTrayWhenPanelCloses_) {
-        redrawTrayWhenPanelCloses_ = false;
-        renderTrayIcons();
-    }
+    tray_.setHeld(false);
     // With no tray the window was all there was of the program; once a tray turned up, the
     // program lives on there.
     if (wasWindow && !terminated_ && !dependencies_.trayIcons.isAvailable()) quitApplication();
@@ -252,21 +222,29 @@ void DesktopCoordinator::activate() {
 
 void DesktopCoordinator::openPanel(bool asWindow) {
     if (panel_) closePanel();
+    // The icons stay as they are beside the floating panel; an ordinary window is no reason
+    // to hold them (a tray may turn up while it is open).
+    tray_.setHeld(!asWindow);
     auto* panel = new ui::PanelWindow(asWindow ? ui::PanelWindow::Presentation::window
                                                : ui::PanelWindow::Presentation::floating);
     connect(panel, &ui::PanelWindow::closed, this, &DesktopCoordinator::panelClosed);
     panel_ = panel;
 
-    auto* controller = new ui::PanelContent(dependencies_.settingsStore);
-    controller->setCalendar(board_.calendar());
-    connectPanel(controller);
-    controller->startsAtLogin = dependencies_.startsAtLogin;
-    controller->setStartsAtLogin = dependencies_.setStartsAtLogin;
-    panelContent_ = controller;
-    panel->setContentView(controller);
+    auto* content = new ui::PanelContent;
+    auto* settings =
+        new PanelSettingsBinding(*content, dependencies_.settingsStore, dependencies_.startAtLogin);
+    connect(settings, &PanelSettingsBinding::trayIconStyleChanged, this,
+            &DesktopCoordinator::trayIconStyleChanged);
+    connect(settings, &PanelSettingsBinding::panelAppearanceChanged, this,
+            &DesktopCoordinator::followAppearance);
+    connectPanel(content);
+    panelContent_ = content;
+    panel->setContentView(content);
     followAppearance();
     updateWindowNotice();
-    updatePanel();
+    content->showRefreshing(refreshRunning_);
+    content->setLocalServices(localServices_.state());
+    content->showBoard(board_.snapshot());
 
     // Under the tray icons while the tray tells where they are; otherwise under the mouse
     // where the click happened.
@@ -277,6 +255,7 @@ void DesktopCoordinator::openPanel(bool asWindow) {
         return self->dependencies_.trayIcons.geometry().value_or(pointer);
     });
 
+    checkTimeZone();
     const platform::Date now = dependencies_.clock.now();
     if (!lastAttemptAt_ || now - *lastAttemptAt_ >= visibleRefreshAge) refresh();
 
@@ -295,45 +274,37 @@ void DesktopCoordinator::updateWindowNotice() {
                           : QStringLiteral("Трей не найден: закрытие окна завершит Kestrane."));
 }
 
-void DesktopCoordinator::connectPanel(ui::PanelContent* controller) {
-    using Controller = ui::PanelContent;
-    connect(controller, &Controller::refreshRequested, this, &DesktopCoordinator::refresh);
-    connect(controller, &Controller::providerToggleRequested, this,
+void DesktopCoordinator::connectPanel(ui::PanelContent* content) {
+    using ui::PanelContent;
+    // The panel reads every new board, the refreshes and the services as they change.
+    connect(&boardSignals_, &BoardSignals::changed, content, &PanelContent::showBoard);
+    connect(this, &DesktopCoordinator::refreshingChanged, content, &PanelContent::showRefreshing);
+    connect(&localServices_, &LocalServicesController::changed, content,
+            [this, content] { content->showLocalServices(localServices_.state()); });
+    // What the user asks for.
+    connect(content, &PanelContent::refreshRequested, this, &DesktopCoordinator::refresh);
+    connect(content, &PanelContent::providerToggleRequested, this,
             &DesktopCoordinator::setProvider);
-    connect(controller, &Controller::servicesOpened, &localServices_,
+    connect(content, &PanelContent::servicesOpened, &localServices_,
             &LocalServicesController::load);
-    connect(controller, &Controller::servicesRefreshRequested, &localServices_,
+    connect(content, &PanelContent::servicesRefreshRequested, &localServices_,
             &LocalServicesController::load);
-    connect(controller, &Controller::serviceStopRequested, &localServices_,
+    connect(content, &PanelContent::serviceStopRequested, &localServices_,
             &LocalServicesController::stop);
-    connect(controller, &Controller::contentSizeChanged, this, [this](QSize size) {
+    connect(content, &PanelContent::contentSizeChanged, this, [this](QSize size) {
         if (panel_) panel_->setContentSize(size);
     });
-    // The settings screen's choices are stored here, not by the panel.
-    connect(controller, &Controller::notificationsEnabledChosen, this,
-            [this](bool isOn) { preferences_.setNotificationsEnabled(isOn); });
-    connect(controller, &Controller::notifyBelowPercentChosen, this,
-            [this](int percent) { preferences_.setNotifyBelowPercent(percent); });
-    connect(controller, &Controller::notifyCriticalPercentChosen, this,
-            [this](int percent) { preferences_.setNotifyCriticalPercent(percent); });
-    connect(controller, &Controller::trayIconStyleChosen, this, [this](TrayIconStyle style) {
-        TrayIconPreference::write(dependencies_.settingsStore, style);
-        if (dependencies_.trayIconStyleChanged) dependencies_.trayIconStyleChanged();
-    });
-    connect(controller, &Controller::panelAppearanceChosen, this,
-            [this](PanelAppearance appearance) {
-                PanelAppearancePreference::write(dependencies_.settingsStore, appearance);
-                followAppearance();
-            });
+}
+
+void DesktopCoordinator::setDesktopPrefersDark(std::optional<bool> prefersDark) {
+    desktopPrefersDark_ = prefersDark;
+    followAppearance();
 }
 
 void DesktopCoordinator::followAppearance() {
     if (!panel_) return;
-    const std::optional<bool> desktop =
-        dependencies_.desktopPrefersDark ? dependencies_.desktopPrefersDark() : std::nullopt;
-    panel_->setDark(
-        ui::PanelTheme::isDark(PanelAppearancePreference::read(dependencies_.settingsStore),
-                               desktop, QApplication::palette()));
+    panel_->setDark(ui::PanelTheme::isDark(preferences_.panelAppearance(), desktopPrefersDark_,
+                                           QApplication::palette()));
 }
 
 void DesktopCoordinator::closePanel() {
@@ -364,23 +335,6 @@ void DesktopCoordinator::showScreen(TrayIcons::Screen screen) {
     }
 }
 
-void DesktopCoordinator::quitApplication() {
-    if (dependencies_.quit) dependencies_.quit();
-}
-
-void DesktopCoordinator::updatePanel() {
-    if (!panelContent_) return;
-    std::vector<ui::ProviderViewState> list;
-    for (const ProviderKind kind : model::allProviderKinds) {
-        const ProviderState& state = board_.state(kind);
-        list.push_back({kind, board_.isEnabled(kind), state.usage, state.error});
-    }
-    panelContent_->setIsRefreshing(refreshRunning_);
-    panelContent_->setHistoryError(dependencies_.history.persistenceError());
-    panelContent_->setStates(std::move(list));
-    panelContent_->setOutlooks(board_.sharedOutlooks());
-    panelContent_->setLocalServices(localServices_.state());
-    panelContent_->render();
-}
+void DesktopCoordinator::quitApplication() { emit quitRequested(); }
 
 }  // namespace kestrane::app

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/settings/StartAtLogin.h"
 #include "platform/Environment.h"
 #include "platform/LocalizedError.h"
 
@@ -17,7 +18,7 @@ class AutostartError : public platform::LocalizedError {
 // Starting Kestrane when the user logs in, through the desktop's XDG autostart folder:
 // `<configuration folder>/autostart/kestrane.desktop`. The entry starts `executable`, so it
 // keeps working whatever PATH the session has.
-class Autostart {
+class Autostart final : public StartAtLogin {
   public:
     static constexpr std::string_view entryFileName = "kestrane.desktop";
 
@@ -30,11 +31,11 @@ class Autostart {
 
     // True when an entry exists and the desktop would start it: another tool (or the user)
     // may have left it there with Hidden=true or X-GNOME-Autostart-enabled=false.
-    bool isEnabled() const;
+    bool isEnabled() const override;
 
     // Writes the entry (replacing whatever was there, in one rename) or removes it. Throws
     // AutostartError when the folder or the file cannot be written.
-    void setEnabled(bool enabled) const;
+    void setEnabled(bool enabled) const override;
 
     // The entry's text for this executable. Throws AutostartError for a path a desktop entry
     // cannot carry (relative, or with control characters).

@@ -55,4 +55,36 @@ void ProviderPreferences::setNotifyCriticalPercent(int percent) {
     write(*settingsStore_, settings::notifyCriticalPercent, percent);
 }
 
+std::optional<model::ProviderKind> ProviderPreferences::selectedProvider() const {
+    return read(*settingsStore_, settings::selectedProvider);
+}
+
+void ProviderPreferences::setSelectedProvider(std::optional<model::ProviderKind> provider) {
+    write(*settingsStore_, settings::selectedProvider, provider);
+}
+
+bool ProviderPreferences::chartShowsBurn() const {
+    return read(*settingsStore_, settings::chartShowsBurn);
+}
+
+void ProviderPreferences::setChartShowsBurn(bool showsBurn) {
+    write(*settingsStore_, settings::chartShowsBurn, showsBurn);
+}
+
+TrayIconStyle ProviderPreferences::trayIconStyle() const {
+    return read(*settingsStore_, settings::trayIconStyle);
+}
+
+void ProviderPreferences::setTrayIconStyle(TrayIconStyle style) {
+    write(*settingsStore_, settings::trayIconStyle, style);
+}
+
+PanelAppearance ProviderPreferences::panelAppearance() const {
+    return read(*settingsStore_, settings::panelAppearance);
+}
+
+void ProviderPreferences::setPanelAppearance(PanelAppearance appearance) {
+    write(*settingsStore_, settings::panelAppearance, appearance);
+}
+
 }  // namespace kestrane::app

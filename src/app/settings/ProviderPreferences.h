@@ -11,8 +11,9 @@
 
 namespace kestrane::app {
 
-// Which providers the user has switched on. Caches nothing: every query reads the store, so
-// a toggle made through one value is seen at once through every other.
+// Every stored preference, typed: which providers are on, the notifications, what the panel
+// remembers and how the desktop shows the program. Caches nothing: every query reads the
+// store, so a change made through one value is seen at once through every other.
 class ProviderPreferences {
   public:
     // The stored keys, as listed in Settings.h.
@@ -23,6 +24,8 @@ class ProviderPreferences {
     static constexpr std::string_view notifyBelowPercentKey = settings::notifyBelowPercent.key;
     static constexpr std::string_view notifyCriticalPercentKey =
         settings::notifyCriticalPercent.key;
+    static constexpr std::string_view trayIconStyleKey = settings::trayIconStyle.key;
+    static constexpr std::string_view panelAppearanceKey = settings::panelAppearance.key;
 
     explicit ProviderPreferences(platform::SettingsStore& settingsStore)
         : settingsStore_(&settingsStore) {}
@@ -40,6 +43,18 @@ class ProviderPreferences {
     NotificationThresholds notificationThresholds() const;
     void setNotifyBelowPercent(int percent);
     void setNotifyCriticalPercent(int percent);
+
+    // The provider the panel shows, and whether its chart shows the burn rate.
+    std::optional<model::ProviderKind> selectedProvider() const;
+    void setSelectedProvider(std::optional<model::ProviderKind> provider);
+    bool chartShowsBurn() const;
+    void setChartShowsBurn(bool showsBurn);
+    // The tray icons' tint; anything stored but "light" or "dark" is automatic.
+    TrayIconStyle trayIconStyle() const;
+    void setTrayIconStyle(TrayIconStyle style);
+    // The panel's look; anything stored but "light" or "dark" follows the system.
+    PanelAppearance panelAppearance() const;
+    void setPanelAppearance(PanelAppearance appearance);
 
     // The enabled state of a provider that was never toggled.
     static bool isEnabledByDefault(model::ProviderKind kind);

@@ -29,9 +29,11 @@ std::string_view toneName(forecast::ForecastInsight::Tone tone) {
     return "steady";
 }
 
+}  // namespace
+
 // What the icons show, with the board's forecast of each shown provider's icon window and
 // its "which service next" line.
-StatusSnapshot snapshotOf(const ProviderBoard& board, platform::Date now) {
+StatusSnapshot StatusFileWriter::snapshotOf(const BoardSnapshot& board, platform::Date now) {
     StatusSnapshot snapshot;
     snapshot.writtenAt = now;
     for (const model::ProviderKind kind : model::allProviderKinds) {
@@ -50,7 +52,7 @@ StatusSnapshot snapshotOf(const ProviderBoard& board, platform::Date now) {
                 status.remainingPercent = std::clamp(100 - window.usedPercent, 0.0, 100.0);
                 status.resetsAt = window.resetsAt;
                 // The board forecasts shown providers only.
-                const BoardProvider* outlook = board.outlook(kind);
+                const BoardProvider* outlook = board.find(kind);
                 const BoardWindow* badge = outlook ? outlook->window(0, window.id) : nullptr;
                 if (badge && badge->outlook.forecast && badge->insight) {
                     const forecast::QuotaForecast& made = *badge->outlook.forecast;
@@ -89,25 +91,24 @@ StatusSnapshot snapshotOf(const ProviderBoard& board, platform::Date now) {
         }
         snapshot.providers.push_back(std::move(status));
     }
-    if (const auto& chosen = board.recommendation()) {
+    if (const auto& chosen = board.recommendation) {
         snapshot.recommendation = StatusRecommendation{chosen->provider, chosen->text};
     }
     return snapshot;
 }
 
-}  // namespace
-
 std::shared_ptr<StatusFileWriter> StatusFileWriter::forSession(
-    const platform::Environment& environment) {
+    const platform::Environment& environment, const platform::Clock& clock) {
     const auto path = StatusFile::location(environment);
     if (!path) return nullptr;
-    return std::make_shared<StatusFileWriter>(*path);
+    return std::make_shared<StatusFileWriter>(*path, clock);
 }
 
-StatusFileWriter::StatusFileWriter(std::filesystem::path path) : path_(std::move(path)) {}
+StatusFileWriter::StatusFileWriter(std::filesystem::path path, const platform::Clock& clock)
+    : path_(std::move(path)), clock_(clock) {}
 
-void StatusFileWriter::publish(const ProviderBoard& board, platform::Date now) {
-    StatusSnapshot snapshot = snapshotOf(board, now);
+void StatusFileWriter::boardChanged(const std::shared_ptr<const BoardSnapshot>& board) {
+    StatusSnapshot snapshot = snapshotOf(*board, clock_.now());
     snapshot.pid = ::getpid();
     snapshot.processStart = platform::processStartToken(::getpid()).value_or("");
     // The folder is the user's own (the runtime folder is); a failure only means that

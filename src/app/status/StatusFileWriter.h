@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "app/status/StatusPublisher.h"
+#include "app/status/StatusSnapshot.h"
+#include "platform/Clock.h"
 #include "platform/Environment.h"
 
 namespace kestrane::app {
@@ -15,15 +17,20 @@ namespace kestrane::app {
 class StatusFileWriter final : public StatusPublisher {
   public:
     // The session's file, or nothing without a runtime folder.
-    static std::shared_ptr<StatusFileWriter> forSession(const platform::Environment& environment);
+    static std::shared_ptr<StatusFileWriter> forSession(const platform::Environment& environment,
+                                                        const platform::Clock& clock);
 
-    explicit StatusFileWriter(std::filesystem::path path);
+    StatusFileWriter(std::filesystem::path path, const platform::Clock& clock);
 
-    void publish(const ProviderBoard& board, platform::Date now) override;
+    void boardChanged(const std::shared_ptr<const BoardSnapshot>& snapshot) override;
     void withdraw() override;
+
+    // What the file says of a board, written at `now`.
+    static StatusSnapshot snapshotOf(const BoardSnapshot& board, platform::Date now);
 
   private:
     std::filesystem::path path_;
+    const platform::Clock& clock_;
 };
 
 }  // namespace kestrane::app

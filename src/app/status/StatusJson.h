@@ -7,8 +7,9 @@
 
 namespace kestrane::app {
 
-// The pace and the track record have the same form in the status file and in
+// The forecast, the pace and the track record have the same form in the status file and in
 // `kestrane --status --json`; null for nothing.
+platform::Json encodeForecast(const std::optional<StatusForecast>& forecast);
 platform::Json encodeTrackRecord(const std::optional<StatusTrackRecord>& record);
 platform::Json encodePace(const std::optional<StatusPace>& pace);
 

@@ -111,17 +111,7 @@ std::string json(const StatusSnapshot& snapshot, const std::vector<ProviderStatu
                       {"pace", encodePace(status.pace)},
                       {"trackRecord", encodeTrackRecord(status.trackRecord)}};
         }
-        Json forecast = nullptr;
-        if (status.forecast) {
-            const StatusForecast& f = *status.forecast;
-            forecast = {{"verdict", f.verdict},
-                        {"tone", f.tone},
-                        {"outcome", f.outcome},
-                        {"expectedRemainingAtReset", f.expectedRemaining},
-                        {"lowerRemainingAtReset", f.lowerRemaining},
-                        {"upperRemainingAtReset", f.upperRemaining},
-                        {"exhaustionChance", f.exhaustionChance}};
-        }
+
         list.push_back({{"provider", model::rawValue(status.provider)},
                         {"enabled", status.enabled},
                         {"text", status.text},
@@ -130,7 +120,7 @@ std::string json(const StatusSnapshot& snapshot, const std::vector<ProviderStatu
                                                              *status.updatedAt))
                                                        : Json(nullptr)},
                         {"error", optionalValue(status.error)},
-                        {"forecast", forecast}});
+                        {"forecast", encodeForecast(status.forecast)}});
     }
     Json recommendation = nullptr;
     if (snapshot.recommendation) {

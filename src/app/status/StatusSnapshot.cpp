@@ -30,6 +30,17 @@ std::optional<platform::Date> dateMember(const Json& object, std::string_view ke
 
 }  // namespace
 
+Json encodeForecast(const std::optional<StatusForecast>& forecast) {
+    if (!forecast) return nullptr;
+    return {{"verdict", forecast->verdict},
+            {"tone", forecast->tone},
+            {"outcome", forecast->outcome},
+            {"expectedRemainingAtReset", forecast->expectedRemaining},
+            {"lowerRemainingAtReset", forecast->lowerRemaining},
+            {"upperRemainingAtReset", forecast->upperRemaining},
+            {"exhaustionChance", forecast->exhaustionChance}};
+}
+
 Json encodeTrackRecord(const std::optional<StatusTrackRecord>& record) {
     if (!record) return nullptr;
     return {{"cycles", record->cycles},
@@ -52,17 +63,6 @@ Json encodePace(const std::optional<StatusPace>& pace) {
 std::string StatusSnapshot::encode() const {
     Json providerList = Json::array();
     for (const ProviderStatus& status : providers) {
-        Json forecastValue = nullptr;
-        if (status.forecast) {
-            const StatusForecast& f = *status.forecast;
-            forecastValue = {{"tone", f.tone},
-                             {"verdict", f.verdict},
-                             {"outcome", f.outcome},
-                             {"expectedRemaining", f.expectedRemaining},
-                             {"lowerRemaining", f.lowerRemaining},
-                             {"upperRemaining", f.upperRemaining},
-                             {"exhaustionChance", f.exhaustionChance}};
-        }
         providerList.push_back({{"provider", model::rawValue(status.provider)},
                                 {"enabled", status.enabled},
                                 {"text", status.text},
@@ -72,7 +72,7 @@ std::string StatusSnapshot::encode() const {
                                 {"resetsAt", optionalDate(status.resetsAt)},
                                 {"updatedAt", optionalDate(status.updatedAt)},
                                 {"error", optionalValue(status.error)},
-                                {"forecast", forecastValue},
+                                {"forecast", encodeForecast(status.forecast)},
                                 {"trackRecord", encodeTrackRecord(status.trackRecord)},
                                 {"pace", encodePace(status.pace)}});
     }
@@ -124,9 +124,9 @@ std::optional<StatusSnapshot> StatusSnapshot::decode(std::string_view text) {
                     platform::stringMember(*f, "tone").value_or("steady"),
                     platform::stringMember(*f, "verdict").value_or(""),
                     platform::stringMember(*f, "outcome").value_or(""),
-                    platform::numberMember(*f, "expectedRemaining").value_or(0),
-                    platform::numberMember(*f, "lowerRemaining").value_or(0),
-                    platform::numberMember(*f, "upperRemaining").value_or(0),
+                    platform::numberMember(*f, "expectedRemainingAtReset").value_or(0),
+                    platform::numberMember(*f, "lowerRemainingAtReset").value_or(0),
+                    platform::numberMember(*f, "upperRemainingAtReset").value_or(0),
                     platform::numberMember(*f, "exhaustionChance").value_or(0),
                 };
             }

@@ -8,6 +8,7 @@
 #include "app/status/StatusFile.h"
 #include "app/status/StatusFileWriter.h"
 #include "platform/SettingsStore.h"
+#include "support/FixedClock.h"
 #include "support/TempDirectory.h"
 
 namespace kestrane::app {
@@ -126,21 +127,65 @@ TEST_F(ProviderBoardTest, TakesAWholeRefreshInOneStep) {
     EXPECT_FALSE(board_.outlook(ProviderKind::codex)->service.isFresh);
 }
 
+// Every change makes one snapshot, told once to every observer, which a reader may keep:
+// the board never changes a snapshot it handed out.
+TEST_F(ProviderBoardTest, EachChangeIsOneSnapshotToldOnceToEveryObserver) {
+    struct Recorder final : BoardObserver {
+        void boardChanged(const std::shared_ptr<const BoardSnapshot>& snapshot) override {
+            seen.push_back(snapshot);
+        }
+        std::vector<std::shared_ptr<const BoardSnapshot>> seen;
+    } first, second;
+    board_.addObserver(first);
+    board_.addObserver(second);
+    const std::size_t made = board_.snapshotsMade();
+
+    board_.applyRefresh({FetchResult::success(usage(ProviderKind::codex, {window("five", 10)})),
+                         FetchResult::failure(ProviderKind::claude, "Нет сети.")},
+                        kNow);
+    ASSERT_EQ(first.seen.size(), 1u);
+    EXPECT_EQ(board_.snapshotsMade(), made + 1);
+    EXPECT_EQ(first.seen.front(), board_.snapshot());
+    EXPECT_EQ(second.seen, first.seen);
+    // The providers fresh from that refresh come with it.
+    EXPECT_EQ(first.seen.front()->fresh, std::vector{ProviderKind::codex});
+    EXPECT_EQ(first.seen.front()->state(ProviderKind::claude).error, "Нет сети.");
+    EXPECT_EQ(first.seen.front()->madeAt, kNow);
+
+    // Nothing changes with the same enabled set; a new zone is a new snapshot at once.
+    board_.setEnabled({ProviderKind::codex, ProviderKind::claude}, kNow + 60);
+    EXPECT_EQ(first.seen.size(), 1u);
+    board_.setCalendar(platform::Calendar("America/New_York"), kNow + 60);
+    ASSERT_EQ(first.seen.size(), 2u);
+    EXPECT_EQ(first.seen.back()->calendar.timeZoneIdentifier(), "America/New_York");
+    EXPECT_TRUE(first.seen.back()->fresh.empty());
+    EXPECT_EQ(first.seen.front()->calendar.timeZoneIdentifier(), "Europe/Moscow");
+
+    // A removed observer hears nothing more; announcing tells the current one again.
+    board_.removeObserver(second);
+    board_.announce();
+    EXPECT_EQ(first.seen.size(), 3u);
+    EXPECT_EQ(first.seen.back(), first.seen[1]);
+    EXPECT_EQ(second.seen.size(), 2u);
+    EXPECT_EQ(board_.snapshotsMade(), made + 2);
+}
+
 // The board forecasts each window once per refresh; its readers only read.
 TEST_F(ProviderBoardTest, EachWindowIsForecastOncePerRefresh) {
     testing::TempDirectory folder;
     platform::MemorySettingsStore settingsStore;
     UsageNotifier notifier(settingsStore, NotificationStateFile(folder.path() / "state.json"), {});
-    StatusFileWriter status(folder.path() / "status.json");
+    const testing::FixedClock clock(kNow);
+    StatusFileWriter status(folder.path() / "status.json", clock);
+    board_.addObserver(notifier);
+    board_.addObserver(status);
 
     const auto refresh = [&](platform::Date now) {
-        const auto fresh = board_.applyRefresh(
+        board_.applyRefresh(
             {FetchResult::success(
                  usage(ProviderKind::codex, {window("five", 10), window("week", 30)})),
              FetchResult::success(usage(ProviderKind::claude, {window("week", 95)}))},
             now);
-        for (const ProviderKind kind : fresh) notifier.observe(board_, kind, now);
-        status.publish(board_, now);
     };
     refresh(kNow);
     EXPECT_EQ(board_.outlooksComputed(), 3u);
@@ -170,21 +215,20 @@ TEST_F(ProviderBoardTest, EachWindowIsForecastOncePerRefresh) {
 }
 
 // After a change of the system's zone, the history learns in it and the notifications and the
-// status file say the moment the limit may run out in it, at the next refresh.
+// status file say the moment the limit may run out in it.
 TEST_F(ProviderBoardTest, TimeZoneChangeReachesTheNotificationsAndTheStatusFile) {
     testing::TempDirectory folder;
     platform::MemorySettingsStore settingsStore;
     std::vector<UsageNotification> told;
     UsageNotifier notifier(settingsStore, NotificationStateFile(folder.path() / "state.json"),
                            [&told](const UsageNotification& each) { told.push_back(each); });
-    StatusFileWriter status(folder.path() / "status.json");
+    const testing::FixedClock clock(kNow);
+    StatusFileWriter status(folder.path() / "status.json", clock);
+    board_.addObserver(notifier);
+    board_.addObserver(status);
     const auto refresh = [&](double used, platform::Date now) {
-        for (const ProviderKind kind : board_.applyRefresh(
-                 {FetchResult::success(usage(ProviderKind::claude, {window("week", used)}))},
-                 now)) {
-            notifier.observe(board_, kind, now);
-        }
-        status.publish(board_, now);
+        board_.applyRefresh(
+            {FetchResult::success(usage(ProviderKind::claude, {window("week", used)}))}, now);
     };
     // Plenty left: seen, nothing told.
     refresh(0, kNow);
@@ -277,7 +321,7 @@ TEST_F(ProviderBoardTest, BackgroundTrackRecordsNeverHoldARefreshUp) {
     // The owner hears once that it is done and reads it without a refresh.
     EXPECT_EQ(finished, 1);
     const std::size_t computed = board_.outlooksComputed();
-    board_.updateTrackRecords();
+    board_.updateTrackRecords(kNow);
     EXPECT_EQ(board_.outlooksComputed(), computed);
     EXPECT_EQ(board_.outlook(ProviderKind::codex)->windows.front().trackRecord,
               (forecast::BacktestResult{0, std::nullopt, true}));

@@ -130,8 +130,11 @@ TEST_F(UsageNotificationsTest, ShortageIsToldWhenTheForecastTurnsToIt) {
     shortage.exhaustionFraction = 0.8;
     shortage.medianExhaustionDate = kNow + 1.5 * kHour;  // 16:30 in Moscow
 
+    // With the verdict the board gives the forecast.
     const auto tell = [&](double used, const forecast::QuotaForecast& forecast) {
-        return notificationsFor(claude({used}), forecast, {}, kNow, calendar, state);
+        const BadgeForecast badge{
+            forecast, forecast::ForecastInsight::make(forecast, 100 - used, kNow, calendar)};
+        return notificationsFor(claude({used}), badge, {}, kNow, calendar, state);
     };
     EXPECT_TRUE(tell(40, fine).empty());
     const auto told = tell(40, shortage);

@@ -11,8 +11,7 @@
 #include "app/board/StoreBackedHistory.h"
 #include "app/board/TimeZoneWatch.h"
 #include "app/desktop/ManualRunner.h"
-#include "app/settings/PanelAppearancePreference.h"
-#include "app/settings/TrayIconPreference.h"
+
 #include "history/UsageHistoryStore.h"
 #include "platform/Calendar.h"
 #include "platform/SettingsStore.h"
@@ -75,9 +74,9 @@ class FakeHistory final : public BoardHistory {
 // Keeps what the delegate leaves for `kestrane --status`.
 class RecordingPublisher final : public StatusPublisher {
   public:
-    void publish(const ProviderBoard& board, platform::Date) override {
-        published.push_back({board.enabled(), board.states()});
-        zones.push_back(board.calendar().timeZoneIdentifier());
+    void boardChanged(const std::shared_ptr<const BoardSnapshot>& board) override {
+        published.push_back({board->enabled, board->states});
+        zones.push_back(board->calendar.timeZoneIdentifier());
     }
     void withdraw() override { ++withdrawals; }
 
@@ -134,8 +133,6 @@ struct Changes {
     BoardHistory* history = nullptr;
     UsageNotifier* notifier = nullptr;
     TimeZoneWatch* timeZone = nullptr;
-    std::function<void()> trayIconStyleChanged;
-    std::function<std::optional<bool>()> desktopPrefersDark;
 };
 
 class DesktopCoordinatorTest : public ::testing::Test {
@@ -149,7 +146,7 @@ class DesktopCoordinatorTest : public ::testing::Test {
 
     // The one way a delegate is made here: over the fixture's fakes, with what `changes` says.
     std::unique_ptr<DesktopCoordinator> build(Changes changes = {}) {
-        return std::make_unique<DesktopCoordinator>(DesktopCoordinator::Dependencies{
+        auto made = std::make_unique<DesktopCoordinator>(DesktopCoordinator::Dependencies{
             .settingsStore = settingsStore_,
             .clock = clock_,
             .history = changes.history ? *changes.history : history_,
@@ -160,13 +157,12 @@ class DesktopCoordinatorTest : public ::testing::Test {
                               .stop = [](const LocalService&) {},
                               .pause = [](double) {}},
             .arguments = std::move(changes.arguments),
-            .quit = [this] { ++quits_; },
             .notifier = changes.notifier,
             .timeZone = changes.timeZone,
-            .trayIconStyleChanged = std::move(changes.trayIconStyleChanged),
-            .desktopPrefersDark = std::move(changes.desktopPrefersDark),
             .status = publisher_,
         });
+        QObject::connect(made.get(), &DesktopCoordinator::quitRequested, [this] { ++quits_; });
+        return made;
     }
 
     void enableOnly(std::initializer_list<ProviderKind> kinds) {
@@ -650,6 +646,91 @@ TEST_F(DesktopCoordinatorTest, TimeZoneChangeReachesEveryReaderAtTheNextRefresh)
     EXPECT_EQ(toolTip().find("12:00"), std::string::npos) << toolTip();
 }
 
+// A change of the system's zone, once noticed, is a new snapshot at once: the tray's tool
+// tips, the notifier, the status file and the open panel show it without a fetch.
+TEST_F(DesktopCoordinatorTest, TimeZoneChangeReachesEveryReaderWithoutARefresh) {
+    testing::TempDirectory folder;
+    history::UsageHistoryStore store(folder.path() / "usage-history-v1.json", clock_.now(),
+                                     platform::Calendar("Europe/Moscow"));
+    StoreBackedHistory stored(store, clock_);
+    std::string zone = "Europe/Moscow";
+    TimeZoneWatch watch(store.calendar(), [&zone] { return zone; });
+    UsageNotifier notifier(settingsStore_, NotificationStateFile(folder.path() / "state.json"),
+                           [](const UsageNotification&) {});
+    enableOnly({ProviderKind::codex});
+    const auto delegate = build({.history = &stored, .notifier = &notifier, .timeZone = &watch});
+    // The window resets at 09:00 UTC: 12:00 in Moscow, 04:00 in New York, 18:00 in Tokyo.
+    ProviderUsage codex = usage(ProviderKind::codex, {10});
+    codex.updatedAt = clock_.now();
+    codex.windows.front().resetsAt =
+        *platform::Calendar("UTC").startOfDay(clock_.now()) + 86400 + 9 * 3600;
+    fetch_.answer(FetchResult::success(codex));
+    delegate->start();
+    runner_.finishAll();
+    const auto toolTip = [&] { return trayIcons_.shown.back().entries.front().toolTip; };
+    EXPECT_NE(toolTip().find("12:00"), std::string::npos) << toolTip();
+    const std::size_t fetches = fetch_.calls().size();
+    const std::size_t published = publisher_->published.size();
+
+    zone = "America/New_York";
+    delegate->checkTimeZone();
+    EXPECT_NE(toolTip().find("04:00"), std::string::npos) << toolTip();
+    ASSERT_EQ(publisher_->published.size(), published + 1);
+    EXPECT_EQ(publisher_->zones.back(), "America/New_York");
+    ASSERT_TRUE(notifier.lastSnapshot());
+    EXPECT_EQ(notifier.lastSnapshot()->calendar.timeZoneIdentifier(), "America/New_York");
+
+    delegate->togglePanel();
+    ASSERT_TRUE(delegate->panelContent());
+    zone = "Asia/Tokyo";
+    delegate->checkTimeZone();
+    EXPECT_EQ(delegate->panelContent()->calendar().timeZoneIdentifier(), "Asia/Tokyo");
+    EXPECT_EQ(delegate->panelContent()->outlooks(), delegate->board().snapshot().get());
+    EXPECT_EQ(publisher_->zones.back(), "Asia/Tokyo");
+    // Not one fetch for any of it.
+    EXPECT_EQ(fetch_.calls().size(), fetches);
+    EXPECT_EQ(runner_.pending(), 0u);
+    // The tray waited under the open panel; closed, it tells the reset in Tokyo's time.
+    delegate->togglePanel();
+    EXPECT_NE(toolTip().find("18:00"), std::string::npos) << toolTip();
+}
+
+// One refresh makes one snapshot, and every reader — tray icons, notifier, status file and the
+// open panel — reads that very snapshot, once.
+TEST_F(DesktopCoordinatorTest, OneRefreshIsOneSnapshotThatEveryReaderReadsOnce) {
+    testing::TempDirectory folder;
+    int told = 0;
+    UsageNotifier notifier(settingsStore_, NotificationStateFile(folder.path() / "state.json"),
+                           [&told](const UsageNotification&) { ++told; });
+    enableOnly({ProviderKind::codex, ProviderKind::claude});
+    const auto delegate = build({.notifier = &notifier});
+    delegate->start();
+    runner_.finishAll();
+    const std::size_t made = delegate->board().snapshotsMade();
+    const std::size_t published = publisher_->published.size();
+    const std::size_t drawn = trayIcons_.shown.size();
+
+    clock_.advance(120);
+    fetch_.answer(FetchResult::success(usage(ProviderKind::codex, {20})));
+    fetch_.answer(FetchResult::success(usage(ProviderKind::claude, {85})));
+    refreshNow(*delegate);
+    EXPECT_EQ(delegate->board().snapshotsMade(), made + 1);
+    EXPECT_EQ(publisher_->published.size(), published + 1);
+    EXPECT_EQ(trayIcons_.shown.size(), drawn + 1);
+    EXPECT_EQ(notifier.lastSnapshot(), delegate->board().snapshot());
+    EXPECT_EQ(told, 0);
+
+    // With the panel open it reads the refresh's snapshot too (the icons wait under it).
+    delegate->togglePanel();
+    clock_.advance(120);
+    refreshNow(*delegate);
+    EXPECT_EQ(delegate->board().snapshotsMade(), made + 2);
+    EXPECT_EQ(publisher_->published.size(), published + 2);
+    EXPECT_EQ(delegate->panelContent()->outlooks(), delegate->board().snapshot().get());
+    EXPECT_EQ(notifier.lastSnapshot(), delegate->board().snapshot());
+    delegate->togglePanel();
+}
+
 // However many readers there are (badge, notifications, status file, open panel), each window
 // of a refresh is forecast once, by the board, and the history is written once.
 TEST_F(DesktopCoordinatorTest, EachWindowIsForecastOncePerRefresh) {
@@ -684,7 +765,9 @@ TEST_F(DesktopCoordinatorTest, EachWindowIsForecastOncePerRefresh) {
 // The settings screen only tells what was chosen; the coordinator stores it.
 TEST_F(DesktopCoordinatorTest, SettingsChosenInThePanelAreStoredByTheCoordinator) {
     int tintChanges = 0;
-    const auto delegate = build({.trayIconStyleChanged = [&tintChanges] { ++tintChanges; }});
+    const auto delegate = build();
+    QObject::connect(delegate.get(), &DesktopCoordinator::trayIconStyleChanged,
+                     [&tintChanges] { ++tintChanges; });
     delegate->togglePanel();
     auto* controller = delegate->panelContent();
     ASSERT_TRUE(controller);
@@ -695,7 +778,7 @@ TEST_F(DesktopCoordinatorTest, SettingsChosenInThePanelAreStoredByTheCoordinator
     const ProviderPreferences preferences(settingsStore_);
     EXPECT_FALSE(preferences.notificationsEnabled());
     EXPECT_EQ(preferences.notificationThresholds(), (NotificationThresholds{30, 10}));
-    EXPECT_EQ(TrayIconPreference::read(settingsStore_), TrayIconStyle::dark);
+    EXPECT_EQ(preferences.trayIconStyle(), TrayIconStyle::dark);
     EXPECT_EQ(tintChanges, 1);
     delegate->togglePanel();
 }
@@ -703,8 +786,8 @@ TEST_F(DesktopCoordinatorTest, SettingsChosenInThePanelAreStoredByTheCoordinator
 // The open panel follows the portal's scheme and the user's choice as they change: the same
 // panel and controller, every surface drawn in the new colours.
 TEST_F(DesktopCoordinatorTest, OpenPanelFollowsThePortalAndTheUsersAppearance) {
-    std::optional<bool> portalDark = true;
-    const auto delegate = build({.desktopPrefersDark = [&portalDark] { return portalDark; }});
+    const auto delegate = build();
+    delegate->setDesktopPrefersDark(true);
     delegate->togglePanel();
     ui::PanelWindow* panel = delegate->panel();
     ui::PanelContent* controller = delegate->panelContent();
@@ -736,21 +819,19 @@ TEST_F(DesktopCoordinatorTest, OpenPanelFollowsThePortalAndTheUsersAppearance) {
         SCOPED_TRACE("portal dark at opening");
         expect(true);
     }
-    portalDark = false;
-    delegate->followAppearance();
+    delegate->setDesktopPrefersDark(false);
     {
         SCOPED_TRACE("portal turned light");
         expect(false);
     }
-    portalDark = std::nullopt;
+    delegate->setDesktopPrefersDark(std::nullopt);
     controller->panelAppearanceSelected(2);
     {
         SCOPED_TRACE("the user chose dark");
-        EXPECT_EQ(PanelAppearancePreference::read(settingsStore_), PanelAppearance::dark);
+        EXPECT_EQ(ProviderPreferences(settingsStore_).panelAppearance(), PanelAppearance::dark);
         expect(true);
     }
-    portalDark = false;
-    delegate->followAppearance();
+    delegate->setDesktopPrefersDark(false);
     {
         SCOPED_TRACE("the user's choice outweighs the portal");
         expect(true);
@@ -758,7 +839,7 @@ TEST_F(DesktopCoordinatorTest, OpenPanelFollowsThePortalAndTheUsersAppearance) {
     controller->panelAppearanceSelected(0);
     {
         SCOPED_TRACE("back to the system: the portal's light");
-        EXPECT_EQ(PanelAppearancePreference::read(settingsStore_), PanelAppearance::system);
+        EXPECT_EQ(ProviderPreferences(settingsStore_).panelAppearance(), PanelAppearance::system);
         expect(false);
     }
     EXPECT_EQ(delegate->panel(), panel);

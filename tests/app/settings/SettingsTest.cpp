@@ -5,9 +5,7 @@
 #include <set>
 #include <string>
 
-#include "app/settings/PanelAppearancePreference.h"
 #include "app/settings/ProviderPreferences.h"
-#include "app/settings/TrayIconPreference.h"
 
 namespace kestrane::app {
 namespace {
@@ -83,8 +81,8 @@ TEST(SettingsTest, KeysAreTheStoredNamesEarlierBuildsUsed) {
     EXPECT_EQ(ProviderPreferences::notificationsEnabledKey, "notificationsEnabled");
     EXPECT_EQ(ProviderPreferences::notifyBelowPercentKey, "notifyBelowPercent");
     EXPECT_EQ(ProviderPreferences::notifyCriticalPercentKey, "notifyCriticalPercent");
-    EXPECT_EQ(TrayIconPreference::key, "trayIconStyle");
-    EXPECT_EQ(PanelAppearancePreference::key, "panelAppearance");
+    EXPECT_EQ(ProviderPreferences::trayIconStyleKey, "trayIconStyle");
+    EXPECT_EQ(ProviderPreferences::panelAppearanceKey, "panelAppearance");
 }
 
 TEST(SettingsTest, EverySettingFallsBackOnValuesOfAnotherKind) {

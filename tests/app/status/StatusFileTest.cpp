@@ -8,6 +8,7 @@
 
 #include "platform/Files.h"
 #include "platform/ProcessIdentity.h"
+#include "support/FixedClock.h"
 #include "support/TempDirectory.h"
 
 namespace kestrane::app {
@@ -47,11 +48,12 @@ class StatusFileTest : public ::testing::Test {
     std::filesystem::path path() const { return runtime.path() / "kestrane" / "status.json"; }
 
     // The board after one refresh with these results, the given providers enabled.
-    ProviderBoard board(const std::vector<ProviderKind>& enabled,
-                        const std::vector<model::FetchResult>& results, platform::Date now) {
+    std::shared_ptr<const BoardSnapshot> board(const std::vector<ProviderKind>& enabled,
+                                               const std::vector<model::FetchResult>& results,
+                                               platform::Date now) {
         ProviderBoard made(history, platform::Calendar::current(), enabled);
         made.applyRefresh(results, now);
-        return made;
+        return made.snapshot();
     }
 
     void publish() {
@@ -64,17 +66,17 @@ class StatusFileTest : public ::testing::Test {
                                                 .resetsAt = platform::Date{1'765'010'000}}},
                                    .updatedAt = platform::Date{1'765'000'000}};
         const platform::Date now{1'765'000'100};
-        file.publish(
+        file.boardChanged(
             board({ProviderKind::codex, ProviderKind::claude},
                   {model::FetchResult::success(usage),
                    model::FetchResult::failure(ProviderKind::codex, "Codex не ответил вовремя.")},
-                  now),
-            now);
+                  now));
     }
 
     testing::TempDirectory runtime;
     EmptyHistory history;
-    StatusFileWriter file{path()};
+    testing::FixedClock clock{platform::Date{1'765'000'100}};
+    StatusFileWriter file{path(), clock};
 };
 
 TEST_F(StatusFileTest, LocationNeedsAnAbsoluteRuntimeFolder) {
@@ -137,7 +139,7 @@ TEST_F(StatusFileTest, CarriesTheTrackRecordOfTheIconWindow) {
                                                                        .resetsAt = now + 3600}},
                                                           .updatedAt = now - 60})},
         now);
-    file.publish(made, now);
+    file.boardChanged(made.snapshot());
     const auto snapshot = StatusFile::readLive(path());
     ASSERT_TRUE(snapshot);
     // One sample: no past cycle, so no figures, only the line that says so.
@@ -170,12 +172,10 @@ TEST_F(StatusFileTest, CarriesTheServiceToUseNowOnlyWhenThereIsAChoice) {
         model::FetchResult::success(usage(ProviderKind::claude, "claude-session", 41));
 
     // Codex is nearly spent and Claude has room: the overview's line names Claude.
-    file.publish(
-        board(
-            enabled,
-            {model::FetchResult::success(usage(ProviderKind::codex, "codex-session", 98)), claude},
-            now),
-        now);
+    file.boardChanged(board(
+        enabled,
+        {model::FetchResult::success(usage(ProviderKind::codex, "codex-session", 98)), claude},
+        now));
     auto snapshot = StatusFile::readLive(path());
     ASSERT_TRUE(snapshot);
     ASSERT_TRUE(snapshot->recommendation);
@@ -184,12 +184,10 @@ TEST_F(StatusFileTest, CarriesTheServiceToUseNowOnlyWhenThereIsAChoice) {
         << snapshot->recommendation->text;
 
     // Both fine: nothing to choose, nothing said.
-    file.publish(
-        board(
-            enabled,
-            {model::FetchResult::success(usage(ProviderKind::codex, "codex-session", 30)), claude},
-            now),
-        now);
+    file.boardChanged(board(
+        enabled,
+        {model::FetchResult::success(usage(ProviderKind::codex, "codex-session", 30)), claude},
+        now));
     snapshot = StatusFile::readLive(path());
     ASSERT_TRUE(snapshot);
     EXPECT_EQ(snapshot->recommendation, std::nullopt);

@@ -1,11 +1,11 @@
-#include "app/settings/TrayIconPreference.h"
+#include "app/settings/ProviderPreferences.h"
 
 #include <gtest/gtest.h>
 
 namespace kestrane::app {
 namespace {
 
-TEST(TrayIconPreferenceTest, OnlyTheTwoFixedTintsAreReadAsSuch) {
+TEST(DesktopPreferencesTest, OnlyTheTwoFixedTintsAreReadAsSuch) {
     const struct {
         const char* name;
         std::optional<platform::Json> stored;
@@ -21,17 +21,19 @@ TEST(TrayIconPreferenceTest, OnlyTheTwoFixedTintsAreReadAsSuch) {
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
         platform::MemorySettingsStore settingsStore;
-        if (testCase.stored) settingsStore.setValue(TrayIconPreference::key, *testCase.stored);
-        EXPECT_EQ(TrayIconPreference::read(settingsStore), testCase.expected);
+        if (testCase.stored) {
+            settingsStore.setValue(ProviderPreferences::trayIconStyleKey, *testCase.stored);
+        }
+        EXPECT_EQ(ProviderPreferences(settingsStore).trayIconStyle(), testCase.expected);
     }
 }
 
-TEST(TrayIconPreferenceTest, WrittenChoiceReadsBack) {
+TEST(DesktopPreferencesTest, WrittenChoiceReadsBack) {
     platform::MemorySettingsStore settingsStore;
     for (const TrayIconStyle style :
          {TrayIconStyle::dark, TrayIconStyle::light, TrayIconStyle::automatic}) {
-        TrayIconPreference::write(settingsStore, style);
-        EXPECT_EQ(TrayIconPreference::read(settingsStore), style);
+        ProviderPreferences(settingsStore).setTrayIconStyle(style);
+        EXPECT_EQ(ProviderPreferences(settingsStore).trayIconStyle(), style);
     }
     EXPECT_EQ(settingsStore.value("trayIconStyle"), platform::Json("automatic"));
 }
