@@ -3,9 +3,7 @@
 #include <map>
 #include <optional>
 
-#include <QEvent>
 #include <QFile>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -24,7 +22,7 @@ constexpr qreal symbolGap = 4;
 
 PanelButton::PanelButton(const QString& title, const QString& symbol, NamedColor tint,
                          QWidget* parent)
-    : QAbstractButton(parent), symbol_(symbol), tint_(std::move(tint)) {
+    : HoverButton(parent), symbol_(symbol), tint_(std::move(tint)) {
     setText(title);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
@@ -129,12 +127,12 @@ void PanelButton::paintEvent(QPaintEvent*) {
         QPainterPath path;
         path.addRoundedRect(bounds.adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
         QColor fill = color;
-        fill.setAlphaF(hovered_ && isEnabled() ? 0.16 : 0.10);
+        fill.setAlphaF(isHovered() && isEnabled() ? 0.16 : 0.10);
         painter.fillPath(path, fill);
         QColor outline = color;
         outline.setAlphaF(0.35);
         painter.strokePath(path, QPen(outline, 1));
-    } else if (hovered_ && isEnabled() && text().isEmpty()) {
+    } else if (isHovered() && isEnabled() && text().isEmpty()) {
         QPainterPath path;
         path.addRoundedRect(bounds, 6, 6);
         QColor fill = color;
@@ -171,34 +169,6 @@ void PanelButton::paintEvent(QPaintEvent*) {
         const QImage image = symbolImage(symbol_, color, symbolSide_, ratio);
         painter.drawImage(QRectF(x, (height() - symbolSide_) / 2, symbolSide_, symbolSide_), image);
     }
-}
-
-void PanelButton::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::EnabledChange) {
-        update();
-    }
-    QAbstractButton::changeEvent(event);
-}
-
-void PanelButton::keyPressEvent(QKeyEvent* event) {
-    // The click may rebuild the screen and delete this button: nothing after it.
-    if (PanelWidgetKit::isEnterKey(event->key()) && isEnabled()) {
-        click();
-        return;
-    }
-    QAbstractButton::keyPressEvent(event);
-}
-
-void PanelButton::enterEvent(QEnterEvent* event) {
-    hovered_ = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
-
-void PanelButton::leaveEvent(QEvent* event) {
-    hovered_ = false;
-    update();
-    QAbstractButton::leaveEvent(event);
 }
 
 }  // namespace kestrane::ui

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QAbstractButton>
 #include <QString>
+
+#include "ui/HoverButton.h"
 
 #include "ui/PanelTheme.h"
 
@@ -10,7 +11,7 @@ namespace kestrane::ui {
 // A flat button of the panel: a symbol, a title, or a title with a symbol after it, drawn in
 // one tint of the palette. Dimmed while pressed and faint while disabled, like the panel's
 // other controls, so it looks the same on every widget style.
-class PanelButton : public QAbstractButton {
+class PanelButton : public HoverButton {
     Q_OBJECT
   public:
     enum class Bezel { none, rounded };
@@ -41,10 +42,6 @@ class PanelButton : public QAbstractButton {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
-    void changeEvent(QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
 
   private:
     QFont titleFont() const;
@@ -54,7 +51,6 @@ class PanelButton : public QAbstractButton {
     Bezel bezel_ = Bezel::none;
     int fontPixelSize_ = 11;
     qreal symbolSide_ = 14;
-    bool hovered_ = false;
 };
 
 }  // namespace kestrane::ui

@@ -1,7 +1,5 @@
 #include "ui/WindowButton.h"
 
-#include <QEvent>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -11,7 +9,7 @@
 namespace kestrane::ui {
 
 WindowButton::WindowButton(int windowIndex, QString windowTitle, QString value, QWidget* parent)
-    : QAbstractButton(parent),
+    : HoverButton(parent),
       windowIndex_(windowIndex),
       windowTitle_(std::move(windowTitle)),
       value_(std::move(value)) {
@@ -25,7 +23,7 @@ WindowButton::WindowButton(int windowIndex, QString windowTitle, QString value, 
 void WindowButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
-    if (hovered_ || isDown()) {
+    if (isHovered() || isDown()) {
         // A faint wash shows the row is clickable; the layout itself never changes.
         QColor wash = PanelTheme::text().resolve(*this);
         wash.setAlphaF(isDown() ? 0.08 : 0.04);
@@ -51,31 +49,6 @@ void WindowButton::paintEvent(QPaintEvent*) {
     painter.setPen(PanelTheme::muted().resolve(*this));
     painter.drawText(QRectF(0, 5, titleWidth, 16), Qt::AlignLeft | Qt::AlignVCenter,
                      QFontMetricsF(titleFont).elidedText(windowTitle_, Qt::ElideRight, titleWidth));
-}
-
-void WindowButton::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::PaletteChange) update();
-    QAbstractButton::changeEvent(event);
-}
-
-void WindowButton::keyPressEvent(QKeyEvent* event) {
-    if (PanelWidgetKit::isEnterKey(event->key())) {
-        click();
-        return;
-    }
-    QAbstractButton::keyPressEvent(event);
-}
-
-void WindowButton::enterEvent(QEnterEvent* event) {
-    hovered_ = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
-
-void WindowButton::leaveEvent(QEvent* event) {
-    hovered_ = false;
-    update();
-    QAbstractButton::leaveEvent(event);
 }
 
 }  // namespace kestrane::ui

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "ui/HoverButton.h"
 
 namespace kestrane::ui {
 
 // One of the provider's other quota windows under the chart: its period on the left, what is
 // left of it on the right. Clicking shows that window's history.
-class WindowButton : public QAbstractButton {
+class WindowButton : public HoverButton {
     Q_OBJECT
   public:
     WindowButton(int windowIndex, QString windowTitle, QString value, QWidget* parent = nullptr);
@@ -17,16 +17,11 @@ class WindowButton : public QAbstractButton {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
-    void changeEvent(QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
 
   private:
     int windowIndex_;
     QString windowTitle_;
     QString value_;
-    bool hovered_ = false;
 };
 
 }  // namespace kestrane::ui
