@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const fuzz::FixedClock clock;
     // Short limits: an answer that never comes costs a few milliseconds, not seconds.
     const providers::CodexClient client(
-        environment, clock, platform::systemWorkspace(),
+        environment, clock,
         {.initialize = 50ms, .accountRead = 50ms, .rateLimitsRead = 50ms, .threadList = 50ms});
     fuzz::rejectingOnlyWithLocalizedErrors(
         [&] { fuzz::checkUsage(client.fetchSynchronously({s.executable.string()})); });

@@ -1,5 +1,6 @@
 // The Cursor editor's stored access token (a JSON Web Token) and the cookie made from it.
 #include "FuzzSupport.h"
+#include "platform/Base64.h"
 #include "providers/cursor/CursorAuth.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -15,6 +16,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (byte < 0x21 || byte > 0x7E || c == ';' || c == ',') std::abort();
         }
     });
-    (void)providers::decodeBase64(fuzz::asText(data, size));
+    (void)platform::decodeBase64(fuzz::asText(data, size));
     return 0;
 }

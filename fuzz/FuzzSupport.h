@@ -10,7 +10,6 @@
 #include "model/ProviderUsage.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
-#include "platform/Keychain.h"
 #include "platform/LocalizedError.h"
 
 // Shared by the fuzz harnesses. A harness passes every input to one parser of outside data.
@@ -47,11 +46,6 @@ inline void checkUsage(const model::ProviderUsage& usage) {
 class FixedClock final : public platform::Clock {
   public:
     platform::Date now() const override { return platform::Date{1'765'000'000}; }
-};
-
-class NoKeychain final : public platform::Keychain {
-  public:
-    Lookup genericPassword(std::string_view) const override { return {}; }
 };
 
 // Answers every request with the fuzz input as a 200 body, so a client's own answer handling

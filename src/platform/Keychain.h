@@ -5,26 +5,20 @@
 
 namespace kestrane::platform {
 
-// The system's secret store, asked without ever showing a prompt to the user.
-class Keychain {
-  public:
+// One generic-password item of the user's login keychain.
+struct KeychainItem {
     enum class Status {
         found,
         // No item, or one that would need the user's consent: treated alike, silently.
         notFound,
         failed,
     };
-    struct Lookup {
-        Status status = Status::notFound;
-        std::string data;
-    };
-
-    virtual ~Keychain() = default;
-    virtual Lookup genericPassword(std::string_view service) const = 0;
+    Status status = Status::notFound;
+    std::string data;
 };
 
-// The keychain of this system. On Linux there is none that the provider tools use, so
-// every lookup finds nothing.
-const Keychain& systemKeychain();
+// The item of `service`, asked without ever showing a prompt. Only macOS keeps the provider
+// tools' sessions in such a keychain; on Linux they live in files, and this finds nothing.
+KeychainItem keychainGenericPassword(std::string_view service);
 
 }  // namespace kestrane::platform

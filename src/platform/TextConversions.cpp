@@ -72,6 +72,17 @@ bool isVisibleAsciiToken(std::string_view text, std::size_t maxBytes) {
            std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7F; });
 }
 
+bool hasNoControlBytes(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 0x20 && byte != 0x7F;
+    });
+}
+
+bool isPrintableAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
+
 std::optional<std::int64_t> wholeInteger(double value) {
     constexpr double limit = 0x1p63;
     if (std::trunc(value) != value || value < -limit || value >= limit) return std::nullopt;

@@ -30,4 +30,11 @@ std::string asciiUppercased(std::string_view text);
 // credential that may go into a header line without adding a header or breaking the line.
 bool isVisibleAsciiToken(std::string_view text, std::size_t maxBytes);
 
+// No control byte (C0 or DEL) anywhere: text that may go into a header line without ending it
+// or adding a header of its own. Bytes beyond ASCII pass.
+bool hasNoControlBytes(std::string_view text);
+
+// Only printable ASCII, U+0020...U+007E (spaces included).
+bool isPrintableAscii(std::string_view text);
+
 }  // namespace kestrane::platform

@@ -21,8 +21,7 @@ model::ProviderUsage fetchUsage(model::ProviderKind kind, const ProviderContext&
         case model::ProviderKind::cursor:
             return providers::CursorClient(context.environment, context.clock).fetch();
         case model::ProviderKind::claude:
-            return providers::ClaudeClient(context.environment, context.clock, context.keychain)
-                .fetch();
+            return providers::ClaudeClient(context.environment, context.clock).fetch();
         case model::ProviderKind::kimi:
             return providers::KimiClient(context.environment, context.clock).fetch();
         case model::ProviderKind::antigravity:

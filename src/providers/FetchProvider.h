@@ -6,7 +6,6 @@
 #include "model/ProviderKind.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
-#include "platform/Keychain.h"
 
 namespace kestrane::providers {
 
@@ -14,7 +13,6 @@ namespace kestrane::providers {
 struct ProviderContext {
     const platform::Environment& environment;
     const platform::Clock& clock;
-    const platform::Keychain& keychain;
 };
 
 // Runs the matching client's fetch once and turns its outcome into a FetchResult: the

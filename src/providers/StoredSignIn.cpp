@@ -18,7 +18,7 @@ bool hasStoredSignIn(model::ProviderKind kind, const ProviderContext& context) {
             case model::ProviderKind::cursor:
                 return CursorClient::hasStoredSignIn(context.environment);
             case model::ProviderKind::claude:
-                return ClaudeClient::hasStoredSignIn(context.environment, context.keychain);
+                return ClaudeClient::hasStoredSignIn(context.environment);
             case model::ProviderKind::kimi:
                 return KimiClient::hasStoredSignIn(context.environment);
             case model::ProviderKind::antigravity:

@@ -14,20 +14,13 @@ namespace {
 
 using model::ProviderKind;
 
-class FakeKeychain final : public platform::Keychain {
-  public:
-    Lookup lookup;
-    Lookup genericPassword(std::string_view) const override { return lookup; }
-};
-
 const std::string claudeSession = R"({"claudeAiOauth":{"accessToken":"test-not-secret"}})";
 
 // A fresh home folder, made up by `prepare`, with `variables` (where "<home>" stands for the
-// folder) and `keychain`: which providers' sign-ins are found there.
+// folder): which providers' sign-ins are found there.
 struct Machine {
     testing::TempDirectory home;
     std::map<std::string, std::string, std::less<>> variables;
-    FakeKeychain keychain;
 
     std::set<ProviderKind> signedIn() const {
         std::map<std::string, std::string, std::less<>> expanded;
@@ -40,7 +33,7 @@ struct Machine {
         }
         const platform::MapEnvironment environment(expanded, home.path());
         const testing::FixedClock clock(platform::Date{1'800'000'000});
-        const ProviderContext context{environment, clock, keychain};
+        const ProviderContext context{environment, clock};
         std::set<ProviderKind> found;
         for (const ProviderKind kind : model::allProviderKinds) {
             if (hasStoredSignIn(kind, context)) found.insert(kind);
@@ -88,16 +81,6 @@ TEST(StoredSignInTest, FindsEachProvidersOwnSignInAndNothingElse) {
         {"Claude's token variable",
          [](Machine& m) { m.variables["KESTRANE_CLAUDE_OAUTH_TOKEN"] = "test-not-secret"; },
          {ProviderKind::claude}},
-        {"Claude's keychain item",
-         [](Machine& m) {
-             m.keychain.lookup = {platform::Keychain::Status::found, claudeSession};
-         },
-         {ProviderKind::claude}},
-        {"a keychain that fails",
-         [](Machine& m) {
-             m.keychain.lookup = {platform::Keychain::Status::failed, ""};
-         },
-         {}},
 
         {"Codex's auth file",
          [](Machine& m) { m.home.write(".codex/auth.json", "{}"); },

@@ -44,8 +44,7 @@ TEST(ChildProcessLeakTest, TwoHundredCodexFetchesLeaveNoChildAndNoDescriptor) {
     const platform::MapEnvironment environment({{"TMPDIR", server.folder.path().string()}},
                                                server.folder.path());
     const testing::FixedClock clock;
-    const providers::CodexClient client(environment, clock, platform::systemWorkspace(),
-                                        {5000ms, 5000ms, 5000ms, 5000ms});
+    const providers::CodexClient client(environment, clock, {5000ms, 5000ms, 5000ms, 5000ms});
     const auto fetch = [&] {
         const auto usage = client.fetchSynchronously({codex.string()});
         ASSERT_EQ(usage.windows.size(), 1u);

@@ -3,7 +3,6 @@
 #include "platform/Environment.h"
 #include "platform/Files.h"
 #include "platform/Json.h"
-#include "platform/Keychain.h"
 #include "providers/antigravity/AntigravityClient.h"
 #include "providers/claude/ClaudeClient.h"
 #include "providers/copilot/CopilotClient.h"
@@ -31,7 +30,7 @@ model::ProviderUsage fetchClaude(const std::string& origin,
         home);
     const FixedClock clock;
     const platform::CurlHttpClient http(limits);
-    return providers::ClaudeClient(environment, clock, platform::systemKeychain(), &http).fetch();
+    return providers::ClaudeClient(environment, clock, &http).fetch();
 }
 
 model::ProviderUsage fetchCursor(const std::string& origin,

@@ -7,7 +7,6 @@
 
 #include "platform/Clock.h"
 #include "platform/Environment.h"
-#include "platform/Keychain.h"
 #include "providers/FetchProvider.h"
 #include "providers/cursor/CursorTestSupport.h"
 #include "reliability/FakeProviders.h"
@@ -57,7 +56,7 @@ TEST(SoakTest, AThousandFetchCyclesKeepResidentMemoryFlat) {
          {"KIMI_CODE_HOME", (home.path() / ".kimi-code").string()}},
         home.path());
     const platform::SystemClock clock;
-    const providers::ProviderContext context{environment, clock, platform::systemKeychain()};
+    const providers::ProviderContext context{environment, clock};
     const auto cycle = [&] {
         for (const auto kind :
              {model::ProviderKind::claude, model::ProviderKind::cursor, model::ProviderKind::kimi,

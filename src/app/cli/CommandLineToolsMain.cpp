@@ -15,7 +15,6 @@
 #include "platform/Calendar.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
-#include "platform/Keychain.h"
 #include "providers/FetchProvider.h"
 #include "providers/StoredSignIn.h"
 
@@ -25,7 +24,7 @@ namespace {
 [[noreturn]] void probe(const std::vector<std::string>& arguments, bool json) {
     const platform::ProcessEnvironment environment;
     const platform::SystemClock clock;
-    const providers::ProviderContext context{environment, clock, platform::systemKeychain()};
+    const providers::ProviderContext context{environment, clock};
     const providers::Fetch fetch = [&](model::ProviderKind kind) {
         return providers::fetchProvider(kind, context);
     };

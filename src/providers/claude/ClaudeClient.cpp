@@ -31,24 +31,21 @@ const char* const kNoOAuthAccess = "В сессии Claude нет OAuth-дост
 
 // The token travels in a header line: a line break or any other control character in it
 // would let the stored file add headers of its own.
-bool isHeaderSafe(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte >= 0x20 && byte != 0x7F;
-    });
-}
+bool isHeaderSafe(std::string_view text) { return platform::hasNoControlBytes(text); }
 
 double clampedPercent(double value) { return std::clamp(value, 0.0, 100.0); }
 
 // The keychain item (never with a prompt); nullopt when there is none.
-std::optional<std::string> readKeychainWithoutPrompt(const platform::Keychain& keychain) {
-    auto lookup = keychain.genericPassword(kKeychainService);
+std::optional<std::string> readKeychainWithoutPrompt(
+    const ClaudeClient::KeychainSession& keychainSession) {
+    auto lookup =
+        keychainSession ? keychainSession() : platform::keychainGenericPassword(kKeychainService);
     switch (lookup.status) {
-        case platform::Keychain::Status::found:
+        case platform::KeychainItem::Status::found:
             return std::move(lookup.data);
-        case platform::Keychain::Status::notFound:
+        case platform::KeychainItem::Status::notFound:
             return std::nullopt;
-        case platform::Keychain::Status::failed:
+        case platform::KeychainItem::Status::failed:
             break;
     }
     throw QuotaError::unavailable("Не удалось прочитать локальную сессию Claude.");
@@ -72,21 +69,14 @@ std::optional<std::string> ClaudeClient::Credentials::plan() const {
 }
 
 ClaudeClient::ClaudeClient(const platform::Environment& environment, const platform::Clock& clock,
-                           const platform::Keychain& keychain, const platform::HttpClient* http)
-    : environment_(environment),
-      clock_(clock),
-      keychain_(keychain),
-      http_(http ? *http : sharedSession()),
-      apiOrigin_(platform::resolveOrigin(environment, apiOriginVariable, kDefaultApiOrigin)) {}
-
-const platform::HttpClient& ClaudeClient::sharedSession() {
-    static const platform::CurlHttpClient session(
-        platform::HttpSessionLimits{requestIdleLimit, requestExchangeLimit});
-    return session;
-}
+                           const platform::HttpClient* http, KeychainSession keychainSession)
+    : HttpProviderClient(
+          environment, clock, http,
+          platform::resolveOrigin(environment, apiOriginVariable, kDefaultApiOrigin)),
+      keychainSession_(std::move(keychainSession)) {}
 
 model::ProviderUsage ClaudeClient::fetch() const {
-    if (apiOrigin_.error) throw QuotaError::unavailable(*apiOrigin_.error);
+    requireUsableOrigin();
 
     // The session is used as stored and never renewed here: Claude's refresh tokens are
     // single-use, so redeeming one would sign the user's own Claude Code out. A token close
@@ -97,7 +87,7 @@ model::ProviderUsage ClaudeClient::fetch() const {
     }
 
     platform::HttpRequest request;
-    request.url = apiOrigin_.origin + "/api/oauth/usage";
+    request.url = origin_.origin + "/api/oauth/usage";
     request.timeout = requestIdleLimit;
     request.headers = {
         {"Authorization", "Bearer " + credentials.accessToken},
@@ -123,13 +113,13 @@ model::ProviderUsage ClaudeClient::fetch() const {
 }
 
 ClaudeClient::Credentials ClaudeClient::loadCredentials() const {
-    return loadCredentials(environment_, keychain_);
+    return loadCredentials(environment_, keychainSession_);
 }
 
 bool ClaudeClient::hasStoredSignIn(const platform::Environment& environment,
-                                   const platform::Keychain& keychain) {
+                                   const KeychainSession& keychainSession) {
     try {
-        loadCredentials(environment, keychain);
+        loadCredentials(environment, keychainSession);
         return true;
     } catch (const std::exception&) {
         return false;
@@ -137,7 +127,7 @@ bool ClaudeClient::hasStoredSignIn(const platform::Environment& environment,
 }
 
 ClaudeClient::Credentials ClaudeClient::loadCredentials(const platform::Environment& environment,
-                                                        const platform::Keychain& keychain) {
+                                                        const KeychainSession& keychainSession) {
     if (const auto token = environment.value(tokenVariable)) {
         std::string trimmed = platform::trimmedWhitespace(*token);
         if (!trimmed.empty()) {
@@ -155,7 +145,9 @@ ClaudeClient::Credentials ClaudeClient::loadCredentials(const platform::Environm
         }
     }
 
-    if (const auto data = readKeychainWithoutPrompt(keychain)) return decodeCredentials(*data);
+    if (const auto data = readKeychainWithoutPrompt(keychainSession)) {
+        return decodeCredentials(*data);
+    }
     throw QuotaError::unavailable("Claude не авторизован. Выполните `claude login`.");
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,17 +12,17 @@
 #include "model/ProviderUsage.h"
 #include "platform/Clock.h"
 #include "platform/Date.h"
-#include "platform/EndpointOrigin.h"
 #include "platform/Environment.h"
 #include "platform/HttpClient.h"
 #include "platform/Keychain.h"
+#include "providers/HttpProviderClient.h"
 
 namespace kestrane::providers {
 
 // Fetches the Claude subscription's quota with the OAuth session the Claude command-line
 // tool left on this machine (or a token from the environment). Keeps nothing between
 // fetches and never renews the session: an expired one is reported, not refreshed.
-class ClaudeClient {
+class ClaudeClient : public HttpProviderClient<ClaudeClient> {
   public:
     struct Credentials {
         std::string accessToken;
@@ -35,6 +36,10 @@ class ClaudeClient {
         bool operator==(const Credentials&) const = default;
     };
 
+    // Claude Code's item in the system keychain, where the macOS port keeps it; nothing on
+    // Linux (platform::keychainGenericPassword). Tests stand in for it.
+    using KeychainSession = std::function<platform::KeychainItem()>;
+
     static constexpr std::string_view apiOriginVariable = "KESTRANE_CLAUDE_API_ORIGIN";
     static constexpr std::string_view tokenVariable = "KESTRANE_CLAUDE_OAUTH_TOKEN";
     // Claude Code's own setting for the folder that holds .credentials.json.
@@ -46,9 +51,10 @@ class ClaudeClient {
     static constexpr std::chrono::seconds requestIdleLimit{60};
     static constexpr std::chrono::seconds requestExchangeLimit{20};
 
-    // `http` defaults to the shared Claude session (the limits above).
+    // `http` defaults to the shared Claude session (the limits above), `keychainSession` to
+    // the system keychain's item.
     ClaudeClient(const platform::Environment& environment, const platform::Clock& clock,
-                 const platform::Keychain& keychain, const platform::HttpClient* http = nullptr);
+                 const platform::HttpClient* http = nullptr, KeychainSession keychainSession = {});
 
     model::ProviderUsage fetch() const;
 
@@ -56,10 +62,10 @@ class ClaudeClient {
     // item. Throws QuotaError when there is none.
     Credentials loadCredentials() const;
     static Credentials loadCredentials(const platform::Environment& environment,
-                                       const platform::Keychain& keychain);
+                                       const KeychainSession& keychainSession = {});
     // Whether loadCredentials would find a session; reads only local files and the keychain.
     static bool hasStoredSignIn(const platform::Environment& environment,
-                                const platform::Keychain& keychain);
+                                const KeychainSession& keychainSession = {});
     // $CLAUDE_CONFIG_DIR/.credentials.json, else ~/.claude/.credentials.json.
     static std::filesystem::path credentialsFile(const platform::Environment& environment);
 
@@ -70,15 +76,8 @@ class ClaudeClient {
     static std::optional<platform::Date> parseDate(const std::optional<std::string>& text);
     static std::vector<model::LimitWindow> deduplicate(std::vector<model::LimitWindow> windows);
 
-    // The shared session all Claude requests go through, created on first use.
-    static const platform::HttpClient& sharedSession();
-
   private:
-    const platform::Environment& environment_;
-    const platform::Clock& clock_;
-    const platform::Keychain& keychain_;
-    const platform::HttpClient& http_;
-    platform::EndpointOrigin apiOrigin_;
+    KeychainSession keychainSession_;
 };
 
 }  // namespace kestrane::providers

@@ -142,8 +142,8 @@ Json threadListParameters() {
 }  // namespace
 
 CodexClient::CodexClient(const platform::Environment& environment, const platform::Clock& clock,
-                         const platform::Workspace& workspace, Limits limits)
-    : environment_(environment), clock_(clock), workspace_(workspace), limits_(limits) {}
+                         Limits limits)
+    : environment_(environment), clock_(clock), limits_(limits) {}
 
 std::filesystem::path CodexClient::authFile(const platform::Environment& environment) {
     if (const auto home = environment.value("CODEX_HOME")) {
@@ -159,7 +159,9 @@ bool CodexClient::hasStoredSignIn(const platform::Environment& environment) {
 }
 
 ProviderUsage CodexClient::fetch() const {
-    const auto applications = CodexExecutableLocator::installedApplications(workspace_);
+    // Application bundles exist only on macOS; on Linux the system workspace lists none.
+    const auto applications =
+        CodexExecutableLocator::installedApplications(platform::systemWorkspace());
     const auto executables = CodexExecutableLocator::executables(
         environment_, applications, environment_.homeDirectory(), {"/Applications"},
         platform::packageCommandDirectories(environment_));

@@ -16,7 +16,6 @@
 #include "platform/Date.h"
 #include "platform/Environment.h"
 #include "platform/Json.h"
-#include "platform/Workspace.h"
 
 namespace kestrane::providers {
 
@@ -49,7 +48,6 @@ class CodexClient {
     using Limits = CodexLimits;
 
     CodexClient(const platform::Environment& environment, const platform::Clock& clock,
-                const platform::Workspace& workspace = platform::systemWorkspace(),
                 Limits limits = {});
 
     // The file the `codex` executable keeps its login in: $CODEX_HOME/auth.json, else
@@ -84,7 +82,6 @@ class CodexClient {
 
     const platform::Environment& environment_;
     const platform::Clock& clock_;
-    const platform::Workspace& workspace_;
     Limits limits_;
 };
 

@@ -151,24 +151,16 @@ std::string planName(std::string_view plan) {
 
 CopilotClient::CopilotClient(const platform::Environment& environment, const platform::Clock& clock,
                              const platform::HttpClient* http, GithubCliToken githubCliToken)
-    : environment_(environment),
-      clock_(clock),
-      http_(http ? *http : sharedSession()),
-      githubCliToken_(std::move(githubCliToken)),
-      origin_(platform::resolveOrigin(environment, originVariable, kDefaultOrigin)) {
+    : HttpProviderClient(environment, clock, http,
+                         platform::resolveOrigin(environment, originVariable, kDefaultOrigin)),
+      githubCliToken_(std::move(githubCliToken)) {
     if (!githubCliToken_) {
         githubCliToken_ = [&environment] { return runGithubCli(environment); };
     }
 }
 
-const platform::HttpClient& CopilotClient::sharedSession() {
-    static const platform::CurlHttpClient session(
-        platform::HttpSessionLimits{requestIdleLimit, requestExchangeLimit});
-    return session;
-}
-
 model::ProviderUsage CopilotClient::fetch() const {
-    if (origin_.error) throw QuotaError::unavailable(*origin_.error);
+    requireUsableOrigin();
     const SignIn signIn = loadSignIn();
 
     platform::HttpRequest request;

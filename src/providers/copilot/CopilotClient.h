@@ -10,16 +10,16 @@
 #include "model/ProviderUsage.h"
 #include "platform/Clock.h"
 #include "platform/Date.h"
-#include "platform/EndpointOrigin.h"
 #include "platform/Environment.h"
 #include "platform/HttpClient.h"
+#include "providers/HttpProviderClient.h"
 
 namespace kestrane::providers {
 
 // Fetches the GitHub Copilot quotas with the GitHub sign-in a Copilot editor plug-in or the
 // GitHub CLI left on this machine. Reads their files as they are and never writes them; keeps
 // nothing between fetches.
-class CopilotClient {
+class CopilotClient : public HttpProviderClient<CopilotClient> {
   public:
     // A GitHub OAuth token and, when the file names it, the account it belongs to.
     struct SignIn {
@@ -72,15 +72,8 @@ class CopilotClient {
     // "2025-08-01T00:00:00Z" or a bare "2025-08-01" (midnight UTC).
     static std::optional<platform::Date> parseResetDate(std::string_view text);
 
-    // The shared session all Copilot requests go through, created on first use.
-    static const platform::HttpClient& sharedSession();
-
   private:
-    const platform::Environment& environment_;
-    const platform::Clock& clock_;
-    const platform::HttpClient& http_;
     GithubCliToken githubCliToken_;
-    platform::EndpointOrigin origin_;
 };
 
 // Whether a Copilot plug-in's sign-in file holds a github.com token: files only, nothing

@@ -1,9 +1,9 @@
 #include "providers/cursor/CursorAuth.h"
 
-#include <cstdint>
 #include <vector>
 
 #include "model/QuotaError.h"
+#include "platform/Base64.h"
 
 namespace kestrane::providers {
 namespace {
@@ -23,15 +23,6 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
     }
 }
 
-int base64Value(char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
-
 // The cookie travels in a header line: anything but visible ASCII (a line break above all)
 // would let a crafted token add headers of its own.
 bool isCookieSafe(std::string_view text) {
@@ -44,29 +35,6 @@ bool isCookieSafe(std::string_view text) {
 
 }  // namespace
 
-std::optional<std::string> decodeBase64(std::string_view text) {
-    if (text.size() % 4 != 0) return std::nullopt;
-    std::size_t padding = 0;
-    while (padding < text.size() && padding < 2 && text[text.size() - 1 - padding] == '=') {
-        ++padding;
-    }
-    std::string decoded;
-    decoded.reserve(text.size() / 4 * 3);
-    std::uint32_t buffer = 0;
-    int bits = 0;
-    for (std::size_t i = 0; i < text.size() - padding; ++i) {
-        const int value = base64Value(text[i]);
-        if (value < 0) return std::nullopt;
-        buffer = (buffer << 6) | static_cast<std::uint32_t>(value);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            decoded += static_cast<char>((buffer >> bits) & 0xFF);
-        }
-    }
-    return decoded;
-}
-
 platform::Json CursorAuth::payload() const {
     const auto pieces = split(accessToken_, '.');
     if (pieces.size() < 2) throw QuotaError::invalidResponse("Токен Cursor не является JWT.");
@@ -76,7 +44,7 @@ platform::Json CursorAuth::payload() const {
         if (c == '_') c = '/';
     }
     while (claims.size() % 4 != 0) claims += '=';
-    const auto decoded = decodeBase64(claims);
+    const auto decoded = platform::decodeBase64(claims);
     if (!decoded) throw QuotaError::invalidResponse(kUnparsableToken);
     try {
         platform::Json json = platform::parseJson(*decoded);

@@ -30,7 +30,4 @@ class CursorAuth {
     std::string accessToken_;
 };
 
-// Strict standard base64 (length a multiple of 4, padding only at the end); nullopt otherwise.
-std::optional<std::string> decodeBase64(std::string_view text);
-
 }  // namespace kestrane::providers

@@ -96,16 +96,8 @@ int stopRunawayQuery(void* context) {
 
 CursorClient::CursorClient(const platform::Environment& environment, const platform::Clock& clock,
                            const platform::HttpClient* http)
-    : environment_(environment),
-      clock_(clock),
-      http_(http ? *http : sharedSession()),
-      origin_(platform::resolveOrigin(environment, originVariable, kDefaultOrigin)) {}
-
-const platform::HttpClient& CursorClient::sharedSession() {
-    static const platform::CurlHttpClient session(
-        platform::HttpSessionLimits{requestIdleLimit, requestExchangeLimit});
-    return session;
-}
+    : HttpProviderClient(environment, clock, http,
+                         platform::resolveOrigin(environment, originVariable, kDefaultOrigin)) {}
 
 std::filesystem::path CursorClient::stateDatabasePath(const platform::Environment& environment) {
     return platform::configurationDirectory(environment) / "Cursor" / "User" / "globalStorage" /
@@ -174,7 +166,7 @@ bool CursorClient::hasStoredSignIn(const platform::Environment& environment) {
 }
 
 model::ProviderUsage CursorClient::fetch() const {
-    if (origin_.error) throw QuotaError::unavailable(*origin_.error);
+    requireUsableOrigin();
 
     const CursorAuth auth(readAccessToken(stateDatabasePath(environment_)));
     auth.requireUnexpired(clock_.now());

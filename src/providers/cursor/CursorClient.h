@@ -11,17 +11,17 @@
 #include "platform/Cancellation.h"
 #include "platform/Clock.h"
 #include "platform/Date.h"
-#include "platform/EndpointOrigin.h"
 #include "platform/Environment.h"
 #include "platform/HttpClient.h"
 #include "platform/Json.h"
+#include "providers/HttpProviderClient.h"
 
 namespace kestrane::providers {
 
 // Fetches the Cursor billing cycle's usage from the web dashboard with the session the
 // Cursor editor keeps in its local state database. The token is read afresh on every fetch
 // and never leaves this class except inside the dashboard's cookie.
-class CursorClient {
+class CursorClient : public HttpProviderClient<CursorClient> {
   public:
     static constexpr std::string_view originVariable = "KESTRANE_CURSOR_ORIGIN";
 
@@ -56,17 +56,9 @@ class CursorClient {
                                                        std::optional<platform::Date> end);
     static std::optional<std::string> prettyMembership(const std::optional<std::string>& type);
 
-    // The shared session all Cursor requests go through, created on first use.
-    static const platform::HttpClient& sharedSession();
-
   private:
     std::string get(std::string_view path, const std::string& cookie,
                     platform::Cancellation* cancellation = nullptr) const;
-
-    const platform::Environment& environment_;
-    const platform::Clock& clock_;
-    const platform::HttpClient& http_;
-    platform::EndpointOrigin origin_;
 };
 
 }  // namespace kestrane::providers

@@ -7,11 +7,11 @@
 
 #include "model/OutsideText.h"
 #include "model/QuotaError.h"
+#include "platform/Base64.h"
 #include "platform/Files.h"
 #include "platform/Iso8601.h"
 #include "platform/Json.h"
 #include "platform/TextConversions.h"
-#include "providers/cursor/CursorAuth.h"
 
 namespace kestrane::providers {
 namespace {
@@ -143,20 +143,12 @@ Family familyOf(const std::string& modelID) {
 
 GeminiClient::GeminiClient(const platform::Environment& environment, const platform::Clock& clock,
                            const platform::HttpClient* http)
-    : environment_(environment),
-      clock_(clock),
-      http_(http ? *http : sharedSession()),
-      origin_(platform::resolveOrigin(environment, originVariable, kDefaultOrigin)),
+    : HttpProviderClient(environment, clock, http,
+                         platform::resolveOrigin(environment, originVariable, kDefaultOrigin)),
       authOrigin_(platform::resolveOrigin(environment, authOriginVariable, kDefaultAuthOrigin)) {}
 
-const platform::HttpClient& GeminiClient::sharedSession() {
-    static const platform::CurlHttpClient session(
-        platform::HttpSessionLimits{requestIdleLimit, requestExchangeLimit});
-    return session;
-}
-
 model::ProviderUsage GeminiClient::fetch() const {
-    if (origin_.error) throw QuotaError::unavailable(*origin_.error);
+    requireUsableOrigin();
     if (authOrigin_.error) throw QuotaError::unavailable(*authOrigin_.error);
 
     const fs::path folder = geminiDirectory(environment_);
@@ -346,7 +338,7 @@ std::optional<std::string> GeminiClient::emailFromIdToken(std::string_view idTok
     }
     while (!claims.empty() && claims.back() == '=') claims.pop_back();
     while (claims.size() % 4 != 0) claims += '=';
-    const auto decoded = decodeBase64(claims);
+    const auto decoded = platform::decodeBase64(claims);
     if (!decoded) return std::nullopt;
     try {
         const Json payload = platform::parseJson(*decoded);

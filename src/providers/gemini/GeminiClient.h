@@ -12,6 +12,7 @@
 #include "platform/EndpointOrigin.h"
 #include "platform/Environment.h"
 #include "platform/HttpClient.h"
+#include "providers/HttpProviderClient.h"
 
 namespace kestrane::providers {
 
@@ -19,7 +20,7 @@ namespace kestrane::providers {
 // machine. An expired access token is renewed in memory with the stored refresh token, which
 // Google leaves valid (it issues no new one for installed applications); nothing is ever
 // written back to the CLI's files, and nothing is kept between fetches.
-class GeminiClient {
+class GeminiClient : public HttpProviderClient<GeminiClient> {
   public:
     // How settings.json says the CLI signs in.
     enum class AuthType { unknown, google, apiKey, vertex, other };
@@ -77,17 +78,11 @@ class GeminiClient {
     // then any other), each the family's most used bucket. Throws QuotaError.
     static model::ProviderUsage parseQuota(std::string_view data, platform::Date now);
 
-    // The shared session all Gemini requests go through, created on first use.
-    static const platform::HttpClient& sharedSession();
-
   private:
     std::string renewedAccessToken(const std::string& refreshToken) const;
     CodeAssist loadCodeAssist(const std::string& accessToken, int& status) const;
 
-    const platform::Environment& environment_;
-    const platform::Clock& clock_;
-    const platform::HttpClient& http_;
-    platform::EndpointOrigin origin_;
+    // Google's token endpoint, beside the Code Assist origin the base holds.
     platform::EndpointOrigin authOrigin_;
 };
 

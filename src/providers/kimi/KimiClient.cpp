@@ -33,9 +33,7 @@ const char* const kNotSignedIn = "Kimi Code не авторизован. Вой�
 const char* const kSessionExpired = "Сессия Kimi Code истекла. Войдите в Kimi Code CLI снова.";
 
 // The credential goes into a header line; a line break inside it would add headers.
-bool isHeaderSafe(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
-}
+bool isHeaderSafe(std::string_view text) { return platform::isPrintableAscii(text); }
 
 // A member read as text: strings as they are, numbers as their decimal text.
 std::optional<std::string> textMember(const Json& object, std::string_view key) {
@@ -132,19 +130,11 @@ std::optional<std::string> apiKey(const platform::Environment& environment) {
 
 KimiClient::KimiClient(const platform::Environment& environment, const platform::Clock& clock,
                        const platform::HttpClient* http)
-    : environment_(environment),
-      clock_(clock),
-      http_(http ? *http : sharedSession()),
-      origin_(platform::resolveOrigin(environment, originVariable, kDefaultOrigin)) {}
-
-const platform::HttpClient& KimiClient::sharedSession() {
-    static const platform::CurlHttpClient session(
-        platform::HttpSessionLimits{requestIdleLimit, requestExchangeLimit});
-    return session;
-}
+    : HttpProviderClient(environment, clock, http,
+                         platform::resolveOrigin(environment, originVariable, kDefaultOrigin)) {}
 
 model::ProviderUsage KimiClient::fetch() const {
-    if (origin_.error) throw QuotaError::unavailable(*origin_.error);
+    requireUsableOrigin();
     const std::string credential = loadCredential();
 
     platform::HttpRequest request;

@@ -12,17 +12,17 @@
 #include "model/ProviderUsage.h"
 #include "platform/Clock.h"
 #include "platform/Date.h"
-#include "platform/EndpointOrigin.h"
 #include "platform/Environment.h"
 #include "platform/HostDescription.h"
 #include "platform/HttpClient.h"
+#include "providers/HttpProviderClient.h"
 
 namespace kestrane::providers {
 
 // Fetches the Kimi Code quota with the credential of the Kimi Code command-line tool,
 // presenting the same identity headers the tool sends. Keeps nothing between fetches; the
 // only thing it ever writes is the tool's device id file, when that is missing.
-class KimiClient {
+class KimiClient : public HttpProviderClient<KimiClient> {
   public:
     using Headers = std::vector<std::pair<std::string, std::string>>;
 
@@ -67,15 +67,6 @@ class KimiClient {
     static std::optional<platform::Date> parseDate(const std::optional<std::string>& text);
     // Only printable ASCII (U+0020...U+007E) is kept.
     static std::string ascii(std::string_view text);
-
-    // The shared session all Kimi requests go through, created on first use.
-    static const platform::HttpClient& sharedSession();
-
-  private:
-    const platform::Environment& environment_;
-    const platform::Clock& clock_;
-    const platform::HttpClient& http_;
-    platform::EndpointOrigin origin_;
 };
 
 }  // namespace kestrane::providers

@@ -186,6 +186,27 @@ TEST(ClaudeClientTest, DeduplicateKeepsTheFirstOfEachNameAndDuration) {
     EXPECT_EQ(kept[2].id, "d");  // absent duration counts as 0, so "e" is dropped
 }
 
+// The keychain item is the last place looked at: a session there counts as a sign-in, and a
+// keychain that fails does not.
+TEST(ClaudeClientTest, TheKeychainItemCountsAsASignInOnlyWhenFound) {
+    testing::TempDirectory home;
+    const platform::MapEnvironment environment({}, home.path());
+    const std::string session = R"({"claudeAiOauth":{"accessToken":"test-not-secret"}})";
+    using Status = platform::KeychainItem::Status;
+    const auto item = [](Status status, std::string data) {
+        return [=] { return platform::KeychainItem{status, data}; };
+    };
+    EXPECT_TRUE(ClaudeClient::hasStoredSignIn(environment, item(Status::found, session)));
+    EXPECT_FALSE(ClaudeClient::hasStoredSignIn(environment, item(Status::failed, "")));
+    EXPECT_FALSE(ClaudeClient::hasStoredSignIn(environment, item(Status::notFound, "")));
+    // This system's own keychain holds no Claude session.
+    EXPECT_FALSE(ClaudeClient::hasStoredSignIn(environment));
+    // The token variable and the file come first.
+    home.write(".claude/.credentials.json", R"({"claudeAiOauth":{"accessToken":"file-token"}})");
+    EXPECT_EQ(ClaudeClient::loadCredentials(environment, item(Status::found, session)).accessToken,
+              "file-token");
+}
+
 // A fake Claude: the usage endpoint, and a token endpoint that must never be called.
 class ClaudeServerTest : public ::testing::Test {
   protected:
@@ -211,7 +232,7 @@ class ClaudeServerTest : public ::testing::Test {
     ClaudeClient client(std::map<std::string, std::string, std::less<>> variables = {}) {
         variables.emplace("KESTRANE_CLAUDE_API_ORIGIN", fake.origin());
         environment = std::make_unique<platform::MapEnvironment>(variables, home.path());
-        return ClaudeClient(*environment, clock, platform::systemKeychain(), &http);
+        return ClaudeClient(*environment, clock, &http);
     }
 
     void storeCredentials(const std::string& json) {

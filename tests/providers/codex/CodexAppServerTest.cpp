@@ -62,7 +62,7 @@ class CodexAppServerTest : public ::testing::Test {
                                CodexLimits limits = kPatient) {
         const platform::MapEnvironment environment({{"TMPDIR", server.folder.path().string()}},
                                                    server.folder.path() / "home");
-        const CodexClient client(environment, clock, platform::systemWorkspace(), limits);
+        const CodexClient client(environment, clock, limits);
         std::vector<std::string> paths;
         for (const auto& path : executables) paths.push_back(path.string());
         return client.fetchSynchronously(paths);
@@ -365,7 +365,7 @@ TEST_F(CodexAppServerTest, TheChildFindsWhatLivesBesideItAndAMissingTmpdirFallsB
     const platform::MapEnvironment environment(
         {{"TMPDIR", (server.folder.path() / "gone").string()}, {"PATH", "/usr/bin:/bin"}},
         server.folder.path() / "home");
-    const CodexClient client(environment, clock, platform::systemWorkspace(), kPatient);
+    const CodexClient client(environment, clock, kPatient);
     EXPECT_EQ(client.fetchSynchronously({codex.string()}).windows.size(), 4u);
     const auto log = testing::FakeAppServer::log(codex);
     EXPECT_NE(std::find(log.begin(), log.end(), "cwd /tmp"), log.end());
@@ -385,7 +385,7 @@ TEST_F(CodexAppServerTest, ALauncherWhoseNodeIsMissingSaysSo) {
     }
     const platform::MapEnvironment environment({{"PATH", "/nonexistent"}},
                                                server.folder.path() / "home");
-    const CodexClient client(environment, clock, platform::systemWorkspace(), kPatient);
+    const CodexClient client(environment, clock, kPatient);
     const auto message = [&](const std::filesystem::path& path) {
         try {
             client.fetchSynchronously({path.string()});
