@@ -14,6 +14,8 @@ namespace kestrane::model {
 // One successful fetch of one provider.
 struct ProviderUsage {
     ProviderKind provider = ProviderKind::codex;
+    // Which of the provider's accounts answered (AccountKey::id): empty for the default one.
+    std::string accountID;
     std::optional<std::string> email;
     std::optional<std::string> plan;
     // The first window is the provider's primary one (badge, compact text). May be empty.

@@ -41,6 +41,11 @@ model::FetchResult fetchProvider(model::ProviderKind kind, const ProviderContext
                         [&] { return model::FetchResult::success(fetchUsage(kind, context)); });
 }
 
+model::FetchResult fetchAccount(const model::Account& account, const ProviderContext& context) {
+    // Accounts beside the default one are read from where they were found.
+    return fetchProvider(account.key.provider, context);
+}
+
 model::FetchResult guardedFetch(model::ProviderKind kind,
                                 const std::function<model::FetchResult()>& fetch) {
     try {

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "model/Account.h"
 #include "model/FetchResult.h"
 #include "model/ProviderKind.h"
 #include "platform/Clock.h"
@@ -18,6 +19,9 @@ struct ProviderContext {
 // Runs the matching client's fetch once and turns its outcome into a FetchResult: the
 // usage, or the Russian description of whatever went wrong. Blocks; safe on any thread.
 model::FetchResult fetchProvider(model::ProviderKind kind, const ProviderContext& context);
+// The same for one account of a provider: its client reads that account's sign-in (the
+// account's folder as the tool's configuration folder, or its login among several).
+model::FetchResult fetchAccount(const model::Account& account, const ProviderContext& context);
 
 // Runs `fetch` and turns anything it throws into a failed result for `kind`: a client's own
 // Russian message, else a plain Russian one (library errors carry English texts).

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "model/QuotaError.h"
+#include "support/Fixtures.h"
 #include "support/Gate.h"
 
 namespace kestrane::providers {
@@ -20,18 +21,20 @@ FetchResult answer(ProviderKind kind) { return FetchResult::success({.provider =
 
 TEST(ConcurrentFetchTest, AProviderPastItsDeadlineTimesOutWhileTheOthersAnswer) {
     const auto gate = std::make_shared<testing::Gate>();
-    const Fetch fetch = [gate](ProviderKind kind) {
+    const Fetch fetch = testing::byProvider([gate](ProviderKind kind) {
         if (kind == ProviderKind::cursor) gate->wait();
         return answer(kind);
-    };
+    });
     // The stuck provider's deadline has passed at once; the others get all the time they need.
     const FetchDeadline deadline = [](ProviderKind kind) {
         return kind == ProviderKind::cursor ? 0ms : std::chrono::milliseconds(10min);
     };
 
-    const auto results = fetchConcurrently(
-        fetch, {ProviderKind::codex, ProviderKind::cursor, ProviderKind::kimi, ProviderKind::codex},
-        deadline);
+    const auto results =
+        fetchConcurrently(fetch,
+                          defaultAccounts({ProviderKind::codex, ProviderKind::cursor,
+                                           ProviderKind::kimi, ProviderKind::codex}),
+                          deadline);
     gate->open();
 
     const std::vector<FetchResult> expected = {
@@ -45,7 +48,7 @@ TEST(ConcurrentFetchTest, AProviderPastItsDeadlineTimesOutWhileTheOthersAnswer) 
 
 TEST(ConcurrentFetchTest, WhateverAFetchThrowsBecomesItsFailure) {
     using enum ProviderKind;
-    const Fetch fetch = [](ProviderKind kind) -> FetchResult {
+    const Fetch fetch = testing::byProvider([](ProviderKind kind) -> FetchResult {
         switch (kind) {
             case codex:
                 throw model::QuotaError::unavailable("Codex не найден.");
@@ -61,9 +64,10 @@ TEST(ConcurrentFetchTest, WhateverAFetchThrowsBecomesItsFailure) {
                 break;
         }
         return answer(kind);
-    };
+    });
 
-    const auto results = fetchConcurrently(fetch, {kimi, codex, cursor, claude, antigravity, kimi});
+    const auto results =
+        fetchConcurrently(fetch, defaultAccounts({kimi, codex, cursor, claude, antigravity, kimi}));
 
     const std::vector<FetchResult> expected = {
         FetchResult::failure(kimi, "Произошла непредвиденная ошибка."),

@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 
+#include "model/Account.h"
 #include "platform/Files.h"
 
 namespace kestrane::testing {
@@ -11,6 +12,12 @@ namespace kestrane::testing {
 // exception from value()) when it is missing.
 inline std::string fixture(const std::string& path) {
     return platform::readFile(std::string(KESTRANE_FIXTURES) + "/" + path, 1 << 20).value();
+}
+
+// A fetch that answers by provider, whichever of its accounts is asked.
+template <typename Answer>
+auto byProvider(Answer answer) {
+    return [answer](const model::Account& account) { return answer(account.key.provider); };
 }
 
 // What `action` threw, or "no error".

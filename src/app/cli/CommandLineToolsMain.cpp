@@ -25,8 +25,8 @@ namespace {
     const platform::ProcessEnvironment environment;
     const platform::SystemClock clock;
     const providers::ProviderContext context{environment, clock};
-    const providers::Fetch fetch = [&](model::ProviderKind kind) {
-        return providers::fetchProvider(kind, context);
+    const providers::Fetch fetch = [&](const model::Account& account) {
+        return providers::fetchAccount(account, context);
     };
     const app::ProbeRunner::ProbedByDefault probedByDefault = [&](model::ProviderKind kind) {
         return providers::hasStoredSignIn(kind, context);

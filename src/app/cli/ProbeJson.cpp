@@ -79,7 +79,9 @@ std::string document(const std::vector<model::FetchResult>& results) {
 int run(const std::vector<std::string>& arguments, const Fetch& fetch, std::ostream& out,
         const FetchDeadline& deadline, const ProbeRunner::ProbedByDefault& probedByDefault) {
     const auto results = providers::fetchConcurrently(
-        fetch, ProbeRunner::requestedProviders(arguments, probedByDefault), deadline);
+        fetch,
+        providers::defaultAccounts(ProbeRunner::requestedProviders(arguments, probedByDefault)),
+        deadline);
     out << document(results);
     const bool anyFailure = std::any_of(results.begin(), results.end(),
                                         [](const auto& result) { return !result.isSuccess(); });

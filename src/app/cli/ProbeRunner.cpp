@@ -63,7 +63,8 @@ int run(const std::vector<std::string>& arguments, const Fetch& fetch, std::ostr
         const FetchDeadline& deadline, const ProbedByDefault& probedByDefault) {
     bool anyFailure = false;
     for (const FetchResult& result : providers::fetchConcurrently(
-             fetch, requestedProviders(arguments, probedByDefault), deadline)) {
+             fetch, providers::defaultAccounts(requestedProviders(arguments, probedByDefault)),
+             deadline)) {
         anyFailure = anyFailure || !result.isSuccess();
         printResult(result, out);
     }

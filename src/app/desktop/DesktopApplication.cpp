@@ -179,8 +179,10 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
         .clock = clock,
         .history = history,
         .trayIcons = trayIcons,
-        .fetch = [&context](
-                     model::ProviderKind kind) { return providers::fetchProvider(kind, context); },
+        .fetch =
+            [&context](const model::Account& account) {
+                return providers::fetchAccount(account, context);
+            },
         .runInBackground = threadRunner(),
         .localServices = systemLocalServices(),
         .arguments = arguments,

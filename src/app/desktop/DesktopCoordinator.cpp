@@ -128,7 +128,8 @@ void DesktopCoordinator::refresh() {
     QPointer<DesktopCoordinator> self(this);
     dependencies_.runInBackground(
         [fetch = dependencies_.fetch, deadline = dependencies_.fetchDeadline, enabled, results] {
-            *results = providers::fetchConcurrently(fetch, enabled, deadline);
+            *results =
+                providers::fetchConcurrently(fetch, providers::defaultAccounts(enabled), deadline);
         },
         [self, results] {
             if (!self || self->terminated_) return;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Fixtures.h"
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -93,7 +95,7 @@ TEST(ProbeRunnerTest, PrintsInRequestedOrderWhateverTheCompletionOrder) {
     std::mutex mutex;
     std::condition_variable changed;
     bool claudeDone = false;
-    const auto fetch = [&](ProviderKind kind) {
+    const auto fetch = testing::byProvider([&](ProviderKind kind) {
         if (kind == ProviderKind::kimi) {
             std::unique_lock lock(mutex);
             changed.wait(lock, [&] { return claudeDone; });
@@ -113,7 +115,7 @@ TEST(ProbeRunnerTest, PrintsInRequestedOrderWhateverTheCompletionOrder) {
         }
         changed.notify_all();
         return result;
-    };
+    });
     std::ostringstream out;
     EXPECT_EQ(ProbeRunner::run({"kestrane", "--probe", "kimi", "claude"}, fetch, out), 1);
     EXPECT_EQ(out.str(),
@@ -122,7 +124,7 @@ TEST(ProbeRunnerTest, PrintsInRequestedOrderWhateverTheCompletionOrder) {
 }
 
 TEST(ProbeRunnerTest, SuccessLinesRecentModelsAndExitStatus) {
-    const auto fetch = [](ProviderKind kind) {
+    const auto fetch = testing::byProvider([](ProviderKind kind) {
         auto usage = usageOf(kind, {});
         if (kind == ProviderKind::codex) {
             usage.windows = {{.id = "Codex-primary-300",
@@ -133,7 +135,7 @@ TEST(ProbeRunnerTest, SuccessLinesRecentModelsAndExitStatus) {
                                   {.model = "o3", .sessionCount = 1}};
         }
         return FetchResult::success(usage);
-    };
+    });
     std::ostringstream out;
     EXPECT_EQ(ProbeRunner::run({"k", "--probe", "codex", "cursor", "codex"}, fetch, out), 0);
     EXPECT_EQ(out.str(),
@@ -147,10 +149,10 @@ TEST(ProbeRunnerTest, SuccessLinesRecentModelsAndExitStatus) {
 TEST(ProbeRunnerTest, AProviderThatNeverAnswersPrintsATimeOutAndTheOthersTheirLines) {
     // The stuck fetch owns what it waits on: it outlives this test's frame.
     const auto gate = std::make_shared<testing::Gate>();
-    const auto fetch = [gate](ProviderKind kind) {
+    const auto fetch = testing::byProvider([gate](ProviderKind kind) {
         if (kind == ProviderKind::antigravity) gate->wait();
         return FetchResult::success(usageOf(kind, {}));
-    };
+    });
     const FetchDeadline deadline = [](ProviderKind kind) {
         return kind == ProviderKind::antigravity ? std::chrono::milliseconds(0)
                                                  : std::chrono::milliseconds(600'000);

@@ -151,7 +151,7 @@ class DesktopCoordinatorTest : public ::testing::Test {
             .clock = clock_,
             .history = changes.history ? *changes.history : history_,
             .trayIcons = trayIcons_,
-            .fetch = [this](ProviderKind kind) { return fetch_(kind); },
+            .fetch = [this](const model::Account& account) { return fetch_(account.key.provider); },
             .runInBackground = runner_.runner(),
             .localServices = {.scan = [this] { return LocalServiceScan{.services = listed_}; },
                               .stop = [](const LocalService&) {},
