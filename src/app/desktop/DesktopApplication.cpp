@@ -32,6 +32,7 @@
 #include "platform/Calendar.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
+#include "platform/SecretStore.h"
 #include "providers/FetchProvider.h"
 #include "providers/StoredSignIn.h"
 
@@ -146,7 +147,7 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     }
 
     const platform::SystemClock clock;
-    const providers::ProviderContext context{environment, clock};
+    const providers::ProviderContext context{environment, clock, platform::systemSecretStore()};
     SettingsPreferencesStore defaults;
     // A first start switches on the providers this machine is already signed in to.
     storeFirstStartToggles(defaults, [&context](model::ProviderKind kind) {
