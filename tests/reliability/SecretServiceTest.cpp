@@ -185,6 +185,8 @@ TEST_F(SecretServiceTest, ALockedKeyringIsNeverUnlockedForARead) {
     EXPECT_EQ(result.standardOutput,
               "z.ai ERROR: Связка ключей заблокирована, ключ API z.ai не прочитан. Разблокируйте "
               "её или задайте переменную ZAI_API_KEY.\n");
+    // Nor does anything (libsecret, GLib) write to the standard error.
+    EXPECT_EQ(result.standardError, "");
 }
 
 TEST_F(SecretServiceTest, WithoutASecretServiceTheStoreSaysItIsUnavailable) {
@@ -196,6 +198,7 @@ TEST_F(SecretServiceTest, WithoutASecretServiceTheStoreSaysItIsUnavailable) {
     EXPECT_EQ(result.standardOutput,
               "z.ai ERROR: Ключ API z.ai не найден, а служба ключей недоступна: задайте "
               "переменную ZAI_API_KEY.\n");
+    EXPECT_EQ(result.standardError, "");
     // Without any session bus at all, nothing is even tried.
     ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
     const auto* runtimeDirectory = ::getenv("XDG_RUNTIME_DIR");
