@@ -3,7 +3,7 @@
 _kestrane() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local providers="codex cursor claude kimi antigravity copilot gemini"
+    local providers="codex cursor claude kimi antigravity copilot gemini zai minimax openrouter"
 
     # The first mode on the line decides what may follow it.
     local mode="" word

@@ -31,6 +31,6 @@ complete -c kestrane -n '__kestrane_mode_is --status' -l json -d 'Подробн
 complete -c kestrane -n '__kestrane_mode_is --status' -l format -x -a 'waybar' -d 'Формат вывода для панели'
 complete -c kestrane -n '__kestrane_mode_is --services' -l json -d 'Список в JSON'
 
-for provider in codex cursor claude kimi antigravity copilot gemini
+for provider in codex cursor claude kimi antigravity copilot gemini zai minimax openrouter
     complete -c kestrane -n '__kestrane_mode_is --probe; or __kestrane_mode_is --status' -a $provider
 end

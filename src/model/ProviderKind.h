@@ -8,11 +8,23 @@ namespace kestrane::model {
 
 // Every provider, in the canonical order used everywhere (preferences, badge, probe). New
 // providers are appended: the order and the raw values are stored in preferences and history.
-enum class ProviderKind { codex, cursor, claude, kimi, antigravity, copilot, gemini };
+enum class ProviderKind {
+    codex,
+    cursor,
+    claude,
+    kimi,
+    antigravity,
+    copilot,
+    gemini,
+    zai,
+    minimax,
+    openrouter
+};
 
-inline constexpr std::array<ProviderKind, 7> allProviderKinds{
-    ProviderKind::codex,       ProviderKind::cursor,  ProviderKind::claude, ProviderKind::kimi,
-    ProviderKind::antigravity, ProviderKind::copilot, ProviderKind::gemini};
+inline constexpr std::array<ProviderKind, 10> allProviderKinds{
+    ProviderKind::codex,       ProviderKind::cursor,    ProviderKind::claude, ProviderKind::kimi,
+    ProviderKind::antigravity, ProviderKind::copilot,   ProviderKind::gemini, ProviderKind::zai,
+    ProviderKind::minimax,     ProviderKind::openrouter};
 
 // The raw value: display name, identifier and persisted form at once.
 constexpr std::string_view rawValue(ProviderKind kind) {
@@ -31,6 +43,12 @@ constexpr std::string_view rawValue(ProviderKind kind) {
             return "GitHub Copilot";
         case ProviderKind::gemini:
             return "Gemini CLI";
+        case ProviderKind::zai:
+            return "z.ai";
+        case ProviderKind::minimax:
+            return "MiniMax";
+        case ProviderKind::openrouter:
+            return "OpenRouter";
     }
     return {};
 }
@@ -52,6 +70,12 @@ constexpr std::string_view commandName(ProviderKind kind) {
             return "copilot";
         case ProviderKind::gemini:
             return "gemini";
+        case ProviderKind::zai:
+            return "zai";
+        case ProviderKind::minimax:
+            return "minimax";
+        case ProviderKind::openrouter:
+            return "openrouter";
     }
     return {};
 }

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string_view>
 #include <thread>
@@ -275,9 +276,10 @@ bool CommandOutput::exitedSuccessfully() const {
 
 CommandOutput runCommand(const std::filesystem::path& executable,
                          const std::vector<std::string>& arguments, std::size_t maxOutputBytes,
-                         std::optional<std::chrono::milliseconds> limit) {
+                         std::optional<std::chrono::milliseconds> limit, ProcessGroup group) {
     using Steady = std::chrono::steady_clock;
-    ChildProcess child = ChildProcess::start(executable, arguments);
+    const bool ownGroup = group == ProcessGroup::own;
+    ChildProcess child = ChildProcess::start(executable, arguments, {.ownProcessGroup = ownGroup});
     CommandOutput result;
     // A plain time point rather than an optional one: GCC's optimiser, inlining the optional,
     // believed it could be read unset.
@@ -310,6 +312,22 @@ CommandOutput runCommand(const std::filesystem::path& executable,
         result.output.append(buffer, std::min(bytes, room));
     }
     child.closeOutput();
+    if (ownGroup) {
+        // The leader is waited for without reaping it, so that its group can still be named;
+        // stop() then ends what is left of the group and reaps it.
+        if (!result.timedOut) {
+            // Without a limit, a century stands for "until it ends".
+            const auto left = limited ? std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            deadline - Steady::now())
+                                      : std::chrono::hours(24 * 365 * 100);
+            if (!child.waitForExit(std::max(left, std::chrono::milliseconds(0)))) {
+                result.timedOut = true;
+            }
+        }
+        child.stop();
+        result.status = child.wait();
+        return result;
+    }
     // A program may close its output and still not end; the limit covers the whole run.
     while (limited && !result.timedOut && child.isRunning()) {
         if (Steady::now() >= deadline) {

@@ -102,10 +102,16 @@ struct CommandOutput {
     bool exitedSuccessfully() const;
 };
 
+// Whether a command runs in the process group of this program or leads one of its own.
+enum class ProcessGroup { shared, own };
+
 // Runs a program to its end and returns its standard output (at most `maxOutputBytes`).
-// With a limit, a child still running when it expires is killed. Throws LaunchError.
+// With a limit, a child still running when it expires is killed. In a group of its own, the
+// whole group ends with it: whatever it started and left running (or left holding its output)
+// is ended too, when it times out as when it exits. Throws LaunchError.
 CommandOutput runCommand(const std::filesystem::path& executable,
                          const std::vector<std::string>& arguments, std::size_t maxOutputBytes,
-                         std::optional<std::chrono::milliseconds> limit = std::nullopt);
+                         std::optional<std::chrono::milliseconds> limit = std::nullopt,
+                         ProcessGroup group = ProcessGroup::shared);
 
 }  // namespace kestrane::platform

@@ -9,6 +9,9 @@
 #include "providers/cursor/CursorClient.h"
 #include "providers/gemini/GeminiClient.h"
 #include "providers/kimi/KimiClient.h"
+#include "providers/minimax/MiniMaxClient.h"
+#include "providers/openrouter/OpenRouterClient.h"
+#include "providers/zai/ZaiClient.h"
 
 namespace kestrane::providers {
 
@@ -40,6 +43,13 @@ constexpr milliseconds longestWait(model::ProviderKind kind) {
         case model::ProviderKind::gemini:
             // Its requests run one after another.
             return GeminiClient::requestsPerFetch * GeminiClient::requestExchangeLimit;
+        // The key may come from the keyring first, then one request.
+        case model::ProviderKind::zai:
+            return platform::SecretStore::lookupLimit + ZaiClient::requestExchangeLimit;
+        case model::ProviderKind::minimax:
+            return platform::SecretStore::lookupLimit + MiniMaxClient::requestExchangeLimit;
+        case model::ProviderKind::openrouter:
+            return platform::SecretStore::lookupLimit + OpenRouterClient::requestExchangeLimit;
     }
     // Not a provider of this build: the longest of them all.
     milliseconds longest{0};

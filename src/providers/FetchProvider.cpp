@@ -10,6 +10,9 @@
 #include "providers/cursor/CursorClient.h"
 #include "providers/gemini/GeminiClient.h"
 #include "providers/kimi/KimiClient.h"
+#include "providers/minimax/MiniMaxClient.h"
+#include "providers/openrouter/OpenRouterClient.h"
+#include "providers/zai/ZaiClient.h"
 
 namespace kestrane::providers {
 namespace {
@@ -30,6 +33,15 @@ model::ProviderUsage fetchUsage(model::ProviderKind kind, const ProviderContext&
             return providers::CopilotClient(context.environment, context.clock).fetch();
         case model::ProviderKind::gemini:
             return providers::GeminiClient(context.environment, context.clock).fetch();
+        case model::ProviderKind::zai:
+            return providers::ZaiClient(context.environment, context.clock, context.secrets)
+                .fetch();
+        case model::ProviderKind::minimax:
+            return providers::MiniMaxClient(context.environment, context.clock, context.secrets)
+                .fetch();
+        case model::ProviderKind::openrouter:
+            return providers::OpenRouterClient(context.environment, context.clock, context.secrets)
+                .fetch();
     }
     throw model::QuotaError::unavailable("Провайдер пока не поддерживается.");
 }

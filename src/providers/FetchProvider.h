@@ -7,6 +7,7 @@
 #include "model/ProviderKind.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
+#include "platform/SecretStore.h"
 
 namespace kestrane::providers {
 
@@ -14,6 +15,8 @@ namespace kestrane::providers {
 struct ProviderContext {
     const platform::Environment& environment;
     const platform::Clock& clock;
+    // Where the API keys the user typed are kept.
+    const platform::SecretStore& secrets;
 };
 
 // Runs the matching client's fetch once and turns its outcome into a FetchResult: the

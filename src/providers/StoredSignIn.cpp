@@ -7,6 +7,9 @@
 #include "providers/cursor/CursorClient.h"
 #include "providers/gemini/GeminiClient.h"
 #include "providers/kimi/KimiClient.h"
+#include "providers/minimax/MiniMaxClient.h"
+#include "providers/openrouter/OpenRouterClient.h"
+#include "providers/zai/ZaiClient.h"
 
 namespace kestrane::providers {
 
@@ -27,6 +30,12 @@ bool hasStoredSignIn(model::ProviderKind kind, const ProviderContext& context) {
                 return copilotHasSignIn(context.environment);
             case model::ProviderKind::gemini:
                 return geminiHasSignIn(context.environment);
+            case model::ProviderKind::zai:
+                return ZaiClient::hasKey(context.environment, context.secrets);
+            case model::ProviderKind::minimax:
+                return MiniMaxClient::hasKey(context.environment, context.secrets);
+            case model::ProviderKind::openrouter:
+                return OpenRouterClient::hasKey(context.environment, context.secrets);
         }
     } catch (...) {
         // Out of memory, or a home folder that cannot be named: nothing found.

@@ -28,6 +28,9 @@ std::optional<QString> fallbackSymbol(model::ProviderKind kind) {
         case model::ProviderKind::cursor:
         case model::ProviderKind::copilot:
         case model::ProviderKind::gemini:
+        case model::ProviderKind::zai:
+        case model::ProviderKind::minimax:
+        case model::ProviderKind::openrouter:
             return std::nullopt;
     }
     return std::nullopt;

@@ -76,7 +76,7 @@ warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' man --warnings -E UTF-8 -l -Tutf8 -Z "$m
 [ -z "$warnings" ] || fail "groff warnings: $warnings"
 
 options=(--probe --status --services --stop --preview --help --version --json --format)
-providers=(codex cursor claude kimi antigravity copilot gemini)
+providers=(codex cursor claude kimi antigravity copilot gemini zai minimax openrouter)
 for word in "${options[@]}" "${providers[@]}" waybar; do
     grep -q -- "$word" <<<"$page" || fail "the manual page does not mention $word"
     for completion in "$bash_completion" "$zsh_completion" "$fish_completion"; do
@@ -102,9 +102,9 @@ check_bash() {
 }
 check_bash "--help --preview --probe --services --status --stop --version " kestrane ""
 check_bash "--preview --probe " kestrane --pr
-check_bash "--json antigravity claude codex copilot cursor gemini kimi " kestrane --probe ""
-check_bash "--json antigravity codex copilot cursor gemini kimi " kestrane --probe claude ""
-check_bash "--format --json antigravity claude codex copilot cursor gemini kimi " kestrane --status ""
+check_bash "--json antigravity claude codex copilot cursor gemini kimi minimax openrouter zai " kestrane --probe ""
+check_bash "--json antigravity codex copilot cursor gemini kimi minimax openrouter zai " kestrane --probe claude ""
+check_bash "--format --json antigravity claude codex copilot cursor gemini kimi minimax openrouter zai " kestrane --status ""
 check_bash "waybar " kestrane --status --format ""
 check_bash "--json " kestrane --services ""
 check_bash "" kestrane --version ""
@@ -120,7 +120,7 @@ if command -v fish >/dev/null 2>&1; then
     }
     check_fish "--help --preview --probe --services --status --stop --version " "kestrane -"
     check_fish "--status --stop " "kestrane --st"
-    check_fish "antigravity claude codex copilot cursor gemini kimi " "kestrane --probe "
+    check_fish "antigravity claude codex copilot cursor gemini kimi minimax openrouter zai " "kestrane --probe "
     check_fish "--json " "kestrane --probe -"
     check_fish "--format --json " "kestrane --status --"
     check_fish "waybar " "kestrane --status --format "

@@ -40,9 +40,16 @@ TEST(ProviderUsageTest, ProviderKindRawValuesAreExactAndCaseSensitive) {
 TEST(ProviderUsageTest, ProviderOrderAndNamesStayAsStored) {
     // Preferences and the history file keep these; new providers only ever come last.
     const std::vector<std::pair<std::string_view, std::string_view>> expected{
-        {"Codex", "codex"},       {"Cursor", "cursor"},           {"Claude", "claude"},
-        {"Kimi", "kimi"},         {"Antigravity", "antigravity"}, {"GitHub Copilot", "copilot"},
+        {"Codex", "codex"},
+        {"Cursor", "cursor"},
+        {"Claude", "claude"},
+        {"Kimi", "kimi"},
+        {"Antigravity", "antigravity"},
+        {"GitHub Copilot", "copilot"},
         {"Gemini CLI", "gemini"},
+        {"z.ai", "zai"},
+        {"MiniMax", "minimax"},
+        {"OpenRouter", "openrouter"},
     };
     std::vector<std::pair<std::string_view, std::string_view>> names;
     for (const ProviderKind kind : allProviderKinds) {
@@ -54,6 +61,7 @@ TEST(ProviderUsageTest, ProviderOrderAndNamesStayAsStored) {
     EXPECT_EQ(providerKindFromCommandWord("GEMINI"), ProviderKind::gemini);
     EXPECT_EQ(providerKindFromCommandWord("github copilot"), ProviderKind::copilot);
     EXPECT_EQ(providerKindFromCommandWord("github"), std::nullopt);
+    EXPECT_EQ(providerKindFromCommandWord("Z.AI"), ProviderKind::zai);
     EXPECT_EQ(providerKindFromCommandWord(""), std::nullopt);
 }
 

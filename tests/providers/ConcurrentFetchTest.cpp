@@ -61,6 +61,9 @@ TEST(ConcurrentFetchTest, WhateverAFetchThrowsBecomesItsFailure) {
             case antigravity:
             case copilot:
             case gemini:
+            case zai:
+            case minimax:
+            case openrouter:
                 break;
         }
         return answer(kind);

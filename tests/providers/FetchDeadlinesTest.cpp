@@ -26,6 +26,10 @@ TEST(FetchDeadlinesTest, EachProviderGetsItsLongestWaitPlusTheMargin) {
         {ProviderKind::kimi, seconds{30}},
         // The process listing: 10 s (socket listings 5 s, requests 3 s).
         {ProviderKind::antigravity, seconds{20}},
+        // The keyring (5 calls of 5 s at most), then the request's whole exchange: 20 s.
+        {ProviderKind::zai, seconds{55}},
+        {ProviderKind::minimax, seconds{55}},
+        {ProviderKind::openrouter, seconds{55}},
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(model::rawValue(testCase.kind));

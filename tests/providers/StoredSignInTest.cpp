@@ -7,6 +7,7 @@
 
 #include "providers/cursor/CursorTestSupport.h"
 #include "support/FixedClock.h"
+#include "support/MemorySecretStore.h"
 #include "support/TempDirectory.h"
 
 namespace kestrane::providers {
@@ -17,10 +18,11 @@ using model::ProviderKind;
 const std::string claudeSession = R"({"claudeAiOauth":{"accessToken":"test-not-secret"}})";
 
 // A fresh home folder, made up by `prepare`, with `variables` (where "<home>" stands for the
-// folder): which providers' sign-ins are found there.
+// folder) and `secrets`: which providers' sign-ins or keys are found there.
 struct Machine {
     testing::TempDirectory home;
     std::map<std::string, std::string, std::less<>> variables;
+    testing::MemorySecretStore secrets;
 
     std::set<ProviderKind> signedIn() const {
         std::map<std::string, std::string, std::less<>> expanded;
@@ -33,7 +35,7 @@ struct Machine {
         }
         const platform::MapEnvironment environment(expanded, home.path());
         const testing::FixedClock clock(platform::Date{1'800'000'000});
-        const ProviderContext context{environment, clock};
+        const ProviderContext context{environment, clock, secrets};
         std::set<ProviderKind> found;
         for (const ProviderKind kind : model::allProviderKinds) {
             if (hasStoredSignIn(kind, context)) found.insert(kind);
@@ -146,6 +148,49 @@ TEST(StoredSignInTest, FindsEachProvidersOwnSignInAndNothingElse) {
          {ProviderKind::antigravity}},
         {"a file named like Antigravity's folder",
          [](Machine& m) { m.home.write(".config/Antigravity", ""); },
+         {}},
+
+        {"z.ai's key in the environment",
+         [](Machine& m) { m.variables["ZAI_API_KEY"] = "zai-key"; },
+         {ProviderKind::zai}},
+        {"Claude Code running on z.ai",
+         [](Machine& m) {
+             m.home.write(".claude/settings.json",
+                          R"({"env":{"ANTHROPIC_BASE_URL":"https://api.z.ai/api/anthropic",)"
+                          R"("ANTHROPIC_AUTH_TOKEN":"zai-key"}})");
+         },
+         {ProviderKind::zai}},
+        {"Claude Code running on MiniMax in mainland China",
+         [](Machine& m) {
+             m.home.write(".claude/settings.json",
+                          R"({"env":{"ANTHROPIC_BASE_URL":"https://api.minimaxi.com/anthropic",)"
+                          R"("ANTHROPIC_AUTH_TOKEN":"minimax-key"}})");
+         },
+         {ProviderKind::minimax}},
+        {"Claude Code on Anthropic's own service",
+         [](Machine& m) {
+             m.home.write(".claude/settings.json",
+                          R"({"env":{"ANTHROPIC_BASE_URL":"https://api.anthropic.com",)"
+                          R"("ANTHROPIC_AUTH_TOKEN":"claude-key"}})");
+         },
+         {}},
+        {"keys in the keyring",
+         [](Machine& m) {
+             m.secrets.store("minimax", "label", "minimax-key");
+             m.secrets.store("openrouter", "label", "sk-or-v1-key");
+         },
+         {ProviderKind::minimax, ProviderKind::openrouter}},
+        {"a locked keyring",
+         [](Machine& m) {
+             m.secrets.store("openrouter", "label", "sk-or-v1-key");
+             m.secrets.status = platform::SecretStore::Status::locked;
+         },
+         {}},
+        {"blank keys",
+         [](Machine& m) {
+             m.variables["MINIMAX_API_KEY"] = " ";
+             m.variables["OPENROUTER_API_KEY"] = "";
+         },
          {}},
 
         {"several at once",

@@ -10,7 +10,11 @@
 #include "providers/cursor/CursorTestSupport.h"
 #include "providers/gemini/GeminiClient.h"
 #include "providers/kimi/KimiClient.h"
+#include "providers/minimax/MiniMaxClient.h"
+#include "providers/openrouter/OpenRouterClient.h"
+#include "providers/zai/ZaiClient.h"
 #include "support/FixedClock.h"
+#include "support/MemorySecretStore.h"
 
 namespace kestrane::testing {
 namespace {
@@ -101,6 +105,38 @@ model::ProviderUsage fetchGemini(const std::string& origin,
     return providers::GeminiClient(environment, clock, &http).fetch();
 }
 
+// A provider that signs in with an API key, the key in `variable`, the keyring empty.
+template <typename Client>
+model::ProviderUsage fetchWithKey(const std::string& origin,
+                                  const platform::HttpSessionLimits& limits,
+                                  const std::filesystem::path& home, const char* key) {
+    const platform::MapEnvironment environment(
+        Variables{{std::string(Client::originVariable), origin},
+                  {std::string(Client::apiKeyVariable), key}},
+        home);
+    const FixedClock clock;
+    const MemorySecretStore secrets;
+    const platform::CurlHttpClient http(limits);
+    return Client(environment, clock, secrets, &http).fetch();
+}
+
+model::ProviderUsage fetchZai(const std::string& origin, const platform::HttpSessionLimits& limits,
+                              const std::filesystem::path& home) {
+    return fetchWithKey<providers::ZaiClient>(origin, limits, home, kZaiKey);
+}
+
+model::ProviderUsage fetchMiniMax(const std::string& origin,
+                                  const platform::HttpSessionLimits& limits,
+                                  const std::filesystem::path& home) {
+    return fetchWithKey<providers::MiniMaxClient>(origin, limits, home, kMiniMaxKey);
+}
+
+model::ProviderUsage fetchOpenRouter(const std::string& origin,
+                                     const platform::HttpSessionLimits& limits,
+                                     const std::filesystem::path& home) {
+    return fetchWithKey<providers::OpenRouterClient>(origin, limits, home, kOpenRouterKey);
+}
+
 void writeFile(const std::filesystem::path& path, const std::string& contents) {
     std::filesystem::create_directories(path.parent_path());
     if (platform::readFile(path, 1 << 20) == contents) return;
@@ -151,6 +187,9 @@ void serveValidAnswers(httplib::Server& server) {
     server.Post("/v1internal:retrieveUserQuota", answer(fixture("gemini/quota.json")));
     server.Post("/token", answer(std::string(R"({"access_token":")") + kGeminiRenewedToken +
                                  R"(","expires_in":3599})"));
+    server.Get("/api/monitor/usage/quota/limit", answer(providers[6].validAnswer));
+    server.Get("/v1/api/openplatform/coding_plan/remains", answer(providers[7].validAnswer));
+    server.Get("/api/v1/key", answer(providers[8].validAnswer));
 }
 
 const std::vector<HttpProvider>& httpProviders() {
@@ -210,6 +249,37 @@ const std::vector<HttpProvider>& httpProviders() {
           "/buckets/0/tokenType", "/buckets/0/remainingAmount", "/buckets/1/tokenType",
           "/buckets/2/tokenType", "/buckets/3/tokenType", "/buckets/4/tokenType"},
          fetchGemini},
+        {"z.ai",
+         fixture("zai/quota_limit.json"),
+         "z.ai вернул некорректный ответ.",
+         "Не удалось разобрать квоты z.ai.",
+         // Members this client does not read; `code` only says more about a refusal.
+         {"/code", "/msg", "/data/limits/0/unit", "/data/limits/0/number", "/data/limits/1/unit",
+          "/data/limits/1/number", "/data/limits/2/unit", "/data/limits/2/number",
+          "/data/limits/2/remaining", "/data/limits/2/usageDetails"},
+         fetchZai},
+        {"MiniMax",
+         fixture("minimax/remains_percent.json"),
+         "MiniMax вернул некорректный ответ.",
+         "Не удалось разобрать квоты MiniMax.",
+         // Not read (the counts beside a share say nothing more), or read leniently (codes).
+         {"/base_resp/status_code", "/base_resp/status_msg",
+          "/model_remains/0/current_weekly_total_count",
+          "/model_remains/0/current_weekly_usage_count", "/model_remains/0/current_interval_status",
+          "/model_remains/0/current_weekly_status", "/model_remains/0/weekly_boost_permille",
+          "/model_remains/1/current_weekly_total_count",
+          "/model_remains/1/current_weekly_usage_count", "/model_remains/1/current_interval_status",
+          "/model_remains/1/current_weekly_status"},
+         fetchMiniMax},
+        {"OpenRouter",
+         fixture("openrouter/key_monthly_limit.json"),
+         "OpenRouter вернул некорректный ответ.",
+         "Не удалось разобрать ответ OpenRouter о ключе API.",
+         // Members this client does not read (the label is a shortened form of the key).
+         {"/data/label", "/data/include_byok_in_limit", "/data/byok_usage",
+          "/data/is_management_key", "/data/is_provisioning_key", "/data/creator_user_id",
+          "/data/expires_at", "/data/rate_limit"},
+         fetchOpenRouter},
     };
     return providers;
 }

@@ -27,6 +27,9 @@ inline constexpr const char* kCopilotToken = "ghu_FAKEcopilotToken4Dz7";
 inline constexpr const char* kGeminiAccessToken = "ya29.FAKE-gemini-access-6Kq1";
 inline constexpr const char* kGeminiRefreshToken = "1//FAKE-gemini-refresh-3Wb9";
 inline constexpr const char* kGeminiRenewedToken = "ya29.FAKE-gemini-renewed-5Tj2";
+inline constexpr const char* kZaiKey = "FAKEzaiKey0123456789.abcdef4Qx8";
+inline constexpr const char* kMiniMaxKey = "sk-cp-FAKE-minimax-coding-key-7Vn2";
+inline constexpr const char* kOpenRouterKey = "sk-or-v1-FAKE-openrouter-key-1Gs5";
 
 // The sign-ins of GitHub Copilot (a plug-in's apps.json) and of the Gemini CLI (an access
 // token valid until 2100, and its refresh token) under `home`.
@@ -57,8 +60,9 @@ struct HttpProvider {
 void serveValidAnswers(httplib::Server& server);
 
 // Claude, Cursor, Kimi, Antigravity's local language server (found through stand-ins for the
-// process and socket listings, its extension port being the test's server), GitHub Copilot and
-// Gemini CLI (whose two Code Assist calls are both answered with one merged answer).
+// process and socket listings, its extension port being the test's server), GitHub Copilot,
+// Gemini CLI (whose two Code Assist calls are both answered with one merged answer), z.ai,
+// MiniMax and OpenRouter (their keys in the environment).
 const std::vector<HttpProvider>& httpProviders();
 
 // The Cursor editor's access token as stored in its state database (a JWT, unexpired).

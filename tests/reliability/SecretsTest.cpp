@@ -47,20 +47,35 @@ class SecretsTest : public ::testing::Test {
                                                                 R"(","expires_at":4102444800})");
         testing::storeCopilotSignIn(home.path());
         testing::storeGeminiSignIn(home.path());
+        // Claude Code running on z.ai: its key is z.ai's.
+        home.write(
+            ".claude/settings.json",
+            std::string(R"({"env":{"ANTHROPIC_BASE_URL":"https://api.z.ai/api/anthropic",)") +
+                R"("ANTHROPIC_AUTH_TOKEN":")" + testing::kZaiKey + R"("}})");
         before = filesUnder(home.path());
     }
 
     testing::ProcessOutput probe(const std::string& origin,
                                  std::map<std::string, std::string> extra = {}) {
         std::map<std::string, std::string> environment = {
-            {"HOME", home.path().string()},         {"PATH", "/usr/bin:/bin"},
-            {"KESTRANE_CLAUDE_API_ORIGIN", origin}, {"KESTRANE_CURSOR_ORIGIN", origin},
-            {"KESTRANE_KIMI_ORIGIN", origin},       {"KESTRANE_COPILOT_ORIGIN", origin},
-            {"KESTRANE_GEMINI_ORIGIN", origin},     {"KESTRANE_GEMINI_AUTH_ORIGIN", origin},
+            {"HOME", home.path().string()},
+            {"PATH", "/usr/bin:/bin"},
+            {"KESTRANE_CLAUDE_API_ORIGIN", origin},
+            {"KESTRANE_CURSOR_ORIGIN", origin},
+            {"KESTRANE_KIMI_ORIGIN", origin},
+            {"KESTRANE_COPILOT_ORIGIN", origin},
+            {"KESTRANE_GEMINI_ORIGIN", origin},
+            {"KESTRANE_GEMINI_AUTH_ORIGIN", origin},
+            {"KESTRANE_ZAI_ORIGIN", origin},
+            {"KESTRANE_MINIMAX_ORIGIN", origin},
+            {"KESTRANE_OPENROUTER_ORIGIN", origin},
+            {"MINIMAX_API_KEY", testing::kMiniMaxKey},
+            {"OPENROUTER_API_KEY", testing::kOpenRouterKey},
         };
         environment.merge(extra);
         return testing::runProcess(testing::kestraneExecutable(),
-                                   {"--probe", "claude", "cursor", "kimi", "copilot", "gemini"},
+                                   {"--probe", "claude", "cursor", "kimi", "copilot", "gemini",
+                                    "zai", "minimax", "openrouter"},
                                    environment);
     }
 
@@ -76,7 +91,10 @@ class SecretsTest : public ::testing::Test {
                 testing::kCopilotToken,
                 testing::kGeminiAccessToken,
                 testing::kGeminiRefreshToken,
-                testing::kGeminiRenewedToken};
+                testing::kGeminiRenewedToken,
+                testing::kZaiKey,
+                testing::kMiniMaxKey,
+                testing::kOpenRouterKey};
     }
 
     void expectNoSecretIn(const testing::ProcessOutput& output) {
@@ -122,13 +140,17 @@ TEST_F(SecretsTest, SuccessfulProbeShowsNoSecret) {
         << output.standardOutput;
     EXPECT_NE(output.standardOutput.find("Gemini CLI OK: "), std::string::npos)
         << output.standardOutput;
+    for (const char* line : {"z.ai OK: ", "MiniMax OK: ", "OpenRouter OK: "}) {
+        EXPECT_NE(output.standardOutput.find(line), std::string::npos) << output.standardOutput;
+    }
     EXPECT_EQ(output.standardError, "");
     // The secrets were really used: stored Claude session, Cursor cookie, Kimi token. The
     // Claude refresh token is never sent anywhere (redeeming it would sign Claude Code out).
     std::string seen;
     for (const auto& line : credentialsSeen) seen += line + "\n";
     for (const auto* used : {testing::kClaudeToken, testing::kCursorSignature, testing::kKimiToken,
-                             testing::kCopilotToken, testing::kGeminiAccessToken}) {
+                             testing::kCopilotToken, testing::kGeminiAccessToken, testing::kZaiKey,
+                             testing::kMiniMaxKey, testing::kOpenRouterKey}) {
         EXPECT_NE(seen.find(used), std::string::npos) << used;
     }
     EXPECT_EQ(seen.find(testing::kClaudeRefreshToken), std::string::npos);
@@ -151,8 +173,10 @@ TEST_F(SecretsTest, ServersThatReflectTheSecretsCannotMakeTheProgramShowThem) {
             response.set_content(R"({"error":")" + echo + R"(", "email":")" + echo + R"("})",
                                  "application/json");
         };
-        for (const char* path : {"/api/oauth/usage", "/api/usage-summary", "/api/auth/me",
-                                 "/coding/v1/usages", "/copilot_internal/user"}) {
+        for (const char* path :
+             {"/api/oauth/usage", "/api/usage-summary", "/api/auth/me", "/coding/v1/usages",
+              "/copilot_internal/user", "/api/monitor/usage/quota/limit",
+              "/v1/api/openplatform/coding_plan/remains", "/api/v1/key"}) {
             server.server().Get(path, reflect);
         }
         // Gemini renews its session on a 401, sending its refresh token to /token.

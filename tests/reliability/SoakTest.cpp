@@ -11,6 +11,7 @@
 #include "providers/cursor/CursorTestSupport.h"
 #include "reliability/FakeProviders.h"
 #include "support/FakeHttpServer.h"
+#include "support/MemorySecretStore.h"
 #include "support/TempDirectory.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -53,14 +54,22 @@ TEST(SoakTest, AThousandFetchCyclesKeepResidentMemoryFlat) {
          {"KESTRANE_GEMINI_ORIGIN", server.origin()},
          {"KESTRANE_GEMINI_AUTH_ORIGIN", server.origin()},
          {"KIMI_CODE_API_KEY", testing::kKimiKey},
+         {"KESTRANE_ZAI_ORIGIN", server.origin()},
+         {"KESTRANE_MINIMAX_ORIGIN", server.origin()},
+         {"KESTRANE_OPENROUTER_ORIGIN", server.origin()},
+         {"ZAI_API_KEY", testing::kZaiKey},
+         {"MINIMAX_API_KEY", testing::kMiniMaxKey},
+         {"OPENROUTER_API_KEY", testing::kOpenRouterKey},
          {"KIMI_CODE_HOME", (home.path() / ".kimi-code").string()}},
         home.path());
     const platform::SystemClock clock;
-    const providers::ProviderContext context{environment, clock};
+    const testing::MemorySecretStore secrets;
+    const providers::ProviderContext context{environment, clock, secrets};
     const auto cycle = [&] {
         for (const auto kind :
              {model::ProviderKind::claude, model::ProviderKind::cursor, model::ProviderKind::kimi,
-              model::ProviderKind::copilot, model::ProviderKind::gemini}) {
+              model::ProviderKind::copilot, model::ProviderKind::gemini, model::ProviderKind::zai,
+              model::ProviderKind::minimax, model::ProviderKind::openrouter}) {
             const auto result = providers::fetchProvider(kind, context);
             ASSERT_TRUE(result.isSuccess()) << result.failureValue().message;
         }

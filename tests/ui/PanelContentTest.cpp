@@ -130,8 +130,9 @@ TEST_F(PanelContentTest, ProviderSwitchOnlyWithSeveralEnabledProviders) {
 TEST_F(PanelContentTest, SevenProvidersAreNamedInFullInTheSwitch) {
     const LimitWindow window{.id = "w", .usedPercent = 10};
     std::vector<PanelProvider> states;
-    for (const ProviderKind kind : model::allProviderKinds)
-        states.push_back(usageState(kind, {window}));
+    // The first seven; ten at once do not fit in full yet.
+    for (std::size_t i = 0; i < 7; ++i)
+        states.push_back(usageState(model::allProviderKinds[i], {window}));
     show(states);
     auto* providers = find<SegmentedControl>("providerSwitch");
     ASSERT_NE(providers, nullptr);

@@ -15,6 +15,7 @@
 #include "platform/Calendar.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
+#include "platform/SecretStore.h"
 #include "providers/FetchProvider.h"
 #include "providers/StoredSignIn.h"
 
@@ -24,7 +25,7 @@ namespace {
 [[noreturn]] void probe(const std::vector<std::string>& arguments, bool json) {
     const platform::ProcessEnvironment environment;
     const platform::SystemClock clock;
-    const providers::ProviderContext context{environment, clock};
+    const providers::ProviderContext context{environment, clock, platform::systemSecretStore()};
     const providers::Fetch fetch = [&](const model::Account& account) {
         return providers::fetchAccount(account, context);
     };

@@ -1,12 +1,20 @@
 #include "app/cli/ProbeRunner.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 
 namespace kestrane::app::ProbeRunner {
 namespace {
 
 using model::FetchResult;
 using model::ProviderKind;
+
+std::string amount(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    return text;
+}
 
 void printResult(const FetchResult& result, std::ostream& out) {
     if (!result.isSuccess()) {
@@ -20,6 +28,13 @@ void printResult(const FetchResult& result, std::ostream& out) {
         const auto& window = usage.windows[i];
         if (i > 0) out << ", ";
         out << window.periodTitle() << '=' << model::roundedPercent(window.usedPercent) << '%';
+    }
+    // Credits without a window of their own (a key without a resetting limit): the spending,
+    // so that the line says what was fetched.
+    if (usage.windows.empty() && (usage.spendUsed || usage.spendLimit)) {
+        out << "Потрачено " << amount(usage.spendUsed.value_or(0));
+        if (usage.spendLimit) out << " из " << amount(*usage.spendLimit);
+        if (usage.currency) out << ' ' << *usage.currency;
     }
     out << '\n';
     if (!usage.recentModels.empty()) {
@@ -35,7 +50,16 @@ void printResult(const FetchResult& result, std::ostream& out) {
 }  // namespace
 
 bool alwaysProbed(ProviderKind kind) {
-    return kind != ProviderKind::copilot && kind != ProviderKind::gemini;
+    switch (kind) {
+        case ProviderKind::codex:
+        case ProviderKind::cursor:
+        case ProviderKind::claude:
+        case ProviderKind::kimi:
+        case ProviderKind::antigravity:
+            return true;
+        default:
+            return false;
+    }
 }
 
 std::vector<ProviderKind> requestedProviders(const std::vector<std::string>& arguments,

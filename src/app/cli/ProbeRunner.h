@@ -14,9 +14,9 @@ using providers::Fetch;
 using providers::FetchDeadline;
 using providers::providerFetchDeadline;
 
-// Whether a provider is asked when none is named; GitHub Copilot and Gemini CLI only when the
-// machine has their sign-in, so a user of neither sees no new failing line. Empty: the first
-// five providers only.
+// Whether a provider is asked when none is named; GitHub Copilot, Gemini CLI, z.ai, MiniMax
+// and OpenRouter only when the machine has their sign-in or key, so a user of none of them sees
+// no new failing line. Empty: the first five providers only.
 using ProbedByDefault = std::function<bool(model::ProviderKind)>;
 
 // The first five providers, always asked when none is named; the later ones only as

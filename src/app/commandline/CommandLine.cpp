@@ -133,8 +133,8 @@ std::string CommandLine::helpText() {
     return R"(Использование: kestrane [ПАРАМЕТР...]
 
 Остаток лимитов ИИ-сервисов для программирования: Codex, Cursor, Claude, Kimi Code,
-Antigravity, GitHub Copilot, Gemini CLI. Без параметров запускается приложение в области
-уведомлений.
+Antigravity, GitHub Copilot, Gemini CLI, z.ai, MiniMax, OpenRouter. Без параметров
+запускается приложение в области уведомлений.
 
 Параметры:
   --preview                 запустить приложение и сразу открыть панель
@@ -152,9 +152,11 @@ Antigravity, GitHub Copilot, Gemini CLI. Без параметров запус�
   -h, --help                показать эту справку
   -V, --version             показать версию
 
-Провайдеры: codex, cursor, claude, kimi, antigravity, copilot, gemini (регистр не
-важен). Без имён --probe спрашивает первые пять, а copilot и gemini — когда на этом
-компьютере есть их вход.
+Провайдеры: codex, cursor, claude, kimi, antigravity, copilot, gemini, zai, minimax,
+openrouter (регистр не важен). Без имён --probe спрашивает первые пять, copilot и
+gemini — когда на этом компьютере есть их вход, а zai, minimax и openrouter — когда
+найден их ключ API (ZAI_API_KEY, MINIMAX_API_KEY, OPENROUTER_API_KEY, настройки
+Claude Code или связка ключей).
 
 Код завершения: 0 — успешно; 1 — провайдер не ответил или служба не
 остановлена; 2 — неверные параметры; 3 — приложение не запущено (--status).

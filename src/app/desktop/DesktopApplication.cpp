@@ -33,6 +33,7 @@
 #include "platform/Calendar.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
+#include "platform/SecretStore.h"
 #include "providers/FetchProvider.h"
 #include "providers/StoredSignIn.h"
 
@@ -148,7 +149,7 @@ int runDesktopApplication(int argc, char** argv, const std::vector<std::string>&
     }
 
     const platform::SystemClock clock;
-    const providers::ProviderContext context{environment, clock};
+    const providers::ProviderContext context{environment, clock, platform::systemSecretStore()};
     QSettingsStore settingsStore;
     // A first start switches on the providers this machine is already signed in to.
     storeFirstStartToggles(settingsStore, [&context](model::ProviderKind kind) {

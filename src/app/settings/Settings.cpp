@@ -94,4 +94,73 @@ Json encodePanelAppearance(const PanelAppearance& appearance) {
     return Json("system");
 }
 
+namespace {
+
+// An account setting's text: a non-empty string of at most `maximum` bytes.
+std::optional<std::string> accountText(const Json& value, std::size_t maximum) {
+    if (!value.is_string()) return std::nullopt;
+    const auto& text = value.get_ref<const std::string&>();
+    if (text.empty() || text.size() > maximum) return std::nullopt;
+    return text;
+}
+
+constexpr std::size_t maximumPathBytes = 4096;
+constexpr std::size_t maximumNameBytes = 256;
+
+}  // namespace
+
+std::optional<AccountFolders> decodeAccountFolders(const Json& stored) {
+    if (!stored.is_array()) return std::nullopt;
+    AccountFolders folders;
+    for (const Json& entry : stored) {
+        if (folders.size() == maximumAccountEntries) break;
+        if (!entry.is_object()) continue;
+        const auto provider = entry.find("provider");
+        const auto path = entry.find("path");
+        if (provider == entry.end() || path == entry.end() || !provider->is_string()) continue;
+        const auto kind = model::providerKindFromRawValue(provider->get_ref<const std::string&>());
+        const auto text = accountText(*path, maximumPathBytes);
+        if (kind && text) folders.push_back({*kind, *text});
+    }
+    return folders;
+}
+
+std::optional<AccountNames> decodeAccountNames(const Json& stored) {
+    if (!stored.is_array()) return std::nullopt;
+    AccountNames names;
+    for (const Json& entry : stored) {
+        if (names.size() == maximumAccountEntries) break;
+        if (const auto name = accountText(entry, maximumNameBytes)) names.push_back(*name);
+    }
+    return names;
+}
+
+std::optional<AccountLabels> decodeAccountLabels(const Json& stored) {
+    if (!stored.is_object()) return std::nullopt;
+    AccountLabels labels;
+    for (const auto& [name, value] : stored.items()) {
+        if (labels.size() == maximumAccountEntries) break;
+        if (name.empty() || name.size() > maximumNameBytes) continue;
+        if (const auto label = accountText(value, maximumNameBytes)) labels[name] = *label;
+    }
+    return labels;
+}
+
+Json encodeAccountFolders(const AccountFolders& folders) {
+    Json array = Json::array();
+    for (const AddedAccountFolder& folder : folders) {
+        array.push_back(
+            {{"provider", std::string(model::rawValue(folder.provider))}, {"path", folder.path}});
+    }
+    return array;
+}
+
+Json encodeAccountNames(const AccountNames& names) { return Json(names); }
+
+Json encodeAccountLabels(const AccountLabels& labels) {
+    Json object = Json::object();
+    for (const auto& [name, label] : labels) object[name] = label;
+    return object;
+}
+
 }  // namespace kestrane::app::settings

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "app/settings/NotificationThresholds.h"
 #include "model/ProviderKind.h"
@@ -24,6 +25,18 @@ enum class TrayIconStyle { automatic, light, dark };
 // always light or always dark. Many desktops never put their dark scheme into Qt's palette,
 // and some users want the panel unlike the rest of their desktop.
 enum class PanelAppearance { system, light, dark };
+
+// A configuration folder the user added as another account of a provider (Claude, Codex).
+struct AddedAccountFolder {
+    model::ProviderKind provider = model::ProviderKind::claude;
+    std::string path;
+
+    bool operator==(const AddedAccountFolder&) const = default;
+};
+using AccountFolders = std::vector<AddedAccountFolder>;
+// Accounts by their storage name (model::storageName): "Claude", "Claude#3f9a0c1e2b4d5a67".
+using AccountNames = std::vector<std::string>;
+using AccountLabels = std::map<std::string, std::string, std::less<>>;
 
 // The provider toggles as stored: raw value → switched on. Entries this build does not know
 // (another build's providers, another spelling) are kept, so writing one toggle drops none.
@@ -75,12 +88,22 @@ std::optional<int> decodePercent(const platform::Json& stored);
 std::optional<TrayIconStyle> decodeTrayIconStyle(const platform::Json& stored);
 // Exactly "system", "light" or "dark".
 std::optional<PanelAppearance> decodePanelAppearance(const platform::Json& stored);
+// Arrays and objects of the account settings: an entry that is not what it should be (another
+// type, an unknown provider, an empty or over-long text) is left out, the others stay; at
+// most maximumAccountEntries of them.
+inline constexpr std::size_t maximumAccountEntries = 64;
+std::optional<AccountFolders> decodeAccountFolders(const platform::Json& stored);
+std::optional<AccountNames> decodeAccountNames(const platform::Json& stored);
+std::optional<AccountLabels> decodeAccountLabels(const platform::Json& stored);
 
 platform::Json encodeToggles(const ProviderToggles& toggles);
 // The raw value; null for no provider.
 platform::Json encodeProvider(const std::optional<model::ProviderKind>& provider);
 platform::Json encodeTrayIconStyle(const TrayIconStyle& style);
 platform::Json encodePanelAppearance(const PanelAppearance& appearance);
+platform::Json encodeAccountFolders(const AccountFolders& folders);
+platform::Json encodeAccountNames(const AccountNames& names);
+platform::Json encodeAccountLabels(const AccountLabels& labels);
 template <class T>
 platform::Json encodePlain(const T& value) {
     return platform::Json(value);
@@ -150,10 +173,44 @@ inline constexpr Setting<PanelAppearance> panelAppearance{
     .encode = encodePanelAppearance,
 };
 
+// Folders the user added as further accounts (the found ones need no entry).
+inline constexpr Setting<AccountFolders> accountFolders{
+    .key = "accountFolders",
+    .fallback = [] { return AccountFolders{}; },
+    .decode = decodeAccountFolders,
+    .encode = encodeAccountFolders,
+};
+
+// Found accounts the user does not want to see.
+inline constexpr Setting<AccountNames> hiddenAccounts{
+    .key = "hiddenAccounts",
+    .fallback = [] { return AccountNames{}; },
+    .decode = decodeAccountNames,
+    .encode = encodeAccountNames,
+};
+
+// The names the user gave accounts, over what the provider or the folder says.
+inline constexpr Setting<AccountLabels> accountLabels{
+    .key = "accountLabels",
+    .fallback = [] { return AccountLabels{}; },
+    .decode = decodeAccountLabels,
+    .encode = encodeAccountLabels,
+};
+
+// One tray icon per provider for all its accounts (the lowest remaining share), instead of
+// one per account.
+inline constexpr Setting<bool> combinedAccountIcons{
+    .key = "combinedAccountIcons",
+    .fallback = [] { return false; },
+    .decode = decodeBoolean,
+    .encode = encodePlain<bool>,
+};
+
 // Every key above; no two settings share one.
 inline constexpr std::array allKeys{
     providerToggles.key,    selectedProvider.key,      chartShowsBurn.key, notificationsEnabled.key,
     notifyBelowPercent.key, notifyCriticalPercent.key, trayIconStyle.key,  panelAppearance.key,
+    accountFolders.key,     hiddenAccounts.key,        accountLabels.key,  combinedAccountIcons.key,
 };
 
 }  // namespace settings

@@ -52,6 +52,12 @@ std::string_view shortName(model::ProviderKind kind) {
             return "Gh";
         case model::ProviderKind::gemini:
             return "Gm";
+        case model::ProviderKind::zai:
+            return "Za";
+        case model::ProviderKind::minimax:
+            return "Mm";
+        case model::ProviderKind::openrouter:
+            return "Or";
     }
     return "?";
 }

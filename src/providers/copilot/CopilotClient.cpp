@@ -89,22 +89,6 @@ std::vector<fs::path> githubCliExecutables(const platform::Environment& environm
     return found;
 }
 
-std::optional<std::string> runGithubCli(const platform::Environment& environment) {
-    const auto executables = githubCliExecutables(environment);
-    if (executables.empty()) return std::nullopt;
-    try {
-        const auto result = platform::runCommand(
-            executables.front(), {"auth", "token", "--hostname", std::string(kGithubHost)},
-            kMaxCliOutputBytes, CopilotClient::githubCliLimit);
-        if (result.timedOut || result.truncated || !result.exitedSuccessfully()) {
-            return std::nullopt;
-        }
-        return CopilotClient::tokenFromCliOutput(result.output);
-    } catch (const platform::LaunchError&) {
-        return std::nullopt;
-    }
-}
-
 double clampedPercent(double value) { return std::clamp(value, 0.0, 100.0); }
 
 // One member of quota_snapshots as a window, or nothing when it is unlimited, has no quota
@@ -155,7 +139,9 @@ CopilotClient::CopilotClient(const platform::Environment& environment, const pla
                          platform::resolveOrigin(environment, originVariable, kDefaultOrigin)),
       githubCliToken_(std::move(githubCliToken)) {
     if (!githubCliToken_) {
-        githubCliToken_ = [&environment] { return runGithubCli(environment); };
+        githubCliToken_ = [&environment] {
+            return CopilotClient::githubCliToken(environment, githubCliLimit);
+        };
     }
 }
 
@@ -308,6 +294,30 @@ std::optional<CopilotClient::SignIn> CopilotClient::decodeGithubCliHosts(std::st
     }
     if (!token) return std::nullopt;
     return SignIn{std::move(*token), std::move(user)};
+}
+
+std::optional<std::string> CopilotClient::githubCliToken(const platform::Environment& environment,
+                                                         std::chrono::milliseconds limit) {
+    const auto executables = githubCliExecutables(environment);
+    if (executables.empty()) return std::nullopt;
+    platform::CommandOutput result;
+    try {
+        // A gh that hangs may have started a helper of its own (a credential or keyring
+        // program): its whole process group is ended with it.
+        result = platform::runCommand(executables.front(),
+                                      {"auth", "token", "--hostname", std::string(kGithubHost)},
+                                      kMaxCliOutputBytes, limit, platform::ProcessGroup::own);
+    } catch (const platform::LaunchError&) {
+        return std::nullopt;
+    }
+    if (result.timedOut) {
+        const auto seconds = std::chrono::ceil<std::chrono::seconds>(limit).count();
+        throw QuotaError::timeout("GitHub CLI (gh) не ответил за " + std::to_string(seconds) +
+                                  " с. Проверьте `gh auth status` в терминале или войдите в "
+                                  "Copilot в редакторе.");
+    }
+    if (result.truncated || !result.exitedSuccessfully()) return std::nullopt;
+    return tokenFromCliOutput(result.output);
 }
 
 std::optional<std::string> CopilotClient::tokenFromCliOutput(std::string_view output) {

@@ -29,7 +29,8 @@ class CopilotClient : public HttpProviderClient<CopilotClient> {
         bool operator==(const SignIn&) const = default;
     };
 
-    // The GitHub CLI's token for github.com; nullopt when it has none or cannot say in time.
+    // The GitHub CLI's token for github.com; nullopt when it has none. Throws QuotaError when
+    // the CLI does not answer in time.
     using GithubCliToken = std::function<std::optional<std::string>()>;
 
     static constexpr std::string_view originVariable = "KESTRANE_COPILOT_ORIGIN";
@@ -66,6 +67,12 @@ class CopilotClient : public HttpProviderClient<CopilotClient> {
     static std::optional<SignIn> decodeGithubCliHosts(std::string_view data);
     // `gh auth token`'s output as a token, when it is one.
     static std::optional<std::string> tokenFromCliOutput(std::string_view output);
+    // Runs `gh auth token` (the first `gh` on PATH or in the usual folders) for at most `limit`,
+    // in a process group of its own that is ended with it, so that nothing it started is
+    // left running. nullopt when there is no gh or it has no token; throws QuotaError when it
+    // does not answer within `limit`.
+    static std::optional<std::string> githubCliToken(const platform::Environment& environment,
+                                                     std::chrono::milliseconds limit);
 
     // The copilot_internal/user answer as windows. Throws QuotaError.
     static model::ProviderUsage parseUsage(std::string_view data, platform::Date now);

@@ -43,6 +43,8 @@ TEST(ProbeRunnerTest, RequestedProvidersFollowTheArgumentsAfterProbe) {
         {{"kestrane", "--probe", "gemini", "Copilot", "claude"}, {gemini, copilot, claude}},
         {{"kestrane", "--probe", "GitHub Copilot", "gemini cli"}, {copilot, gemini}},
         {{"kestrane", "--probe", "github", "cli"}, all},
+        {{"kestrane", "--probe", "zai", "MiniMax", "OPENROUTER"}, {zai, minimax, openrouter}},
+        {{"kestrane", "--probe", "z.ai", "z"}, {zai}},
     };
     for (const auto& c : cases) {
         std::string joined;
@@ -72,6 +74,7 @@ TEST(ProbeRunnerTest, UnnamedLaterProvidersAreAskedOnlyWithTheirSignIn) {
         {{gemini, copilot}, {codex, cursor, claude, kimi, antigravity, copilot, gemini}},
         // The first five do not depend on it.
         {{copilot, claude}, {codex, cursor, claude, kimi, antigravity, copilot}},
+        {{openrouter, zai}, {codex, cursor, claude, kimi, antigravity, zai, openrouter}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.signedIn.size());
@@ -82,7 +85,7 @@ TEST(ProbeRunnerTest, UnnamedLaterProvidersAreAskedOnlyWithTheirSignIn) {
         });
         EXPECT_EQ(providers, c.providers);
         // Only the later providers' sign-ins are looked up.
-        EXPECT_EQ(asked, (std::vector<ProviderKind>{copilot, gemini}));
+        EXPECT_EQ(asked, (std::vector<ProviderKind>{copilot, gemini, zai, minimax, openrouter}));
     }
 }
 
@@ -121,6 +124,38 @@ TEST(ProbeRunnerTest, PrintsInRequestedOrderWhateverTheCompletionOrder) {
     EXPECT_EQ(out.str(),
               "Kimi ERROR: Kimi не авторизован.\n"
               "Claude OK: Сессия - 5 часов=13%, Все модели - Недельный=0%\n");
+}
+
+TEST(ProbeRunnerTest, CreditsWithoutAWindowPrintTheirSpending) {
+    const struct {
+        model::ProviderUsage usage;
+        const char* line;
+    } cases[] = {
+        {{.provider = ProviderKind::openrouter, .spendUsed = 12.5, .currency = "USD"},
+         "OpenRouter OK: Потрачено 12.50 USD\n"},
+        {{.provider = ProviderKind::openrouter,
+          .spendUsed = 25.5,
+          .spendLimit = 100,
+          .currency = "USD"},
+         "OpenRouter OK: Потрачено 25.50 из 100.00 USD\n"},
+        // A window says it all.
+        {{.provider = ProviderKind::openrouter,
+          .windows = {{.id = "openrouter-month",
+                       .name = "Лимит ключа",
+                       .usedPercent = 25.5,
+                       .durationMinutes = 43200}},
+          .spendUsed = 25.5,
+          .spendLimit = 100,
+          .currency = "USD"},
+         "OpenRouter OK: Лимит ключа - Месячный=26%\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::ostringstream out;
+        const auto fetch = [&](const model::Account&) { return FetchResult::success(c.usage); };
+        EXPECT_EQ(ProbeRunner::run({"k", "--probe", "openrouter"}, fetch, out), 0);
+        EXPECT_EQ(out.str(), c.line);
+    }
 }
 
 TEST(ProbeRunnerTest, SuccessLinesRecentModelsAndExitStatus) {

@@ -17,6 +17,7 @@
 #include "platform/Json.h"
 #include "platform/ProcessIdentity.h"
 #include "support/FakeHttpServer.h"
+#include "support/JsonSchema.h"
 #include "support/ProcessRun.h"
 #include "support/TempDirectory.h"
 
@@ -25,34 +26,10 @@ namespace {
 
 using testing::ProcessOutput;
 
-const std::filesystem::path schemas = std::filesystem::path(KESTRANE_SOURCE_DIR) / "docs/schema";
+using testing::hasJsonSchemaChecker;
+using testing::schemaViolations;
+
 constexpr const char* python = "/usr/bin/python3";
-
-// Checks `document` against one of docs/schema/ with Debian's python3-jsonschema; empty when
-// it conforms, else the validator's complaint.
-std::string schemaViolations(const std::string& schema, const std::string& document,
-                             const testing::TempDirectory& scratch) {
-    const auto instance = scratch.write("instance.json", document);
-    const auto result = testing::runProcess(
-        python,
-        {"-c",
-         "import json, sys, jsonschema\n"
-         "schema = json.load(open(sys.argv[1]))\n"
-         "instance = json.load(open(sys.argv[2]))\n"
-         "jsonschema.Draft202012Validator.check_schema(schema)\n"
-         "errors = list(jsonschema.Draft202012Validator(schema).iter_errors(instance))\n"
-         "for e in errors: print(list(e.absolute_path), e.message)\n"
-         "sys.exit(1 if errors else 0)\n",
-         (schemas / schema).string(), instance.string()},
-        {{"PATH", "/usr/bin:/bin"}});
-    if (result.exitStatus == 0) return "";
-    return result.standardOutput + result.standardError + "in: " + document;
-}
-
-bool hasJsonSchemaChecker() {
-    return testing::runProcess(python, {"-c", "import jsonschema"}, {{"PATH", "/usr/bin:/bin"}})
-               .exitStatus == 0;
-}
 
 class CommandLineProcessTest : public ::testing::Test {
   protected:

@@ -104,7 +104,10 @@ TEST(DesktopStartProcessTest, FirstStartSwitchesOnOnlyTheProvidersSignedInOnTheM
                                                             {"Cursor", false},
                                                             {"Gemini CLI", false},
                                                             {"GitHub Copilot", false},
-                                                            {"Kimi", false}}));
+                                                            {"Kimi", false},
+                                                            {"MiniMax", false},
+                                                            {"OpenRouter", false},
+                                                            {"z.ai", false}}));
 }
 
 }  // namespace

@@ -66,8 +66,19 @@ void expectForeignValuesReadAsFallback(const Setting<T>& setting) {
 
 TEST(SettingsTest, KeysAreTheStoredNamesEarlierBuildsUsed) {
     const std::vector<std::string_view> expected = {
-        "providerTogglesV1",  "selectedProvider",      "chartShowsBurn", "notificationsEnabled",
-        "notifyBelowPercent", "notifyCriticalPercent", "trayIconStyle",  "panelAppearance",
+        "providerTogglesV1",
+        "selectedProvider",
+        "chartShowsBurn",
+        "notificationsEnabled",
+        "notifyBelowPercent",
+        "notifyCriticalPercent",
+        "trayIconStyle",
+        "panelAppearance",
+        // Added with accounts.
+        "accountFolders",
+        "hiddenAccounts",
+        "accountLabels",
+        "combinedAccountIcons",
     };
     EXPECT_EQ(std::vector<std::string_view>(settings::allKeys.begin(), settings::allKeys.end()),
               expected);
@@ -232,6 +243,39 @@ TEST(SettingsTest, WritingOneSettingLeavesTheOthersAlone) {
     EXPECT_EQ(read(store, settings::selectedProvider), ProviderKind::kimi);
     EXPECT_FALSE(isStored(store, settings::providerToggles));
     EXPECT_FALSE(isStored(store, settings::trayIconStyle));
+}
+
+// The account settings keep what is readable of a list edited by hand or written by a later
+// build, and round-trip what they wrote.
+TEST(SettingsTest, AccountSettingsKeepTheirReadableEntries) {
+    platform::MemorySettingsStore store;
+    store.setValue(settings::accountFolders.key,
+                   platform::parseJson(R"([{"provider":"Claude","path":"/home/u/.claude-work"},
+                       {"provider":"Nobody","path":"/x"}, {"provider":"Codex"}, 7,
+                       {"provider":"Codex","path":""},
+                       {"provider":"Codex","path":"/home/u/.codex-2"}])"));
+    EXPECT_EQ(read(store, settings::accountFolders),
+              (AccountFolders{{model::ProviderKind::claude, "/home/u/.claude-work"},
+                              {model::ProviderKind::codex, "/home/u/.codex-2"}}));
+    store.setValue(settings::hiddenAccounts.key,
+                   platform::parseJson(R"(["Claude#0123456789abcdef", 3, "", "Codex"])"));
+    EXPECT_EQ(read(store, settings::hiddenAccounts),
+              (AccountNames{"Claude#0123456789abcdef", "Codex"}));
+    store.setValue(settings::accountLabels.key,
+                   platform::parseJson(R"({"Claude":"личный","Codex":5,"":"x"})"));
+    EXPECT_EQ(read(store, settings::accountLabels), (AccountLabels{{"Claude", "личный"}}));
+
+    // Never more than the bound, however long the list.
+    platform::Json many = platform::Json::array();
+    for (int i = 0; i < 100; ++i) many.push_back("Codex#" + std::to_string(i));
+    store.setValue(settings::hiddenAccounts.key, many);
+    EXPECT_EQ(read(store, settings::hiddenAccounts).size(), settings::maximumAccountEntries);
+
+    const AccountFolders folders{{model::ProviderKind::codex, "/srv/codex home"}};
+    write(store, settings::accountFolders, folders);
+    EXPECT_EQ(read(store, settings::accountFolders), folders);
+    write(store, settings::accountLabels, AccountLabels{{"Codex#ab", "work"}});
+    EXPECT_EQ(read(store, settings::accountLabels), (AccountLabels{{"Codex#ab", "work"}}));
 }
 
 }  // namespace

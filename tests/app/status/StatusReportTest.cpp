@@ -28,6 +28,9 @@ TEST(StatusReportTest, TextIsOneShortLineInTheOrderGiven) {
     EXPECT_EQ(StatusReport::text({shown(ProviderKind::copilot, 62), shown(ProviderKind::gemini, 40),
                                   shown(ProviderKind::antigravity, 7)}),
               "Gh 62% · Gm 40% · Ag 7%\n");
+    EXPECT_EQ(StatusReport::text({shown(ProviderKind::zai, 62), shown(ProviderKind::minimax, 40),
+                                  shown(ProviderKind::openrouter, 7)}),
+              "Za 62% · Mm 40% · Or 7%\n");
 }
 
 TEST(StatusReportTest, SelectsTheEnabledProvidersOrThoseNamed) {
@@ -41,10 +44,10 @@ TEST(StatusReportTest, SelectsTheEnabledProvidersOrThoseNamed) {
         for (const auto& status : list) result.push_back(status.provider);
         return result;
     };
-    EXPECT_EQ(
-        kinds(StatusReport::select(snapshot, {})),
-        (std::vector{ProviderKind::codex, ProviderKind::claude, ProviderKind::kimi,
-                     ProviderKind::antigravity, ProviderKind::copilot, ProviderKind::gemini}));
+    EXPECT_EQ(kinds(StatusReport::select(snapshot, {})),
+              (std::vector{ProviderKind::codex, ProviderKind::claude, ProviderKind::kimi,
+                           ProviderKind::antigravity, ProviderKind::copilot, ProviderKind::gemini,
+                           ProviderKind::zai, ProviderKind::minimax, ProviderKind::openrouter}));
     // Named ones are shown even when switched off, in the order named.
     EXPECT_EQ(kinds(StatusReport::select(snapshot, {ProviderKind::cursor, ProviderKind::codex})),
               (std::vector{ProviderKind::cursor, ProviderKind::codex}));

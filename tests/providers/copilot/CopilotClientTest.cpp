@@ -1,9 +1,14 @@
 #include "providers/copilot/CopilotClient.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <mutex>
 
 #include "model/QuotaError.h"
@@ -369,6 +374,35 @@ TEST_F(CopilotFilesTest, TheGithubCliIsAskedForItsToken) {
     // Signed out: the CLI fails and prints nothing usable.
     home.write("bin/gh", "#!/bin/sh\necho 'no oauth token' >&2\nexit 1\n");
     EXPECT_EQ(errorOf([&] { real.loadSignIn(); }), kNotSignedIn);
+}
+
+// Whether `pid` has ended (or is only waiting to be reaped) within `limit`.
+bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {
+    const int descriptor = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (descriptor < 0) return errno == ESRCH;
+    pollfd ready{descriptor, POLLIN, 0};
+    const bool ended = ::poll(&ready, 1, static_cast<int>(limit.count())) == 1;
+    ::close(descriptor);
+    return ended;
+}
+
+TEST_F(CopilotFilesTest, AGithubCliThatHangsIsEndedWithWhatItStarted) {
+    // A stand-in `gh` that starts a helper of its own, which keeps its output open, and then
+    // never answers.
+    const fs::path helper = home.path() / "helper.pid";
+    const auto gh = home.write(
+        "bin/gh", "#!/bin/sh\nsleep 300 &\necho $! > '" + helper.string() + "'\nexec sleep 300\n");
+    fs::permissions(gh, fs::perms::owner_all);
+    const auto env = environment({{"PATH", (home.path() / "bin").string() + ":/usr/bin:/bin"}});
+    const auto message =
+        errorOf([&] { CopilotClient::githubCliToken(env, std::chrono::milliseconds(500)); });
+    EXPECT_EQ(message,
+              "GitHub CLI (gh) не ответил за 1 с. Проверьте `gh auth status` в терминале или "
+              "войдите в Copilot в редакторе.");
+    const auto pid = platform::readFile(helper, 64);
+    ASSERT_TRUE(pid.has_value());
+    EXPECT_TRUE(endsWithin(static_cast<pid_t>(std::stol(*pid)), std::chrono::seconds(10)))
+        << "the helper of gh is still running";
 }
 
 // ---- the request -----------------------------------------------------------------------------
